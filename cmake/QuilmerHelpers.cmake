@@ -1,0 +1,44 @@
+# quilmer_core_library(NAME DEPS...): a static core library made of the .cpp files of the calling
+# folder (and its subfolders). Registers it in QUILMER_CORE_LIBS and refuses wxWidgets.
+set(QUILMER_CORE_LIBS "" CACHE INTERNAL "")
+function(quilmer_core_library name)
+  file(GLOB_RECURSE sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  if(NOT sources)
+    # A subsystem with headers only (or none yet) is still a target others can link.
+    add_library(${name} INTERFACE)
+    target_include_directories(${name} INTERFACE ${CMAKE_SOURCE_DIR})
+    target_link_libraries(${name} INTERFACE ${ARGN} Threads::Threads)
+    set(QUILMER_CORE_LIBS ${QUILMER_CORE_LIBS} ${name} CACHE INTERNAL "")
+    return()
+  endif()
+  add_library(${name} STATIC ${sources})
+  target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR})
+  target_link_libraries(${name} PUBLIC ${ARGN} Threads::Threads)
+  set(QUILMER_CORE_LIBS ${QUILMER_CORE_LIBS} ${name} CACHE INTERNAL "")
+  # The core stays GUI-free: a wx header anywhere in it fails the build.
+  foreach(src ${sources})
+    file(STRINGS ${src} wx_includes REGEX "#include[ \t]*<wx/")
+    if(wx_includes)
+      message(FATAL_ERROR "${src} includes wxWidgets; the core library must stay GUI-free")
+    endif()
+  endforeach()
+endfunction()
+
+# quilmer_add_gtest(NAME LABEL label SOURCES ... LIBS ... [ENV k=v ...]): one GoogleTest runner,
+# its cases discovered into CTest under the given label (unit, integration, gui).
+function(quilmer_add_gtest name)
+  cmake_parse_arguments(T "" "LABEL;TIMEOUT" "SOURCES;LIBS;ENV" ${ARGN})
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 120)
+  endif()
+  add_executable(${name} ${T_SOURCES})
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+  target_compile_definitions(${name} PRIVATE
+    QUILMER_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
+    QUILMER_PROGRAM_DIR="${QUILMER_PROGRAM_DIR}"
+    QUILMER_SHARED_DIR="${QUILMER_SHARED_DIR}")
+  gtest_discover_tests(${name}
+    DISCOVERY_TIMEOUT 60
+    PROPERTIES LABELS ${T_LABEL} TIMEOUT ${T_TIMEOUT} ENVIRONMENT "${T_ENV}")
+endfunction()
