@@ -1,8 +1,8 @@
 # quilmer_core_library(NAME DEPS...): a static core library made of the .cpp files of the calling
-# folder (and its subfolders). Registers it in QUILMER_CORE_LIBS and refuses wxWidgets.
+# folder (subfolders are libraries of their own). Registers it in QUILMER_CORE_LIBS and refuses wxWidgets.
 set(QUILMER_CORE_LIBS "" CACHE INTERNAL "")
 function(quilmer_core_library name)
-  file(GLOB_RECURSE sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
   if(NOT sources)
     # A subsystem with headers only (or none yet) is still a target others can link.
     add_library(${name} INTERFACE)
