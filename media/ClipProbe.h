@@ -1,0 +1,39 @@
+#pragma once
+// Probing a clip: runs the encoder with only "-i FILE" and parses its report.
+
+#include "media/ClipProperties.h"
+
+#include <string>
+
+namespace quilmer {
+
+class CancelFlag;
+
+// The encoder the engine runs: the adapter in the program folder.
+std::wstring DefaultEncoderPath();  // ProgramFolder() + "ffmpeg"
+
+// "\"ENCODER\" -i \"FILE\"" (paths quoted so that any file name survives the split).
+std::wstring ProbeCommandLine(const std::wstring& encoderPath, const std::wstring& path);
+
+// Probes one file into `record`: false without running anything when the path is empty or no
+// such file exists (the record is then left alone); otherwise the record is cleared, `path` set,
+// the encoder run, and the result is that of ParseProbeOutput (false also when the encoder
+// cannot be started). `commandLineOut`, when given, receives the command line that was run.
+bool ProbeClip(const std::wstring& path, ClipProperties& record,
+               const std::wstring& encoderPath = DefaultEncoderPath(),
+               const std::wstring& workingFolder = std::wstring(), CancelFlag* cancel = nullptr,
+               std::wstring* commandLineOut = nullptr);
+
+// Copies `path` to a fresh name in its own folder (hexadecimal digits and the file's own
+// extension) and returns the copy's path, or an empty string when no name could be had or the
+// copy failed. The caller deletes the copy.
+std::wstring MakeTemporaryCopy(const std::wstring& path);
+
+// ProbeClip; when it fails, probes a temporary copy instead (some inputs are refused under their
+// own name) and deletes the copy again. `record.path` is always the given path. Returns whether
+// one of the two probes succeeded.
+bool ProbeWithFallback(const std::wstring& path, ClipProperties& record,
+                       const std::wstring& encoderPath = DefaultEncoderPath(),
+                       const std::wstring& workingFolder = std::wstring(), CancelFlag* cancel = nullptr);
+
+}  // namespace quilmer

@@ -1,0 +1,20 @@
+#pragma once
+// Reads the encoder's report of an input (its run with only "-i FILE") into ClipProperties.
+
+#include "media/ClipProperties.h"
+
+#include <string>
+#include <string_view>
+
+namespace quilmer {
+
+// Fills only the fields of `record` that are still empty. Returns false, touching nothing, when
+// the report says the input is unreadable ("Invalid data found when processing input").
+bool ParseProbeOutput(ClipProperties& record, const std::string& report);
+
+// Encoder output is locale text (UTF-8 here) and is read up to its first zero byte; bytes that
+// are not valid UTF-8 (a read may end inside a character) become U+FFFD instead of losing the
+// whole text.
+std::wstring EncoderTextToWide(std::string_view bytes);
+
+}  // namespace quilmer
