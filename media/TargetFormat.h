@@ -16,7 +16,7 @@ TargetFormat TargetFormatForPath(const std::wstring& path);
 
 struct FileFilter {
     std::wstring pattern;      // "*.flv"
-    std::wstring description;  // "Flv Files (*.flv)" (English; the front end translates it)
+    std::wstring description;  // "Flv Files (*.flv)", already translated
 };
 
 // The six filters of the save dialog, the first clip's own type first. A path that fits no group

@@ -1,0 +1,111 @@
+#include "media/EncoderCommands.h"
+
+#include "foundation/AppFolders.h"
+#include "foundation/Strings.h"
+#include "media/TempNames.h"
+#include "media/WindowsCommandLine.h"
+
+#include <boost/regex.hpp>
+
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+
+namespace quilmer {
+
+namespace {
+
+std::wstring Program(const std::wstring& encoderPath) { return L"\"" + encoderPath + L"\""; }
+std::wstring Q(const std::wstring& path) { return QuoteWindowsArgument(path); }
+std::wstring Num(int value) { return std::to_wstring(value); }
+
+// Group 1 of `expression` in `field`, trimmed, as a whole decimal number; `fallback` otherwise.
+int WholeNumber(const std::wstring& field, const wchar_t* expression, int fallback) {
+    if (field.empty()) return fallback;
+    boost::wsmatch m;
+    if (!boost::regex_search(field, m, boost::wregex(expression))) return fallback;
+    std::wstring text = Trim(std::wstring(m[1].first, m[1].second));
+    if (text.empty()) return fallback;
+    wchar_t* end = nullptr;
+    errno = 0;
+    long value = std::wcstol(text.c_str(), &end, 10);
+    if (errno != 0 || *end != L'\0' || value < INT_MIN || value > INT_MAX) return fallback;
+    return static_cast<int>(value);
+}
+
+}  // namespace
+
+std::wstring DefaultPass1PresetPath() { return AppFolders::Instance().ProgramFolder() + kPass1PresetName; }
+std::wstring DefaultPass2PresetPath() { return AppFolders::Instance().ProgramFolder() + kPass2PresetName; }
+
+FinalEncodeParams FinalEncodeParamsFromProbe(const ClipProperties& probe) {
+    FinalEncodeParams p;
+    p.audioKbps = WholeNumber(probe.audioBitrate, L"(.+)kb/s", p.audioKbps);
+    p.videoKbps = WholeNumber(probe.bitrate, L"(.+)kb/s", p.videoKbps);
+    p.sampleRateHz = WholeNumber(probe.sampleRate, L"(.+)Hz", p.sampleRateHz);
+    return p;
+}
+
+double FrameRateFromProbe(const ClipProperties& probe) {
+    boost::wsmatch m;
+    if (!boost::regex_search(probe.frameRate, m, boost::wregex(L"(.*)fps"))) return 0;
+    std::wstring text = Trim(std::wstring(m[1].first, m[1].second));
+    if (text.empty()) return 0;
+    wchar_t* end = nullptr;
+    double value = std::wcstod(text.c_str(), &end);
+    if (*end != L'\0' || !std::isfinite(value)) return 0;
+    return value;
+}
+
+std::wstring ConversionCommandLine(const std::wstring& encoderPath, const std::wstring& clipPath,
+                                   const std::wstring& intermediatePath, double frameRate) {
+    const bool slow = !(std::trunc(frameRate) >= 20);
+    return Program(encoderPath) + L" -i " + Q(clipPath) + (slow ? L" -sameq -r 20 -f mpeg -y " : L" -sameq -f mpeg -y ") +
+           Q(intermediatePath);
+}
+
+std::wstring FinalEncodeCommandLine(JoinPhase phase, const FinalEncodeInputs& in) {
+    const std::wstring head = Program(in.encoderPath) + L" -f mpeg -i " + Q(in.concatFile);
+    const FinalEncodeParams& p = in.params;
+    const std::wstring out = Q(in.outputPath);
+    switch (phase) {
+        case JoinPhase::EncodingAvi:
+            return head + L" -acodec libmp3lame -vcodec msmpeg4 -ab " + Num(p.audioKbps) + L"k -b " +
+                   Num(p.videoKbps) + L"k -ar " + Num(p.sampleRateHz) + L" -sameq -f avi -y " + out;
+        case JoinPhase::EncodingFlv:
+            return head + L" -sameq -ar " + Num(MapSampleRate(p.sampleRateHz)) + L" -f flv -y " + out;
+        case JoinPhase::EncodingRmvb:
+            return head + L" -sameq -ar " + Num(MapSampleRate(p.sampleRateHz)) + L" -f rm -y " + out;
+        case JoinPhase::EncodingWmv:
+            return head + L" -sameq -ar " + Num(MapSampleRate(p.sampleRateHz)) + L" -vcodec wmv2 -acodec wmav2 -y " +
+                   out;
+        case JoinPhase::EncodingMp4Pass1:
+            return head + L" -an -pass 1 -vcodec libx264 -fpre " + Q(in.pass1Preset) + L" -b " + Num(p.videoKbps) +
+                   L"k -bt " + Num(p.videoKbps) + L"k -threads 0 -f mp4 -y " + out;
+        case JoinPhase::EncodingMp4Pass2:
+            return head + L" -acodec libfaac -ab " + Num(p.audioKbps) + L"k -pass 2 -vcodec libx264 -fpre " +
+                   Q(in.pass2Preset) + L" -b " + Num(p.videoKbps) + L"k -bt " + Num(p.videoKbps) +
+                   L"k -threads 0 -f mp4 -y " + out;
+        default:
+            return {};
+    }
+}
+
+std::optional<JoinPhase> FirstEncodePhase(const TargetFormat& format) {
+    if (format == L"avi") return JoinPhase::EncodingAvi;
+    if (format == L"flv") return JoinPhase::EncodingFlv;
+    if (format == L"rmvb") return JoinPhase::EncodingRmvb;
+    if (format == L"wmv") return JoinPhase::EncodingWmv;
+    if (format == L"mp4") return JoinPhase::EncodingMp4Pass1;
+    return std::nullopt;
+}
+
+std::wstring MakeMp4WorkingFolder(const std::wstring& outputPath) {
+    std::wstring folder = std::filesystem::path(outputPath).parent_path().wstring();
+    if (folder.empty()) folder = std::filesystem::current_path().wstring();
+    return ReserveTemporaryFolder(folder + L"/");
+}
+
+}  // namespace quilmer
