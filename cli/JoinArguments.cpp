@@ -1,0 +1,79 @@
+#include "cli/JoinArguments.h"
+
+#include "foundation/FileUtil.h"
+
+namespace quilmer {
+
+bool ParseJoinArguments(const std::vector<std::string>& args, JoinArguments& parsed, std::string& error) {
+    parsed = JoinArguments{};
+    bool optionsEnded = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
+            parsed.clips.push_back(WidePath(arg));
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnded = true;
+        } else if (arg == "-h" || arg == "--help") {
+            parsed.help = true;
+        } else if (arg == "-q" || arg == "--quiet") {
+            parsed.quiet = true;
+        } else if (arg == "-o" || arg == "--output") {
+            if (i + 1 >= args.size()) {
+                error = "option " + arg + " needs the output file name";
+                return false;
+            }
+            if (!parsed.output.empty()) {
+                error = "the output file is given twice";
+                return false;
+            }
+            parsed.output = WidePath(args[++i]);
+        } else if (arg.rfind("--output=", 0) == 0) {
+            parsed.output = WidePath(arg.substr(9));
+        } else {
+            error = "unknown option " + arg + " (a clip whose name begins with '-' can be given as ./" + arg +
+                    " or after --)";
+            return false;
+        }
+    }
+    if (parsed.help) return true;
+    if (parsed.output.empty()) {
+        error = "no output file: give it with -o OUTPUT";
+        return false;
+    }
+    if (parsed.clips.empty()) {
+        error = "no clips to join";
+        return false;
+    }
+    return true;
+}
+
+std::string JoinUsage() {
+    return "Usage: quilmer-join [-q] -o OUTPUT CLIP...\n"
+           "Joins the clips, in the order given, into one video file OUTPUT.\n"
+           "\n"
+           "The extension of OUTPUT chooses the format:\n"
+           "  .avi                               AVI (MPEG-4 video, MP3 audio)\n"
+           "  .flv .hlv .f4v .flx .fmv            Flash video\n"
+           "  .rmvb .rm                          RealMedia\n"
+           "  .wmv .wma .asf                     Windows Media\n"
+           "  .mp4 .3gp .mov                     MP4 (H.264 in two passes, AAC audio)\n"
+           "The clips may be of any container the encoder reads (flv, mp4, mov, 3gp, avi, wmv,\n"
+           "asf, rm, rmvb, mkv, ...); they may differ in frame size, frame rate and audio.\n"
+           "An existing OUTPUT is replaced. OUTPUT must not be one of the clips.\n"
+           "\n"
+           "Options:\n"
+           "  -o, --output OUTPUT  the file to write\n"
+           "  -q, --quiet          no progress display\n"
+           "  -h, --help           this text\n"
+           "  --                   everything after it is a clip, even if it begins with '-'\n"
+           "\n"
+           "Progress goes to standard error: a bar on a terminal, plain lines otherwise.\n"
+           "Ctrl-C (or SIGTERM) stops the join, removes its temporary files and the unfinished\n"
+           "output, and exits with status 130 (143).\n"
+           "Exit status: 0 when OUTPUT was written and reads back as media; 1 when the join\n"
+           "failed; 2 for a usage mistake.\n";
+}
+
+}  // namespace quilmer

@@ -1,0 +1,21 @@
+#pragma once
+// Command line of quilmer-join: quilmer-join [-q] -o OUTPUT CLIP...
+
+#include <string>
+#include <vector>
+
+namespace quilmer {
+
+struct JoinArguments {
+    std::wstring output;
+    std::vector<std::wstring> clips;
+    bool help = false;
+    bool quiet = false;  // no progress display, only the result and errors
+};
+
+// args excludes the program name. On a mistake returns false with the reason in error.
+bool ParseJoinArguments(const std::vector<std::string>& args, JoinArguments& parsed, std::string& error);
+
+std::string JoinUsage();
+
+}  // namespace quilmer

@@ -1,0 +1,250 @@
+// quilmer-join: joins clips from a terminal with the same engine as the main program.
+
+#include "cli/JoinArguments.h"
+#include "cli/TerminalProgress.h"
+#include "foundation/AppFolders.h"
+#include "foundation/CallbackTimer.h"
+#include "foundation/FileUtil.h"
+#include "foundation/PlainEventLoop.h"
+#include "foundation/TextTranslator.h"
+#include "foundation/Utf8.h"
+#include "media/ClipProbe.h"
+#include "media/TargetFormat.h"
+#include "media/join/JoinMedia.h"
+#include "media/join/JoinPipeline.h"
+
+#include <chrono>
+#include <clocale>
+#include <csignal>
+#include <cstdio>
+#include <thread>
+#include <unistd.h>
+
+namespace quilmer {
+namespace {
+
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+
+int gSignalPipe[2] = {-1, -1};
+
+extern "C" void OnStopSignal(int signal) {
+    char code = static_cast<char>(signal);
+    ssize_t ignored = write(gSignalPipe[1], &code, 1);
+    (void)ignored;
+}
+
+void Say(const std::wstring& text) { std::fprintf(stderr, "quilmer-join: %s\n", NativePath(text).c_str()); }
+
+class TerminalJoinView final : public JoinView {
+public:
+    TerminalJoinView(PlainEventLoop& loop, bool quiet)
+        : loop_(loop), quiet_(quiet), terminal_(isatty(STDERR_FILENO) != 0), start_(Clock::now()) {}
+
+    void SetPipeline(const JoinPipeline* pipeline) { pipeline_ = pipeline; }
+
+    void SetProgress(int percent) override {
+        if (percent <= 0 && percent_ > 0) return;  // the end of a join resets the bar; keep the last value
+        percent_ = percent;
+        Draw(false);
+    }
+    void SetJoining(bool joining) override {
+        if (!joining) EndLine();
+    }
+    void ShowResult(const ClipProperties& result, bool probed) override {
+        EndLine();
+        if (!probed) {
+            Say(Tr(L"The output was written but cannot be read back as video: ") + result.path);
+            loop_.Quit(kExitFailure);
+            return;
+        }
+        std::string details;
+        auto add = [&details](const char* label, const std::wstring& value) {
+            if (!value.empty()) details += std::string("  ") + label + ": " + NativePath(value) + "\n";
+        };
+        std::printf("%s\n", NativePath(result.path).c_str());
+        add("format", result.format);
+        add("duration", result.duration);
+        add("video", result.videoCodec + (result.resolution.empty() ? L"" : L", " + result.resolution));
+        add("frame rate", result.frameRate);
+        add("audio", result.audioCodec + (result.sampleRate.empty() ? L"" : L", " + result.sampleRate));
+        add("bit rate", result.bitrate);
+        std::fputs(details.c_str(), stdout);
+        std::fflush(stdout);
+        loop_.Quit(0);
+    }
+    void ShowFailure(const std::wstring& message, const std::wstring&, const std::wstring& detail) override {
+        EndLine();
+        Say(detail.empty() ? message : message + L" " + detail);
+        loop_.Quit(kExitFailure);
+    }
+    void ClipLeftOut(const std::wstring& clip) override {
+        EndLine();
+        Say(Tr(L"Left out a clip that could be neither read nor copied: ") + clip);
+    }
+
+    // Called once a second so that the clock moves while the percentage stands still.
+    void Refresh() { Draw(true); }
+
+private:
+    using Clock = std::chrono::steady_clock;
+
+    std::string Stage() const {
+        if (!pipeline_) return {};
+        const JoinState& state = pipeline_->State();
+        switch (state.phase) {
+        case JoinPhase::Probing:
+        case JoinPhase::Converting:
+            return "converting clip " + std::to_string(state.nextClipIndex) + " of " +
+                   std::to_string(state.clips.size());
+        case JoinPhase::Concatenating: return "joining";
+        case JoinPhase::EncodingMp4Pass1: return "encoding mp4, pass 1 of 2";
+        case JoinPhase::EncodingMp4Pass2: return "encoding mp4, pass 2 of 2";
+        default: return "encoding " + NativePath(state.targetFormat);
+        }
+    }
+
+    void Draw(bool timed) {
+        if (quiet_) return;
+        double elapsed = std::chrono::duration<double>(Clock::now() - start_).count();
+        std::string stage = Stage();
+        if (terminal_) {
+            std::fprintf(stderr, "\r%s\033[K", ProgressLine(percent_, elapsed, stage).c_str());
+            lineOpen_ = true;
+        } else if (!timed && (percent_ >= lastPrinted_ + 5 || stage != lastStage_)) {
+            // Plain lines for logs: every five percent and at each new stage.
+            std::fprintf(stderr, "%s\n", ProgressLine(percent_, elapsed, stage, 20).c_str());
+            lastPrinted_ = percent_;
+            lastStage_ = stage;
+        }
+        std::fflush(stderr);
+    }
+
+    void EndLine() {
+        if (lineOpen_) std::fputc('\n', stderr);
+        lineOpen_ = false;
+    }
+
+    PlainEventLoop& loop_;
+    bool quiet_;
+    bool terminal_;
+    Clock::time_point start_;
+    const JoinPipeline* pipeline_ = nullptr;
+    int percent_ = 0;
+    int lastPrinted_ = -5;
+    std::string lastStage_;
+    bool lineOpen_ = false;
+};
+
+// Everything that can be told before a single step runs, so that a mistake costs nothing.
+bool CheckInputs(const JoinArguments& args, const std::wstring& encoder) {
+    if (TargetFormatForPath(args.output).empty()) {
+        Say(Tr(L"Unknown output extension; use .avi, .flv, .rmvb, .wmv or .mp4 (or .hlv .f4v .flx .fmv .rm .3gp "
+               L".mov .wma .asf): ") +
+            args.output);
+        return false;
+    }
+    if (access(NativePath(encoder).c_str(), X_OK) != 0) {
+        Say(Tr(L"The encoder is missing from the program folder: ") + encoder);
+        return false;
+    }
+    for (const auto& clip : args.clips) {
+        FileFacts facts;
+        if (!GetFileFacts(clip, facts)) {
+            Say(Tr(L"Clip not found: ") + clip);
+            return false;
+        }
+        if (facts.attributes & kAttrDirectory) {
+            Say(Tr(L"A clip is a folder, not a file: ") + clip);
+            return false;
+        }
+        if (access(NativePath(clip).c_str(), R_OK) != 0) {
+            Say(Tr(L"Clip cannot be read (permission denied): ") + clip);
+            return false;
+        }
+    }
+    for (const auto& clip : args.clips) {
+        ClipProperties properties;
+        if (!ProbeWithFallback(clip, properties, encoder)) {
+            Say(Tr(L"Clip is not a video or audio file the encoder can read: ") + clip);
+            return false;
+        }
+    }
+    return true;
+}
+
+int Run(int argc, char** argv) {
+    std::setlocale(LC_ALL, "");
+    std::vector<std::string> raw(argv + 1, argv + argc);
+    JoinArguments args;
+    std::string error;
+    if (!ParseJoinArguments(raw, args, error)) {
+        std::fprintf(stderr, "quilmer-join: %s\nTry 'quilmer-join --help'.\n", error.c_str());
+        return kExitUsage;
+    }
+    if (args.help) {
+        std::fputs(JoinUsage().c_str(), stdout);
+        return 0;
+    }
+
+    const std::wstring programFolder = AppFolders::Instance().ProgramFolder();
+    const std::wstring encoder = DefaultEncoderPath();
+    if (!CheckInputs(args, encoder)) return kExitFailure;
+
+    // Ctrl-C and SIGTERM reach the loop through a pipe: a signal handler may do nothing else.
+    if (pipe(gSignalPipe) != 0) {
+        Say(Tr(L"Cannot set up signal handling."));
+        return kExitFailure;
+    }
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+
+    PlainEventLoop loop;
+    TerminalJoinView view(loop, args.quiet);
+    auto media = MakeEncoderJoinMedia(encoder);
+    JoinPipeline pipeline(loop, view, *media, programFolder);
+    view.SetPipeline(&pipeline);
+
+    std::thread watcher([&loop, &pipeline] {
+        char code = 0;
+        while (read(gSignalPipe[0], &code, 1) < 0) {
+        }
+        if (code == 0) return;  // the program ends normally
+        int signal = code;
+        loop.Post([&loop, &pipeline, signal] {
+            pipeline.StopJoin();
+            Say(Tr(L"Stopped; the unfinished output and the temporary files were removed."));
+            loop.Quit(128 + signal);
+        });
+    });
+
+    int code = kExitFailure;
+    std::wstring refusal = pipeline.StartJoin(args.clips, args.output);
+    if (!refusal.empty()) {
+        Say(refusal);
+    } else {
+        CallbackTimer clock(loop, 1000, [&view](std::uint32_t) {
+            view.Refresh();
+            return true;
+        });
+        code = loop.Run();
+    }
+    pipeline.Close();
+
+    signal(SIGINT, SIG_DFL);
+    signal(SIGTERM, SIG_DFL);
+    char stop = 0;
+    ssize_t ignored = write(gSignalPipe[1], &stop, 1);
+    (void)ignored;
+    watcher.join();
+    return code;
+}
+
+}  // namespace
+}  // namespace quilmer
+
+int main(int argc, char** argv) { return quilmer::Run(argc, argv); }

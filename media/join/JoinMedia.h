@@ -1,0 +1,33 @@
+#pragma once
+// The two things the join needs from the media engine, behind an interface so that the state
+// machine can be tested without an encoder.
+
+#include "media/CancelFlag.h"
+#include "media/ClipProperties.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace quilmer {
+
+class JoinMedia {
+public:
+    using ChunkHandler = std::function<void(const std::string& chunk)>;
+
+    virtual ~JoinMedia() = default;
+
+    // Probes one file synchronously into properties (cleared first, path set). False when the
+    // file is missing, the encoder cannot run or the file is not media it understands.
+    virtual bool Probe(const std::wstring& path, ClipProperties& properties) = 0;
+
+    // Runs one encoder command line to its end on the calling thread, handing every piece of
+    // output to onChunk. Setting cancel (Request) ends the process at once. False when it could not start.
+    virtual bool Run(const std::wstring& workingFolder, const std::wstring& commandLine,
+                     const ChunkHandler& onChunk, CancelFlag& cancel) = 0;
+};
+
+// The real thing: the encoder adapter of the program folder.
+std::unique_ptr<JoinMedia> MakeEncoderJoinMedia(const std::wstring& encoderPath);
+
+}  // namespace quilmer

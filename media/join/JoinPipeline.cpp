@@ -1,0 +1,504 @@
+#include "media/join/JoinPipeline.h"
+
+#include "foundation/Strings.h"
+#include "foundation/TextTranslator.h"
+#include "foundation/Utf8.h"
+#include "media/ClipProbe.h"
+#include "media/EncoderCommands.h"
+#include "media/ProbeParser.h"
+#include "media/Progress.h"
+#include "media/TargetFormat.h"
+#include "media/join/Concatenate.h"
+
+#include <filesystem>
+#include <mutex>
+
+namespace quilmer {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::uint32_t kTimerPeriodMs = 1000;
+constexpr std::uint32_t kWorkerStopTimeoutMs = 5000;
+constexpr std::size_t kTailBytes = 4096;
+
+// The last non-empty line of an encoder's output: usually its reason for giving up.
+std::wstring LastLine(const std::string& output) {
+    std::wstring text = EncoderTextToWide(output);
+    for (auto& c : text)
+        if (c == L'\r') c = L'\n';
+    std::size_t end = text.size();
+    while (end > 0) {
+        std::size_t start = text.rfind(L'\n', end - 1);
+        std::size_t from = start == std::wstring::npos ? 0 : start + 1;
+        std::wstring line = Trim(text.substr(from, end - from));
+        if (!line.empty()) return line;
+        if (start == std::wstring::npos) break;
+        end = start;
+    }
+    return {};
+}
+
+int FinalEncodeCommandFor(const std::wstring& format) {
+    auto phase = FirstEncodePhase(format);
+    if (!phase) return 0;
+    switch (*phase) {
+    case JoinPhase::EncodingAvi: return kCmdEncodeAvi;
+    case JoinPhase::EncodingFlv: return kCmdEncodeFlv;
+    case JoinPhase::EncodingRmvb: return kCmdEncodeRmvb;
+    case JoinPhase::EncodingWmv: return kCmdEncodeWmv;
+    case JoinPhase::EncodingMp4Pass1: return kCmdEncodeMp4Pass1;
+    default: return 0;
+    }
+}
+
+}  // namespace
+
+JoinPipeline::JoinPipeline(EventLoop& loop, JoinView& view, JoinMedia& media, const std::wstring& programFolder)
+    : loop_(loop), view_(view), media_(media), programFolder_(programFolder),
+      alive_(std::make_shared<JoinPipeline*>(this)) {
+    state_.encoderPath = programFolder_ + L"ffmpeg";
+    state_.pass1Preset = programFolder_ + kPass1PresetName;
+    state_.pass2Preset = programFolder_ + kPass2PresetName;
+    state_.workingFolder = programFolder_;
+    commandSink_ = [this](int id) { HandleCommand(id); };
+    monitorTimer_ = std::make_unique<CallbackTimer>(loop_, kTimerPeriodMs, [this](std::uint32_t) {
+        MonitorTick();
+        return true;
+    });
+}
+
+JoinPipeline::~JoinPipeline() {
+    Close();
+    alive_.reset();
+}
+
+void JoinPipeline::SetCommandSink(std::function<void(int)> sink) { commandSink_ = std::move(sink); }
+
+void JoinPipeline::PostCommand(int id) {
+    std::weak_ptr<JoinPipeline*> weak = alive_;
+    loop_.Post([weak, id] {
+        if (auto self = weak.lock()) (*self)->commandSink_(id);
+    });
+}
+
+bool JoinPipeline::HandleCommand(int id) {
+    switch (id) {
+    case kCmdStopJoin: StopJoin(); return true;
+    case kCmdClose: Close(); return true;
+    case kCmdFinishJoin: FinishJoin(); return true;
+    case kCmdShowJoinResult: ShowJoinResult(); return true;
+    case kCmdEncodeAvi:
+    case kCmdEncodeFlv:
+    case kCmdEncodeRmvb:
+    case kCmdEncodeWmv:
+    case kCmdEncodeMp4Pass1:
+    case kCmdEncodeMp4Pass2: StartFinalEncode(id); return true;
+    default: return false;
+    }
+}
+
+std::wstring JoinPipeline::StartJoin(const std::vector<std::wstring>& clips, const std::wstring& outputPath,
+                                     bool handedOver) {
+    if (closed_) return Tr(L"The joiner has been closed.");
+    if (joining_ || worker_) return Tr(L"A join is already running.");
+    if (clips.empty()) return Tr(L"There are no clips to join.");
+    std::wstring format = TargetFormatForPath(outputPath);
+    if (format.empty())
+        return Tr(L"The output file's extension names no format to join into (use .avi, .flv, .rmvb, .wmv or .mp4): ") +
+               outputPath;
+    std::wstring refusal = CheckOutputPath(outputPath, clips);
+    if (!refusal.empty()) return refusal;
+
+    state_.cancel.Reset();
+    state_.clips.clear();
+    for (const auto& clip : clips) state_.clips.push_back(NormalPath(clip));
+    state_.pendingClips.assign(state_.clips.begin(), state_.clips.end());
+    state_.nextClipIndex = 0;
+    state_.intermediateFiles.clear();
+    state_.concatFile.clear();
+    state_.currentClip.clear();
+    state_.clipCopy.clear();
+    state_.outputPath = NormalPath(outputPath);
+    state_.finalOutputPath.clear();
+    state_.handedOver = handedOver;
+    state_.targetFormat = format;
+    state_.encodeParams = FinalEncodeParams{};
+    state_.fileFlags = 0;
+    state_.phase = JoinPhase::Probing;
+    state_.workingFolder = programFolder_;
+    state_.outputStarted = false;
+    state_.failure.clear();
+    state_.stepBusy = false;
+    state_.counters.ResetJob();
+
+    namer_.Clear();
+    for (const auto& clip : state_.clips) namer_.Protect(clip);
+    namer_.Protect(state_.outputPath);
+
+    joining_ = true;
+    lastPercent_ = 0;
+    view_.SetJoining(true);
+    view_.SetProgress(0);
+
+    auto tick = [this](std::uint32_t) {
+        bool keep = StepTick();
+        if (!keep) stepTimerRunning_ = false;
+        return keep;
+    };
+    stepTimer_.reset();
+    stepTimer_ = std::make_unique<CallbackTimer>(loop_, kTimerPeriodMs, tick);
+    stepTimerRunning_ = true;
+    // The first clip need not wait a whole period.
+    std::weak_ptr<JoinPipeline*> weak = alive_;
+    loop_.Post([weak] {
+        if (auto self = weak.lock()) {
+            JoinPipeline* p = *self;
+            if (p->stepTimerRunning_ && !p->StepTick()) p->StopStepTimer();
+        }
+    });
+    return {};
+}
+
+bool JoinPipeline::StepTick() {
+    if (state_.cancel.IsRequested() || !joining_) return false;
+    if (!state_.pendingClips.empty()) {
+        if (!state_.stepBusy && !worker_) ConvertNextClip();
+        return true;
+    }
+    if (!worker_) {
+        StartConcatenation();
+        return false;
+    }
+    return true;
+}
+
+void JoinPipeline::ConvertNextClip() {
+    if (worker_ || state_.pendingClips.empty()) return;
+    state_.stepBusy = true;
+    const std::wstring clip = state_.pendingClips.front();
+    const bool first = state_.nextClipIndex == 0;
+    state_.currentClip = clip;
+    state_.phase = JoinPhase::Probing;
+
+    if (!media_.Probe(clip, state_.probe)) {
+        std::wstring copy = MakeTemporaryCopy(clip);
+        if (copy.empty()) {
+            state_.stepBusy = false;
+            state_.pendingClips.pop_front();
+            ++state_.nextClipIndex;
+            view_.ClipLeftOut(clip);
+            return;
+        }
+        state_.currentClip = copy;
+        state_.clipCopy = copy;
+        state_.fileFlags |= JoinState::kFlagClipCopy;
+        if (first) {
+            // Keep the output's own extension: the container of some formats follows it.
+            state_.finalOutputPath = state_.outputPath;
+            state_.outputPath = namer_.Reserve(FolderOf(state_.finalOutputPath), TitleOf(copy), L"_all",
+                                               ExtensionOf(state_.finalOutputPath));
+            state_.fileFlags |= JoinState::kFlagTemporaryOutput;
+        }
+        media_.Probe(copy, state_.probe);
+    }
+
+    // Named after the clip, but never the name of another clip's intermediate or of a file
+    // that is already there.
+    std::wstring intermediate = namer_.Reserve(FolderOf(state_.outputPath), TitleOf(state_.currentClip), L"", L".qjv");
+    // Later clips never change what the first one set; a first clip left out leaves the defaults.
+    if (first) state_.encodeParams = FinalEncodeParamsFromProbe(state_.probe);
+    double fps = FrameRateFromProbe(state_.probe);
+    state_.commandLine = ConversionCommandLine(state_.encoderPath, state_.currentClip, intermediate, fps);
+    state_.intermediateFiles.push_back(intermediate);
+    state_.phase = JoinPhase::Converting;
+    state_.pendingClips.pop_front();
+    ++state_.nextClipIndex;
+    RunEncoderStep();
+    state_.stepBusy = false;
+}
+
+void JoinPipeline::RunEncoderStep() {
+    std::wstring folder = state_.workingFolder;
+    std::wstring command = state_.commandLine;
+    JoinPhase phase = state_.phase;
+    StartWorker([this, folder, command, phase] {
+        encoderTail_.clear();
+        media_.Run(
+            folder, command,
+            [this, phase](const std::string& chunk) {
+                state_.counters.Apply(phase, ParseProgress(chunk));
+                encoderTail_ += chunk;
+                if (encoderTail_.size() > 2 * kTailBytes) encoderTail_.erase(0, encoderTail_.size() - kTailBytes);
+            },
+            state_.cancel);
+    });
+}
+
+void JoinPipeline::StartWorker(std::function<void()> work) {
+    workDone_ = false;
+    std::weak_ptr<JoinPipeline*> weak = alive_;
+    EventLoop* loop = &loop_;
+    worker_ = std::make_unique<WorkerThread>(
+        [this, work = std::move(work), weak, loop] {
+            work();
+            workDone_ = true;
+            loop->Post([weak] {
+                if (auto self = weak.lock()) (*self)->OnWorkerEnded();
+            });
+            return 0;
+        },
+        kWorkerStopTimeoutMs);
+    // A stop that outlasts the time-out ends the process the worker waits on.
+    worker_->SetStopHandler([this] { state_.cancel.Request(); });
+    if (!worker_->Start()) {
+        // Not running counts as ended: the chain goes on at once.
+        workDone_ = true;
+        loop_.Post([weak] {
+            if (auto self = weak.lock()) (*self)->OnWorkerEnded();
+        });
+    }
+}
+
+bool JoinPipeline::WorkerEnded() const {
+    if (!worker_) return false;
+    return workDone_ || !worker_->IsRunning() || worker_->QueryState(0) == 2;
+}
+
+void JoinPipeline::StopWorker() {
+    if (!worker_) return;
+    worker_->StopAndWait();
+    worker_.reset();
+}
+
+void JoinPipeline::ResetCounters() { state_.counters.ResetStep(); }
+
+void JoinPipeline::StopStepTimer() {
+    if (stepTimer_) stepTimer_->StopTimer();
+    stepTimerRunning_ = false;
+}
+
+void JoinPipeline::StartConcatenation() {
+    if (state_.intermediateFiles.empty()) {
+        FailJoin(Tr(L"None of the clips could be read."));
+        return;
+    }
+    const std::wstring& first = state_.intermediateFiles.front();
+    state_.concatFile = namer_.Reserve(FolderOf(first), TitleOf(first), L"_all", ExtensionOf(first));
+    state_.phase = JoinPhase::Concatenating;
+    // Any non-zero pair: the bar stands at the middle while the copy runs.
+    state_.counters.SetStep(1, 1);
+    std::vector<std::wstring> parts = state_.intermediateFiles;
+    std::wstring target = state_.concatFile;
+    StartWorker([this, parts, target] {
+        concatOutcome_ = ConcatenateFiles(parts, target, [this] { return state_.cancel.IsRequested(); });
+    });
+}
+
+void JoinPipeline::CheckEndedWorker() {
+    if (!WorkerEnded()) return;
+    StopWorker();
+    if (state_.fileFlags & JoinState::kFlagClipCopy) {
+        RemoveFileQuietly(state_.clipCopy);
+        state_.clipCopy.clear();
+        state_.fileFlags &= ~JoinState::kFlagClipCopy;
+    }
+    switch (state_.phase) {
+    case JoinPhase::Concatenating:
+        if (concatOutcome_.result == ConcatResult::Failed) {
+            FailJoin(concatOutcome_.error);
+        } else if (concatOutcome_.result == ConcatResult::Done) {
+            PostCommand(FinalEncodeCommandFor(state_.targetFormat));
+        }
+        break;
+    case JoinPhase::EncodingAvi:
+    case JoinPhase::EncodingFlv:
+    case JoinPhase::EncodingRmvb:
+    case JoinPhase::EncodingWmv:
+    case JoinPhase::EncodingMp4Pass2: PostCommand(kCmdFinishJoin); break;
+    case JoinPhase::EncodingMp4Pass1: PostCommand(kCmdEncodeMp4Pass2); break;
+    default: break;
+    }
+    ResetCounters();
+}
+
+void JoinPipeline::UpdateProgress() {
+    std::optional<int> value = ProgressPercent(state_.phase, state_.counters.Snapshot(),
+                                               static_cast<int>(state_.clips.size()),
+                                               static_cast<int>(state_.pendingClips.size()));
+    if (!value) return;
+    int percent = *value;
+    if (percent != lastPercent_) {
+        lastPercent_ = percent;
+        view_.SetProgress(percent);
+    }
+}
+
+void JoinPipeline::MonitorTick() {
+    CheckEndedWorker();
+    UpdateProgress();
+}
+
+void JoinPipeline::OnWorkerEnded() {
+    if (!worker_ || !workDone_) return;  // already handled by a timer tick
+    JoinPhase ended = state_.phase;
+    MonitorTick();
+    if (ended == JoinPhase::Converting && stepTimerRunning_ && !StepTick()) StopStepTimer();
+}
+
+void JoinPipeline::StartFinalEncode(int command) {
+    if (!joining_ || state_.cancel.IsRequested() || worker_) return;
+    JoinPhase phase;
+    switch (command) {
+    case kCmdEncodeAvi: phase = JoinPhase::EncodingAvi; break;
+    case kCmdEncodeFlv: phase = JoinPhase::EncodingFlv; break;
+    case kCmdEncodeRmvb: phase = JoinPhase::EncodingRmvb; break;
+    case kCmdEncodeWmv: phase = JoinPhase::EncodingWmv; break;
+    case kCmdEncodeMp4Pass1: phase = JoinPhase::EncodingMp4Pass1; break;
+    case kCmdEncodeMp4Pass2: phase = JoinPhase::EncodingMp4Pass2; break;
+    default: return;
+    }
+    if (phase == JoinPhase::EncodingMp4Pass1) {
+        std::wstring folder = MakeMp4WorkingFolder(state_.outputPath);
+        if (folder.empty()) {
+            FailJoin(Tr(L"Cannot create a working folder next to the output file."));
+            return;
+        }
+        state_.workingFolder = folder;
+    }
+    if (!state_.outputStarted) {
+        // From here on the output is this join's: a file that is there now is one the user agreed
+        // to replace, and its presence at the end must not pass for a result.
+        RemoveFileQuietly(state_.outputPath);
+        state_.outputStarted = true;
+    }
+    FinalEncodeInputs inputs;
+    inputs.encoderPath = state_.encoderPath;
+    inputs.concatFile = state_.concatFile;
+    inputs.outputPath = state_.outputPath;
+    inputs.pass1Preset = state_.pass1Preset;
+    inputs.pass2Preset = state_.pass2Preset;
+    inputs.params = state_.encodeParams;
+    state_.commandLine = FinalEncodeCommandLine(phase, inputs);
+    state_.phase = phase;
+    RunEncoderStep();
+}
+
+void JoinPipeline::FailJoin(const std::wstring& reason) {
+    if (state_.failure.empty()) state_.failure = reason;
+    PostCommand(kCmdFinishJoin);
+}
+
+void JoinPipeline::EndJoin() {
+    joining_ = false;
+    StopStepTimer();
+    view_.SetJoining(false);
+    view_.SetProgress(0);
+    lastPercent_ = 0;
+    state_.intermediateFiles.clear();
+    state_.pendingClips.clear();
+    view_.ClearClips();
+}
+
+void JoinPipeline::FinishJoin() {
+    if (!joining_) return;
+    StopWorker();
+    for (const auto& file : state_.intermediateFiles) RemoveFileQuietly(file);
+    RemoveFileQuietly(state_.concatFile);
+    RemoveFileQuietly(state_.clipCopy);
+    state_.clipCopy.clear();
+    if (state_.workingFolder != programFolder_) RemoveFolderQuietly(state_.workingFolder);
+    state_.workingFolder = programFolder_;
+    if (state_.failure.empty() && state_.outputStarted && !fs::exists(ToFsPath(state_.outputPath)))
+        state_.failure = LastLine(encoderTail_);
+
+    if (state_.fileFlags & JoinState::kFlagTemporaryOutput) {
+        if (state_.failure.empty()) {
+            std::error_code ec;
+            fs::rename(ToFsPath(state_.outputPath), ToFsPath(state_.finalOutputPath), ec);  // replaces
+            if (ec)
+                state_.failure = Tr(L"Cannot move the result to ") + state_.finalOutputPath + L": " +
+                                 FromUtf8(ec.message());
+        }
+        if (!state_.failure.empty()) RemoveFileQuietly(state_.outputPath);
+        state_.outputPath = state_.finalOutputPath;
+        state_.fileFlags &= ~JoinState::kFlagTemporaryOutput;
+    }
+    EndJoin();
+    if (!state_.handedOver) {
+        PostCommand(kCmdShowJoinResult);
+    } else {
+        view_.HandedOverJobEnded(state_.failure.empty());
+    }
+}
+
+bool JoinPipeline::ProbeWithFallback(const std::wstring& path, ClipProperties& properties) {
+    if (media_.Probe(path, properties)) return true;
+    std::wstring copy = MakeTemporaryCopy(path);
+    if (copy.empty()) return false;
+    bool probed = media_.Probe(copy, properties);
+    properties.path = path;
+    RemoveFileQuietly(copy);
+    return probed;
+}
+
+void JoinPipeline::ShowJoinResult() {
+    std::error_code ec;
+    bool made = state_.failure.empty() && state_.outputStarted && fs::is_regular_file(ToFsPath(state_.outputPath), ec);
+    if (made) {
+        ClipProperties result;
+        bool probed = ProbeWithFallback(state_.outputPath, result);
+        view_.ShowResult(result, probed);
+        return;
+    }
+    view_.ShowFailure(Tr(L"Failed to merge files."), Tr(L"Tips"), state_.failure);
+}
+
+void JoinPipeline::RemoveJoinFiles() {
+    for (const auto& file : state_.intermediateFiles) RemoveFileQuietly(file);
+    RemoveFileQuietly(state_.concatFile);
+    RemoveFileQuietly(state_.clipCopy);
+    state_.clipCopy.clear();
+    state_.fileFlags &= ~JoinState::kFlagClipCopy;
+    if (state_.workingFolder != programFolder_) RemoveFolderQuietly(state_.workingFolder);
+    // Only an output this join has begun to write is unfinished work of ours.
+    if (state_.outputStarted) RemoveFileQuietly(state_.outputPath);
+}
+
+void JoinPipeline::StopJoin() {
+    state_.cancel.Request();
+    state_.pendingClips.clear();
+    StopWorker();
+    if (!joining_) return;
+    RemoveJoinFiles();
+    if (state_.fileFlags & JoinState::kFlagTemporaryOutput) {
+        state_.outputPath = state_.finalOutputPath;
+        state_.fileFlags &= ~JoinState::kFlagTemporaryOutput;
+    }
+    state_.workingFolder = programFolder_;
+    ResetCounters();
+    state_.failure = Tr(L"The join was stopped.");
+    EndJoin();
+    if (state_.handedOver) view_.HandedOverJobEnded(false);
+}
+
+void JoinPipeline::Close() {
+    if (closed_) return;
+    closed_ = true;
+    state_.cancel.Request();
+    state_.pendingClips.clear();
+    StopWorker();
+    if (monitorTimer_) monitorTimer_->StopTimer();
+    monitorTimer_.reset();
+    if (stepTimer_) stepTimer_->StopTimer();
+    stepTimer_.reset();
+    stepTimerRunning_ = false;
+    if (joining_) {
+        RemoveJoinFiles();
+        state_.workingFolder = programFolder_;
+        joining_ = false;
+    }
+}
+
+}  // namespace quilmer

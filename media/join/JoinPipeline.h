@@ -1,0 +1,115 @@
+#pragma once
+// A join as a chain of small steps on the loop thread: each clip is probed and converted to an
+// intermediate program stream on a worker, the intermediates are appended into one file, and that
+// file is encoded into the target format (two passes for mp4). Two 1000 ms timers drive the chain;
+// besides, a worker that ends posts a notice, so the next step starts at once instead of at the
+// next tick. The steps after the concatenation are commands posted to the owner through the loop.
+
+#include "foundation/CallbackTimer.h"
+#include "foundation/EventLoop.h"
+#include "foundation/WorkerThread.h"
+#include "media/join/Concatenate.h"
+#include "media/join/JoinFiles.h"
+#include "media/join/JoinMedia.h"
+#include "media/join/JoinState.h"
+#include "media/join/JoinView.h"
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace quilmer {
+
+// Command ids of the owner window that belong to the join.
+enum JoinCommand : int {
+    kCmdClose = 2,
+    kCmdStartJoin = 1035,
+    kCmdStopJoin = 1037,
+    kCmdFinishJoin = 2016,
+    kCmdShowJoinResult = 2017,
+    kCmdEncodeFlv = 2019,
+    kCmdEncodeMp4Pass1 = 2020,
+    kCmdEncodeMp4Pass2 = 2021,
+    kCmdEncodeAvi = 2022,
+    kCmdEncodeWmv = 2025,
+    kCmdEncodeRmvb = 2031,
+};
+
+class JoinPipeline {
+public:
+    // programFolder ends in '/': the encoder adapter and the presets live there.
+    JoinPipeline(EventLoop& loop, JoinView& view, JoinMedia& media, const std::wstring& programFolder);
+    ~JoinPipeline();
+    JoinPipeline(const JoinPipeline&) = delete;
+    JoinPipeline& operator=(const JoinPipeline&) = delete;
+
+    // Where the commands posted by the chain go. By default straight back to HandleCommand; a
+    // window that wants them as its own command events installs a sink that ends in HandleCommand.
+    void SetCommandSink(std::function<void(int)> sink);
+    // Runs the join operation of a command id; false when the id is not one of the join's.
+    bool HandleCommand(int id);
+
+    // Starts a join of clips (in order) into outputPath. Returns an empty string when it started,
+    // or the reason it was refused, before anything was written.
+    std::wstring StartJoin(const std::vector<std::wstring>& clips, const std::wstring& outputPath,
+                           bool handedOver = false);
+    // The user's cancel: ends the running encoder at once, removes every file of the join.
+    void StopJoin();
+    // The owner closes: like a stop, and the timers end for good.
+    void Close();
+
+    bool IsJoining() const { return joining_; }
+    const JoinState& State() const { return state_; }
+    JoinState& MutableState() { return state_; }
+
+    // The steps of the chain, public for the owner and for tests.
+    bool StepTick();
+    void ConvertNextClip();
+    void StartConcatenation();
+    void MonitorTick();
+    void StartFinalEncode(int command);
+    void FinishJoin();
+    void ShowJoinResult();
+    void RemoveJoinFiles();
+
+private:
+    void PostCommand(int id);
+    void RunEncoderStep();
+    void StartWorker(std::function<void()> work);
+    bool WorkerEnded() const;
+    void OnWorkerEnded();
+    void CheckEndedWorker();
+    void UpdateProgress();
+    void StopWorker();
+    void ResetCounters();
+    void StopStepTimer();
+    void EndJoin();
+    void FailJoin(const std::wstring& reason);
+    bool ProbeWithFallback(const std::wstring& path, ClipProperties& properties);
+
+    EventLoop& loop_;
+    JoinView& view_;
+    JoinMedia& media_;
+    std::wstring programFolder_;
+    JoinState state_;
+    JoinFileNamer namer_;
+    std::function<void(int)> commandSink_;
+
+    std::unique_ptr<WorkerThread> worker_;
+    std::atomic<bool> workDone_{false};
+    // Written by the worker, read on the loop thread only after the worker has been joined.
+    std::string encoderTail_;
+    ConcatOutcome concatOutcome_;
+    std::unique_ptr<CallbackTimer> monitorTimer_;
+    std::unique_ptr<CallbackTimer> stepTimer_;
+    bool stepTimerRunning_ = false;
+    bool joining_ = false;
+    bool closed_ = false;
+    int lastPercent_ = -1;
+    // Posted notices check this before touching a pipeline that may be gone.
+    std::shared_ptr<JoinPipeline*> alive_;
+};
+
+}  // namespace quilmer

@@ -1,0 +1,34 @@
+#pragma once
+// What a front end shows of a join. The engine calls these on the loop thread only; the GUI
+// implements them with its progress bar and dialogs, quilmer-join with a terminal bar.
+
+#include "media/ClipProperties.h"
+
+#include <string>
+
+namespace quilmer {
+
+class JoinView {
+public:
+    virtual ~JoinView() = default;
+
+    // 0 to 100 over the whole join.
+    virtual void SetProgress(int percent) = 0;
+    // true: a join runs (list and Join locked, Cancel enabled); false: idle again.
+    virtual void SetJoining(bool joining) = 0;
+    // The list of clips is emptied when a join ends, finished or stopped.
+    virtual void ClearClips() {}
+    // The join produced its output: the properties of the result (probed is false when even the
+    // probe of a copy failed; the record then holds only the path).
+    virtual void ShowResult(const ClipProperties& result, bool probed) = 0;
+    // The join produced nothing. message and title are the translated "Failed to merge files." and
+    // "Tips"; detail is the cause when the engine knows it (may be empty).
+    virtual void ShowFailure(const std::wstring& message, const std::wstring& title, const std::wstring& detail) = 0;
+    // A handed-over job has ended (finished, stopped or closed): the front end tells the caller
+    // and ends the program with exit code 2.
+    virtual void HandedOverJobEnded(bool finished) { (void)finished; }
+    // A clip was left out of the join (it could be neither probed nor copied).
+    virtual void ClipLeftOut(const std::wstring& clip) { (void)clip; }
+};
+
+}  // namespace quilmer
