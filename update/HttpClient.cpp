@@ -151,6 +151,22 @@ std::string EncodeComponent(std::wstring_view text) {
     return out;
 }
 
+std::wstring EscapeUrlText(std::wstring_view text) {
+    static const char* hex = "0123456789ABCDEF";
+    std::wstring out;
+    for (unsigned char c : ToUtf8(text)) {
+        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
+            c == '_' || c == '~') {
+            out += static_cast<wchar_t>(c);
+        } else {
+            out += L'%';
+            out += static_cast<wchar_t>(hex[c >> 4]);
+            out += static_cast<wchar_t>(hex[c & 15]);
+        }
+    }
+    return out;
+}
+
 // ---------------------------------------------------------------------------------------------
 
 struct HttpResponse::Impl {

@@ -46,6 +46,10 @@ std::wstring ObjectNameOf(std::wstring_view url);
 // every other byte of the UTF-8 form becomes "%" and two upper-case hexadecimal digits.
 std::string EncodeComponent(std::wstring_view text);
 
+// Escaping of a text put into a URL by hand: RFC 3986 unreserved characters stay, every other
+// byte of the UTF-8 form becomes "%XX" (a blank becomes "%20").
+std::wstring EscapeUrlText(std::wstring_view text);
+
 class HttpResponse {
 public:
     ~HttpResponse();

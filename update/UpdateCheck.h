@@ -1,0 +1,42 @@
+#pragma once
+// The version-check job: run once per program run on a worker thread, it fetches the version
+// descriptor into the user's data folder and tells the loop thread when the file is ready.
+// Every failure is silent: no descriptor, no notice.
+
+#include "foundation/EventLoop.h"
+
+#include <atomic>
+#include <functional>
+#include <string>
+
+namespace quilmer {
+
+// Fetches url into path: the body goes to a side file that replaces path only when the server
+// answered 2xx and the whole body arrived. False otherwise (path is then absent or untouched).
+bool DownloadToFile(const std::wstring& url, const std::wstring& path, const std::atomic<bool>* cancel = nullptr,
+                    std::string* error = nullptr);
+
+class UpdateCheck {
+public:
+    // onReady runs on the loop thread with the automatic-check flag (1).
+    UpdateCheck(EventLoop& loop, std::wstring descriptorPath, std::wstring descriptorUrl,
+                std::function<void(int autoCheckFlag)> onReady);
+
+    // The worker's function: deletes the old descriptor, downloads the new one and posts the
+    // ready notice. Returns 0 when the notice was posted, 1 otherwise.
+    int Run();
+    // Makes a download in progress give up (the worker's stop handler).
+    void Cancel() { cancel_ = true; }
+
+    const std::wstring& DescriptorPath() const { return descriptorPath_; }
+    const std::wstring& DescriptorUrl() const { return descriptorUrl_; }
+
+private:
+    EventLoop& loop_;
+    std::wstring descriptorPath_;
+    std::wstring descriptorUrl_;
+    std::function<void(int)> onReady_;
+    std::atomic<bool> cancel_{false};
+};
+
+}  // namespace quilmer
