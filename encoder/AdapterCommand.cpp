@@ -1,0 +1,220 @@
+#include "encoder/AdapterCommand.h"
+
+#include <cstdlib>
+#include <map>
+
+namespace quilmer::adapter {
+
+namespace {
+
+// Every intermediate carries the same audio, so that byte-joined intermediates decode as one
+// stream (differing audio parameters make the joined file's timing drift).
+constexpr const char* kIntermediateRate = "44100";
+constexpr const char* kIntermediateChannels = "2";
+constexpr const char* kIntermediateAudioBitrate = "192k";
+// Quantizer standing for "keep the quality": the old -sameq reused the source's quantizer, and
+// the intermediates are made at 2.
+constexpr const char* kSameQuality = "2";
+
+const std::vector<int> kMp3Rates = {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000};
+const std::vector<int> kFlvRates = {11025, 22050, 44100};
+const std::vector<int> kAc3Rates = {32000, 44100, 48000};
+const std::vector<int> kWmaRates = {8000, 11025, 16000, 22050, 32000, 44100, 48000};
+
+std::string Rate(const std::string& requested, const std::vector<int>& supported) {
+    return std::to_string(NearestSampleRate(std::atoi(requested.c_str()), supported));
+}
+
+std::string FormatSeconds(double seconds) {
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%.3f", seconds);
+    return buffer;
+}
+
+}  // namespace
+
+int NearestSampleRate(int requested, const std::vector<int>& supported) {
+    for (int rate : supported) {
+        if (rate >= requested) return rate;
+    }
+    return supported.back();
+}
+
+bool ParseOldCommand(const std::vector<std::string>& args, OldCommand& c, Kind& kind, std::string& error) {
+    c = OldCommand{};
+    std::map<std::string, std::string*> valued = {
+        {"-r", &c.frameRate},       {"-acodec", &c.audioCodec},   {"-vcodec", &c.videoCodec},
+        {"-ab", &c.audioBitrate},   {"-b", &c.videoBitrate},      {"-bt", &c.bitrateTolerance},
+        {"-ar", &c.sampleRate},     {"-pass", &c.pass},           {"-fpre", &c.preset},
+        {"-threads", &c.threads},
+    };
+    bool haveInput = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        auto needValue = [&](std::string& into) {
+            if (i + 1 >= args.size()) {
+                error = "Missing argument for option '" + a.substr(1) + "'";
+                return false;
+            }
+            into = args[++i];
+            return true;
+        };
+        if (a == "-i") {
+            if (haveInput) {
+                error = "Only one input file is accepted";
+                return false;
+            }
+            if (!needValue(c.input)) return false;
+            haveInput = true;
+        } else if (a == "-f") {
+            if (!needValue(haveInput ? c.outputFormat : c.inputFormat)) return false;
+        } else if (a == "-sameq") {
+            c.sameQuality = true;
+        } else if (a == "-y") {
+            c.overwrite = true;
+        } else if (a == "-an") {
+            c.noAudio = true;
+        } else if (valued.count(a) != 0) {
+            if (!needValue(*valued[a])) return false;
+        } else if (!a.empty() && a[0] == '-' && a.size() > 1) {
+            error = "Unrecognized option '" + a.substr(1) + "'";
+            return false;
+        } else {
+            if (!haveInput || !c.output.empty()) {
+                error = "Unexpected argument '" + a + "'";
+                return false;
+            }
+            c.output = a;
+        }
+    }
+    if (!haveInput) {
+        error = "No input file given (-i)";
+        return false;
+    }
+    if (c.output.empty()) {
+        kind = Kind::Probe;
+        return true;
+    }
+    if (c.outputFormat == "mpeg") {
+        kind = Kind::Convert;
+        return true;
+    }
+    if (c.inputFormat != "mpeg") {
+        error = "Only an MPEG program stream (-f mpeg) is accepted as the input of an encode";
+        return false;
+    }
+    if (c.outputFormat == "avi") {
+        kind = Kind::EncodeAvi;
+    } else if (c.outputFormat == "flv") {
+        kind = Kind::EncodeFlv;
+    } else if (c.outputFormat == "rm") {
+        kind = Kind::EncodeRm;
+    } else if (c.outputFormat.empty() && c.videoCodec == "wmv2") {
+        kind = Kind::EncodeWmv;
+    } else if (c.outputFormat == "mp4" && c.videoCodec == "libx264" && (c.pass == "1" || c.pass == "2")) {
+        kind = c.pass == "1" ? Kind::EncodeMp4Pass1 : Kind::EncodeMp4Pass2;
+    } else {
+        error = "Unsupported output (format '" + c.outputFormat + "', video codec '" + c.videoCodec + "')";
+        return false;
+    }
+    return true;
+}
+
+std::vector<std::string> BuildModernArgs(const OldCommand& c, Kind kind, const ConvertVariant& v) {
+    std::vector<std::string> a = {"-hide_banner", "-nostdin"};
+    if (kind == Kind::Probe) {
+        a.insert(a.end(), {"-i", c.input});
+        return a;
+    }
+    if (c.overwrite) a.push_back("-y");
+    if (!c.inputFormat.empty()) a.insert(a.end(), {"-f", c.inputFormat});
+    a.insert(a.end(), {"-i", c.input});
+    auto add = [&a](std::initializer_list<std::string> items) { a.insert(a.end(), items); };
+    auto sameq = [&] {
+        if (c.sameQuality) add({"-q:v", kSameQuality});
+    };
+
+    switch (kind) {
+        case Kind::Convert: {
+            std::string graph;
+            const std::string length = v.durationSeconds ? FormatSeconds(*v.durationSeconds) : std::string();
+            if (v.blackVideo) {
+                graph += "color=c=black:s=320x240:r=25" + (length.empty() ? "" : ":d=" + length) + "[v]";
+            }
+            if (v.silentAudio) {
+                if (!graph.empty()) graph += ";";
+                graph += std::string("anullsrc=r=") + kIntermediateRate + ":cl=stereo" +
+                         (length.empty() ? "" : ",atrim=duration=" + length) + "[a]";
+            }
+            if (!graph.empty()) add({"-filter_complex", graph});
+            if (v.blackVideo) {
+                add({"-map", "[v]"});
+            } else {
+                // Not an attached cover picture; MPEG-2 wants even sizes.
+                add({"-map", "0:V:0", "-vf", "scale=trunc(iw/2)*2:trunc(ih/2)*2"});
+            }
+            add({"-map", v.silentAudio ? "[a]" : "0:a:0"});
+            if ((v.blackVideo || v.silentAudio) && length.empty()) add({"-shortest"});
+            // MPEG-2 rather than MPEG-1: it codes 20 fps (and other rates) exactly.
+            add({"-c:v", "mpeg2video"});
+            sameq();
+            if (!c.frameRate.empty()) {
+                add({"-r", c.frameRate});
+            } else if (v.standardFrameRate) {
+                add({"-r", "25"});
+            }
+            add({"-c:a", "mp2", "-b:a", kIntermediateAudioBitrate, "-ar", kIntermediateRate, "-ac",
+                 kIntermediateChannels, "-f", "mpeg"});
+            break;
+        }
+        case Kind::EncodeAvi:
+            add({"-c:v", "msmpeg4", "-c:a", "libmp3lame"});
+            if (!c.audioBitrate.empty()) add({"-b:a", c.audioBitrate});
+            if (!c.videoBitrate.empty()) add({"-b:v", c.videoBitrate});
+            if (!c.sampleRate.empty()) add({"-ar", Rate(c.sampleRate, kMp3Rates)});
+            sameq();
+            add({"-f", "avi"});
+            break;
+        case Kind::EncodeFlv:
+            add({"-c:v", "flv", "-c:a", "libmp3lame"});
+            sameq();
+            if (!c.sampleRate.empty()) add({"-ar", Rate(c.sampleRate, kFlvRates)});
+            add({"-f", "flv"});
+            break;
+        case Kind::EncodeRm:
+            // RealVideo 1 codes only sizes in whole macroblocks.
+            add({"-c:v", "rv10", "-c:a", "ac3", "-vf", "scale=trunc((iw+8)/16)*16:trunc((ih+8)/16)*16"});
+            sameq();
+            if (!c.sampleRate.empty()) add({"-ar", Rate(c.sampleRate, kAc3Rates)});
+            add({"-f", "rm"});
+            break;
+        case Kind::EncodeWmv:
+            sameq();
+            if (!c.sampleRate.empty()) add({"-ar", Rate(c.sampleRate, kWmaRates)});
+            // The container is named, not guessed from the output's extension, which may be a
+            // temporary name of another type.
+            add({"-c:v", "wmv2", "-c:a", "wmav2", "-f", "asf"});
+            break;
+        case Kind::EncodeMp4Pass1:
+        case Kind::EncodeMp4Pass2: {
+            const bool second = kind == Kind::EncodeMp4Pass2;
+            // Both passes encode the audio too: x264's second pass needs exactly the frames of
+            // the first, and ffmpeg's frame timing at the end depends on the audio stream.
+            add({"-c:a", "aac"});
+            if (second && !c.audioBitrate.empty()) add({"-b:a", c.audioBitrate});
+            add({"-pass", second ? "2" : "1", "-c:v", "libx264"});
+            if (!c.preset.empty()) add({"-fpre", c.preset});
+            if (!c.videoBitrate.empty()) add({"-b:v", c.videoBitrate});
+            if (!c.bitrateTolerance.empty()) add({"-bt", c.bitrateTolerance});
+            if (!c.threads.empty()) add({"-threads", c.threads});
+            add({"-fps_mode", "cfr", "-pix_fmt", "yuv420p", "-f", "mp4"});
+            break;
+        }
+        case Kind::Probe:
+            break;
+    }
+    a.push_back(c.output);
+    return a;
+}
+
+}  // namespace quilmer::adapter
