@@ -1,0 +1,265 @@
+#include "updater/DownloadStep.h"
+
+#include "foundation/FileUtil.h"
+#include "foundation/Strings.h"
+#include "foundation/TextTranslator.h"
+#include "foundation/Utf8.h"
+#include "update/HttpClient.h"
+#include "updater/TransferTexts.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <thread>
+#include <vector>
+
+namespace quilmer {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+const wchar_t* const kTracedHeaders[] = {L"Server",  L"Date",       L"X-Powered-By",      L"Content-Length",
+                                         L"Set-Cookie", L"Expires", L"Cache-control",     L"Connection",
+                                         L"Transfer-Encoding", L"Content-Type"};
+
+// The first byte position of "Content-Range: bytes START-END/TOTAL", or -1.
+long long ContentRangeStart(const Teska::HttpResponse& response) {
+    auto range = response.Header(L"Content-Range");
+    if (!range) return -1;
+    long long start = -1;
+    if (std::swscanf(range->c_str(), L"bytes %lld-", &start) != 1) return -1;
+    return start;
+}
+
+bool ReadSmallFile(const std::string& path, std::string& text) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    char buffer[1024];
+    in.read(buffer, sizeof buffer);
+    text.assign(buffer, static_cast<std::size_t>(in.gcount()));
+    return true;
+}
+
+bool WriteSmallFile(const std::string& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(text.data(), static_cast<std::streamsize>(text.size()));
+    return static_cast<bool>(out.flush());
+}
+
+bool WriteAll(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+        ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+DownloadStep::DownloadStep(const DownloadEnvironment& env, DownloadObserver& observer)
+    : env_(env),
+      observer_(observer),
+      tmp_(NativePath(env.args.PartialFile())),
+      validatorFile_(NativePath(env.args.ValidatorFile())) {}
+
+void DownloadStep::ShowFailure(const std::wstring& text) { observer_.SetStatusText(text, true); }
+
+void DownloadStep::DiscardPartial() {
+    ::unlink(tmp_.c_str());
+    ::unlink(validatorFile_.c_str());
+}
+
+bool DownloadStep::Probe() {
+    auto sleep = [this](std::chrono::milliseconds ms) {
+        if (env_.sleep) env_.sleep(ms);
+        else std::this_thread::sleep_for(ms);
+    };
+    sleep(env_.probeWait);
+    Teska::HttpClient client;
+    client.SetTimeouts(env_.connectTimeoutMs, env_.stallSeconds);
+    // One byte is enough to know the server answers.
+    client.AddHeader(L"Range", L"bytes=0-0");
+    bool reachable = client.Get(env_.args.packageUrl)->StatusCode() > 0;
+    sleep(env_.probeWait);
+    return reachable;
+}
+
+DownloadStep::Transfer DownloadStep::Fetch(const std::atomic<bool>& paused, bool allowResume) {
+    struct stat st {};
+    bool haveTmp = ::stat(tmp_.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    std::uint64_t offset = haveTmp ? static_cast<std::uint64_t>(st.st_size) : 0;
+    bool resume = allowResume && haveTmp;
+
+    Teska::HttpClient client;
+    client.SetTimeouts(env_.connectTimeoutMs, env_.stallSeconds);
+    client.SetCancelFlag(&paused);
+    if (resume) client.SetResumeOffset(static_cast<std::int64_t>(offset));
+    auto response = client.Get(env_.args.packageUrl, false);
+    observer_.SetUrlText(env_.args.DisplayUrl());
+
+    for (const wchar_t* name : kTracedHeaders) {
+        auto value = response->Header(name);
+        std::string line = ToUtf8(name);
+        if (value) {
+            line.append(": ").append(ToUtf8(*value));
+        } else {
+            line.insert(line.begin(), '\'');
+            line.append("' header does not exist..");
+        }
+        observer_.Trace(line);
+    }
+
+    if (paused) return Transfer::Paused;
+    int status = response->StatusCode();
+    if (status == 0) {
+        observer_.Trace("request failed: " + response->ErrorText());
+        ShowFailure(Tr(L"Failure to download update file."));
+        return Transfer::Retry;
+    }
+    std::string validator = ToUtf8(response->Validator().value_or(L""));
+    bool append = false;
+    if (resume && status == 206) {
+        // Only the continuation of the very package the partial file came from may be appended.
+        std::string stored;
+        if (!ReadSmallFile(validatorFile_, stored) || stored != validator ||
+            ContentRangeStart(*response) != static_cast<long long>(offset)) {
+            observer_.Trace("the package changed on the server; starting again");
+            return Transfer::Restart;
+        }
+        append = true;
+    } else if (resume && status == 416) {
+        observer_.Trace("the server refused the resume offset; starting again");
+        return Transfer::Restart;
+    } else if (status != 200) {
+        // An error page is not a package.
+        observer_.Trace("HTTP status " + std::to_string(status));
+        ShowFailure(Tr(L"Failure to download update file."));
+        return Transfer::Failed;
+    }
+    if (!append) {
+        // A whole body: either a fresh start, or a server that ignored the range. Either way
+        // the file starts again from its first byte.
+        offset = 0;
+        if (!WriteSmallFile(validatorFile_, validator)) {
+            ShowFailure(Tr(L"Failure to download update file."));
+            return Transfer::Failed;
+        }
+    }
+
+    auto contentType = response->Header(L"Content-Type");
+    bool textBody = contentType && StartsWithNoCase(*contentType, L"text/");
+    std::uint64_t length = 0;
+    std::uint64_t total = offset + (response->ContentLength(length) ? length : 0);
+    observer_.SetSizeText(FormatSizeText(total));
+
+    int fd = append ? ::open(tmp_.c_str(), O_WRONLY | O_CLOEXEC) : ::open(tmp_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0 || (append && (::ftruncate(fd, static_cast<off_t>(offset)) != 0 ||
+                              ::lseek(fd, static_cast<off_t>(offset), SEEK_SET) < 0))) {
+        if (fd >= 0) ::close(fd);
+        ShowFailure(Tr(L"Failure to download update file."));
+        return Transfer::Failed;
+    }
+
+    std::vector<char> buffer(env_.chunkSize);
+    std::uint64_t downloaded = offset;
+    SpeedMeter meter;
+    auto lastTick = Clock::now();
+    bool writeFailed = false;
+    while (std::size_t n = response->Read(buffer.data(), buffer.size())) {
+        downloaded += n;
+        unsigned percent = ProgressPercent(downloaded, total);
+        observer_.SetProgress(percent > 100 ? 100 : static_cast<int>(percent));
+        auto now = Clock::now();
+        meter.Update(static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(now - lastTick).count()),
+                     downloaded);
+        lastTick = now;
+        std::wstring speed = meter.BytesPerSecond() >= 1.0 ? FormatSpeedText(meter.BytesPerSecond()) : L"";
+        observer_.SetStatusText(StatusLineText(downloaded, total, speed), false);
+        if (textBody) observer_.Trace(std::string(buffer.data(), n));
+        if (!WriteAll(fd, buffer.data(), n)) {
+            writeFailed = true;
+            break;
+        }
+        if (paused) break;
+    }
+    ::close(fd);
+    if (writeFailed) {
+        ShowFailure(Tr(L"Failure to download update file."));
+        return Transfer::Failed;
+    }
+    if (paused) return Transfer::Paused;
+    if (response->ReadFailed()) {
+        observer_.Trace("transfer broke off: " + response->ErrorText());
+        ShowFailure(Tr(L"Failure to download update file."));
+        // What arrived is kept; the next attempt resumes after it.
+        return downloaded > offset ? Transfer::Retry : Transfer::Failed;
+    }
+    return Transfer::Done;
+}
+
+StepOutcome DownloadStep::Run(const std::atomic<bool>& paused) {
+    if (!Probe()) {
+        ShowFailure(Tr(L"Failure to download update file."));
+        return StepOutcome::RetryLater;
+    }
+    if (paused) return StepOutcome::Paused;
+    Transfer t = Fetch(paused, true);
+    if (t == Transfer::Restart) {
+        DiscardPartial();
+        t = Fetch(paused, false);
+        if (t == Transfer::Restart) t = Transfer::Failed;
+    }
+    switch (t) {
+        case Transfer::Paused: return StepOutcome::Paused;
+        case Transfer::Retry: return StepOutcome::RetryLater;
+        case Transfer::Failed:
+        case Transfer::Restart: return StepOutcome::Failed;
+        case Transfer::Done: break;
+    }
+
+    if (!extractor_.Open(tmp_) || !extractor_.TestAll()) {
+        observer_.Trace("not a valid package: " + extractor_.LastError());
+        extractor_.Close();
+        observer_.SetSizeText(L"");
+        observer_.EnablePause(false);
+        ShowFailure(Tr(L"Failure to download update file."));
+        DiscardPartial();
+        return StepOutcome::Failed;
+    }
+    return Install();
+}
+
+StepOutcome DownloadStep::Install() {
+    auto sleep = [this](std::chrono::milliseconds ms) {
+        if (env_.sleep) env_.sleep(ms);
+        else std::this_thread::sleep_for(ms);
+    };
+    if (env_.windows) {
+        if (!CloseMainProgram(*env_.windows, env_.args.windowClass, env_.args.windowMessage, env_.close, sleep))
+            observer_.Trace("the main program was not closed");
+    }
+    bool ok = extractor_.ExtractArchive(tmp_, NativePath(env_.programFolder), false);
+    if (!ok) {
+        observer_.Trace("unpacking failed: " + extractor_.LastError());
+        ShowFailure(Tr(L"Unable to unzip file."));
+    }
+    extractor_.Close();
+    sleep(env_.afterExtract);
+    if (env_.startProgram && !env_.restartProgram.empty()) env_.startProgram(env_.restartProgram);
+    DiscardPartial();
+    return ok ? StepOutcome::Installed : StepOutcome::InstallFailed;
+}
+
+}  // namespace quilmer

@@ -1,0 +1,81 @@
+#pragma once
+// One attempt to fetch, check and install the update package. The updater window runs it from
+// its restart timer (on a worker, see UpdaterController) and only shows what it reports.
+//
+// The partial download survives pauses, cancels and program ends in "newversion.tmp"; the
+// server's validator (ETag, else Last-Modified) of the package it came from is kept in
+// "newversion.time". A resumed request whose answer is not the continuation of that same
+// package starts the file again, and nothing is installed unless the whole file opens as an
+// archive and every entry checks out.
+
+#include "updater/PackageExtractor.h"
+#include "updater/UpdaterArgs.h"
+#include "updater/WindowProtocol.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace quilmer {
+
+// What the window shows. Called on the thread that runs the step.
+class DownloadObserver {
+public:
+    virtual ~DownloadObserver() = default;
+    virtual void SetUrlText(const std::wstring& /*text*/) {}
+    virtual void SetSizeText(const std::wstring& /*text*/) {}
+    virtual void SetProgress(int /*percent0to100*/) {}
+    virtual void SetStatusText(const std::wstring& /*text*/, bool /*isError*/) {}
+    virtual void EnablePause(bool /*enable*/) {}
+    // Diagnostic lines (response headers, text bodies) for standard output.
+    virtual void Trace(const std::string& /*line*/) {}
+};
+
+struct DownloadEnvironment {
+    UpdaterArgs args;
+    std::wstring programFolder;      // where the package is unpacked, with trailing separator
+    std::wstring restartProgram;     // started after the update ("quilmer" in the program folder)
+    WindowProtocol* windows = nullptr;  // none: nothing is closed
+    std::function<bool(const std::wstring&)> startProgram;
+    std::function<void(std::chrono::milliseconds)> sleep;  // default: really sleep
+    std::chrono::milliseconds probeWait{500};
+    std::chrono::milliseconds afterExtract{1000};
+    CloseTimings close;
+    long connectTimeoutMs = 15000;
+    long stallSeconds = 30;
+    std::size_t chunkSize = 10240;
+};
+
+enum class StepOutcome {
+    Paused,         // stopped by pause or cancel; the partial file is kept
+    RetryLater,     // server unreachable or the connection broke while bytes came in; partial kept
+    Failed,         // error status, or the download is no valid package (then it is deleted)
+    Installed,      // unpacked into the program folder, program restarted
+    InstallFailed,  // valid package that could not be unpacked; program restarted unchanged
+};
+
+class DownloadStep {
+public:
+    DownloadStep(const DownloadEnvironment& env, DownloadObserver& observer);
+
+    // Runs one attempt; paused is read between chunks and also breaks off a stalled transfer.
+    StepOutcome Run(const std::atomic<bool>& paused);
+
+private:
+    enum class Transfer { Done, Paused, Retry, Failed, Restart };
+    bool Probe();
+    Transfer Fetch(const std::atomic<bool>& paused, bool allowResume);
+    StepOutcome Install();
+    void ShowFailure(const std::wstring& text);
+    void DiscardPartial();
+
+    const DownloadEnvironment& env_;
+    DownloadObserver& observer_;
+    std::string tmp_;
+    std::string validatorFile_;
+    PackageExtractor extractor_;
+};
+
+}  // namespace quilmer
