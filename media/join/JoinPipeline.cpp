@@ -150,7 +150,11 @@ std::wstring JoinPipeline::StartJoin(const std::vector<std::wstring>& clips, con
     stepTimer_.reset();
     stepTimer_ = std::make_unique<CallbackTimer>(loop_, kTimerPeriodMs, tick);
     stepTimerRunning_ = true;
-    // The first clip need not wait a whole period.
+    PostStep();  // the first clip need not wait a whole period
+    return {};
+}
+
+void JoinPipeline::PostStep() {
     std::weak_ptr<JoinPipeline*> weak = alive_;
     loop_.Post([weak] {
         if (auto self = weak.lock()) {
@@ -158,7 +162,6 @@ std::wstring JoinPipeline::StartJoin(const std::vector<std::wstring>& clips, con
             if (p->stepTimerRunning_ && !p->StepTick()) p->StopStepTimer();
         }
     });
-    return {};
 }
 
 bool JoinPipeline::StepTick() {
@@ -189,6 +192,7 @@ void JoinPipeline::ConvertNextClip() {
             state_.pendingClips.pop_front();
             ++state_.nextClipIndex;
             view_.ClipLeftOut(clip);
+            PostStep();  // the next clip need not wait for the timer
             return;
         }
         state_.currentClip = copy;

@@ -76,6 +76,7 @@ public:
 
 private:
     void PostCommand(int id);
+    void PostStep();
     void RunEncoderStep();
     void StartWorker(std::function<void()> work);
     bool WorkerEnded() const;

@@ -1,0 +1,80 @@
+// Naming of the join's own files and the in-process concatenation.
+
+#include "media/join/Concatenate.h"
+#include "media/join/JoinFiles.h"
+
+#include "JoinTestSupport.h"
+
+#include <gtest/gtest.h>
+
+namespace quilmer {
+namespace {
+
+using testing::ReadFile;
+using testing::ScratchFolder;
+using testing::WriteFile;
+
+TEST(JoinFileNamer, NeverHandsOutATakenName) {
+    ScratchFolder dir("join-names");
+    WriteFile(dir.Native("a.qjv"), "x");
+    JoinFileNamer namer;
+    namer.Protect(dir.Wide("b.qjv"));  // e.g. a clip that happens to carry the extension
+    EXPECT_EQ(namer.Reserve(dir.Wide(), L"a", L"", L".qjv"), dir.Wide("a-2.qjv"));
+    EXPECT_EQ(namer.Reserve(dir.Wide(), L"a", L"", L".qjv"), dir.Wide("a-3.qjv"));
+    EXPECT_EQ(namer.Reserve(dir.Wide(), L"b", L"", L".qjv"), dir.Wide("b-2.qjv"));
+    EXPECT_EQ(namer.Reserve(dir.Wide(), L"a-2", L"_all", L".qjv"), dir.Wide("a-2_all.qjv"));
+    EXPECT_EQ(namer.Reserve(dir.Wide(), L"c d \"é\"", L"", L".qjv"), dir.Wide("c d \"é\".qjv"));
+}
+
+TEST(JoinFiles, PathParts) {
+    EXPECT_EQ(FolderOf(L"/v/x y/-a.b.flv"), L"/v/x y/");
+    EXPECT_EQ(TitleOf(L"/v/x y/-a.b.flv"), L"-a.b");
+    EXPECT_EQ(ExtensionOf(L"/v/x y/-a.b.flv"), L".flv");
+    EXPECT_EQ(TitleOf(L"/v/.hidden"), L".hidden");
+    EXPECT_EQ(ExtensionOf(L"/v/noext"), L"");
+}
+
+class ConcatenateTest : public ::testing::Test {
+protected:
+    ScratchFolder dir{"join-concat"};
+    std::vector<std::wstring> Parts() {
+        WriteFile(dir.Native("1.qjv"), std::string(3 << 20, 'a'));  // spans several blocks
+        WriteFile(dir.Native("2.qjv"), "bb");
+        return {dir.Wide("1.qjv"), dir.Wide("missing.qjv"), dir.Wide("2.qjv")};
+    }
+};
+
+TEST_F(ConcatenateTest, AppendsThePartsThatExistInOrder) {
+    std::int64_t lastDone = 0, lastTotal = 0;
+    auto outcome = ConcatenateFiles(Parts(), dir.Wide("all.qjv"), [] { return false; },
+                                    [&](std::int64_t done, std::int64_t total) {
+                                        lastDone = done;
+                                        lastTotal = total;
+                                    });
+    ASSERT_EQ(outcome.result, ConcatResult::Done);
+    EXPECT_EQ(outcome.partsWritten, 2);
+    EXPECT_EQ(ReadFile(dir.Native("all.qjv")), std::string(3 << 20, 'a') + "bb");
+    EXPECT_EQ(lastDone, lastTotal);
+    EXPECT_EQ(lastTotal, (3 << 20) + 2);
+}
+
+TEST_F(ConcatenateTest, StopsWhenCancelledAndReportsWriteErrors) {
+    auto parts = Parts();
+    EXPECT_EQ(ConcatenateFiles(parts, dir.Wide("all.qjv"), [] { return true; }).result, ConcatResult::Cancelled);
+
+    // A full disk: the reason reaches the user.
+    auto full = ConcatenateFiles(parts, L"/dev/full", [] { return false; });
+    EXPECT_EQ(full.result, ConcatResult::Failed);
+    EXPECT_NE(full.error.find(L"No space left on device"), std::wstring::npos);
+
+    auto none = ConcatenateFiles({dir.Wide("missing.qjv")}, dir.Wide("none.qjv"), [] { return false; });
+    EXPECT_EQ(none.result, ConcatResult::Failed);
+    EXPECT_FALSE(FileExists(dir.Wide("none.qjv")));
+
+    auto noFolder = ConcatenateFiles(parts, dir.Wide("no/such/all.qjv"), [] { return false; });
+    EXPECT_EQ(noFolder.result, ConcatResult::Failed);
+    EXPECT_FALSE(noFolder.error.empty());
+}
+
+}  // namespace
+}  // namespace quilmer
