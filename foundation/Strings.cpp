@@ -170,15 +170,23 @@ std::string RunIconv(const char* to, const char* from, const char* data, std::si
 }  // namespace
 
 std::wstring FormatW(const wchar_t* fmt, ...) {
+    va_list args;
+    va_start(args, fmt);
+    std::wstring out = FormatWV(fmt, args);
+    va_end(args);
+    return out;
+}
+
+std::wstring FormatWV(const wchar_t* fmt, va_list args) {
     if (!fmt) return {};
     std::wstring format = TranslateWideFormat(fmt);
     std::vector<wchar_t> buffer(256);
     // vswprintf reports "too small" and "cannot render" alike, so grow up to a sane bound.
     for (;;) {
-        va_list args;
-        va_start(args, fmt);
-        int n = std::vswprintf(buffer.data(), buffer.size(), format.c_str(), args);
-        va_end(args);
+        va_list copy;
+        va_copy(copy, args);
+        int n = std::vswprintf(buffer.data(), buffer.size(), format.c_str(), copy);
+        va_end(copy);
         if (n >= 0) return std::wstring(buffer.data(), n);
         if (buffer.size() >= (1u << 24)) return {};
         buffer.resize(buffer.size() * 4);

@@ -6,6 +6,7 @@
 
 #include "foundation/Utf8.h"
 
+#include <cstdarg>
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -16,6 +17,7 @@ namespace quilmer {
 // written in: "%s" and "%c" take a wide string / character ("%ls" too), "%hs", "%S" and "%hc",
 // "%C" take a narrow one. A format that cannot be rendered gives an empty string.
 std::wstring FormatW(const wchar_t* fmt, ...);
+std::wstring FormatWV(const wchar_t* fmt, va_list args);
 std::string FormatA(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 
 // Replaces every occurrence of `from` by `to`, left to right, never rescanning replaced text.
