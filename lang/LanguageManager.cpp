@@ -137,7 +137,19 @@ std::wstring LanguageManager::Translate(const std::wstring& text) const {
 
 std::wstring LanguageManager::TranslateLocked(const std::wstring& text) const {
     if (text.empty() || setting_ == displayed_) return text;
+    std::wstring translated;
+    if (LookUpLocked(text, translated)) return translated;
+    // Pack values are trimmed, so a text with blanks around it ("Cannot read the file ") is
+    // stored without them: translate the core and keep the blanks.
+    constexpr wchar_t kBlanks[] = L" \t\r\n";
+    std::size_t first = text.find_first_not_of(kBlanks);
+    std::size_t last = text.find_last_not_of(kBlanks);
+    if (first == std::wstring::npos || (first == 0 && last + 1 == text.size())) return text;
+    if (!LookUpLocked(text.substr(first, last + 1 - first), translated)) return text;
+    return text.substr(0, first) + translated + text.substr(last + 1);
+}
 
+bool LanguageManager::LookUpLocked(const std::wstring& text, std::wstring& translated) const {
     const std::wstring* key = nullptr;
     if (displayed_ != kEnglish) {
         auto shown = previousByText_.find(text);
@@ -145,15 +157,19 @@ std::wstring LanguageManager::TranslateLocked(const std::wstring& text) const {
     }
     if (!key) {
         auto english = reverse_.find(text);
-        if (english == reverse_.end()) return text;
+        if (english == reverse_.end()) return false;
         key = &english->second;
     }
     const Table& table = tables_[current_];
     auto found = table.find(*key);
-    if (found != table.end() && !found->second.empty()) return found->second;
+    if (found != table.end() && !found->second.empty()) {
+        translated = found->second;
+        return true;
+    }
     // The pack lacks the text: show the English one rather than keep the old language's.
     auto english = englishByKey_.find(*key);
-    return english != englishByKey_.end() && !english->second.empty() ? english->second : text;
+    translated = english != englishByKey_.end() && !english->second.empty() ? english->second : text;
+    return true;
 }
 
 std::wstring LanguageManager::TranslateMenuText(const std::wstring& text) const {

@@ -50,6 +50,7 @@ public:
     // The text in the current language; the text itself when no translation is known, when the
     // pack lacks it (then the English text shows), or when nothing needs translating. A text
     // shown in the language before the last switch is mapped back through that pack first.
+    // Blanks around a text are kept and the text inside them is translated.
     std::wstring Translate(const std::wstring& text) const;
     // A menu item's text: a command and its shortcut, separated by a tab, are translated apart.
     std::wstring TranslateMenuText(const std::wstring& text) const;
@@ -80,6 +81,8 @@ private:
     using Table = std::map<std::wstring, std::wstring>;
 
     std::wstring TranslateLocked(const std::wstring& text) const;
+    // False when the text is not known as a text of any pack.
+    bool LookUpLocked(const std::wstring& text, std::wstring& translated) const;
     void SwitchLanguageLocked(const std::wstring& name, bool atStartUp);
     std::wstring PackPath(const std::wstring& name) const;
 

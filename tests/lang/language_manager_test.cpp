@@ -109,6 +109,10 @@ TEST_F(LanguageManagerTest, EnglishFrenchEnglishFrenchRelabelsEachTime) {
     EXPECT_EQ(lm->Translate(L"not a known text"), L"not a known text");
     EXPECT_EQ(lm->Translate(L"Failed to merge files."), L"Failed to merge files.");
     EXPECT_EQ(lm->Translate(L""), L"");
+    // Blanks around a known text survive; the text inside is translated.
+    EXPECT_EQ(lm->Translate(L"Move Up: "), L"Move Up: ");
+    EXPECT_EQ(lm->Translate(L" Move Up "), L" Monter ");
+    EXPECT_EQ(lm->Translate(L"  "), L"  ");
     EXPECT_EQ(lm->TranslateMenuText(L"&Open\tCtrl+O"), L"&Ouvrir\tCtrl+O");
     EXPECT_EQ(lm->ChooserText(1), L"Fran\u00E7ais\t[French]");
 }
