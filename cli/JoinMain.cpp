@@ -78,6 +78,7 @@ public:
         Say(detail.empty() ? message : message + L" " + detail);
         loop_.Quit(kExitFailure);
     }
+    void PhaseChanged(JoinPhase) override { Draw(false); }
     void ClipLeftOut(const std::wstring& clip) override {
         EndLine();
         Say(Tr(L"Left out a clip that could be neither read nor copied: ") + clip);
@@ -93,7 +94,9 @@ private:
         if (!pipeline_) return {};
         const JoinState& state = pipeline_->State();
         switch (state.phase) {
-        case JoinPhase::Probing:
+        case JoinPhase::Probing:  // the clip is still at the front of the queue
+            return "converting clip " + std::to_string(state.nextClipIndex + 1) + " of " +
+                   std::to_string(state.clips.size());
         case JoinPhase::Converting:
             return "converting clip " + std::to_string(state.nextClipIndex) + " of " +
                    std::to_string(state.clips.size());

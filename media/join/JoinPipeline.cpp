@@ -154,6 +154,11 @@ std::wstring JoinPipeline::StartJoin(const std::vector<std::wstring>& clips, con
     return {};
 }
 
+void JoinPipeline::SetPhase(JoinPhase phase) {
+    state_.phase = phase;
+    view_.PhaseChanged(phase);
+}
+
 void JoinPipeline::PostStep() {
     std::weak_ptr<JoinPipeline*> weak = alive_;
     loop_.Post([weak] {
@@ -183,7 +188,7 @@ void JoinPipeline::ConvertNextClip() {
     const std::wstring clip = state_.pendingClips.front();
     const bool first = state_.nextClipIndex == 0;
     state_.currentClip = clip;
-    state_.phase = JoinPhase::Probing;
+    SetPhase(JoinPhase::Probing);
 
     if (!media_.Probe(clip, state_.probe)) {
         std::wstring copy = MakeTemporaryCopy(clip);
@@ -216,9 +221,9 @@ void JoinPipeline::ConvertNextClip() {
     double fps = FrameRateFromProbe(state_.probe);
     state_.commandLine = ConversionCommandLine(state_.encoderPath, state_.currentClip, intermediate, fps);
     state_.intermediateFiles.push_back(intermediate);
-    state_.phase = JoinPhase::Converting;
     state_.pendingClips.pop_front();
     ++state_.nextClipIndex;
+    SetPhase(JoinPhase::Converting);
     RunEncoderStep();
     state_.stepBusy = false;
 }
@@ -290,7 +295,7 @@ void JoinPipeline::StartConcatenation() {
     }
     const std::wstring& first = state_.intermediateFiles.front();
     state_.concatFile = namer_.Reserve(FolderOf(first), TitleOf(first), L"_all", ExtensionOf(first));
-    state_.phase = JoinPhase::Concatenating;
+    SetPhase(JoinPhase::Concatenating);
     // Any non-zero pair: the bar stands at the middle while the copy runs.
     state_.counters.SetStep(1, 1);
     std::vector<std::wstring> parts = state_.intermediateFiles;
@@ -303,6 +308,12 @@ void JoinPipeline::StartConcatenation() {
 void JoinPipeline::CheckEndedWorker() {
     if (!WorkerEnded()) return;
     StopWorker();
+    // A finished step counts in full, even if no tick saw its last position.
+    ProgressSnapshot counters = state_.counters.Snapshot();
+    if (counters.totalSeconds > 0 && !state_.cancel.IsRequested()) {
+        state_.counters.SetStep(counters.totalSeconds, counters.totalSeconds);
+        UpdateProgress();
+    }
     if (state_.fileFlags & JoinState::kFlagClipCopy) {
         RemoveFileQuietly(state_.clipCopy);
         state_.clipCopy.clear();
@@ -385,7 +396,7 @@ void JoinPipeline::StartFinalEncode(int command) {
     inputs.pass2Preset = state_.pass2Preset;
     inputs.params = state_.encodeParams;
     state_.commandLine = FinalEncodeCommandLine(phase, inputs);
-    state_.phase = phase;
+    SetPhase(phase);
     RunEncoderStep();
 }
 

@@ -77,6 +77,7 @@ public:
 private:
     void PostCommand(int id);
     void PostStep();
+    void SetPhase(JoinPhase phase);
     void RunEncoderStep();
     void StartWorker(std::function<void()> work);
     bool WorkerEnded() const;

@@ -3,6 +3,7 @@
 // implements them with its progress bar and dialogs, quilmer-join with a terminal bar.
 
 #include "media/ClipProperties.h"
+#include "media/JoinPhase.h"
 
 #include <string>
 
@@ -27,6 +28,8 @@ public:
     // A handed-over job has ended (finished, stopped or closed): the front end tells the caller
     // and ends the program with exit code 2.
     virtual void HandedOverJobEnded(bool finished) { (void)finished; }
+    // A new step begins (a probe, a conversion, the copy, an encode); State() tells which clip.
+    virtual void PhaseChanged(JoinPhase phase) { (void)phase; }
     // A clip was left out of the join (it could be neither probed nor copied).
     virtual void ClipLeftOut(const std::wstring& clip) { (void)clip; }
 };
