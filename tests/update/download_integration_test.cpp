@@ -1,0 +1,343 @@
+// The package download against real servers on loopback: nginx for well-behaved serving with
+// Range, ETag and Last-Modified, the scripted server for broken connections, missing lengths,
+// ignored ranges, changed packages and error pages. Every case ends in a correct package or a
+// clear failure; a damaged package is never installed.
+
+#include "foundation/ManualEventLoop.h"
+#include "foundation/Utf8.h"
+#include "update/HttpClient.h"
+#include "update/UpdateCheck.h"
+#include "updater/DownloadStep.h"
+
+#include "tests/update/LoopbackServers.h"
+#include "tests/updater/TempFolder.h"
+#include "tests/updater/ZipFixture.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <mutex>
+#include <random>
+
+using namespace quilmer;
+using namespace quilmer::testing;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::wstring W(const std::string& s) { return std::wstring(s.begin(), s.end()); }
+
+std::string RandomBytes(std::size_t n, unsigned seed) {
+    std::mt19937 gen(seed);
+    std::string s(n, '\0');
+    for (auto& c : s) c = static_cast<char>(gen());
+    return s;
+}
+
+struct Package {
+    std::string path;
+    std::string program, library, big;
+};
+
+Package MakePackage(const std::string& path, unsigned seed) {
+    Package p{path, "program v" + std::to_string(seed), RandomBytes(20000, seed + 1), RandomBytes(3 << 20, seed + 2)};
+    MakeZip(path, {{"quilmer", p.program, true, 0100755}, {"lib/", ""}, {"lib/libcore.so", p.library},
+                   {"data/big.bin", p.big, false}});
+    return p;
+}
+
+class RecordingObserver : public DownloadObserver {
+public:
+    std::function<void(std::uint64_t)> onChunk;  // called with the status line count
+    void SetStatusText(const std::wstring& text, bool isError) override {
+        std::lock_guard lock(mutex);
+        status = text;
+        if (isError) {
+            errors.push_back(text);
+        } else {
+            lastProgressLine = text;
+            if (onChunk) onChunk(++chunks);
+        }
+    }
+    void SetSizeText(const std::wstring& text) override { size = text; }
+    void SetProgress(int percent) override { progress = percent; }
+    void EnablePause(bool enable) override { pauseEnabled = enable; }
+    std::mutex mutex;
+    std::wstring status, size, lastProgressLine;
+    std::vector<std::wstring> errors;
+    int progress = -1;
+    bool pauseEnabled = true;
+    std::uint64_t chunks = 0;
+};
+
+class FakeWindows : public WindowProtocol {
+public:
+    std::optional<WindowRef> FindWindow(const std::wstring& cls, const std::wstring& msg, std::chrono::milliseconds) override {
+        askedClass = cls;
+        askedMessage = msg;
+        return 7;
+    }
+    bool PostClose(WindowRef w) override {
+        closed = w == 7;
+        programAtClose = ReadAll(folder + "quilmer");
+        return true;
+    }
+    bool WindowExists(WindowRef) override { return !closed; }
+    std::string folder;
+    std::wstring askedClass, askedMessage;
+    bool closed = false;
+    std::string programAtClose;
+};
+
+class UpdateDownload : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_FALSE(tmp.Path().empty());
+        fs::create_directories(tmp / "data");
+        fs::create_directories(tmp / "prog");
+        fs::create_directories(tmp / "www");
+        fs::create_directories(tmp / "nginx");
+        WriteAll(tmp / "prog/quilmer", "old program");
+        WriteAll(tmp / "prog/keep.txt", "not in the package");
+        a = MakePackage(tmp / "www/pkg.zip", 1);
+        b = MakePackage(tmp / "b.zip", 2);
+        windows.folder = tmp / "prog/";
+        env.args = UpdaterArgs::FromValues({L"", L"Corvane Video", L"UWM_JoinDownload_IsMe", L"English",
+                                            W(tmp / "data/"), L"(v1.9)", L"(v2.0)"});
+        env.programFolder = W(tmp / "prog/");
+        env.restartProgram = W(tmp / "prog/quilmer");
+        env.windows = &windows;
+        env.startProgram = [this](const std::wstring& exe) {
+            started.push_back(exe);
+            return true;
+        };
+        env.sleep = [](std::chrono::milliseconds) {};
+        env.connectTimeoutMs = 3000;
+        env.stallSeconds = 10;
+    }
+
+    StepOutcome RunSettled(std::atomic<bool>& paused, int maxAttempts = 4) {
+        StepOutcome outcome = StepOutcome::Failed;
+        for (int i = 0; i < maxAttempts; ++i) {
+            DownloadStep step(env, observer);
+            outcome = step.Run(paused);
+            if (outcome != StepOutcome::RetryLater) break;
+        }
+        return outcome;
+    }
+
+    void ExpectInstalled(const Package& p) {
+        EXPECT_EQ(ReadAll(tmp / "prog/quilmer"), p.program);
+        EXPECT_EQ(ReadAll(tmp / "prog/lib/libcore.so"), p.library);
+        EXPECT_TRUE(ReadAll(tmp / "prog/data/big.bin") == p.big) << "big file differs";
+        EXPECT_EQ(ReadAll(tmp / "prog/keep.txt"), "not in the package");
+        EXPECT_FALSE(fs::exists(tmp / "data/newversion.tmp"));
+        EXPECT_FALSE(fs::exists(tmp / "data/newversion.time"));
+        EXPECT_EQ(started, std::vector<std::wstring>{W(tmp / "prog/quilmer")});
+        EXPECT_TRUE(windows.closed);
+        EXPECT_EQ(windows.programAtClose, "old program") << "the program is closed before it is replaced";
+    }
+
+    void ExpectUntouched() {
+        EXPECT_EQ(ReadAll(tmp / "prog/quilmer"), "old program");
+        EXPECT_FALSE(fs::exists(tmp / "prog/data"));
+        EXPECT_TRUE(started.empty());
+        EXPECT_FALSE(windows.closed);
+    }
+
+    TempFolder tmp;
+    Package a, b;
+    DownloadEnvironment env;
+    RecordingObserver observer;
+    FakeWindows windows;
+    std::vector<std::wstring> started;
+};
+
+std::string TmpFileValidator(const TempFolder& tmp) { return ReadAll(tmp / "data/newversion.time"); }
+
+}  // namespace
+
+TEST_F(UpdateDownload, NginxPauseAndResumeGivesTheIdenticalPackage) {
+    NginxServer nginx;
+    ASSERT_TRUE(nginx.Start(tmp / "nginx/", tmp / "www")) << nginx.ErrorLog();
+    env.args.packageUrl = W(nginx.Url("/pkg.zip?type=joiner&lang=English&ver=v1.9"));
+
+    std::atomic<bool> paused{false};
+    observer.onChunk = [&](std::uint64_t chunks) {
+        if (chunks == 100) paused = true;
+    };
+    EXPECT_EQ(RunSettled(paused), StepOutcome::Paused);
+    std::uintmax_t partial = fs::file_size(tmp / "data/newversion.tmp");
+    EXPECT_GT(partial, 100000u);
+    EXPECT_LT(partial, fs::file_size(a.path));
+    EXPECT_FALSE(TmpFileValidator(tmp).empty()) << "nginx's ETag is kept as the validator";
+    ExpectUntouched();
+
+    paused = false;
+    observer.onChunk = nullptr;
+    EXPECT_EQ(RunSettled(paused), StepOutcome::Installed) << (observer.errors.empty() ? "" : ToUtf8(observer.errors.back()));
+    ExpectInstalled(a);
+    EXPECT_EQ(observer.progress, 100);
+    EXPECT_NE(nginx.AccessLog().find(" 206 \"bytes=" + std::to_string(partial) + "-\""), std::string::npos)
+        << nginx.AccessLog();
+    EXPECT_EQ(windows.askedClass, L"Corvane Video");
+}
+
+TEST_F(UpdateDownload, NginxPackageChangedSinceThePartialStartsAgain) {
+    NginxServer nginx;
+    ASSERT_TRUE(nginx.Start(tmp / "nginx/", tmp / "www")) << nginx.ErrorLog();
+    env.args.packageUrl = W(nginx.Url("/pkg.zip"));
+    // A partial file of another package, with that package's validator.
+    WriteAll(tmp / "data/newversion.tmp", ReadAll(b.path).substr(0, 1 << 20));
+    WriteAll(tmp / "data/newversion.time", "\"0-old\"");
+    std::atomic<bool> paused{false};
+    EXPECT_EQ(RunSettled(paused), StepOutcome::Installed);
+    ExpectInstalled(a);
+    std::string log = nginx.AccessLog();
+    EXPECT_NE(log.find(" 206 \"bytes=1048576-\""), std::string::npos) << log;
+    EXPECT_NE(log.find(" 200 \"-\""), std::string::npos) << "the second request goes without Range\n" << log;
+}
+
+TEST_F(UpdateDownload, ScriptedMisbehaviourEndsInTheRightPackageOrAClearFailure) {
+    ScriptedServer server;
+    ASSERT_TRUE(server.Start(a.path, b.path, tmp / "server.log"));
+    struct Case {
+        const char* path;
+        StepOutcome expected;
+        const Package* installed;
+        bool withPartial;  // start from a partial file of package A and its validator
+    };
+    std::vector<Case> cases{{"/drop", StepOutcome::Installed, &a, false},
+                            {"/drop-change", StepOutcome::Installed, &b, false},
+                            {"/nolength", StepOutcome::Installed, &a, false},
+                            {"/chunked", StepOutcome::Installed, &a, false},
+                            {"/norange", StepOutcome::Installed, &a, true},
+                            {"/nolength-drop", StepOutcome::Failed, nullptr, false},
+                            {"/404", StepOutcome::Failed, nullptr, false},
+                            {"/500", StepOutcome::Failed, nullptr, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        fs::remove_all(tmp / "prog");
+        fs::create_directories(tmp / "prog");
+        WriteAll(tmp / "prog/quilmer", "old program");
+        WriteAll(tmp / "prog/keep.txt", "not in the package");
+        fs::remove(tmp / "data/newversion.tmp");
+        fs::remove(tmp / "data/newversion.time");
+        started.clear();
+        windows.closed = false;
+        observer.errors.clear();
+        if (c.withPartial) {
+            WriteAll(tmp / "data/newversion.tmp", ReadAll(a.path).substr(0, 300000));
+            WriteAll(tmp / "data/newversion.time", "\"A\"");
+        }
+        env.args.packageUrl = W(server.Url(c.path));
+        std::atomic<bool> paused{false};
+        EXPECT_EQ(RunSettled(paused), c.expected);
+        if (c.installed) {
+            ExpectInstalled(*c.installed);
+            // The file holds exactly one package: nothing was appended to an old partial.
+            std::wstring whole = std::to_wstring(ReadAll(c.installed->path).size());
+            EXPECT_EQ(observer.lastProgressLine.substr(0, whole.size() + 1), whole + L"/")
+                << ToUtf8(observer.lastProgressLine);
+        } else {
+            ExpectUntouched();
+            ASSERT_FALSE(observer.errors.empty());
+            EXPECT_EQ(observer.errors.back(), L"Failure to download update file.");
+        }
+        if (c.withPartial && !c.installed) {
+            // An error page leaves the partial download as it was, for a later attempt.
+            EXPECT_EQ(fs::file_size(tmp / "data/newversion.tmp"), 300000u);
+        }
+    }
+
+    // The resume request carries the header exactly as "Range:bytes=N-" after Cache-Control.
+    Teska::HttpClient client;
+    auto log = client.Get(W(server.Url("/__log")));
+    std::string text;
+    char buffer[4096];
+    while (std::size_t n = log->Read(buffer, sizeof buffer)) text.append(buffer, n);
+    EXPECT_NE(text.find("\"Cache-Control: no-cache\", \"Range:bytes=300000-\""), std::string::npos) << text;
+}
+
+TEST_F(UpdateDownload, DamagedOrUnreachablePackagesAreNeverInstalled) {
+    // A package whose stored data no longer matches its checksum.
+    std::string bytes = ReadAll(a.path);
+    std::size_t at = bytes.find(a.big.substr(500000, 16));
+    ASSERT_NE(at, std::string::npos);
+    bytes[at] = static_cast<char>(~bytes[at]);
+    WriteAll(tmp / "www/pkg.zip", bytes);
+    NginxServer nginx;
+    ASSERT_TRUE(nginx.Start(tmp / "nginx/", tmp / "www")) << nginx.ErrorLog();
+    env.args.packageUrl = W(nginx.Url("/pkg.zip"));
+    std::atomic<bool> paused{false};
+    EXPECT_EQ(RunSettled(paused), StepOutcome::Failed);
+    ExpectUntouched();
+    EXPECT_FALSE(fs::exists(tmp / "data/newversion.tmp")) << "a damaged download is deleted";
+    EXPECT_FALSE(observer.pauseEnabled);
+    EXPECT_EQ(observer.size, L"");
+
+    // Nobody listens: the attempt is to be retried, and the partial file survives.
+    WriteAll(tmp / "data/newversion.tmp", "partial");
+    env.args.packageUrl = W("http://127.0.0.1:" + std::to_string(FreePort()) + "/pkg.zip");
+    DownloadStep step(env, observer);
+    EXPECT_EQ(step.Run(paused), StepOutcome::RetryLater);
+    EXPECT_EQ(ReadAll(tmp / "data/newversion.tmp"), "partial");
+    ExpectUntouched();
+}
+
+TEST(HttpClientLoopback, HeadersLengthsAndChunkedBodies) {
+    TempFolder tmp;
+    Package a = MakePackage(tmp / "a.zip", 5);
+    ScriptedServer server;
+    ASSERT_TRUE(server.Start(a.path, a.path, tmp / "server.log"));
+    Teska::HttpClient client;
+    auto r = client.Get(W(server.Url("/headers")));
+    EXPECT_EQ(r->StatusCode(), 200);
+    EXPECT_EQ(r->Header(L"set-cookie", 0), L"a=1");
+    EXPECT_EQ(r->Header(L"Set-Cookie", 1), L"b=2");
+    EXPECT_FALSE(r->Header(L"Set-Cookie", 2));
+    EXPECT_FALSE(r->Validator());
+    std::uint64_t length = 0;
+    EXPECT_TRUE(r->ContentLength(length));
+    EXPECT_EQ(length, 5u);
+
+    r = client.Get(W(server.Url("/chunked")));
+    EXPECT_FALSE(r->ContentLength(length));
+    std::string body;
+    std::vector<char> buffer(7777);  // odd sizes cut across the server's chunks
+    while (std::size_t n = r->Read(buffer.data(), buffer.size())) body.append(buffer.data(), n);
+    EXPECT_TRUE(r->Completed());
+    EXPECT_TRUE(body == ReadAll(a.path));
+
+    r = client.Get(W(server.Url("/drop")));
+    body.clear();
+    while (std::size_t n = r->Read(buffer.data(), buffer.size())) body.append(buffer.data(), n);
+    EXPECT_TRUE(r->ReadFailed()) << "a body shorter than its Content-Length is a failed read";
+    EXPECT_EQ(body.size(), ReadAll(a.path).size() / 2);
+}
+
+TEST(UpdateCheckLoopback, DescriptorIsFetchedAndAnnouncedOnlyWhenComplete) {
+    TempFolder tmp;
+    fs::create_directories(tmp / "www");
+    fs::create_directories(tmp / "nginx");
+    WriteAll(tmp / "www/quilmerver.ini", "[main]\nversion=v2.0\n");
+    NginxServer nginx;
+    ASSERT_TRUE(nginx.Start(tmp / "nginx/", tmp / "www")) << nginx.ErrorLog();
+
+    ManualEventLoop loop;
+    std::vector<int> ready;
+    std::wstring path = W(tmp / "quilmerver.ini");
+    WriteAll(tmp / "quilmerver.ini", "stale");
+    UpdateCheck good(loop, path, W(nginx.Url("/quilmerver.ini?lang=English&ver=v1.9")), [&](int f) { ready.push_back(f); });
+    EXPECT_EQ(good.Run(), 0);
+    EXPECT_TRUE(ready.empty()) << "the notice arrives on the loop thread";
+    loop.RunPending();
+    EXPECT_EQ(ready, std::vector<int>{1});
+    EXPECT_EQ(ReadAll(tmp / "quilmerver.ini"), "[main]\nversion=v2.0\n");
+
+    UpdateCheck missing(loop, path, W(nginx.Url("/nothing.ini")), [&](int f) { ready.push_back(f); });
+    EXPECT_EQ(missing.Run(), 1);
+    loop.RunPending();
+    EXPECT_EQ(ready.size(), 1u);
+    EXPECT_FALSE(fs::exists(tmp / "quilmerver.ini")) << "an error page is not kept as the descriptor";
+}
