@@ -1,0 +1,228 @@
+// Real joins through the encoder adapter: mixed clips into every target format, and stops in
+// the middle of each kind of step.
+
+#include "media/join/JoinPipeline.h"
+
+#include "JoinTestSupport.h"
+#include "MediaTools.h"
+#include "foundation/CallbackTimer.h"
+#include "foundation/PlainEventLoop.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <optional>
+
+namespace quilmer {
+namespace {
+
+using namespace quilmer::testing;
+
+const std::string kProgramDir = QUILMER_PROGRAM_DIR "/";
+
+struct ClipSpec {
+    std::string name;
+    double seconds;
+    std::string size, rate;  // empty size: no video
+    std::vector<std::string> video;
+    int sampleRate, channels;  // 0: no audio
+    std::vector<std::string> audio;
+};
+
+// Containers, frame sizes, frame rates (below and above 20, fractional), sample rates and
+// channel counts all differ; one clip has no audio, one has only audio; the names carry blanks,
+// quotes, non-ASCII letters and a leading dash.
+const std::vector<ClipSpec>& MixedClips() {
+    static const std::vector<ClipSpec> clips = {
+        {"clip one.flv", 2, "160x120", "25", {"-c:v", "flv1"}, 44100, 2, {"-c:a", "libmp3lame"}},
+        {"it's \"quoted\".mp4", 2, "176x144", "30000/1001", {"-c:v", "libx264"}, 48000, 1, {"-c:a", "aac"}},
+        {"Ünïcödé clip.avi", 2, "320x240", "15", {"-c:v", "mpeg4"}, 22050, 1, {"-c:a", "libmp3lame"}},
+        {"-leading dash.mov", 2, "160x120", "12.5", {"-c:v", "mpeg4"}, 0, 0, {}},
+        {"audio only.wma", 2, "", "", {}, 32000, 2, {"-c:a", "wmav2"}},
+    };
+    return clips;
+}
+
+// Ends the loop when the join shows its end; optionally stops the join once a phase begins.
+class LoopView final : public JoinView {
+public:
+    explicit LoopView(PlainEventLoop& loop) : loop_(loop) {}
+    JoinPipeline* pipeline = nullptr;
+    std::optional<JoinPhase> stopAt;
+    int stopAfterMs = 0;
+    std::chrono::steady_clock::duration stopTook{};
+    bool stopped = false;
+    int results = 0, failures = 0;
+    bool probed = false;
+    ClipProperties result;
+    std::wstring detail;
+    std::vector<int> progress;
+
+    void SetProgress(int percent) override { progress.push_back(percent); }
+    void SetJoining(bool) override {}
+    void ShowResult(const ClipProperties& properties, bool ok) override {
+        ++results;
+        result = properties;
+        probed = ok;
+        loop_.Quit(0);
+    }
+    void ShowFailure(const std::wstring&, const std::wstring&, const std::wstring& why) override {
+        ++failures;
+        detail = why;
+        loop_.Quit(1);
+    }
+    void PhaseChanged(JoinPhase phase) override {
+        if (!stopAt || phase != *stopAt || stopped) return;
+        stopped = true;
+        // Let the step get going, then stop it the way the Cancel button does.
+        timer_ = std::make_unique<CallbackTimer>(loop_, std::max(stopAfterMs, 1), [this](std::uint32_t) {
+            auto start = std::chrono::steady_clock::now();
+            pipeline->StopJoin();
+            stopTook = std::chrono::steady_clock::now() - start;
+            loop_.Quit(2);
+            return false;
+        });
+    }
+
+private:
+    PlainEventLoop& loop_;
+    std::unique_ptr<CallbackTimer> timer_;
+};
+
+class JoinIntegrationTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        if (!HaveProgram("ffmpeg") || !HaveProgram("ffprobe") || access((kProgramDir + "ffmpeg").c_str(), X_OK) != 0)
+            return;
+        folder_ = new ScratchFolder("join-integration");
+        for (const auto& c : MixedClips()) {
+            if (!MakeClip(folder_->Native(c.name), c.seconds, c.size, c.rate, c.video, c.sampleRate, c.channels,
+                          c.audio))
+                return;
+            sumSeconds_ += c.seconds;
+        }
+        // A longer clip, so that a stop surely lands while its step runs.
+        if (!MakeClip(folder_->Native("long clip.mp4"), 20, "320x240", "25", {"-c:v", "libx264"}, 44100, 2,
+                      {"-c:a", "aac"}))
+            return;
+        ready_ = true;
+    }
+    static void TearDownTestSuite() {
+        delete folder_;
+        folder_ = nullptr;
+    }
+
+    void SetUp() override {
+        if (!ready_) GTEST_SKIP() << "needs ffmpeg, ffprobe and the encoder adapter in " << kProgramDir;
+    }
+
+    std::vector<std::wstring> Clips() const {
+        std::vector<std::wstring> clips;
+        for (const auto& c : MixedClips()) clips.push_back(folder_->Wide(c.name));
+        return clips;
+    }
+
+    // Runs one join to its end (or its stop) on a real loop.
+    int Join(const std::vector<std::wstring>& clips, const std::wstring& output, LoopView& view, PlainEventLoop& loop) {
+        auto media = MakeEncoderJoinMedia(WidePath(kProgramDir + "ffmpeg"));
+        JoinPipeline pipeline(loop, view, *media, WidePath(kProgramDir));
+        view.pipeline = &pipeline;
+        std::wstring refusal = pipeline.StartJoin(clips, output);
+        EXPECT_EQ(refusal, L"");
+        if (!refusal.empty()) return -1;
+        int code = -1;
+        EXPECT_TRUE(loop.RunFor(std::chrono::seconds(120), &code)) << "the join never ended";
+        return code;
+    }
+
+    std::vector<std::string> UserFiles(std::vector<std::string> extra) const {
+        std::vector<std::string> names = extra;
+        for (const auto& c : MixedClips()) names.push_back(c.name);
+        names.push_back("long clip.mp4");
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    static ScratchFolder* folder_;
+    static bool ready_;
+    static double sumSeconds_;
+};
+
+ScratchFolder* JoinIntegrationTest::folder_ = nullptr;
+bool JoinIntegrationTest::ready_ = false;
+double JoinIntegrationTest::sumSeconds_ = 0;
+
+class JoinFormatTest : public JoinIntegrationTest, public ::testing::WithParamInterface<std::string> {};
+
+TEST_P(JoinFormatTest, MixedClipsJoinIntoAPlayableFileOfTheSummedLength) {
+    const std::string name = "joined output." + GetParam();
+    PlainEventLoop loop;
+    LoopView view(loop);
+    ASSERT_EQ(Join(Clips(), folder_->Wide(name), view, loop), 0) << NativePath(view.detail);
+    ASSERT_TRUE(view.probed);
+    const std::string out = folder_->Native(name);
+
+    EXPECT_EQ(DecodeErrors(out), "");
+    double duration = FileDuration(out);
+    EXPECT_NEAR(duration, sumSeconds_, 0.5 + 0.02 * sumSeconds_);
+    double videoEnd = StreamEnd(out, "v"), audioEnd = StreamEnd(out, "a");
+    ASSERT_GT(videoEnd, 0);
+    ASSERT_GT(audioEnd, 0);
+    EXPECT_NEAR(videoEnd, audioEnd, 0.2);
+    EXPECT_FALSE(view.progress.empty());
+    EXPECT_EQ(view.progress.back(), 0);  // the bar returns to rest at the end
+    EXPECT_EQ(folder_->List(), UserFiles({name}));  // no intermediate, copy or working folder left
+    std::filesystem::remove(out);
+}
+
+INSTANTIATE_TEST_SUITE_P(AllFormats, JoinFormatTest, ::testing::Values("avi", "flv", "rmvb", "wmv", "mp4"));
+
+struct StopCase {
+    const char* label;
+    JoinPhase phase;
+    int afterMs;
+    const char* format;
+};
+
+class JoinStopTest : public JoinIntegrationTest, public ::testing::WithParamInterface<StopCase> {};
+
+TEST_P(JoinStopTest, StopEndsTheStepAtOnceAndLeavesNothingBehind) {
+    const StopCase& c = GetParam();
+    const std::string name = std::string("stopped.") + c.format;
+    std::vector<std::wstring> clips = {folder_->Wide("clip one.flv"), folder_->Wide("long clip.mp4"),
+                                       folder_->Wide("long clip.mp4")};
+    {
+        PlainEventLoop loop;
+        LoopView view(loop);
+        view.stopAt = c.phase;
+        view.stopAfterMs = c.afterMs;
+        ASSERT_EQ(Join(clips, folder_->Wide(name), view, loop), 2) << "the join ended before the stop";
+        EXPECT_LT(view.stopTook, std::chrono::seconds(1));
+        EXPECT_EQ(view.results + view.failures, 0);
+    }
+    // A killed process may take a moment to be gone; a second is the limit.
+    std::vector<int> left;
+    WaitFor([&] { return (left = ProcessesMentioning(folder_->Native())).empty(); }, {}, std::chrono::seconds(1));
+    std::string described;
+    for (int pid : left) described += ReadFile("/proc/" + std::to_string(pid) + "/cmdline") + " | ";
+    EXPECT_TRUE(left.empty()) << "an encoder outlived the stop: " << described;
+    EXPECT_EQ(folder_->List(), UserFiles({}));
+
+    // The joiner is usable again at once.
+    PlainEventLoop loop;
+    LoopView view(loop);
+    ASSERT_EQ(Join({folder_->Wide("clip one.flv"), folder_->Wide("audio only.wma")}, folder_->Wide("again.flv"), view,
+                   loop),
+              0);
+    std::filesystem::remove(folder_->Native("again.flv"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Steps, JoinStopTest,
+    ::testing::Values(StopCase{"Conversion", JoinPhase::Converting, 300, "flv"},
+                      StopCase{"Copy", JoinPhase::Concatenating, 1, "avi"},
+                      StopCase{"FinalEncode", JoinPhase::EncodingMp4Pass1, 300, "mp4"}),
+    [](const ::testing::TestParamInfo<StopCase>& info) { return std::string(info.param.label); });
+
+}  // namespace
+}  // namespace quilmer
