@@ -94,7 +94,9 @@ bool IniFile::Decode(std::string_view bytes, std::wstring& text) const {
         if (!IsValidUtf8(bytes)) return false;
         text = FromUtf8(bytes);
     } else {
-        text = FromAnsi(std::string(bytes));
+        // Bytes the locale's charset cannot decode come back as U+FFFD; drop them the same way.
+        text = FromAnsi(bytes);
+        if (text.find(L'\uFFFD') != std::wstring::npos) return false;
     }
     return !text.empty();
 }

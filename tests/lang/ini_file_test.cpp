@@ -82,9 +82,13 @@ TEST(IniFile, Utf8WithByteOrderMarkDecodesAndDropsBrokenValues) {
     ASSERT_EQ(entries.size(), 2u);
     EXPECT_EQ(entries[0].first, L"MoveUp");
     EXPECT_EQ(entries[1].first, L"Ok");
-    // Without the mark the file is in the locale's charset; plain ASCII reads the same.
-    EXPECT_FALSE(Parsed("[a]\nb=c\n").IsUtf8());
-    EXPECT_EQ(Parsed("[a]\nb=c\n").ReadString(L"A", L"B"), L"c");
+    // Without the mark the file is in the locale's charset (UTF-8 in the "C" locale of the tests);
+    // bytes it cannot decode drop the value as well.
+    IniFile plain = Parsed("[a]\nb=\xC3\xA9t\xC3\xA9\nbad=\xE9t\xE9\n");
+    EXPECT_FALSE(plain.IsUtf8());
+    EXPECT_EQ(plain.ReadString(L"A", L"B"), L"\u00E9t\u00E9");
+    EXPECT_EQ(plain.ReadString(L"a", L"bad", L"english"), L"english");
+    EXPECT_EQ(plain.ReadSection(L"a").size(), 1u);
 }
 
 TEST(IniFile, MissingFileBehavesAsEmpty) {
