@@ -1,0 +1,52 @@
+#include "cli/JoinArguments.h"
+#include "cli/TerminalProgress.h"
+
+#include <gtest/gtest.h>
+
+namespace quilmer {
+namespace {
+
+TEST(JoinArguments, OutputAndClipsInAnyOrder) {
+    JoinArguments args;
+    std::string error;
+    ASSERT_TRUE(ParseJoinArguments({"a b.flv", "-o", "out.mp4", "-q", "ü.avi"}, args, error)) << error;
+    EXPECT_EQ(args.output, L"out.mp4");
+    EXPECT_EQ(args.clips, (std::vector<std::wstring>{L"a b.flv", L"ü.avi"}));
+    EXPECT_TRUE(args.quiet);
+    ASSERT_TRUE(ParseJoinArguments({"--output=x.flv", "a.flv"}, args, error));
+    EXPECT_EQ(args.output, L"x.flv");
+}
+
+TEST(JoinArguments, ClipsThatLookLikeOptionsNeedADoubleDash) {
+    JoinArguments args;
+    std::string error;
+    EXPECT_FALSE(ParseJoinArguments({"-o", "out.flv", "-clip.flv"}, args, error));
+    EXPECT_NE(error.find("-clip.flv"), std::string::npos);
+    ASSERT_TRUE(ParseJoinArguments({"-o", "out.flv", "--", "-clip.flv", "-o"}, args, error)) << error;
+    EXPECT_EQ(args.clips, (std::vector<std::wstring>{L"-clip.flv", L"-o"}));
+}
+
+TEST(JoinArguments, MistakesAreReported) {
+    JoinArguments args;
+    std::string error;
+    EXPECT_FALSE(ParseJoinArguments({"a.flv"}, args, error));             // no output
+    EXPECT_FALSE(ParseJoinArguments({"-o", "x.flv"}, args, error));        // no clips
+    EXPECT_FALSE(ParseJoinArguments({"a.flv", "-o"}, args, error));        // -o without a name
+    EXPECT_FALSE(ParseJoinArguments({"-o", "x.flv", "-o", "y.flv", "a.flv"}, args, error));
+    EXPECT_TRUE(ParseJoinArguments({"--help"}, args, error));
+    EXPECT_TRUE(args.help);
+}
+
+TEST(TerminalProgress, LineShowsBarPercentAndTimes) {
+    EXPECT_EQ(FormatClock(0), "0:00");
+    EXPECT_EQ(FormatClock(75.4), "1:15");
+    EXPECT_EQ(FormatClock(3725), "1:02:05");
+    EXPECT_LT(EstimateSecondsLeft(0, 10), 0);
+    EXPECT_DOUBLE_EQ(EstimateSecondsLeft(25, 10), 30);
+    EXPECT_EQ(ProgressLine(50, 10, "joining", 10), "[#####.....]  50%  joining  0:10 elapsed, about 0:10 left");
+    EXPECT_EQ(ProgressLine(0, 1, "", 4), "[....]   0%  0:01 elapsed, estimating time left");
+    EXPECT_EQ(ProgressLine(250, 1, "", 4).substr(0, 11), "[####] 100%");
+}
+
+}  // namespace
+}  // namespace quilmer
