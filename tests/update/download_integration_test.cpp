@@ -8,6 +8,7 @@
 #include "update/HttpClient.h"
 #include "update/UpdateCheck.h"
 #include "updater/DownloadStep.h"
+#include "updater/UpdaterController.h"
 
 #include "tests/update/LoopbackServers.h"
 #include "tests/updater/TempFolder.h"
@@ -18,6 +19,7 @@
 #include <filesystem>
 #include <mutex>
 #include <random>
+#include <thread>
 
 using namespace quilmer;
 using namespace quilmer::testing;
@@ -340,4 +342,80 @@ TEST(UpdateCheckLoopback, DescriptorIsFetchedAndAnnouncedOnlyWhenComplete) {
     loop.RunPending();
     EXPECT_EQ(ready.size(), 1u);
     EXPECT_FALSE(fs::exists(tmp / "quilmerver.ini")) << "an error page is not kept as the descriptor";
+}
+
+namespace {
+
+class RecordingView : public UpdaterView {
+public:
+    void SetStatusText(const std::wstring& text, bool isError) override {
+        if (!isError) ++progressLines;
+        else errors.push_back(text);
+    }
+    void SetPauseLabel(const std::wstring& text) override { pauseLabel = text; }
+    void EndDialog(int result) override { ended = result; }
+    int progressLines = 0;
+    std::vector<std::wstring> errors;
+    std::wstring pauseLabel;
+    int ended = 0;
+};
+
+// Runs the loop's queued work until cond holds or 20 s pass.
+template <typename Cond>
+bool PumpUntil(ManualEventLoop& loop, Cond cond) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!cond()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        loop.RunPending();
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+}  // namespace
+
+TEST_F(UpdateDownload, ControllerPausesResumesAndRetriesOnTheLoop) {
+    ScriptedServer server;  // its slow path leaves time to press Pause
+    ASSERT_TRUE(server.Start(a.path, b.path, tmp / "server.log"));
+    env.args.packageUrl = W(server.Url("/slow"));
+    ManualEventLoop loop;
+    RecordingView view;
+    UpdaterController controller(loop, env, view);
+    controller.Start();
+    loop.Advance(999);
+    EXPECT_FALSE(controller.IsStepRunning());
+    loop.Advance(1);
+    EXPECT_TRUE(controller.IsStepRunning());
+    EXPECT_FALSE(controller.IsTimerArmed()) << "the timer rests while a step runs";
+
+    ASSERT_TRUE(PumpUntil(loop, [&] { return view.progressLines > 20 || !controller.IsStepRunning(); }));
+    controller.TogglePause();
+    EXPECT_EQ(view.pauseLabel, L"&Resume");
+    ASSERT_TRUE(PumpUntil(loop, [&] { return !controller.IsStepRunning(); }));
+    EXPECT_EQ(controller.LastOutcome(), StepOutcome::Paused);
+    ASSERT_TRUE(fs::exists(tmp / "data/newversion.tmp"));
+    EXPECT_LT(fs::file_size(tmp / "data/newversion.tmp"), fs::file_size(a.path));
+    EXPECT_FALSE(controller.IsTimerArmed());
+
+    controller.TogglePause();
+    EXPECT_EQ(view.pauseLabel, L"Pau&se");
+    loop.Advance(1000);
+    ASSERT_TRUE(PumpUntil(loop, [&] { return view.ended != 0; }));
+    EXPECT_EQ(view.ended, 2);
+    EXPECT_EQ(controller.LastOutcome(), StepOutcome::Installed);
+    ExpectInstalled(a);
+
+    // Nobody listening: the step fails and the timer is armed for another try.
+    RecordingView view2;
+    env.args.packageUrl = W("http://127.0.0.1:" + std::to_string(FreePort()) + "/pkg.zip");
+    UpdaterController retrying(loop, env, view2);
+    retrying.Start();
+    loop.Advance(1000);
+    ASSERT_TRUE(PumpUntil(loop, [&] { return !retrying.IsStepRunning(); }));
+    EXPECT_EQ(retrying.LastOutcome(), StepOutcome::RetryLater);
+    EXPECT_TRUE(retrying.IsTimerArmed());
+    EXPECT_EQ(view2.errors, std::vector<std::wstring>{L"Failure to download update file."});
+    retrying.Cancel();
+    EXPECT_EQ(view2.ended, 2);
+    EXPECT_FALSE(retrying.IsTimerArmed());
 }

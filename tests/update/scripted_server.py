@@ -14,6 +14,7 @@ Paths (every scenario keeps its own request counter):
   /nolength-drop  half of package A without Content-Length, then the connection closes
   /norange      package A, always the whole of it with 200, Range ignored
   /chunked      package A in chunked transfer encoding, Range ignored
+  /slow         like /ok, but the body trickles in 64 KiB pieces 20 ms apart
   /404, /500    error pages
   /headers      small text body with two Set-Cookie headers
   /__log        JSON list of the raw header lines of every request so far
@@ -23,6 +24,7 @@ import json
 import socketserver
 import sys
 import threading
+import time
 
 PACKAGES = {}
 LOG = []
@@ -64,7 +66,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.end_headers()
         self.wfile.write(body)
 
-    def serve_package(self, name, honour_range=True, length=True):
+    def serve_package(self, name, honour_range=True, length=True, slow=False):
         data = PACKAGES[name]
         rng = self.headers.get("Range")
         start = 0
@@ -89,7 +91,13 @@ class Handler(http.server.BaseHTTPRequestHandler):
             status = 200
         if length:
             headers.append(("Content-Length", str(len(body))))
-        self.send_body(status, body, headers)
+        if not slow:
+            return self.send_body(status, body, headers)
+        self.send_body(status, b"", headers)
+        for i in range(0, len(body), 65536):
+            self.wfile.write(body[i:i + 65536])
+            self.wfile.flush()
+            time.sleep(0.02)
 
     def drop_half(self, name, length=True):
         data = PACKAGES[name]
@@ -119,6 +127,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 COUNTS[path] = n + 1
         if path == "/ok":
             return self.serve_package("A")
+        if path == "/slow":
+            return self.serve_package("A", slow=True)
         if path == "/drop":
             return self.drop_half("A") if n == 0 and not probe else self.serve_package("A")
         if path == "/drop-change":

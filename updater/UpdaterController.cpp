@@ -1,0 +1,132 @@
+#include "updater/UpdaterController.h"
+
+#include "foundation/TextTranslator.h"
+
+namespace quilmer {
+
+// Hands the step's reports from the worker to the view on the loop thread; reports that arrive
+// after the controller is gone are dropped.
+class UpdaterController::PostingObserver : public DownloadObserver {
+public:
+    PostingObserver(EventLoop& loop, UpdaterView& view, std::weak_ptr<bool> alive)
+        : loop_(loop), view_(view), alive_(std::move(alive)) {}
+
+    void SetUrlText(const std::wstring& text) override {
+        Forward([text](UpdaterView& v) { v.SetUrlText(text); });
+    }
+    void SetSizeText(const std::wstring& text) override {
+        Forward([text](UpdaterView& v) { v.SetSizeText(text); });
+    }
+    void SetProgress(int percent) override {
+        Forward([percent](UpdaterView& v) { v.SetProgress(percent); });
+    }
+    void SetStatusText(const std::wstring& text, bool isError) override {
+        Forward([text, isError](UpdaterView& v) { v.SetStatusText(text, isError); });
+    }
+    void EnablePause(bool enable) override {
+        Forward([enable](UpdaterView& v) { v.EnablePause(enable); });
+    }
+    void Trace(const std::string& line) override {
+        Forward([line](UpdaterView& v) { v.Trace(line); });
+    }
+
+private:
+    template <typename F>
+    void Forward(F f) {
+        loop_.Post([alive = alive_, view = &view_, f = std::move(f)] {
+            if (alive.lock()) f(*view);
+        });
+    }
+    EventLoop& loop_;
+    UpdaterView& view_;
+    std::weak_ptr<bool> alive_;
+};
+
+UpdaterController::UpdaterController(EventLoop& loop, DownloadEnvironment env, UpdaterView& view,
+                                     std::uint32_t restartPeriodMs)
+    : loop_(loop),
+      env_(std::move(env)),
+      view_(view),
+      periodMs_(restartPeriodMs),
+      alive_(std::make_shared<bool>(true)),
+      observer_(std::make_unique<PostingObserver>(loop, view, alive_)) {}
+
+UpdaterController::~UpdaterController() {
+    paused_ = true;
+    alive_.reset();
+    if (timer_) timer_->Release();
+    if (worker_) worker_->StopAndWait();
+}
+
+void UpdaterController::Start() {
+    if (!timer_) {
+        timer_ = std::make_unique<CallbackTimer>(loop_, periodMs_, [this](std::uint32_t) {
+            OnTick();
+            return true;
+        });
+    } else {
+        timer_->Restart();
+    }
+}
+
+void UpdaterController::OnTick() {
+    timer_->StopTimer();
+    if (IsStepRunning()) {
+        // A paused step is still finishing its chunk: try again one period later.
+        timer_->Restart();
+        return;
+    }
+    if (paused_) return;
+    if (worker_) worker_->StopAndWait();  // collects the ended thread of the previous step
+    stepRunning_ = true;
+    worker_ = std::make_unique<WorkerThread>(
+        [this, alive = std::weak_ptr<bool>(alive_)] {
+            DownloadStep step(env_, *observer_);
+            StepOutcome outcome = step.Run(paused_);
+            loop_.Post([this, alive, outcome] {
+                if (alive.lock()) OnStepEnded(outcome);
+            });
+            return 0;
+        },
+        5000);
+    if (!worker_->Start() && worker_->QueryState() != WorkerThread::kEnded) {
+        stepRunning_ = false;
+        timer_->Restart();
+    }
+}
+
+void UpdaterController::OnStepEnded(StepOutcome outcome) {
+    stepRunning_ = false;
+    lastOutcome_ = outcome;
+    switch (outcome) {
+        case StepOutcome::RetryLater:
+            if (!paused_) timer_->Restart();
+            break;
+        case StepOutcome::Installed:
+        case StepOutcome::InstallFailed:
+            view_.EndDialog(2);
+            break;
+        case StepOutcome::Paused:
+        case StepOutcome::Failed:
+            break;
+    }
+}
+
+void UpdaterController::TogglePause() {
+    if (!paused_) {
+        paused_ = true;
+        view_.SetPauseLabel(Tr(L"&Resume"));
+    } else {
+        paused_ = false;
+        view_.SetPauseLabel(Tr(L"Pau&se"));
+        Start();
+    }
+}
+
+void UpdaterController::Cancel() {
+    paused_ = true;
+    if (timer_) timer_->StopTimer();
+    view_.EndDialog(2);
+}
+
+}  // namespace quilmer
