@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cwctype>
 #include <filesystem>
 #include <fstream>
 #include <system_error>
@@ -22,13 +21,10 @@ LanguageManager::Environment Checked(LanguageManager::Environment env) {
     return env;
 }
 
+// Exact case: the pack is opened again by name + ".lng" on a case-sensitive file system.
 bool EndsWithPackExtension(const std::wstring& name) {
     std::wstring_view ext = kPackExtension;
-    if (name.size() <= ext.size()) return false;
-    for (std::size_t i = 0; i < ext.size(); ++i) {
-        if (static_cast<wchar_t>(std::towlower(name[name.size() - ext.size() + i])) != ext[i]) return false;
-    }
-    return true;
+    return name.size() > ext.size() && std::wstring_view(name).substr(name.size() - ext.size()) == ext;
 }
 
 }  // namespace

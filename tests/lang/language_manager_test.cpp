@@ -140,7 +140,9 @@ TEST_F(LanguageManagerTest, DuplicateEnglishTextKeepsTheEarlierKey) {
 
 TEST_F(LanguageManagerTest, ListHasEnglishFirstAndFlagsThatLoad) {
     Write("German.lng", kBom + "[Info]\nicon= flag_fr.bmp\n[String]\nIDS_MOVE_UP=Nach oben\n");
-    Write("Broken.lng", "[Info]\nicon=missing.bmp\n");
+    Write("Upper.LNG", kBom + "[Info]\nicon=flag_fr.bmp\n");
+    Write("Broken.lng", "[Info]\nicon=truncated.bmp\n");
+    Write("truncated.bmp", Bitmap16().substr(0, 300));
     Write("Spanish.lng", "[Info]\nicon=not_a_bitmap.bmp\n");
     Write("not_a_bitmap.bmp", "BM but no header");
     auto lm = Make(L"English");
