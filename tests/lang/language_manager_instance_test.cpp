@@ -8,7 +8,6 @@
 
 #include <filesystem>
 #include <string>
-#include <unistd.h>
 
 namespace quilmer {
 namespace {
@@ -17,7 +16,9 @@ namespace fs = std::filesystem;
 
 // The process-wide manager reads the shipped packs and the stored choice, and becomes Tr.
 TEST(LanguageManagerInstance, InstallsItselfAsTheTextTranslator) {
-    fs::path user = fs::temp_directory_path() / ("quilmer-lang-user-" + std::to_string(getpid()));
+    // The manager writes the choice back at process exit, so the folder lives in the build tree.
+    fs::path user = fs::path(QUILMER_PROGRAM_DIR).parent_path() / "tests" / "lang-instance-user";
+    fs::remove_all(user);
     fs::create_directories(user);
     AppFolders::OverrideProgramFolder(FromUtf8(QUILMER_PROGRAM_DIR) + L"/");
     AppFolders::OverrideUserFolder(FromUtf8(user.string()) + L"/");
@@ -28,7 +29,6 @@ TEST(LanguageManagerInstance, InstallsItselfAsTheTextTranslator) {
     EXPECT_EQ(Tr(L"Move Up"), L"Nach oben");
     lm.SwitchLanguage(L"Spanish", false);
     EXPECT_EQ(Tr(L"Nach oben"), L"Subir");
-    fs::remove_all(user);
 }
 
 }  // namespace
