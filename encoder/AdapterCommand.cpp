@@ -154,7 +154,9 @@ std::vector<std::string> BuildModernArgs(const OldCommand& c, Kind kind, const C
                 add({"-map", "0:V:0", "-vf", "scale=trunc(iw/2)*2:trunc(ih/2)*2"});
             }
             add({"-map", v.silentAudio ? "[a]" : "0:a:0"});
-            if ((v.blackVideo || v.silentAudio) && length.empty()) add({"-shortest"});
+            // A made-up stream never outlasts the clip's own, even when the clip's header
+            // promises more than it holds.
+            if (v.blackVideo || v.silentAudio) add({"-shortest"});
             // MPEG-2 rather than MPEG-1: it codes 20 fps (and other rates) exactly.
             add({"-c:v", "mpeg2video"});
             sameq();

@@ -1,0 +1,337 @@
+// Real clips through the adapter: every input type is probed and converted to an intermediate,
+// the intermediates are joined byte for byte, and the join is encoded into every target format.
+
+#include "foundation/AppFolders.h"
+#include "media/ClipProbe.h"
+#include "media/EncoderCommands.h"
+#include "media/EncoderRunner.h"
+#include "media/Progress.h"
+#include "media/TargetFormat.h"
+#include "media/WindowsCommandLine.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+namespace quilmer {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::wstring kProgramFolder = std::wstring(L"" QUILMER_PROGRAM_DIR) + L"/";
+const std::wstring kAdapter = kProgramFolder + L"ffmpeg";
+const std::string kRealEncoder = "/usr/bin/ffmpeg";
+const std::string kRealProbe = "/usr/bin/ffprobe";
+
+std::wstring Wide(const std::string& s) { return std::wstring(s.begin(), s.end()); }
+
+// Runs a real tool with the given arguments; returns its exit-independent output.
+std::string RunTool(const std::string& program, const std::vector<std::string>& args) {
+    std::vector<std::wstring> wide = {Wide(program)};
+    for (const auto& a : args) wide.push_back(Wide(a));
+    std::string out;
+    RunEncoder(L"", JoinWindowsCommandLine(wide),
+               [&](std::string& acc, std::string& chunk) {
+                   acc += chunk;
+                   return true;
+               },
+               [&](std::string& acc) {
+                   out = acc;
+                   return true;
+               });
+    return out;
+}
+
+struct ClipSpec {
+    std::string extension;
+    std::string recipe;  // ffmpeg output options; "V" and "A" inputs are added as needed
+    bool video, audio;
+    std::string size;
+    std::string rate;     // video frame rate
+    int sampleRate;
+    // What the probe must find.
+    std::wstring format, videoCodec, audioCodec, frameRate;
+};
+
+const std::vector<ClipSpec>& Clips() {
+    static const std::vector<ClipSpec> clips = {
+        {"flv", "-c:v flv -c:a libmp3lame -f flv", true, true, "160x120", "25", 44100, L"flv", L"flv1", L"mp3", L"25 fps"},
+        {"f4v", "-c:v libx264 -pix_fmt yuv420p -c:a aac -f flv", true, true, "160x120", "25", 48000, L"f4v", L"h264",
+         L"aac", L"25 fps"},
+        {"hlv", "-c:v flv -c:a libmp3lame -f flv", true, true, "160x120", "25", 22050, L"flv", L"flv1", L"mp3", L"25 fps"},
+        {"flx", "-c:v flv -c:a libmp3lame -f flv", true, true, "160x120", "20", 11025, L"flv", L"flv1", L"mp3", L"20 fps"},
+        {"fmv", "-c:v flv -c:a libmp3lame -f flv", true, true, "160x120", "15", 44100, L"flv", L"flv1", L"mp3", L"15 fps"},
+        {"rmvb", "-c:v rv20 -c:a ac3 -f rm", true, true, "160x128", "25", 48000, L"rmvb", L"rv20", L"ac3", L"25 fps"},
+        {"rm", "-c:v rv10 -c:a ac3 -f rm", true, true, "160x112", "25", 44100, L"rmvb", L"rv10", L"ac3", L"25 fps"},
+        {"mp4", "-c:v libx264 -pix_fmt yuv420p -c:a aac -f mp4", true, true, "160x120", "30000/1001", 48000, L"mp4",
+         L"h264", L"aac", L"29.97 fps"},
+        {"3gp", "-c:v h263 -c:a aac -ac 1 -f 3gp", true, true, "176x144", "15", 8000, L"mp4", L"h263", L"aac", L"15 fps"},
+        {"mov", "-c:v mpeg4 -c:a pcm_s16le -f mov", true, true, "160x120", "25", 32000, L"mp4", L"mpeg4", L"pcm_s16le",
+         L"25 fps"},
+        {"avi", "-c:v mpeg4 -f avi", true, false, "160x120", "15", 0, L"avi", L"mpeg4", L"", L"15 fps"},
+        {"wmv", "-c:v wmv2 -c:a wmav2 -f asf", true, true, "160x120", "25", 22050, L"wmv", L"wmv2", L"wmav2", L"25 fps"},
+        {"wma", "-c:a wmav2 -f asf", false, true, "", "", 44100, L"wmv", L"", L"wmav2", L""},
+        {"asf", "-c:v msmpeg4 -c:a wmav1 -f asf", true, true, "160x120", "25", 22050, L"wmv", L"msmpeg4v3", L"wmav1",
+         L"25 fps"},
+    };
+    return clips;
+}
+
+constexpr double kClipSeconds = 2.0;
+
+struct StreamSpan {
+    double start = 0, end = 0;
+    bool present = false;
+    double Length() const { return end - start; }
+};
+
+// First and last moment of one stream, from its packets (works for containers without durations).
+StreamSpan Span(const fs::path& file, const char* stream) {
+    std::string out = RunTool(kRealProbe, {"-v", "error", "-select_streams", stream, "-show_entries",
+                                           "packet=pts_time,duration_time", "-of", "csv=p=0", file.string()});
+    StreamSpan span;
+    std::istringstream lines(out);
+    for (std::string line; std::getline(lines, line);) {
+        double pts = 0, duration = 0;
+        if (std::sscanf(line.c_str(), "%lf,%lf", &pts, &duration) < 1) continue;
+        if (!span.present) span.start = span.end = pts;
+        span.present = true;
+        span.start = std::min(span.start, pts);
+        span.end = std::max(span.end, pts + duration);
+    }
+    return span;
+}
+
+// Seconds of one stream as far as it really decodes (headers of real clips may say otherwise).
+double DecodedLength(const fs::path& file, const char* stream) {
+    std::string out = RunTool(kRealEncoder, {"-nostdin", "-v", "error", "-stats", "-i", file.string(), "-map",
+                                             std::string("0:") + stream, "-f", "null", "-"});
+    std::size_t at = out.rfind("time=");
+    int h = 0, m = 0;
+    double s = 0;
+    if (at == std::string::npos || std::sscanf(out.c_str() + at, "time=%d:%d:%lf", &h, &m, &s) != 3) return -1;
+    return h * 3600 + m * 60 + s;
+}
+
+class ClipPipelineTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        // The engine finds the adapter and its presets in the program folder.
+        AppFolders::OverrideProgramFolder(kProgramFolder);
+        dir_ = fs::temp_directory_path() / ("quilmer pipeline " + std::to_string(getpid()));
+        fs::create_directories(dir_ / "clips");
+        fs::create_directories(dir_ / "out dir");
+        for (const ClipSpec& c : Clips()) {
+            std::vector<std::string> args = {"-hide_banner", "-nostdin", "-y", "-loglevel", "error"};
+            const std::string d = std::to_string(kClipSeconds);
+            if (c.video) {
+                args.insert(args.end(), {"-f", "lavfi", "-i", "testsrc=s=" + c.size + ":r=" + c.rate + ":d=" + d});
+            }
+            if (c.audio) {
+                args.insert(args.end(),
+                            {"-f", "lavfi", "-i", "sine=f=440:r=" + std::to_string(c.sampleRate) + ":d=" + d});
+            }
+            std::istringstream recipe(c.recipe);
+            for (std::string w; recipe >> w;) args.push_back(w);
+            args.push_back((dir_ / "clips" / ("clip." + c.extension)).string());
+            std::string log = RunTool(kRealEncoder, args);
+            ASSERT_TRUE(fs::exists(dir_ / "clips" / ("clip." + c.extension))) << c.extension << ": " << log;
+        }
+    }
+    static void TearDownTestSuite() { fs::remove_all(dir_); }
+
+    static fs::path Clip(const std::string& extension) { return dir_ / "clips" / ("clip." + extension); }
+
+    // Runs one encoder command through the adapter, feeding progress as the engine does.
+    static bool RunWithProgress(const std::wstring& workingFolder, const std::wstring& commandLine, JoinPhase phase,
+                                ProgressCounters& counters, std::string* log = nullptr) {
+        return RunEncoder(
+            workingFolder, commandLine,
+            [&](std::string& acc, std::string& chunk) {
+                counters.Apply(phase, ParseProgress(chunk));
+                if (log != nullptr) acc += chunk;
+                return true;
+            },
+            [&](std::string& acc) {
+                if (log != nullptr) *log = acc;
+                return true;
+            });
+    }
+
+    static fs::path dir_;
+};
+
+fs::path ClipPipelineTest::dir_;
+
+TEST_F(ClipPipelineTest, EveryInputTypeIsProbedRight) {
+    for (const ClipSpec& c : Clips()) {
+        SCOPED_TRACE(c.extension);
+        ClipProperties p;
+        ASSERT_TRUE(ProbeClip(Clip(c.extension).wstring(), p, kAdapter));
+        EXPECT_EQ(p.path, Clip(c.extension).wstring());
+        EXPECT_EQ(p.format, c.format);
+        EXPECT_EQ(p.videoCodec, c.videoCodec);
+        EXPECT_EQ(p.audioCodec, c.audioCodec);
+        EXPECT_EQ(p.frameRate, c.frameRate);
+        EXPECT_EQ(p.resolution, c.video ? Wide(c.size) + L" pixels" : L"");
+        EXPECT_EQ(p.sampleRate, c.audio ? std::to_wstring(c.sampleRate) + L" Hz" : L"");
+        if (c.audio) {
+            EXPECT_FALSE(p.audioBitrate.empty());
+        }
+        EXPECT_EQ(p.duration.substr(0, 7), L"00:00:0");
+        EXPECT_FALSE(p.bitrate.empty());
+    }
+}
+
+TEST_F(ClipPipelineTest, UnreadableAndMissingInputsFailTheProbe) {
+    const fs::path junk = dir_ / "junk.flv";
+    std::ofstream(junk) << "not a video at all";
+    ClipProperties p;
+    EXPECT_FALSE(ProbeClip(junk.wstring(), p, kAdapter));
+    EXPECT_EQ(p.path, junk.wstring());
+    EXPECT_EQ(p.format, L"");
+    EXPECT_FALSE(ProbeWithFallback(junk.wstring(), p, kAdapter));
+    EXPECT_EQ(p.path, junk.wstring());
+    // The retry's temporary copy is gone again.
+    std::size_t files = 0;
+    for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir_)) ++files;
+    EXPECT_EQ(files, 3u);  // clips/, out dir/, junk.flv
+
+    ClipProperties untouched;
+    untouched.format = L"kept";
+    EXPECT_FALSE(ProbeClip((dir_ / "missing.flv").wstring(), untouched, kAdapter));
+    EXPECT_EQ(untouched.format, L"kept");
+    EXPECT_FALSE(ProbeClip(Clip("flv").wstring(), p, L"/no/such/encoder"));
+}
+
+TEST_F(ClipPipelineTest, ClipsJoinIntoEveryTargetFormat) {
+    // Each clip becomes an intermediate with one video and one audio stream of the same audio
+    // parameters, whatever it held.
+    std::vector<fs::path> intermediates;
+    ProgressCounters counters;
+    double expected = 0;
+    for (const ClipSpec& c : Clips()) {
+        SCOPED_TRACE(c.extension);
+        ClipProperties p;
+        ASSERT_TRUE(ProbeClip(Clip(c.extension).wstring(), p, kAdapter));
+        const fs::path intermediate = dir_ / "out dir" / (c.extension + ".qjv");
+        counters.ResetStep();
+        std::string log;
+        RunWithProgress(L"", ConversionCommandLine(kAdapter, Clip(c.extension).wstring(), intermediate.wstring(),
+                                                   FrameRateFromProbe(p)),
+                        JoinPhase::Converting, counters, &log);
+        ASSERT_TRUE(fs::exists(intermediate)) << log;
+        EXPECT_EQ(counters.Snapshot().totalSeconds, 2);
+        EXPECT_GE(counters.Snapshot().doneSeconds, 1) << log;
+        StreamSpan v = Span(intermediate, "v:0"), a = Span(intermediate, "a:0");
+        EXPECT_TRUE(v.present && a.present);
+        EXPECT_NEAR(v.Length(), kClipSeconds, 0.25);
+        EXPECT_NEAR(a.Length(), kClipSeconds, 0.25);
+        expected += kClipSeconds;
+        intermediates.push_back(intermediate);
+    }
+    EXPECT_EQ(counters.SumSeconds(), 2 * static_cast<std::int64_t>(Clips().size()));
+
+    const fs::path concat = dir_ / "out dir" / "flv_all.qjv";
+    {
+        std::ofstream out(concat, std::ios::binary);
+        for (const fs::path& f : intermediates) out << std::ifstream(f, std::ios::binary).rdbuf();
+    }
+
+    ClipProperties first;
+    ASSERT_TRUE(ProbeClip(Clip("flv").wstring(), first, kAdapter));
+    EXPECT_EQ(DefaultEncoderPath(), kAdapter);
+    FinalEncodeInputs inputs{kAdapter, concat.wstring(), L"", DefaultPass1PresetPath(), DefaultPass2PresetPath(),
+                             FinalEncodeParamsFromProbe(first)};
+    EXPECT_TRUE(fs::exists(inputs.pass1Preset)) << "presets lie beside the adapter";
+
+    for (const wchar_t* format : {L"avi", L"flv", L"rmvb", L"wmv", L"mp4"}) {
+        SCOPED_TRACE(std::string(format, format + wcslen(format)));
+        inputs.outputPath = (dir_ / "out dir" / (std::wstring(L"joined.") + format)).wstring();
+        std::optional<JoinPhase> phase = FirstEncodePhase(format);
+        ASSERT_TRUE(phase);
+        std::wstring workingFolder;
+        if (*phase == JoinPhase::EncodingMp4Pass1) {
+            workingFolder = MakeMp4WorkingFolder(inputs.outputPath);
+            ASSERT_FALSE(workingFolder.empty());
+        }
+        std::vector<JoinPhase> phases = {*phase};
+        if (*phase == JoinPhase::EncodingMp4Pass1) phases.push_back(JoinPhase::EncodingMp4Pass2);
+        for (JoinPhase step : phases) {
+            counters.ResetStep();
+            std::string log;
+            RunWithProgress(workingFolder, FinalEncodeCommandLine(step, inputs), step, counters, &log);
+            ASSERT_TRUE(fs::exists(inputs.outputPath)) << log;
+            EXPECT_EQ(counters.Snapshot().totalSeconds, counters.SumSeconds());
+            EXPECT_GE(counters.Snapshot().doneSeconds, counters.SumSeconds() - 2) << log;
+        }
+        if (!workingFolder.empty()) fs::remove_all(workingFolder);
+
+        const fs::path out(inputs.outputPath);
+        EXPECT_EQ(TargetFormatForPath(out.wstring()), format);
+        EXPECT_EQ(RunTool(kRealEncoder, {"-v", "error", "-i", out.string(), "-f", "null", "-"}), "")
+            << "decodes without errors";
+        StreamSpan v = Span(out, "v:0"), a = Span(out, "a:0");
+        ASSERT_TRUE(v.present && a.present);
+        const double tolerance = 0.5 + 0.02 * expected;
+        EXPECT_NEAR(v.Length(), expected, tolerance);
+        EXPECT_NEAR(a.Length(), expected, tolerance);
+        EXPECT_NEAR(v.end, a.end, 0.2) << "picture and sound end together";
+        ClipProperties joined;
+        EXPECT_TRUE(ProbeClip(out.wstring(), joined, kAdapter));
+        EXPECT_FALSE(joined.resolution.empty());
+    }
+}
+
+// The real clips beside the checkout: probed with sensible properties and converted.
+TEST_F(ClipPipelineTest, SampleClipsProbeAndConvert) {
+    const fs::path samples = fs::path(QUILMER_SHARED_DIR) / "media-samples";
+    if (!fs::is_directory(samples)) GTEST_SKIP() << "no sample clips";
+    int probed = 0;
+    for (const auto& entry : fs::directory_iterator(samples)) {
+        const fs::path clip = entry.path();
+        if (TargetFormatForPath(clip.wstring()).empty()) continue;
+        SCOPED_TRACE(clip.filename().string());
+        ClipProperties p;
+        ASSERT_TRUE(ProbeClip(clip.wstring(), p, kAdapter));
+        ++probed;
+        EXPECT_FALSE(p.format.empty());
+        EXPECT_FALSE(p.duration.empty());
+        EXPECT_FALSE(p.audioCodec.empty() && p.videoCodec.empty());
+        if (!p.videoCodec.empty()) {
+            EXPECT_NE(p.resolution.find(L"x"), std::wstring::npos);
+            EXPECT_FALSE(p.frameRate.empty());
+        }
+        if (!p.audioCodec.empty()) {
+            EXPECT_NE(p.sampleRate.find(L" Hz"), std::wstring::npos);
+        }
+
+        // Long clips are only probed, to keep the suite short.
+        int h = 0, m = 0;
+        double sec = 0;
+        ASSERT_EQ(std::swscanf(p.duration.c_str(), L"%d:%d:%lf", &h, &m, &sec), 3);
+        if (h * 3600 + m * 60 + sec > 12) continue;
+        const double length = DecodedLength(clip, p.videoCodec.empty() ? "a:0" : "v:0");
+        const fs::path intermediate = dir_ / "out dir" / (clip.stem().string() + ".qjv");
+        ProgressCounters counters;
+        RunWithProgress(L"", ConversionCommandLine(kAdapter, clip.wstring(), intermediate.wstring(), FrameRateFromProbe(p)),
+                        JoinPhase::Converting, counters);
+        ASSERT_TRUE(fs::exists(intermediate));
+        StreamSpan v = Span(intermediate, "v:0"), a = Span(intermediate, "a:0");
+        EXPECT_TRUE(v.present && a.present);
+        EXPECT_NEAR(v.Length(), length, 0.5);
+        EXPECT_NEAR(a.Length(), length, 0.5);
+        fs::remove(intermediate);
+    }
+    EXPECT_GT(probed, 10);
+}
+
+}  // namespace
+}  // namespace quilmer
