@@ -71,7 +71,8 @@ public:
         add("bit rate", result.bitrate);
         std::fputs(details.c_str(), stdout);
         std::fflush(stdout);
-        loop_.Quit(0);
+        // The file is there, but it is not the join the user asked for.
+        loop_.Quit(leftOut_ == 0 ? 0 : kExitFailure);
     }
     void ShowFailure(const std::wstring& message, const std::wstring&, const std::wstring& detail) override {
         EndLine();
@@ -81,7 +82,8 @@ public:
     void PhaseChanged(JoinPhase) override { Draw(false); }
     void ClipLeftOut(const std::wstring& clip) override {
         EndLine();
-        Say(Tr(L"Left out a clip that could be neither read nor copied: ") + clip);
+        Say(Tr(L"This clip could not be converted and is missing from the output: ") + clip);
+        ++leftOut_;
     }
 
     // Called once a second so that the clock moves while the percentage stands still.
@@ -137,6 +139,7 @@ private:
     int lastPrinted_ = -5;
     std::string lastStage_;
     bool lineOpen_ = false;
+    int leftOut_ = 0;
 };
 
 // Everything that can be told before a single step runs, so that a mistake costs nothing.

@@ -1,5 +1,6 @@
 #include "media/join/JoinPipeline.h"
 
+#include "foundation/FileUtil.h"
 #include "foundation/Strings.h"
 #include "foundation/TextTranslator.h"
 #include "foundation/Utf8.h"
@@ -320,6 +321,14 @@ void JoinPipeline::CheckEndedWorker() {
         state_.fileFlags &= ~JoinState::kFlagClipCopy;
     }
     switch (state_.phase) {
+    case JoinPhase::Converting: {
+        // The chain goes on without a clip the encoder could not convert, but the user hears of it.
+        FileFacts facts;
+        if (!state_.cancel.IsRequested() &&
+            (!GetFileFacts(state_.intermediateFiles.back(), facts) || facts.size == 0))
+            view_.ClipLeftOut(state_.clips[state_.nextClipIndex - 1]);
+        break;
+    }
     case JoinPhase::Concatenating:
         if (concatOutcome_.result == ConcatResult::Failed) {
             FailJoin(concatOutcome_.error);

@@ -30,7 +30,8 @@ public:
     virtual void HandedOverJobEnded(bool finished) { (void)finished; }
     // A new step begins (a probe, a conversion, the copy, an encode); State() tells which clip.
     virtual void PhaseChanged(JoinPhase phase) { (void)phase; }
-    // A clip was left out of the join (it could be neither probed nor copied).
+    // A clip is missing from the join: it could be neither probed nor copied, or the encoder
+    // made nothing of it.
     virtual void ClipLeftOut(const std::wstring& clip) { (void)clip; }
 };
 

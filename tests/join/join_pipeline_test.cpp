@@ -50,6 +50,7 @@ public:
     std::atomic<int> holdRun{-1};                   // index of the run that waits for a stop
     std::atomic<bool> holding{false};
     bool failFinal = false;  // final encodes write nothing
+    std::set<std::wstring> unconvertible;  // conversions of these write nothing
 
     ScriptedMedia() {
         standard.frameRate = L"25 fps";
@@ -94,7 +95,8 @@ public:
             holding = false;
             return true;
         }
-        if (conversion || !failFinal) WriteFile(NativePath(record.Output()), content);
+        bool fails = conversion ? unconvertible.count(record.Input()) != 0 : failFinal;
+        if (!fails) WriteFile(NativePath(record.Output()), content);
         return true;
     }
 
@@ -271,6 +273,16 @@ TEST_F(JoinPipelineTest, FirstClipLeftOutLeavesTheDefaultsAndTheRestIsJoined) {
     EXPECT_EQ(runs.back().After(L"-ar"), L"22050");
     EXPECT_EQ(runs.back().After(L"-ab"), L"128k");
     EXPECT_EQ(ReadFile(dir.Native("out.avi")), "[B]");
+}
+
+TEST_F(JoinPipelineTest, AClipTheEncoderCannotConvertIsReported) {
+    std::vector<std::wstring> clips = {Clip("a.flv", "A"), Clip("b.flv", "B"), Clip("c.flv", "C")};
+    media.unconvertible.insert(clips[1]);
+    ASSERT_EQ(pipeline->StartJoin(clips, dir.Wide("out.flv")), L"");
+    ASSERT_TRUE(RunToEnd());
+    EXPECT_EQ(view.leftOut, std::vector<std::wstring>{clips[1]});
+    EXPECT_EQ(ReadFile(dir.Native("out.flv")), "[A][C]");
+    ExpectOnly({"a.flv", "b.flv", "c.flv", "out.flv"});
 }
 
 TEST_F(JoinPipelineTest, EveryClipLeftOutFailsWithoutCopyOrEncode) {
