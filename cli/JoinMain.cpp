@@ -10,11 +10,13 @@
 #include "foundation/Utf8.h"
 #include "media/ClipProbe.h"
 #include "media/TargetFormat.h"
+#include "media/join/JoinFiles.h"
 #include "media/join/JoinMedia.h"
 #include "media/join/JoinPipeline.h"
 
 #include <chrono>
 #include <clocale>
+#include <map>
 #include <csignal>
 #include <cstdio>
 #include <thread>
@@ -142,8 +144,39 @@ private:
     int leftOut_ = 0;
 };
 
+// The clips are probed before the join starts; the join's own probe of each clip then reuses the
+// record instead of starting the encoder a second time (a probe costs an encoder start-up).
+class ProbeOnceMedia final : public JoinMedia {
+public:
+    explicit ProbeOnceMedia(std::unique_ptr<JoinMedia> inner) : inner_(std::move(inner)) {}
+
+    bool Probe(const std::wstring& path, ClipProperties& properties) override {
+        auto it = known_.find(path);
+        if (it != known_.end()) {
+            properties = it->second;
+            return true;
+        }
+        return inner_->Probe(path, properties);
+    }
+    bool Run(const std::wstring& workingFolder, const std::wstring& commandLine, const ChunkHandler& onChunk,
+             CancelFlag& cancel) override {
+        return inner_->Run(workingFolder, commandLine, onChunk, cancel);
+    }
+    // Probes a clip ahead of the join and keeps the record when it succeeds.
+    bool ProbeAhead(const std::wstring& path) {
+        ClipProperties properties;
+        if (!inner_->Probe(path, properties)) return false;
+        known_[NormalPath(path)] = properties;
+        return true;
+    }
+
+private:
+    std::unique_ptr<JoinMedia> inner_;
+    std::map<std::wstring, ClipProperties> known_;
+};
+
 // Everything that can be told before a single step runs, so that a mistake costs nothing.
-bool CheckInputs(const JoinArguments& args, const std::wstring& encoder) {
+bool CheckInputs(const JoinArguments& args, const std::wstring& encoder, ProbeOnceMedia& media) {
     if (TargetFormatForPath(args.output).empty()) {
         Say(Tr(L"Unknown output extension; use .avi, .flv, .rmvb, .wmv or .mp4 (or .hlv .f4v .flx .fmv .rm .3gp "
                L".mov .wma .asf): ") +
@@ -171,7 +204,7 @@ bool CheckInputs(const JoinArguments& args, const std::wstring& encoder) {
     }
     for (const auto& clip : args.clips) {
         ClipProperties properties;
-        if (!ProbeWithFallback(clip, properties, encoder)) {
+        if (!media.ProbeAhead(clip) && !ProbeWithFallback(clip, properties, encoder)) {
             Say(Tr(L"Clip is not a video or audio file the encoder can read: ") + clip);
             return false;
         }
@@ -195,7 +228,8 @@ int Run(int argc, char** argv) {
 
     const std::wstring programFolder = AppFolders::Instance().ProgramFolder();
     const std::wstring encoder = DefaultEncoderPath();
-    if (!CheckInputs(args, encoder)) return kExitFailure;
+    ProbeOnceMedia media(MakeEncoderJoinMedia(encoder));
+    if (!CheckInputs(args, encoder, media)) return kExitFailure;
 
     // Ctrl-C and SIGTERM reach the loop through a pipe: a signal handler may do nothing else.
     if (pipe(gSignalPipe) != 0) {
@@ -211,8 +245,7 @@ int Run(int argc, char** argv) {
 
     PlainEventLoop loop;
     TerminalJoinView view(loop, args.quiet);
-    auto media = MakeEncoderJoinMedia(encoder);
-    JoinPipeline pipeline(loop, view, *media, programFolder);
+    JoinPipeline pipeline(loop, view, media, programFolder);
     view.SetPipeline(&pipeline);
 
     std::thread watcher([&loop, &pipeline] {
