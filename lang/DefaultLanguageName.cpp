@@ -16,6 +16,7 @@ struct LangName {
     const wchar_t* name;
 };
 
+// clang-format off
 // In table order; the first row with the id wins (26 is listed twice, "Croatian" is found).
 constexpr LangName kLangNames[] = {
     {0, L"Neutral"},          {1, L"Arabic"},           {2, L"Bulgarian"},
@@ -45,8 +46,10 @@ constexpr LangName kLangNames[] = {
     {90, L"Syriac"},          {96, L"Kashmiri"},        {97, L"Nepali"},
     {101, L"Divehi"},         {128, L"Uyghur"},
 };
+// clang-format on
 static_assert(sizeof kLangNames / sizeof kLangNames[0] == 77);
 
+// clang-format off
 // ISO 639 language code -> Windows primary language id.
 struct IsoLang {
     const char* code;
@@ -67,6 +70,7 @@ constexpr IsoLang kIsoLangs[] = {
     {"mn", 80},  {"gl", 86},  {"kok", 87},  {"mni", 88},  {"sd", 89},   {"syr", 90}, {"ks", 96},
     {"ne", 97},  {"dv", 101}, {"ug", 128},
 };
+// clang-format on
 
 // The Windows sub-language ids the name overrides depend on; any other value stands for "other".
 int SubLanguage(const std::string& language, const std::string& territory, const std::string& modifier) {
@@ -117,7 +121,8 @@ std::wstring LanguageNameForLocale(std::string_view locale) {
     for (char& c : territory) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
 
     for (const IsoLang& iso : kIsoLangs) {
-        if (text == iso.code) return LanguageNameForLangId(iso.primary, SubLanguage(text, territory, modifier));
+        if (text == iso.code)
+            return LanguageNameForLangId(iso.primary, SubLanguage(text, territory, modifier));
     }
     // "C", "POSIX" and languages without a row: English.
     return L"English";

@@ -144,7 +144,8 @@ std::vector<IniFile::Entry> IniFile::ReadSection(const std::wstring& section) co
         std::wstring key;
         std::wstring value;
         if (!Decode(Trim(line.substr(0, eq)), key) || !Decode(Trim(line.substr(eq + 1)), value)) continue;
-        for (std::size_t pos = value.find(L"\\n"); pos != std::wstring::npos; pos = value.find(L"\\n", pos + 1)) {
+        for (std::size_t pos = value.find(L"\\n"); pos != std::wstring::npos;
+             pos = value.find(L"\\n", pos + 1)) {
             value.replace(pos, 2, L"\n");
         }
         entries.emplace_back(std::move(key), std::move(value));

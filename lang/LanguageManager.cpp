@@ -238,7 +238,8 @@ bool IsLoadableBitmap(const std::wstring& path) {
     std::uint32_t compression = u32(30);
     if (width <= 0 || width > 4096 || height == 0 || height < -4096 || height > 4096) return false;
     if (u16(26) != 1 || (compression != 0 && compression != 3)) return false;
-    if (bitCount != 1 && bitCount != 4 && bitCount != 8 && bitCount != 16 && bitCount != 24 && bitCount != 32) {
+    if (bitCount != 1 && bitCount != 4 && bitCount != 8 && bitCount != 16 && bitCount != 24 &&
+        bitCount != 32) {
         return false;
     }
     std::uint64_t rowBytes = (static_cast<std::uint64_t>(width) * bitCount + 31) / 32 * 4;

@@ -14,18 +14,17 @@ namespace {
 struct InstalledManager {
     InstalledManager()
         : store(SettingsStore::Instance()),
-          manager(LanguageManager::Environment{
-              AppFolders::Instance().LanguageFolder(),
-              [this](const std::wstring& defaultName) {
-                  StringSetting setting(L"Config", L"Language", defaultName);
-                  setting.Load(store);
-                  return setting.value;
-              },
-              [this](const std::wstring& name) {
-                  StringSetting setting(L"Config", L"Language");
-                  setting.value = name;
-                  setting.Save(store);
-              }}) {
+          manager(LanguageManager::Environment{AppFolders::Instance().LanguageFolder(),
+                                               [this](const std::wstring& defaultName) {
+                                                   StringSetting setting(L"Config", L"Language", defaultName);
+                                                   setting.Load(store);
+                                                   return setting.value;
+                                               },
+                                               [this](const std::wstring& name) {
+                                                   StringSetting setting(L"Config", L"Language");
+                                                   setting.value = name;
+                                                   setting.Save(store);
+                                               }}) {
         SetTextTranslator([this](const std::wstring& text) { return manager.Translate(text); });
     }
     ~InstalledManager() { SetTextTranslator({}); }

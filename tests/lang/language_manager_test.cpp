@@ -37,8 +37,9 @@ std::string Bitmap16() {
 class LanguageManagerTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        folder_ = fs::temp_directory_path() / ("quilmer-lang-" + std::to_string(getpid()) + "-" +
-                                               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        folder_ =
+            fs::temp_directory_path() / ("quilmer-lang-" + std::to_string(getpid()) + "-" +
+                                         ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(folder_);
         fs::create_directories(folder_);
         Write("English.lng", kBom +
@@ -59,7 +60,8 @@ protected:
                                 "IDS_FAILED=\n"
                                 "IDS_OPEN=&Ouvrir\n"
                                 "IDS_CTRL_O=Ctrl+O\n"
-                                "IDS_FRENCH=Fran\xC3\xA7" "ais\n");
+                                "IDS_FRENCH=Fran\xC3\xA7"
+                                "ais\n");
         Write("flag_en.bmp", Bitmap16());
         Write("flag_fr.bmp", Bitmap16());
     }
@@ -171,8 +173,8 @@ TEST_F(LanguageManagerTest, ListHasEnglishFirstAndFlagsThatLoad) {
 
 TEST_F(LanguageManagerTest, BrokenOrMissingPacksFallBackToEnglish) {
     // Invalid UTF-8, a line without "=", and an overlong line that ends the reading.
-    Write("Russian.lng", kBom + "[String]\nIDS_MOVE_UP=\xC3\x28\nno equals\nIDS_OPEN=" + std::string(1100, 'x') +
-                             "\nIDS_PROPERTY=late\n");
+    Write("Russian.lng", kBom + "[String]\nIDS_MOVE_UP=\xC3\x28\nno equals\nIDS_OPEN=" +
+                             std::string(1100, 'x') + "\nIDS_PROPERTY=late\n");
     auto lm = Make(L"French");
     lm->SwitchLanguage(L"Russian", false);
     EXPECT_EQ(lm->Translate(L"Monter"), L"Move Up");

@@ -76,7 +76,8 @@ TEST(LanguagePacks, EveryPackTranslatesEveryEnglishText) {
     std::set<std::wstring> englishValues;
     std::ostringstream problems;
     for (const auto& [key, text] : english) {
-        if (!englishValues.insert(text).second) problems << "English.lng repeats the text of " << ToUtf8(key) << "\n";
+        if (!englishValues.insert(text).second)
+            problems << "English.lng repeats the text of " << ToUtf8(key) << "\n";
     }
 
     int packs = 0;
@@ -86,9 +87,11 @@ TEST(LanguagePacks, EveryPackTranslatesEveryEnglishText) {
         std::string name = item.path().filename().string();
         IniFile pack(Wide(item.path()));
         if (!pack.IsUtf8() || pack.IsTruncated()) problems << name << ": not UTF-8 with BOM, or cut short\n";
-        if (!englishValues.count(Wide(item.path().stem()))) problems << name << ": language name not in English.lng\n";
+        if (!englishValues.count(Wide(item.path().stem())))
+            problems << name << ": language name not in English.lng\n";
         std::wstring icon = pack.ReadString(L"Info", L"icon");
-        if (icon.empty() || !Is16x16Bitmap(kPackFolder / ToUtf8(icon))) problems << name << ": no 16x16 flag\n";
+        if (icon.empty() || !Is16x16Bitmap(kPackFolder / ToUtf8(icon)))
+            problems << name << ": no 16x16 flag\n";
 
         std::map<std::wstring, std::wstring> texts;
         for (auto& [key, text] : pack.ReadSection(L"String")) {
@@ -127,9 +130,15 @@ bool ReadLiteral(const std::string& src, std::size_t& pos, std::string& out) {
         if (pos >= src.size()) return false;
         char e = src[pos++];
         switch (e) {
-            case 'n': out += '\n'; break;
-            case 't': out += '\t'; break;
-            case 'r': out += '\r'; break;
+            case 'n':
+                out += '\n';
+                break;
+            case 't':
+                out += '\t';
+                break;
+            case 'r':
+                out += '\r';
+                break;
             case 'u':
             case 'U': {
                 std::size_t digits = e == 'u' ? 4 : 8;
@@ -138,7 +147,9 @@ bool ReadLiteral(const std::string& src, std::size_t& pos, std::string& out) {
                 out += ToUtf8(std::wstring(1, static_cast<wchar_t>(cp)));
                 break;
             }
-            default: out += e; break;  // \" \\ \' and the like stand for themselves
+            default:
+                out += e;
+                break;  // \" \\ \' and the like stand for themselves
         }
     }
     return false;
@@ -175,11 +186,14 @@ std::string WithoutComments(const std::string& src) {
 // Every literal passed to Tr(L"...") or Translate(L"...") (adjacent literals joined).
 std::vector<Use> TranslatedLiterals(const fs::path& file) {
     std::ifstream in(file, std::ios::binary);
-    std::string src = WithoutComments(std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()));
+    std::string src =
+        WithoutComments(std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()));
     std::vector<Use> uses;
     for (const std::string call : {"Tr", "Translate"}) {
-        for (std::size_t at = src.find(call + "("); at != std::string::npos; at = src.find(call + "(", at + 1)) {
-            if (at > 0 && (std::isalnum(static_cast<unsigned char>(src[at - 1])) || src[at - 1] == '_')) continue;
+        for (std::size_t at = src.find(call + "("); at != std::string::npos;
+             at = src.find(call + "(", at + 1)) {
+            if (at > 0 && (std::isalnum(static_cast<unsigned char>(src[at - 1])) || src[at - 1] == '_'))
+                continue;
             std::size_t pos = at + call.size() + 1;
             std::string text;
             bool any = false;
@@ -209,7 +223,8 @@ TEST(LanguagePacks, EveryTranslatedTextInTheSourcesIsInEnglishPack) {
         std::string name = it->path().filename().string();
         if (it->is_directory()) {
             // Tests pass made-up texts; build trees hold generated copies.
-            if (name == "tests" || name.rfind("build", 0) == 0 || name[0] == '.') it.disable_recursion_pending();
+            if (name == "tests" || name.rfind("build", 0) == 0 || name[0] == '.')
+                it.disable_recursion_pending();
             continue;
         }
         std::string ext = it->path().extension().string();
@@ -245,7 +260,8 @@ TEST(LanguagePacks, ProgramFolderPacksLoadWithFlags) {
     }
     EXPECT_EQ(lm.Translate(L"Failed to merge files."), L"\u00C9chec de la fusion des fichiers.");
     lm.SwitchLanguage(L"Chinese Simplified", false);
-    EXPECT_EQ(lm.Translate(L"\u00C9chec de la fusion des fichiers."), L"\u5408\u5E76\u6587\u4EF6\u5931\u8D25\u3002");
+    EXPECT_EQ(lm.Translate(L"\u00C9chec de la fusion des fichiers."),
+              L"\u5408\u5E76\u6587\u4EF6\u5931\u8D25\u3002");
     EXPECT_EQ(lm.ChooserText(0), L"\u82F1\u8BED\t[English]");
 }
 
