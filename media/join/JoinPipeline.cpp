@@ -383,6 +383,9 @@ void JoinPipeline::StartFinalEncode(int command) {
     case kCmdEncodeMp4Pass2: phase = JoinPhase::EncodingMp4Pass2; break;
     default: return;
     }
+    // A command left in the queue by a join that was stopped must not act on the next one.
+    JoinPhase expected = phase == JoinPhase::EncodingMp4Pass2 ? JoinPhase::EncodingMp4Pass1 : JoinPhase::Concatenating;
+    if (state_.phase != expected || state_.concatFile.empty()) return;
     if (phase == JoinPhase::EncodingMp4Pass1) {
         std::wstring folder = MakeMp4WorkingFolder(state_.outputPath);
         if (folder.empty()) {
@@ -426,7 +429,8 @@ void JoinPipeline::EndJoin() {
 }
 
 void JoinPipeline::FinishJoin() {
-    if (!joining_) return;
+    if (!joining_ || worker_) return;
+    if (state_.failure.empty() && !IsFinalEncode(state_.phase)) return;  // stale: not this join's end
     StopWorker();
     for (const auto& file : state_.intermediateFiles) RemoveFileQuietly(file);
     RemoveFileQuietly(state_.concatFile);
@@ -468,6 +472,7 @@ bool JoinPipeline::ProbeWithFallback(const std::wstring& path, ClipProperties& p
 }
 
 void JoinPipeline::ShowJoinResult() {
+    if (joining_) return;
     std::error_code ec;
     bool made = state_.failure.empty() && state_.outputStarted && fs::is_regular_file(ToFsPath(state_.outputPath), ec);
     if (made) {

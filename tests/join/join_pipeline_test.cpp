@@ -392,6 +392,22 @@ TEST_F(JoinPipelineTest, StopDuringTheFinalEncodeRemovesThePartialOutput) {
     EXPECT_EQ(pipeline->State().workingFolder, program.Wide());
 }
 
+TEST_F(JoinPipelineTest, CommandsLeftOverFromAStoppedJoinDoNotActOnTheNextOne) {
+    std::vector<std::wstring> clips = {Clip("a.flv", "A"), Clip("b.flv", "B")};
+    media.holdRun = 0;
+    ASSERT_EQ(pipeline->StartJoin(clips, dir.Wide("out.flv")), L"");
+    ASSERT_TRUE(WaitHolding());
+    for (int id : {kCmdEncodeFlv, kCmdEncodeMp4Pass2, kCmdFinishJoin, kCmdShowJoinResult}) pipeline->HandleCommand(id);
+    EXPECT_TRUE(pipeline->IsJoining());
+    EXPECT_EQ(view.results + view.failures, 0);
+    EXPECT_EQ(media.Runs().size(), 1u);
+    media.holdRun = -1;
+    pipeline->StopJoin();
+    ASSERT_EQ(pipeline->StartJoin(clips, dir.Wide("out.flv")), L"");
+    ASSERT_TRUE(RunToEnd());
+    EXPECT_EQ(ReadFile(dir.Native("out.flv")), "[A][B]");
+}
+
 TEST_F(JoinPipelineTest, CloseWhileJoiningStopsTheWorkerAndCleansUp) {
     std::vector<std::wstring> clips = {Clip("a.flv", "A"), Clip("b.flv", "B")};
     media.holdRun = 0;
