@@ -1,5 +1,7 @@
 #include "encoder/AdapterCommand.h"
 
+#include "encoder/OutputFilter.h"
+
 #include <cstdlib>
 #include <map>
 
@@ -32,6 +34,30 @@ std::string FormatSeconds(double seconds) {
 }
 
 }  // namespace
+
+std::optional<ConvertVariant> VariantFromProbeReport(const std::string& report) {
+    if (report.find("Input #0") == std::string::npos) return std::nullopt;
+    ConvertVariant v;
+    bool video = false, audio = false;
+    std::size_t pos = 0;
+    while (pos < report.size()) {
+        std::size_t end = report.find('\n', pos);
+        if (end == std::string::npos) end = report.size();
+        const std::string line = report.substr(pos, end - pos);
+        pos = end + 1;
+        const std::size_t duration = line.find("Duration: ");
+        if (duration != std::string::npos && !v.durationSeconds) {
+            const std::string rest = line.substr(duration + 10);
+            v.durationSeconds = ParseClock(rest.substr(0, rest.find(',')));
+        }
+        if (line.find("Stream #0:") == std::string::npos) continue;
+        if (line.find(": Video: ") != std::string::npos && line.find("(attached pic)") == std::string::npos) video = true;
+        if (line.find(": Audio: ") != std::string::npos) audio = true;
+    }
+    v.blackVideo = !video;
+    v.silentAudio = !audio;
+    return v;
+}
 
 int NearestSampleRate(int requested, const std::vector<int>& supported) {
     for (int rate : supported) {

@@ -35,6 +35,11 @@ struct ConvertVariant {
     bool standardFrameRate = false;        // the clip's rate cannot be coded in MPEG-2: use 25
 };
 
+// What a probe report (as the adapter prints it) says a conversion must make up: no video
+// stream other than a cover picture gives a black picture, no audio stream gives silence.
+// nullopt when the report shows no input at all.
+std::optional<ConvertVariant> VariantFromProbeReport(const std::string& report);
+
 // The arguments for the real ffmpeg (without its program name).
 std::vector<std::string> BuildModernArgs(const OldCommand& command, Kind kind, const ConvertVariant& variant = {});
 

@@ -16,7 +16,10 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstdio>
 #include <cstring>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -105,6 +108,11 @@ RunResult RunReal(const std::string& program, const std::vector<std::string>& ar
     }
     result.started = true;
     g_child = pid;
+    if (const char* trace = std::getenv("QUILMER_ADAPTER_TRACE"); trace != nullptr && *trace == '1') {
+        std::string line = "adapter runs:";
+        for (std::size_t i = 0; i + 1 < argv.size(); ++i) line += std::string(" '") + argv[i] + "'";
+        WriteAll(STDERR_FILENO, line + "\n");
+    }
     char buffer[4096];
     for (;;) {
         ssize_t n = read(fds[0], buffer, sizeof buffer);
@@ -125,11 +133,69 @@ RunResult RunReal(const std::string& program, const std::vector<std::string>& ar
     return result;
 }
 
+// The engine probes each clip right before converting it. What the probe found (whether the clip
+// has a picture and sound) is kept in a small per-user cache keyed by the file's identity, so
+// that the conversion starts with the right options instead of learning them from a failed run.
+std::string CacheFile(const std::string& input) {
+    struct stat st;
+    if (stat(input.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
+    char resolved[PATH_MAX];
+    std::string key = realpath(input.c_str(), resolved) != nullptr ? resolved : input;
+    key += "|" + std::to_string(st.st_dev) + "|" + std::to_string(st.st_ino) + "|" + std::to_string(st.st_size) + "|" +
+           std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec);
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    std::string folder = (runtime != nullptr && *runtime == '/') ? std::string(runtime) + "/quilmer-adapter"
+                                                                  : "/tmp/quilmer-adapter-" + std::to_string(getuid());
+    if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return {};
+    struct stat folderStat;
+    // Only a private folder of our own is trusted.
+    if (lstat(folder.c_str(), &folderStat) != 0 || !S_ISDIR(folderStat.st_mode) || folderStat.st_uid != getuid() ||
+        (folderStat.st_mode & 077) != 0) {
+        return {};
+    }
+    char name[32];
+    std::snprintf(name, sizeof name, "/%016zx", std::hash<std::string>{}(key));
+    return folder + name;
+}
+
+void RememberStreams(const std::string& input, const std::string& report) {
+    std::optional<ConvertVariant> v = VariantFromProbeReport(report);
+    const std::string file = CacheFile(input);
+    if (!v || file.empty()) return;
+    const std::string temporary = file + "." + std::to_string(getpid());
+    FILE* out = std::fopen(temporary.c_str(), "w");
+    if (out == nullptr) return;
+    std::fprintf(out, "%d %d %.3f\n", v->blackVideo ? 1 : 0, v->silentAudio ? 1 : 0,
+                 v->durationSeconds.value_or(-1.0));
+    std::fclose(out);
+    if (std::rename(temporary.c_str(), file.c_str()) != 0) std::remove(temporary.c_str());
+}
+
+ConvertVariant RecalledStreams(const std::string& input) {
+    ConvertVariant v;
+    const std::string file = CacheFile(input);
+    if (file.empty()) return v;
+    FILE* in = std::fopen(file.c_str(), "r");
+    if (in == nullptr) return v;
+    int black = 0, silent = 0;
+    double seconds = -1;
+    // A file with neither stream gets no made-up intermediate, so such an entry is not used.
+    if (std::fscanf(in, "%d %d %lf", &black, &silent, &seconds) == 3 && !(black && silent)) {
+        v.blackVideo = black == 1;
+        v.silentAudio = silent == 1;
+        if (seconds > 0) v.durationSeconds = seconds;
+    }
+    std::fclose(in);
+    return v;
+}
+
 int Probe(const std::string& real, const OldCommand& command) {
     std::string report;
     RunResult r = RunReal(real, BuildModernArgs(command, Kind::Probe), [&](std::string_view bytes) { report.append(bytes); });
     if (!r.started) return 1;
-    WriteAll(STDOUT_FILENO, NormalizeProbeReport(report));
+    const std::string normalized = NormalizeProbeReport(report);
+    WriteAll(STDOUT_FILENO, normalized);
+    RememberStreams(command.input, normalized);
     return r.status;
 }
 
@@ -139,6 +205,7 @@ bool Contains(const std::string& text, const char* needle) { return text.find(ne
 // or sound, or has a rate MPEG-2 cannot code, is run again with that made up.
 int Encode(const std::string& real, const OldCommand& command, Kind kind) {
     ConvertVariant variant;
+    if (kind == Kind::Convert) variant = RecalledStreams(command.input);
     RunOutputFilter filter;
     for (int attempt = 0;; ++attempt) {
         RunResult r = RunReal(real, BuildModernArgs(command, kind, variant),

@@ -127,6 +127,23 @@ TEST(AdapterCommand, FinalEncodesUseRatesAndSizesTheCodecsAccept) {
     EXPECT_EQ(NearestSampleRate(96000, {11025, 22050, 44100}), 44100);
 }
 
+TEST(AdapterCommand, ProbeReportTellsWhatAConversionMakesUp) {
+    auto v = VariantFromProbeReport(
+        "Input #0, asf, from 'input':\n  Duration: 00:00:03.50, start: 0.0, bitrate: 9 kb/s\n"
+        "  Stream #0:0: Audio: wmav2, 44100 Hz, stereo, fltp, 64 kb/s\n"
+        "  Stream #0:1: Video: mjpeg, yuvj420p, 200x200, 90k tbr, 90k tbn (attached pic)\n");
+    ASSERT_TRUE(v);
+    EXPECT_TRUE(v->blackVideo) << "a cover picture is not a picture stream";
+    EXPECT_FALSE(v->silentAudio);
+    EXPECT_EQ(v->durationSeconds, 3.5);
+    v = VariantFromProbeReport("Input #0, avi, from 'input':\n  Duration: N/A, start: 0\n  Stream #0:0: Video: mpeg4, yuv420p, 1x1\n");
+    ASSERT_TRUE(v);
+    EXPECT_FALSE(v->blackVideo);
+    EXPECT_TRUE(v->silentAudio);
+    EXPECT_FALSE(v->durationSeconds);
+    EXPECT_FALSE(VariantFromProbeReport("x: No such file or directory\n"));
+}
+
 TEST(OutputFilter, StreamLinesLoseCommasInParentheses) {
     EXPECT_EQ(NormalizeStreamLine("  Stream #0:0[0x1](und): Video: h264 (High) (avc1 / 0x31637661), "
                                   "yuv420p(tv, bt709, progressive), 1280x720 [SAR 1:1 DAR 16:9], 2 kb/s, 29.97 fps, "
