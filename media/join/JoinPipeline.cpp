@@ -214,6 +214,10 @@ void JoinPipeline::ConvertNextClip() {
         media_.Probe(copy, state_.probe);
     }
 
+    const ClipProperties& p = state_.probe;
+    if (state_.handedOver && (p.bitrate.empty() || p.frameRate.empty() || p.audioBitrate.empty() || p.sampleRate.empty()))
+        view_.ReportIncompleteClip(state_.sourceUrl);
+
     // Named after the clip, but never the name of another clip's intermediate or of a file
     // that is already there.
     std::wstring intermediate = namer_.Reserve(FolderOf(state_.outputPath), TitleOf(state_.currentClip), L"", L".qjv");

@@ -28,6 +28,9 @@ public:
     // A handed-over job has ended (finished, stopped or closed): the front end tells the caller
     // and ends the program with exit code 2.
     virtual void HandedOverJobEnded(bool finished) { (void)finished; }
+    // A handed-over job met a clip whose probe lacks bit rates, frame rate or sample rate; the
+    // GUI reports it to the maker's server (JoinReportAddress with its current language).
+    virtual void ReportIncompleteClip(const std::wstring& sourceUrl) { (void)sourceUrl; }
     // A new step begins (a probe, a conversion, the copy, an encode); State() tells which clip.
     virtual void PhaseChanged(JoinPhase phase) { (void)phase; }
     // A clip is missing from the join: it could be neither probed nor copied, or the encoder

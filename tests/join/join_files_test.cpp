@@ -2,6 +2,7 @@
 
 #include "media/join/Concatenate.h"
 #include "media/join/JoinFiles.h"
+#include "media/join/JoinReport.h"
 
 #include "JoinTestSupport.h"
 
@@ -32,6 +33,15 @@ TEST(JoinFiles, PathParts) {
     EXPECT_EQ(ExtensionOf(L"/v/x y/-a.b.flv"), L".flv");
     EXPECT_EQ(TitleOf(L"/v/.hidden"), L".hidden");
     EXPECT_EQ(ExtensionOf(L"/v/noext"), L"");
+}
+
+TEST(JoinReport, EscapesAllButTheSafeCharacters) {
+    EXPECT_EQ(EscapeUrl("http://a.b/c d?x=1&y=\xc3\xa9%"), "http://a.b/c%20d%3fx%3d1%26y%3d%c3%a9%");
+    EXPECT_EQ(EscapeUrl(std::string(2083, 'a')).size(), 2083u);
+    EXPECT_EQ(EscapeUrl(std::string(2084, 'a')), "");
+    EXPECT_EQ(EscapeUrl(std::string(700, ' ')), "");  // 2100 characters once escaped
+    EXPECT_EQ(JoinReportAddress(L"http://s", L"English", L"http://v/ü"),
+              L"http://s/api_joinerlog.php?lang=English&url=http://v/%c3%bc");
 }
 
 class ConcatenateTest : public ::testing::Test {

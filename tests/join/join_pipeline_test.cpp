@@ -135,7 +135,11 @@ public:
         failureDetail = detail;
     }
     void ClipLeftOut(const std::wstring& clip) override { leftOut.push_back(clip); }
-    bool Ended() const { return results + failures > 0; }
+    void ReportIncompleteClip(const std::wstring& url) override { reported.push_back(url); }
+    void HandedOverJobEnded(bool finished) override { handedOverEnd = finished ? 1 : 0; }
+    std::vector<std::wstring> reported;
+    int handedOverEnd = -1;
+    bool Ended() const { return results + failures > 0 || handedOverEnd >= 0; }
 };
 
 class JoinPipelineTest : public ::testing::Test {
@@ -405,6 +409,20 @@ TEST_F(JoinPipelineTest, CommandsLeftOverFromAStoppedJoinDoNotActOnTheNextOne) {
     pipeline->StopJoin();
     ASSERT_EQ(pipeline->StartJoin(clips, dir.Wide("out.flv")), L"");
     ASSERT_TRUE(RunToEnd());
+    EXPECT_EQ(ReadFile(dir.Native("out.flv")), "[A][B]");
+}
+
+TEST_F(JoinPipelineTest, HandedOverJobReportsIncompleteClipsAndEndsWithoutAResultDialog) {
+    std::wstring a = Clip("a.flv", "A");
+    std::wstring b = Clip("b.flv", "B");
+    media.probes[b] = ClipProperties{};
+    pipeline->MutableState().sourceUrl = L"http://videos/x";
+    ASSERT_EQ(pipeline->StartJoin({a, b}, dir.Wide("out.flv"), true), L"");
+    ASSERT_TRUE(RunToEnd());
+    EXPECT_EQ(view.reported, std::vector<std::wstring>{L"http://videos/x"});
+    EXPECT_EQ(view.handedOverEnd, 1);
+    loop.RunPending();
+    EXPECT_EQ(view.results + view.failures, 0);
     EXPECT_EQ(ReadFile(dir.Native("out.flv")), "[A][B]");
 }
 

@@ -1,0 +1,18 @@
+#pragma once
+// The address by which a handed-over job reports a clip whose probe lacked bit rates, frame rate
+// or sample rate to the maker's server (the GUI loads it in its hidden report browser).
+
+#include <string>
+#include <string_view>
+
+namespace quilmer {
+
+// Keeps ASCII letters, digits, ! ' ( ) * - . / : _ ~ and %; every other byte becomes %xx (lower
+// case). Empty when the result would not fit in 2083 characters.
+std::string EscapeUrl(std::string_view bytes);
+
+// server (e.g. "https://host") + "/api_joinerlog.php?lang=" + language + "&url=" + the escaped
+// UTF-8 form of sourceUrl.
+std::wstring JoinReportAddress(const std::wstring& server, const std::wstring& language, const std::wstring& sourceUrl);
+
+}  // namespace quilmer
