@@ -309,6 +309,27 @@ std::wstring FromAnsi(std::string_view text) {
     return out;
 }
 
+bool TryFromAnsi(std::string_view text, std::wstring& out) {
+    text = text.substr(0, text.find('\0'));
+    if (text.empty()) {
+        out.clear();
+        return true;
+    }
+    iconv_t cd = iconv_open("WCHAR_T", AnsiCharset());
+    if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+    std::wstring result(text.size(), L'\0');  // never more units than bytes
+    char* in = const_cast<char*>(text.data());
+    std::size_t inLeft = text.size();
+    char* outPtr = reinterpret_cast<char*>(result.data());
+    std::size_t outLeft = result.size() * sizeof(wchar_t);
+    std::size_t rc = iconv(cd, &in, &inLeft, &outPtr, &outLeft);
+    iconv_close(cd);
+    if (rc == static_cast<std::size_t>(-1) || inLeft != 0) return false;
+    result.resize(result.size() - outLeft / sizeof(wchar_t));
+    out = std::move(result);
+    return true;
+}
+
 std::wstring HtmlEscape(std::wstring_view text) {
     static const wchar_t* const pairs[10] = {L"&", L"&amp;", L">",  L"&gt;",   L"<",
                                              L"&lt;", L"\"", L"&quot;", L"\n", L"<br>\n"};

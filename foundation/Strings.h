@@ -74,9 +74,11 @@ std::string Trim(std::string_view str);
 
 // Conversions through the locale's character set (LC_CTYPE; a program still in the "C" locale
 // is treated as UTF-8, the practical charset here). Characters the charset cannot hold become
-// '?'. FromAnsi stops at the first NUL byte, as C text does.
+// '?', bytes it cannot decode U+FFFD. FromAnsi stops at the first NUL byte, as C text does.
 std::string ToAnsi(std::wstring_view text);
 std::wstring FromAnsi(std::string_view text);
+// Strict form: false (and out untouched) when a byte sequence does not decode in the charset.
+bool TryFromAnsi(std::string_view text, std::wstring& out);
 
 // Escapes, in this order, & > < " and turns each line feed into "<br>\n".
 std::wstring HtmlEscape(std::wstring_view text);

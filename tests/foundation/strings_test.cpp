@@ -85,6 +85,12 @@ TEST(Strings, AnsiConversionsFollowTheLocaleCharset) {
     EXPECT_EQ(FromAnsi(std::string_view("caf\xc3\xa9\0tail", 10)), L"caf\u00e9");  // stops at NUL
     EXPECT_EQ(FromAnsi("a\xff" "b"), L"a\ufffd" L"b");  // bad byte replaced, rest kept
     EXPECT_EQ(ToAnsi(L""), "");
+    std::wstring strict = L"kept";
+    EXPECT_FALSE(TryFromAnsi("a\xff", strict));
+    EXPECT_FALSE(TryFromAnsi("a\xc3", strict));  // truncated sequence
+    EXPECT_EQ(strict, L"kept");
+    EXPECT_TRUE(TryFromAnsi("\xe4\xb8\xad", strict));
+    EXPECT_EQ(strict, L"\u4e2d");
     std::setlocale(LC_CTYPE, "C");
     EXPECT_EQ(FromAnsi("caf\xc3\xa9"), L"caf\u00e9");  // untouched C locale counts as UTF-8
 }
