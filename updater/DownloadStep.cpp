@@ -1,10 +1,12 @@
 #include "updater/DownloadStep.h"
 
+#include "foundation/AppFolders.h"
 #include "foundation/FileUtil.h"
 #include "foundation/Strings.h"
 #include "foundation/TextTranslator.h"
 #include "foundation/Utf8.h"
 #include "update/HttpClient.h"
+#include "update/ProcessStart.h"
 #include "updater/TransferTexts.h"
 
 #include <fcntl.h>
@@ -67,6 +69,16 @@ bool WriteAll(int fd, const char* data, std::size_t size) {
 }
 
 }  // namespace
+
+DownloadEnvironment DownloadEnvironment::ForProgram(const UpdaterArgs& args, WindowProtocol* windows) {
+    DownloadEnvironment env;
+    env.args = args;
+    env.programFolder = AppFolders::Instance().ProgramFolder();
+    env.restartProgram = env.programFolder + L"quilmer";
+    env.windows = windows;
+    env.startProgram = [](const std::wstring& exe) { return StartDetachedProcess(exe, {}); };
+    return env;
+}
 
 DownloadStep::DownloadStep(const DownloadEnvironment& env, DownloadObserver& observer)
     : env_(env),

@@ -46,6 +46,9 @@ struct DownloadEnvironment {
     long connectTimeoutMs = 15000;
     long stallSeconds = 30;
     std::size_t chunkSize = 10240;
+
+    // The running updater's environment: unpack into its own folder, restart "quilmer" there.
+    static DownloadEnvironment ForProgram(const UpdaterArgs& args, WindowProtocol* windows);
 };
 
 enum class StepOutcome {

@@ -4,6 +4,8 @@
 
 namespace quilmer {
 
+std::wstring UpdaterCaption() { return Tr(L"Updater") + L" v1.1"; }
+
 // Hands the step's reports from the worker to the view on the loop thread; reports that arrive
 // after the controller is gone are dropped.
 class UpdaterController::PostingObserver : public DownloadObserver {

@@ -14,6 +14,9 @@
 
 namespace quilmer {
 
+// The updater window's caption: "Updater v1.1", translated.
+std::wstring UpdaterCaption();
+
 class UpdaterView : public DownloadObserver {
 public:
     // The Pause button's label: "Pau&se" while running, "&Resume" while paused (translated).

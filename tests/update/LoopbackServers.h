@@ -125,8 +125,10 @@ private:
 // nginx serving one folder on a free loopback port, logging each request's status and Range.
 class NginxServer {
 public:
-    // dir: a scratch folder for configuration and logs; root: the folder served.
-    bool Start(const std::string& dir, const std::string& root) {
+    // dir: a scratch folder for configuration and logs; root: the folder served. With a
+    // certificate and key, the server speaks HTTPS.
+    bool Start(const std::string& dir, const std::string& root, const std::string& certificate = "",
+               const std::string& key = "") {
         dir_ = dir;
         port_ = FreePort();
         std::string user;
@@ -144,7 +146,9 @@ public:
              << "  uwsgi_temp_path " << dir << "uwsgi;\n"
              << "  scgi_temp_path " << dir << "scgi;\n"
              << "  types { application/zip zip; text/plain ini; }\n"
-             << "  server { listen 127.0.0.1:" << port_ << "; root " << root << "; }\n"
+             << "  server { listen 127.0.0.1:" << port_ << (certificate.empty() ? "" : " ssl") << "; root " << root
+             << ";" << (certificate.empty() ? "" : " ssl_certificate " + certificate + "; ssl_certificate_key " + key + ";")
+             << " }\n"
              << "}\n";
         conf.close();
         if (!process_.Start({"nginx", "-e", dir + "error.log", "-p", dir, "-c", dir + "nginx.conf", "-g",
@@ -158,7 +162,9 @@ public:
         return false;
     }
     int Port() const { return port_; }
-    std::string Url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
+    std::string Url(const std::string& path, const char* scheme = "http") const {
+        return std::string(scheme) + "://127.0.0.1:" + std::to_string(port_) + path;
+    }
     std::string AccessLog() const {
         std::ifstream in(dir_ + "access.log");
         return std::string(std::istreambuf_iterator<char>(in), {});

@@ -318,6 +318,26 @@ TEST(HttpClientLoopback, HeadersLengthsAndChunkedBodies) {
     EXPECT_EQ(body.size(), ReadAll(a.path).size() / 2);
 }
 
+TEST(HttpClientLoopback, HttpsCertificatesAreVerified) {
+    TempFolder tmp;
+    fs::create_directories(tmp / "www");
+    fs::create_directories(tmp / "nginx");
+    WriteAll(tmp / "www/file.txt", "secret");
+    std::string make = "openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.1 -keyout " + (tmp / "key.pem") +
+                       " -out " + (tmp / "cert.pem") + " >/dev/null 2>&1";
+    if (std::system(make.c_str()) != 0) GTEST_SKIP() << "openssl cannot make a certificate";
+    NginxServer nginx;
+    ASSERT_TRUE(nginx.Start(tmp / "nginx/", tmp / "www", tmp / "cert.pem", tmp / "key.pem")) << nginx.ErrorLog();
+    Teska::HttpClient client;
+    auto r = client.Get(W(nginx.Url("/file.txt", "HTTPS")));
+    EXPECT_EQ(r->StatusCode(), 0) << "a self-signed certificate is refused";
+    EXPECT_TRUE(r->ReadFailed());
+    EXPECT_NE(r->ErrorText().find("certificate"), std::string::npos) << r->ErrorText();
+    // The same server is reached over TLS at all: plain http to it gets nginx's complaint.
+    r = client.Get(W(nginx.Url("/file.txt")));
+    EXPECT_EQ(r->StatusCode(), 400);
+}
+
 TEST(UpdateCheckLoopback, DescriptorIsFetchedAndAnnouncedOnlyWhenComplete) {
     TempFolder tmp;
     fs::create_directories(tmp / "www");
