@@ -109,18 +109,19 @@ void CLog::WriteHeader() {
         LogElement meta(*this, L"meta", false, {meta_.begin(), meta_.end()});
         meta.Close();
     }
+    // Plain text has no tags around the title and the style sheet.
     if (!title_.empty()) {
-        LogElement title(*this, L"Title");
+        std::unique_ptr<LogElement> title;
+        if (!plainText_) title = std::make_unique<LogElement>(*this, L"Title");
         if (plainText_)
             Write(rawLevel_, title_ + L"\n", false);
         else
             Write(rawLevel_, title_, true);
-        title.Close();
     }
     if (!styleSheet_.empty()) {
-        LogElement style(*this, L"Style");
+        std::unique_ptr<LogElement> style;
+        if (!plainText_) style = std::make_unique<LogElement>(*this, L"Style");
         Write(rawLevel_, styleSheet_, !plainText_);
-        style.Close();
     }
     head.Close();
     body_ = std::make_unique<LogElement>(*this, L"Body");

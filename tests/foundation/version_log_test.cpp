@@ -125,12 +125,15 @@ TEST(CLog, PrefixesAndPlainText) {
     CLog log;
     log.SetFileName(dir.Wide() + L"log.html");
     log.SetPlainText(true);
+    log.SetTitle(L"Run");
     log.PushFlags(0x33);
     log.Printf(LOG_CRIT, L"%s <%d>\n", L"clip", 5);
     log.PopFlags();
     log.PopFlags();  // the first entry stays
     EXPECT_EQ(log.Flags(), 3u);
     std::string text = ReadLog(dir);
+    EXPECT_EQ(text.find("<Title>"), std::string::npos);
+    EXPECT_NE(text.find("Run\n"), std::string::npos);
     std::string line = text.substr(text.find("<Body>") + 6);
     // "MM/DD/YYYY HH:MM:SS.mmm (tid): text"
     ASSERT_GT(line.size(), 24u);
