@@ -33,6 +33,16 @@ std::wstring TranslateWideFormat(const wchar_t* fmt) {
         while (*p && std::wcschr(L"-+ #0'", *p)) out += *p++;
         while (*p && (std::iswdigit(*p) || *p == L'*' || *p == L'.')) out += *p++;
         std::wstring length;
+        // The Microsoft sizes: I64 is long long, I32 plain, a bare I size_t.
+        if (p[0] == L'I' && p[1] == L'6' && p[2] == L'4') {
+            length = L"ll";
+            p += 3;
+        } else if (p[0] == L'I' && p[1] == L'3' && p[2] == L'2') {
+            p += 3;
+        } else if (p[0] == L'I') {
+            length = L"z";
+            ++p;
+        }
         while (*p && std::wcschr(L"hlLqjzt", *p)) length += *p++;
         if (!*p) {
             out += length;

@@ -12,6 +12,7 @@ TEST(Strings, FormatWTakesWideStringsForPercentS) {
     EXPECT_EQ(FormatW(L"%s was not found.", name.c_str()), L"clip\u00e9.flv was not found.");
     EXPECT_EQ(FormatW(L"%ls|%hs|%S|%c|%C", L"w", "n", "N", L'x', 'y'), L"w|n|N|x|y");
     EXPECT_EQ(FormatW(L"%-4s|%03d|%5.1f%%", L"ab", 7, 2.25), L"ab  |007|  2.2%");
+    EXPECT_EQ(FormatW(L"%I64d/%I32u/%Iu", 5000000000LL, 7u, std::size_t{9}), L"5000000000/7/9");
     // Longer than the first buffer.
     std::wstring big(3000, L'z');
     EXPECT_EQ(FormatW(L"<%s>", big.c_str()), L"<" + big + L">");
