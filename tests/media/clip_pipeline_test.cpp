@@ -2,6 +2,7 @@
 // the intermediates are joined byte for byte, and the join is encoded into every target format.
 
 #include "foundation/AppFolders.h"
+#include "media/CancelFlag.h"
 #include "media/ClipProbe.h"
 #include "media/EncoderCommands.h"
 #include "media/EncoderRunner.h"
@@ -19,6 +20,7 @@
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <thread>
 
 namespace quilmer {
 namespace {
@@ -288,6 +290,54 @@ TEST_F(ClipPipelineTest, ClipsJoinIntoEveryTargetFormat) {
         EXPECT_TRUE(ProbeClip(out.wstring(), joined, kAdapter));
         EXPECT_FALSE(joined.resolution.empty());
     }
+}
+
+TEST_F(ClipPipelineTest, StoppingAConversionEndsTheAdapterAndTheRealEncoder) {
+    const fs::path intermediate = dir_ / "out dir" / "stopped.qjv";
+    const std::string marker = intermediate.string();
+    auto encodersStillRunning = [&] {
+        int found = 0;
+        for (const auto& entry : fs::directory_iterator("/proc")) {
+            std::ifstream cmdline(entry.path() / "cmdline", std::ios::binary);
+            std::string text((std::istreambuf_iterator<char>(cmdline)), std::istreambuf_iterator<char>());
+            if (text.find(marker) != std::string::npos) ++found;
+        }
+        return found;
+    };
+    CancelFlag cancel;
+    int chunks = 0;
+    std::thread stopper;
+    RunEncoder(
+        L"", ConversionCommandLine(kAdapter, Clip("mp4").wstring(), intermediate.wstring(), 0),
+        [&](std::string&, std::string&) {
+            // Stop from another thread as soon as the run has started.
+            if (++chunks == 1) stopper = std::thread([&] { cancel.Request(); });
+            return true;
+        },
+        [](std::string&) { return true; }, &cancel);
+    if (stopper.joinable()) stopper.join();
+    EXPECT_GE(chunks, 1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(encodersStillRunning(), 0);
+}
+
+TEST_F(ClipPipelineTest, AdapterRefusesToRunItselfAndUnknownCommands) {
+    std::string log;
+    auto run = [&](const std::wstring& commandLine) {
+        RunEncoder(L"", commandLine, [](std::string& acc, std::string& chunk) {
+            acc += chunk;
+            return true;
+        }, [&](std::string& acc) {
+            log = acc;
+            return true;
+        });
+    };
+    setenv("QUILMER_REAL_FFMPEG", std::string(kAdapter.begin(), kAdapter.end()).c_str(), 1);
+    run(ProbeCommandLine(kAdapter, Clip("flv").wstring()));
+    unsetenv("QUILMER_REAL_FFMPEG");
+    EXPECT_NE(log.find("is this adapter itself"), std::string::npos) << log;
+    run(L"\"" + kAdapter + L"\" -i x -vf hflip -f mpeg out");
+    EXPECT_NE(log.find("Unrecognized option 'vf'"), std::string::npos) << log;
 }
 
 // The real clips beside the checkout: probed with sensible properties and converted.
