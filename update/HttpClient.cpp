@@ -1,7 +1,5 @@
 #include "update/HttpClient.h"
 
-#include "foundation/Utf8.h"
-
 #include <curl/curl.h>
 
 #include <algorithm>
@@ -9,13 +7,16 @@
 #include <cwctype>
 #include <mutex>
 
+#include "foundation/Utf8.h"
+
 namespace quilmer::Teska {
 
 namespace {
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
            });
 }
 
@@ -120,7 +121,8 @@ std::optional<int> PortOf(std::wstring_view url) {
 std::wstring HostOf(std::wstring_view url) {
     UrlParts p = SplitUrl(url);
     std::wstring host(url.substr(p.hostStart, p.hostLength));
-    if (host.size() >= 2 && host.front() == L'[' && host.back() == L']') host = host.substr(1, host.size() - 2);
+    if (host.size() >= 2 && host.front() == L'[' && host.back() == L']')
+        host = host.substr(1, host.size() - 2);
     return host;
 }
 
@@ -155,8 +157,8 @@ std::wstring EscapeUrlText(std::wstring_view text) {
     static const char* hex = "0123456789ABCDEF";
     std::wstring out;
     for (unsigned char c : ToUtf8(text)) {
-        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
-            c == '_' || c == '~') {
+        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+            c == '.' || c == '_' || c == '~') {
             out += static_cast<wchar_t>(c);
         } else {
             out += L'%';
@@ -311,7 +313,9 @@ std::size_t HttpResponse::Read(void* buffer, std::size_t size) {
     return n;
 }
 
-bool HttpResponse::ReadFailed() const { return !impl_->setupError.empty() || (impl_->done && impl_->result != CURLE_OK); }
+bool HttpResponse::ReadFailed() const {
+    return !impl_->setupError.empty() || (impl_->done && impl_->result != CURLE_OK);
+}
 
 bool HttpResponse::Completed() const {
     return impl_->setupError.empty() && impl_->done && impl_->result == CURLE_OK && impl_->Buffered() == 0;
@@ -438,7 +442,8 @@ std::unique_ptr<HttpResponse> HttpClient::Get(const std::wstring& url, bool useC
     curl_easy_setopt(e, CURLOPT_XFERINFOFUNCTION, &HttpResponse::Impl::OnProgress);
     curl_easy_setopt(e, CURLOPT_XFERINFODATA, impl.get());
     curl_easy_setopt(e, CURLOPT_NOPROGRESS, 0L);
-    for (const auto& line : RequestHeaderLines(useCache)) impl->headerList = curl_slist_append(impl->headerList, line.c_str());
+    for (const auto& line : RequestHeaderLines(useCache))
+        impl->headerList = curl_slist_append(impl->headerList, line.c_str());
     impl->headerList = curl_slist_append(impl->headerList, "Accept: */*");
     curl_easy_setopt(e, CURLOPT_HTTPHEADER, impl->headerList);
     curl_multi_add_handle(impl->multi, e);

@@ -1,12 +1,12 @@
 #include "update/ProcessStart.h"
 
-#include "foundation/FileUtil.h"
-
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <thread>
+
+#include "foundation/FileUtil.h"
 
 extern char** environ;
 

@@ -1,10 +1,12 @@
 #include "update/UpdateCheck.h"
 
-#include "foundation/FileUtil.h"
-#include "update/HttpClient.h"
+#include <unistd.h>
 
 #include <cstdio>
-#include <unistd.h>
+
+#include "foundation/FileUtil.h"
+#include "foundation/WorkerThread.h"
+#include "update/HttpClient.h"
 
 namespace quilmer {
 
@@ -50,6 +52,12 @@ UpdateCheck::UpdateCheck(EventLoop& loop, std::wstring descriptorPath, std::wstr
       descriptorPath_(std::move(descriptorPath)),
       descriptorUrl_(std::move(descriptorUrl)),
       onReady_(std::move(onReady)) {}
+
+std::unique_ptr<WorkerThread> UpdateCheck::MakeWorker(std::shared_ptr<UpdateCheck> job) {
+    auto worker = std::make_unique<WorkerThread>([job] { return job->Run(); }, 5000);
+    worker->SetStopHandler([job] { job->Cancel(); });
+    return worker;
+}
 
 int UpdateCheck::Run() {
     // A stale descriptor from an earlier run must not be judged as this run's answer.

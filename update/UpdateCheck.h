@@ -3,18 +3,21 @@
 // descriptor into the user's data folder and tells the loop thread when the file is ready.
 // Every failure is silent: no descriptor, no notice.
 
-#include "foundation/EventLoop.h"
-
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <string>
+
+#include "foundation/EventLoop.h"
 
 namespace quilmer {
 
+class WorkerThread;
+
 // Fetches url into path: the body goes to a side file that replaces path only when the server
 // answered 2xx and the whole body arrived. False otherwise (path is then absent or untouched).
-bool DownloadToFile(const std::wstring& url, const std::wstring& path, const std::atomic<bool>* cancel = nullptr,
-                    std::string* error = nullptr);
+bool DownloadToFile(const std::wstring& url, const std::wstring& path,
+                    const std::atomic<bool>* cancel = nullptr, std::string* error = nullptr);
 
 class UpdateCheck {
 public:
@@ -27,6 +30,10 @@ public:
     int Run();
     // Makes a download in progress give up (the worker's stop handler).
     void Cancel() { cancel_ = true; }
+
+    // The worker that runs the job once, with a stop time-out of 5000 ms after which the
+    // download is abandoned. Start it when the main window is ready.
+    static std::unique_ptr<WorkerThread> MakeWorker(std::shared_ptr<UpdateCheck> job);
 
     const std::wstring& DescriptorPath() const { return descriptorPath_; }
     const std::wstring& DescriptorUrl() const { return descriptorUrl_; }

@@ -1,12 +1,12 @@
 #include "update/VersionCheck.h"
 
+#include <cstdio>
+#include <cwctype>
+
 #include "foundation/Strings.h"
 #include "lang/IniFile.h"
 #include "update/HttpClient.h"
 #include "update/ProcessStart.h"
-
-#include <cstdio>
-#include <cwctype>
 
 namespace quilmer {
 
@@ -28,7 +28,8 @@ std::vector<VersionPart> SplitVersion(std::wstring_view text) {
         VersionPart part;
         std::size_t i = 0;
         while (i < piece.size() && piece[i] >= L'0' && piece[i] <= L'9') {
-            if (part.number < 1000000000000ULL) part.number = part.number * 10 + static_cast<unsigned>(piece[i] - L'0');
+            if (part.number < 1000000000000ULL)
+                part.number = part.number * 10 + static_cast<unsigned>(piece[i] - L'0');
             ++i;
         }
         part.rest = piece.substr(i);
@@ -101,7 +102,8 @@ UpdateDecision Evaluate(const IniFile& ini, const std::wstring& currentVersion, 
     std::wstring last = ini.ReadString(L"main", L"lastversion", currentVersion);
     if (CompareVersions(currentVersion, last) < 0) {
         d.action = UpdateDecision::Action::ShowTipPage;
-        d.tipPageUrl = ini.ReadString(L"main", L"tipurl", DefaultDownloadPage()) + L"?lang=" + Teska::EscapeUrlText(language);
+        d.tipPageUrl = ini.ReadString(L"main", L"tipurl", DefaultDownloadPage()) + L"?lang=" +
+                       Teska::EscapeUrlText(language);
         return d;
     }
     std::wstring newest = ini.ReadString(L"main", L"version", currentVersion);
@@ -130,7 +132,8 @@ UpdateDecision EvaluateDescriptor(const std::wstring& descriptorPath, const std:
 }
 
 std::vector<std::wstring> UpdaterArguments(const UpdaterLaunch& l) {
-    return {l.downloadUrl + L"?type=joiner&lang=" + Teska::EscapeUrlText(l.language) + L"&ver=" + Teska::EscapeUrlText(l.currentVersion),
+    return {l.downloadUrl + L"?type=joiner&lang=" + Teska::EscapeUrlText(l.language) + L"&ver=" +
+                Teska::EscapeUrlText(l.currentVersion),
             kMainWindowClass,
             kMainWindowMessage,
             l.language,

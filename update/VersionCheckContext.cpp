@@ -20,15 +20,17 @@ VersionCheckContext VersionCheckContext::FromProgram() {
     return c;
 }
 
-std::unique_ptr<UpdateCheck> MakeUpdateCheck(EventLoop& loop, const VersionCheckContext& context,
+std::shared_ptr<UpdateCheck> MakeUpdateCheck(EventLoop& loop, const VersionCheckContext& context,
                                              std::function<void(int)> onReady) {
-    return std::make_unique<UpdateCheck>(
+    return std::make_shared<UpdateCheck>(
         loop, context.DescriptorPath(),
-        DescriptorUrl(context.updateUrlSetting, context.language, context.currentVersion), std::move(onReady));
+        DescriptorUrl(context.updateUrlSetting, context.language, context.currentVersion),
+        std::move(onReady));
 }
 
 UpdateDecision EvaluateUpdateInfo(const VersionCheckContext& context) {
-    return EvaluateDescriptor(context.DescriptorPath(), context.currentVersion, context.buildDate, context.language);
+    return EvaluateDescriptor(context.DescriptorPath(), context.currentVersion, context.buildDate,
+                              context.language);
 }
 
 UpdaterLaunch LaunchFor(const VersionCheckContext& context, const UpdateDecision& decision) {

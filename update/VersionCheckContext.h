@@ -2,23 +2,23 @@
 // The running program's side of the version check: what it sends and compares, gathered from
 // the process-wide services, so that the main window only starts the job and shows the result.
 
-#include "foundation/EventLoop.h"
-#include "update/UpdateCheck.h"
-#include "update/VersionCheck.h"
-
 #include <functional>
 #include <memory>
 #include <string>
 
+#include "foundation/EventLoop.h"
+#include "update/UpdateCheck.h"
+#include "update/VersionCheck.h"
+
 namespace quilmer {
 
 struct VersionCheckContext {
-    std::wstring currentVersion;   // short version text, "v1.9"
-    std::wstring buildDate;        // "Oct 22 2011"
-    std::wstring language;         // the chosen language's name
-    std::wstring appDataFolder;    // ends in '/'
-    std::wstring programFolder;    // ends in '/'
-    std::wstring updateUrlSetting; // "Settings"/"UpdateURL"
+    std::wstring currentVersion;    // short version text, "v1.9"
+    std::wstring buildDate;         // "Oct 22 2011"
+    std::wstring language;          // the chosen language's name
+    std::wstring appDataFolder;     // ends in '/'
+    std::wstring programFolder;     // ends in '/'
+    std::wstring updateUrlSetting;  // "Settings"/"UpdateURL"
 
     // From the version, the language manager, the folders and the settings store.
     static VersionCheckContext FromProgram();
@@ -29,7 +29,7 @@ struct VersionCheckContext {
 };
 
 // The job for the version-check worker; onReady runs on the loop thread.
-std::unique_ptr<UpdateCheck> MakeUpdateCheck(EventLoop& loop, const VersionCheckContext& context,
+std::shared_ptr<UpdateCheck> MakeUpdateCheck(EventLoop& loop, const VersionCheckContext& context,
                                              std::function<void(int autoCheckFlag)> onReady);
 
 // Judges the descriptor the job fetched.

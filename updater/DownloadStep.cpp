@@ -1,14 +1,5 @@
 #include "updater/DownloadStep.h"
 
-#include "foundation/AppFolders.h"
-#include "foundation/FileUtil.h"
-#include "foundation/Strings.h"
-#include "foundation/TextTranslator.h"
-#include "foundation/Utf8.h"
-#include "update/HttpClient.h"
-#include "update/ProcessStart.h"
-#include "updater/TransferTexts.h"
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -21,15 +12,24 @@
 #include <thread>
 #include <vector>
 
+#include "foundation/AppFolders.h"
+#include "foundation/FileUtil.h"
+#include "foundation/Strings.h"
+#include "foundation/TextTranslator.h"
+#include "foundation/Utf8.h"
+#include "update/HttpClient.h"
+#include "update/ProcessStart.h"
+#include "updater/TransferTexts.h"
+
 namespace quilmer {
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-const wchar_t* const kTracedHeaders[] = {L"Server",  L"Date",       L"X-Powered-By",      L"Content-Length",
-                                         L"Set-Cookie", L"Expires", L"Cache-control",     L"Connection",
-                                         L"Transfer-Encoding", L"Content-Type"};
+const wchar_t* const kTracedHeaders[] = {
+    L"Server",  L"Date",          L"X-Powered-By", L"Content-Length",    L"Set-Cookie",
+    L"Expires", L"Cache-control", L"Connection",   L"Transfer-Encoding", L"Content-Type"};
 
 // The first byte position of "Content-Range: bytes START-END/TOTAL", or -1.
 long long ContentRangeStart(const Teska::HttpResponse& response) {
@@ -95,8 +95,10 @@ void DownloadStep::DiscardPartial() {
 
 bool DownloadStep::Probe() {
     auto sleep = [this](std::chrono::milliseconds ms) {
-        if (env_.sleep) env_.sleep(ms);
-        else std::this_thread::sleep_for(ms);
+        if (env_.sleep)
+            env_.sleep(ms);
+        else
+            std::this_thread::sleep_for(ms);
     };
     sleep(env_.probeWait);
     Teska::HttpClient client;
@@ -176,7 +178,8 @@ DownloadStep::Transfer DownloadStep::Fetch(const std::atomic<bool>& paused, bool
     std::uint64_t total = offset + (response->ContentLength(length) ? length : 0);
     observer_.SetSizeText(FormatSizeText(total));
 
-    int fd = append ? ::open(tmp_.c_str(), O_WRONLY | O_CLOEXEC) : ::open(tmp_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    int fd = append ? ::open(tmp_.c_str(), O_WRONLY | O_CLOEXEC)
+                    : ::open(tmp_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0 || (append && (::ftruncate(fd, static_cast<off_t>(offset)) != 0 ||
                               ::lseek(fd, static_cast<off_t>(offset), SEEK_SET) < 0))) {
         if (fd >= 0) ::close(fd);
@@ -194,7 +197,8 @@ DownloadStep::Transfer DownloadStep::Fetch(const std::atomic<bool>& paused, bool
         unsigned percent = ProgressPercent(downloaded, total);
         observer_.SetProgress(percent > 100 ? 100 : static_cast<int>(percent));
         auto now = Clock::now();
-        meter.Update(static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(now - lastTick).count()),
+        meter.Update(static_cast<std::uint32_t>(
+                         std::chrono::duration_cast<std::chrono::milliseconds>(now - lastTick).count()),
                      downloaded);
         lastTick = now;
         std::wstring speed = meter.BytesPerSecond() >= 1.0 ? FormatSpeedText(meter.BytesPerSecond()) : L"";
@@ -234,11 +238,15 @@ StepOutcome DownloadStep::Run(const std::atomic<bool>& paused) {
         if (t == Transfer::Restart) t = Transfer::Failed;
     }
     switch (t) {
-        case Transfer::Paused: return StepOutcome::Paused;
-        case Transfer::Retry: return StepOutcome::RetryLater;
+        case Transfer::Paused:
+            return StepOutcome::Paused;
+        case Transfer::Retry:
+            return StepOutcome::RetryLater;
         case Transfer::Failed:
-        case Transfer::Restart: return StepOutcome::Failed;
-        case Transfer::Done: break;
+        case Transfer::Restart:
+            return StepOutcome::Failed;
+        case Transfer::Done:
+            break;
     }
 
     if (!extractor_.Open(tmp_) || !extractor_.TestAll()) {
@@ -255,11 +263,14 @@ StepOutcome DownloadStep::Run(const std::atomic<bool>& paused) {
 
 StepOutcome DownloadStep::Install() {
     auto sleep = [this](std::chrono::milliseconds ms) {
-        if (env_.sleep) env_.sleep(ms);
-        else std::this_thread::sleep_for(ms);
+        if (env_.sleep)
+            env_.sleep(ms);
+        else
+            std::this_thread::sleep_for(ms);
     };
     if (env_.windows) {
-        if (!CloseMainProgram(*env_.windows, env_.args.windowClass, env_.args.windowMessage, env_.close, sleep))
+        if (!CloseMainProgram(*env_.windows, env_.args.windowClass, env_.args.windowMessage, env_.close,
+                              sleep))
             observer_.Trace("the main program was not closed");
     }
     bool ok = extractor_.ExtractArchive(tmp_, NativePath(env_.programFolder), false);

@@ -8,15 +8,15 @@
 // package starts the file again, and nothing is installed unless the whole file opens as an
 // archive and every entry checks out.
 
-#include "updater/PackageExtractor.h"
-#include "updater/UpdaterArgs.h"
-#include "updater/WindowProtocol.h"
-
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
+
+#include "updater/PackageExtractor.h"
+#include "updater/UpdaterArgs.h"
+#include "updater/WindowProtocol.h"
 
 namespace quilmer {
 
@@ -35,8 +35,8 @@ public:
 
 struct DownloadEnvironment {
     UpdaterArgs args;
-    std::wstring programFolder;      // where the package is unpacked, with trailing separator
-    std::wstring restartProgram;     // started after the update ("quilmer" in the program folder)
+    std::wstring programFolder;         // where the package is unpacked, with trailing separator
+    std::wstring restartProgram;        // started after the update ("quilmer" in the program folder)
     WindowProtocol* windows = nullptr;  // none: nothing is closed
     std::function<bool(const std::wstring&)> startProgram;
     std::function<void(std::chrono::milliseconds)> sleep;  // default: really sleep

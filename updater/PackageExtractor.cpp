@@ -1,8 +1,7 @@
 #include "updater/PackageExtractor.h"
 
-#include <minizip/unzip.h>
-
 #include <fcntl.h>
+#include <minizip/unzip.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -36,7 +35,8 @@ bool HasExtension(const std::string& name, const char* filter) {
     std::size_t n = std::strlen(filter);
     if (ext.size() != n) return false;
     for (std::size_t i = 0; i < n; ++i) {
-        if (std::tolower(static_cast<unsigned char>(ext[i])) != std::tolower(static_cast<unsigned char>(filter[i])))
+        if (std::tolower(static_cast<unsigned char>(ext[i])) !=
+            std::tolower(static_cast<unsigned char>(filter[i])))
             return false;
     }
     return true;
@@ -74,8 +74,9 @@ bool PackageExtractor::Open(const std::string& archivePath) {
     if (!zip_) return Fail("not a readable zip archive: " + archivePath);
     std::size_t dot = archivePath.rfind('.');
     std::size_t slash = archivePath.rfind('/');
-    defaultDestination_ =
-        (dot != std::string::npos && (slash == std::string::npos || dot > slash)) ? archivePath.substr(0, dot) : archivePath;
+    defaultDestination_ = (dot != std::string::npos && (slash == std::string::npos || dot > slash))
+                              ? archivePath.substr(0, dot)
+                              : archivePath;
     return true;
 }
 
@@ -99,7 +100,8 @@ bool PackageExtractor::CurrentEntry(EntryFacts& facts) const {
     unz_file_info64 info{};
     char name[kNameBuffer];
     char comment[256];
-    if (unzGetCurrentFileInfo64(Handle(zip_), &info, name, sizeof name, nullptr, 0, comment, sizeof comment) != UNZ_OK)
+    if (unzGetCurrentFileInfo64(Handle(zip_), &info, name, sizeof name, nullptr, 0, comment,
+                                sizeof comment) != UNZ_OK)
         return false;
     facts = EntryFacts{};
     facts.nameTooLong = info.size_filename >= sizeof name;
@@ -139,7 +141,8 @@ bool PackageExtractor::GoToNext(const char* extensionFilter) {
 
 std::string PackageExtractor::SafeRelativePath(const std::string& entryName) {
     if (entryName.empty() || entryName[0] == '/' || entryName[0] == '\\') return {};
-    if (entryName.size() >= 2 && entryName[1] == ':' && std::isalpha(static_cast<unsigned char>(entryName[0])))
+    if (entryName.size() >= 2 && entryName[1] == ':' &&
+        std::isalpha(static_cast<unsigned char>(entryName[0])))
         return {};
     std::string out;
     std::size_t start = 0;
@@ -188,7 +191,8 @@ bool PackageExtractor::CopyCurrentTo(const std::string& path, const EntryFacts& 
     bool writeFailed = false;
     while ((n = unzReadCurrentFile(z, buffer.get(), kCopyChunk)) > 0) {
         total += static_cast<std::uint64_t>(n);
-        if (out && std::fwrite(buffer.get(), 1, static_cast<std::size_t>(n), out) != static_cast<std::size_t>(n)) {
+        if (out &&
+            std::fwrite(buffer.get(), 1, static_cast<std::size_t>(n), out) != static_cast<std::size_t>(n)) {
             writeFailed = true;
             break;
         }
@@ -203,7 +207,8 @@ bool PackageExtractor::CopyCurrentTo(const std::string& path, const EntryFacts& 
     return true;
 }
 
-void PackageExtractor::ApplyFacts(const std::string& path, const EntryFacts& facts, const std::string& replaced) {
+void PackageExtractor::ApplyFacts(const std::string& path, const EntryFacts& facts,
+                                  const std::string& replaced) {
     mode_t mode = UnixMode(facts) & 0777;
     if (mode == 0) {
         // Packages made elsewhere carry no permissions: keep those of the file being replaced,
@@ -234,7 +239,8 @@ void PackageExtractor::ApplyFacts(const std::string& path, const EntryFacts& fac
 
 bool PackageExtractor::TestAll() {
     if (!zip_) return Fail("no archive open");
-    if (EntryCount() == 0 || unzGoToFirstFile(Handle(zip_)) != UNZ_OK) return Fail("the archive holds no entries");
+    if (EntryCount() == 0 || unzGoToFirstFile(Handle(zip_)) != UNZ_OK)
+        return Fail("the archive holds no entries");
     do {
         EntryFacts facts;
         if (!CurrentEntry(facts)) return Fail("cannot read the entry list");
@@ -282,7 +288,8 @@ bool PackageExtractor::ExtractAll(const std::string& destinationArg, bool flatte
     if (destinationArg.empty()) return Fail("no destination");
     std::string destination = WithSlash(destinationArg);
     if (!MakeFolderTree(destination)) return Fail("cannot create folder " + destination);
-    if (EntryCount() == 0 || unzGoToFirstFile(Handle(zip_)) != UNZ_OK) return Fail("the archive holds no entries");
+    if (EntryCount() == 0 || unzGoToFirstFile(Handle(zip_)) != UNZ_OK)
+        return Fail("the archive holds no entries");
 
     // Every name is checked before anything is written.
     std::vector<EntryFacts> entries;
@@ -387,7 +394,8 @@ bool PackageExtractor::ExtractAll(const std::string& destinationArg, bool flatte
     return true;
 }
 
-bool PackageExtractor::ExtractArchive(const std::string& archivePath, const std::string& destination, bool flatten) {
+bool PackageExtractor::ExtractArchive(const std::string& archivePath, const std::string& destination,
+                                      bool flatten) {
     Close();
     if (!Open(archivePath)) return false;
     return ExtractAll(destination, flatten);

@@ -17,7 +17,7 @@ namespace quilmer {
 class PackageExtractor {
 public:
     struct EntryFacts {
-        std::string name;     // as stored; "\" is read as a folder separator too
+        std::string name;  // as stored; "\" is read as a folder separator too
         std::string comment;
         std::uint32_t versionMadeBy = 0;
         std::uint32_t versionNeeded = 0;

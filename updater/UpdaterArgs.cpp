@@ -25,7 +25,8 @@ CommandLine MakeParser() {
 
 UpdaterArgs FromParser(const CommandLine& parser) {
     std::vector<std::wstring> values;
-    for (const wchar_t* name : {L"1", L"2", L"3", L"4", L"5", L"6", L"7"}) values.push_back(parser.Value(name));
+    for (const wchar_t* name : {L"1", L"2", L"3", L"4", L"5", L"6", L"7"})
+        values.push_back(parser.Value(name));
     return UpdaterArgs::FromValues(values);
 }
 

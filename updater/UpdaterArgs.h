@@ -18,8 +18,8 @@ struct UpdaterArgs {
     // Values in order; missing ones stay empty, extra ones are ignored.
     static UpdaterArgs FromValues(const std::vector<std::wstring>& values);
     // Parses the program's arguments (argv[0] is the program) with the updater's parser:
-    // seven optional positional arguments "1".."7", no options (nothing is taken as one). An eighth value makes the
-    // parse fail, keeping the seven before it; either way the values are used.
+    // seven optional positional arguments "1".."7", no options (nothing is taken as one). An eighth value
+    // makes the parse fail, keeping the seven before it; either way the values are used.
     static UpdaterArgs FromArgv(int argc, const char* const* argv);
     // The same from one raw command line whose first token is the program.
     static UpdaterArgs FromCommandLine(const std::wstring& rawLine);

@@ -3,14 +3,14 @@
 // a time on a worker thread, Pause/Resume and Cancel. The window implements UpdaterView and only
 // shows what arrives there; every view call comes on the loop thread.
 
+#include <atomic>
+#include <memory>
+#include <optional>
+
 #include "foundation/CallbackTimer.h"
 #include "foundation/EventLoop.h"
 #include "foundation/WorkerThread.h"
 #include "updater/DownloadStep.h"
-
-#include <atomic>
-#include <memory>
-#include <optional>
 
 namespace quilmer {
 

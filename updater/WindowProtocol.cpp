@@ -2,8 +2,9 @@
 
 namespace quilmer {
 
-bool CloseMainProgram(WindowProtocol& protocol, const std::wstring& windowClass, const std::wstring& messageName,
-                      const CloseTimings& timings, const std::function<void(std::chrono::milliseconds)>& sleep) {
+bool CloseMainProgram(WindowProtocol& protocol, const std::wstring& windowClass,
+                      const std::wstring& messageName, const CloseTimings& timings,
+                      const std::function<void(std::chrono::milliseconds)>& sleep) {
     std::optional<WindowProtocol::WindowRef> window =
         protocol.FindWindow(windowClass, messageName, timings.answerTimeout);
     if (!window) return false;

@@ -19,7 +19,8 @@ public:
 
     // The first window of the class that answers the registered message with the message's own
     // id within answerTimeout.
-    virtual std::optional<WindowRef> FindWindow(const std::wstring& windowClass, const std::wstring& messageName,
+    virtual std::optional<WindowRef> FindWindow(const std::wstring& windowClass,
+                                                const std::wstring& messageName,
                                                 std::chrono::milliseconds answerTimeout) = 0;
     // Asks the window to close (does not wait).
     virtual bool PostClose(WindowRef window) = 0;
@@ -36,7 +37,8 @@ struct CloseTimings {
 
 // Finds the main program's window and closes it, waiting until it is gone. False when no such
 // window answered, or when it did not go away in time.
-bool CloseMainProgram(WindowProtocol& protocol, const std::wstring& windowClass, const std::wstring& messageName,
-                      const CloseTimings& timings, const std::function<void(std::chrono::milliseconds)>& sleep);
+bool CloseMainProgram(WindowProtocol& protocol, const std::wstring& windowClass,
+                      const std::wstring& messageName, const CloseTimings& timings,
+                      const std::function<void(std::chrono::milliseconds)>& sleep);
 
 }  // namespace quilmer

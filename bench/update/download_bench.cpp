@@ -1,10 +1,6 @@
 // Download rate of the update HTTP client on loopback, against curl fetching the same file from
 // the same nginx. Run by hand: see README.md.
 
-#include "update/HttpClient.h"
-
-#include "tests/update/LoopbackServers.h"
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -14,6 +10,9 @@
 #include <random>
 #include <string>
 #include <vector>
+
+#include "tests/update/LoopbackServers.h"
+#include "update/HttpClient.h"
 
 using namespace quilmer;
 using Clock = std::chrono::steady_clock;
@@ -34,8 +33,8 @@ double ClientSeconds(const std::string& url, std::size_t chunk, std::uint64_t ex
     std::fclose(sink);
     double s = std::chrono::duration<double>(Clock::now() - start).count();
     if (total != expected || !response->Completed()) {
-        std::fprintf(stderr, "client download incomplete: %llu of %llu\n", static_cast<unsigned long long>(total),
-                     static_cast<unsigned long long>(expected));
+        std::fprintf(stderr, "client download incomplete: %llu of %llu\n",
+                     static_cast<unsigned long long>(total), static_cast<unsigned long long>(expected));
         std::exit(1);
     }
     return s;
@@ -69,7 +68,8 @@ int main(int argc, char** argv) {
         std::vector<std::uint64_t> block(1 << 17);  // 1 MiB
         for (std::uint64_t i = 0; i < megabytes; ++i) {
             for (auto& w : block) w = gen();
-            out.write(reinterpret_cast<const char*>(block.data()), static_cast<std::streamsize>(block.size() * 8));
+            out.write(reinterpret_cast<const char*>(block.data()),
+                      static_cast<std::streamsize>(block.size() * 8));
         }
     }
     std::uint64_t size = megabytes << 20;

@@ -67,7 +67,8 @@ public:
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, out[1], 1);
         posix_spawn_file_actions_addclose(&actions, out[0]);
-        posix_spawn_file_actions_addopen(&actions, 2, stderrFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+        posix_spawn_file_actions_addopen(&actions, 2, stderrFile.c_str(), O_WRONLY | O_CREAT | O_APPEND,
+                                         0644);
         std::vector<char*> args;
         for (auto& a : argv) args.push_back(a.data());
         args.push_back(nullptr);
@@ -95,6 +96,15 @@ public:
         }
         outFd_ = out[0];
         return ok;
+    }
+
+    bool Alive() {
+        if (pid_ <= 0) return false;
+        if (::waitpid(pid_, nullptr, WNOHANG) == pid_) {
+            pid_ = -1;
+            return false;
+        }
+        return true;
     }
 
     void Stop() {
@@ -129,7 +139,33 @@ public:
     // certificate and key, the server speaks HTTPS.
     bool Start(const std::string& dir, const std::string& root, const std::string& certificate = "",
                const std::string& key = "") {
+        // Another test may take the free port first; nginx then fails to bind and ends, and a
+        // new port is tried.
+        for (int attempt = 0; attempt < 5; ++attempt) {
+            if (TryStart(dir, root, certificate, key)) return true;
+            process_.Stop();
+        }
+        return false;
+    }
+    std::string Url(const std::string& path, const char* scheme = "http") const {
+        return std::string(scheme) + "://127.0.0.1:" + std::to_string(port_) + path;
+    }
+    std::string AccessLog() const {
+        std::ifstream in(dir_ + "access.log");
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    std::string ErrorLog() const {
+        std::ifstream in(dir_ + "error.log");
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+
+    int Port() const { return port_; }
+
+private:
+    bool TryStart(const std::string& dir, const std::string& root, const std::string& certificate,
+                  const std::string& key) {
         dir_ = dir;
+        ::unlink((dir + "nginx.pid").c_str());
         port_ = FreePort();
         std::string user;
         if (::geteuid() == 0) user = std::string("user ") + ::getpwuid(0)->pw_name + ";\n";
@@ -146,8 +182,12 @@ public:
              << "  uwsgi_temp_path " << dir << "uwsgi;\n"
              << "  scgi_temp_path " << dir << "scgi;\n"
              << "  types { application/zip zip; text/plain ini; }\n"
-             << "  server { listen 127.0.0.1:" << port_ << (certificate.empty() ? "" : " ssl") << "; root " << root
-             << ";" << (certificate.empty() ? "" : " ssl_certificate " + certificate + "; ssl_certificate_key " + key + ";")
+             << "  server { location /moved/ { rewrite ^/moved/(.*)$ /$1 redirect; }\n"
+             << "    listen 127.0.0.1:" << port_ << (certificate.empty() ? "" : " ssl") << "; root " << root
+             << ";"
+             << (certificate.empty()
+                     ? ""
+                     : " ssl_certificate " + certificate + "; ssl_certificate_key " + key + ";")
              << " }\n"
              << "}\n";
         conf.close();
@@ -155,26 +195,14 @@ public:
                              "daemon off; pid " + dir + "nginx.pid;"},
                             300, nullptr, dir + "stderr.log"))
             return false;
-        for (int i = 0; i < 100; ++i) {
-            if (CanConnect(port_)) return true;
+        // The pid file appears once nginx holds its port; a failed bind ends the process first.
+        for (int i = 0; i < 100 && process_.Alive(); ++i) {
+            if (::access((dir + "nginx.pid").c_str(), F_OK) == 0 && CanConnect(port_)) return true;
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
         return false;
     }
-    int Port() const { return port_; }
-    std::string Url(const std::string& path, const char* scheme = "http") const {
-        return std::string(scheme) + "://127.0.0.1:" + std::to_string(port_) + path;
-    }
-    std::string AccessLog() const {
-        std::ifstream in(dir_ + "access.log");
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
-    std::string ErrorLog() const {
-        std::ifstream in(dir_ + "error.log");
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
 
-private:
     ServerProcess process_;
     std::string dir_;
     int port_ = 0;
@@ -185,14 +213,16 @@ class ScriptedServer {
 public:
     bool Start(const std::string& packageA, const std::string& packageB, const std::string& stderrFile) {
         std::string line;
-        if (!process_.Start({"python3", std::string(QUILMER_SOURCE_DIR) + "/tests/update/scripted_server.py", packageA,
-                             packageB},
+        if (!process_.Start({"python3", std::string(QUILMER_SOURCE_DIR) + "/tests/update/scripted_server.py",
+                             packageA, packageB},
                             300, &line, stderrFile))
             return false;
         port_ = std::atoi(line.c_str());
         return port_ > 0;
     }
-    std::string Url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
+    std::string Url(const std::string& path) const {
+        return "http://127.0.0.1:" + std::to_string(port_) + path;
+    }
 
 private:
     ServerProcess process_;

@@ -3,23 +3,23 @@
 // ignored ranges, changed packages and error pages. Every case ends in a correct package or a
 // clear failure; a damaged package is never installed.
 
-#include "foundation/ManualEventLoop.h"
-#include "foundation/Utf8.h"
-#include "update/HttpClient.h"
-#include "update/UpdateCheck.h"
-#include "updater/DownloadStep.h"
-#include "updater/UpdaterController.h"
-
-#include "tests/update/LoopbackServers.h"
-#include "tests/updater/TempFolder.h"
-#include "tests/updater/ZipFixture.h"
-
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <mutex>
 #include <random>
 #include <thread>
+
+#include "foundation/ManualEventLoop.h"
+#include "foundation/Utf8.h"
+#include "foundation/WorkerThread.h"
+#include "tests/update/LoopbackServers.h"
+#include "tests/updater/TempFolder.h"
+#include "tests/updater/ZipFixture.h"
+#include "update/HttpClient.h"
+#include "update/UpdateCheck.h"
+#include "updater/DownloadStep.h"
+#include "updater/UpdaterController.h"
 
 using namespace quilmer;
 using namespace quilmer::testing;
@@ -42,8 +42,11 @@ struct Package {
 };
 
 Package MakePackage(const std::string& path, unsigned seed) {
-    Package p{path, "program v" + std::to_string(seed), RandomBytes(20000, seed + 1), RandomBytes(3 << 20, seed + 2)};
-    MakeZip(path, {{"quilmer", p.program, true, 0100755}, {"lib/", ""}, {"lib/libcore.so", p.library},
+    Package p{path, "program v" + std::to_string(seed), RandomBytes(20000, seed + 1),
+              RandomBytes(3 << 20, seed + 2)};
+    MakeZip(path, {{"quilmer", p.program, true, 0100755},
+                   {"lib/", ""},
+                   {"lib/libcore.so", p.library},
                    {"data/big.bin", p.big, false}});
     return p;
 }
@@ -74,7 +77,8 @@ public:
 
 class FakeWindows : public WindowProtocol {
 public:
-    std::optional<WindowRef> FindWindow(const std::wstring& cls, const std::wstring& msg, std::chrono::milliseconds) override {
+    std::optional<WindowRef> FindWindow(const std::wstring& cls, const std::wstring& msg,
+                                        std::chrono::milliseconds) override {
         askedClass = cls;
         askedMessage = msg;
         return 7;
@@ -177,7 +181,8 @@ TEST_F(UpdateDownload, NginxPauseAndResumeGivesTheIdenticalPackage) {
 
     paused = false;
     observer.onChunk = nullptr;
-    EXPECT_EQ(RunSettled(paused), StepOutcome::Installed) << (observer.errors.empty() ? "" : ToUtf8(observer.errors.back()));
+    EXPECT_EQ(RunSettled(paused), StepOutcome::Installed)
+        << (observer.errors.empty() ? "" : ToUtf8(observer.errors.back()));
     ExpectInstalled(a);
     EXPECT_EQ(observer.progress, 100);
     EXPECT_NE(nginx.AccessLog().find(" 206 \"bytes=" + std::to_string(partial) + "-\""), std::string::npos)
@@ -188,7 +193,7 @@ TEST_F(UpdateDownload, NginxPauseAndResumeGivesTheIdenticalPackage) {
 TEST_F(UpdateDownload, NginxPackageChangedSinceThePartialStartsAgain) {
     NginxServer nginx;
     ASSERT_TRUE(nginx.Start(tmp / "nginx/", tmp / "www")) << nginx.ErrorLog();
-    env.args.packageUrl = W(nginx.Url("/pkg.zip"));
+    env.args.packageUrl = W(nginx.Url("/moved/pkg.zip"));  // redirected to /pkg.zip
     // A partial file of another package, with that package's validator.
     WriteAll(tmp / "data/newversion.tmp", ReadAll(b.path).substr(0, 1 << 20));
     WriteAll(tmp / "data/newversion.time", "\"0-old\"");
@@ -196,7 +201,10 @@ TEST_F(UpdateDownload, NginxPackageChangedSinceThePartialStartsAgain) {
     EXPECT_EQ(RunSettled(paused), StepOutcome::Installed);
     ExpectInstalled(a);
     std::string log = nginx.AccessLog();
-    EXPECT_NE(log.find(" 206 \"bytes=1048576-\""), std::string::npos) << log;
+    EXPECT_NE(log.find("/moved/pkg.zip 302 \"bytes=1048576-\""), std::string::npos) << log;
+    EXPECT_NE(log.find("/pkg.zip 206 \"bytes=1048576-\""), std::string::npos)
+        << "Range survives the redirect\n"
+        << log;
     EXPECT_NE(log.find(" 200 \"-\""), std::string::npos) << "the second request goes without Range\n" << log;
 }
 
@@ -323,11 +331,12 @@ TEST(HttpClientLoopback, HttpsCertificatesAreVerified) {
     fs::create_directories(tmp / "www");
     fs::create_directories(tmp / "nginx");
     WriteAll(tmp / "www/file.txt", "secret");
-    std::string make = "openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.1 -keyout " + (tmp / "key.pem") +
-                       " -out " + (tmp / "cert.pem") + " >/dev/null 2>&1";
+    std::string make = "openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.1 -keyout " +
+                       (tmp / "key.pem") + " -out " + (tmp / "cert.pem") + " >/dev/null 2>&1";
     if (std::system(make.c_str()) != 0) GTEST_SKIP() << "openssl cannot make a certificate";
     NginxServer nginx;
-    ASSERT_TRUE(nginx.Start(tmp / "nginx/", tmp / "www", tmp / "cert.pem", tmp / "key.pem")) << nginx.ErrorLog();
+    ASSERT_TRUE(nginx.Start(tmp / "nginx/", tmp / "www", tmp / "cert.pem", tmp / "key.pem"))
+        << nginx.ErrorLog();
     Teska::HttpClient client;
     auto r = client.Get(W(nginx.Url("/file.txt", "HTTPS")));
     EXPECT_EQ(r->StatusCode(), 0) << "a self-signed certificate is refused";
@@ -350,15 +359,20 @@ TEST(UpdateCheckLoopback, DescriptorIsFetchedAndAnnouncedOnlyWhenComplete) {
     std::vector<int> ready;
     std::wstring path = W(tmp / "quilmerver.ini");
     WriteAll(tmp / "quilmerver.ini", "stale");
-    UpdateCheck good(loop, path, W(nginx.Url("/quilmerver.ini?lang=English&ver=v1.9")), [&](int f) { ready.push_back(f); });
+    UpdateCheck good(loop, path, W(nginx.Url("/quilmerver.ini?lang=English&ver=v1.9")),
+                     [&](int f) { ready.push_back(f); });
     EXPECT_EQ(good.Run(), 0);
     EXPECT_TRUE(ready.empty()) << "the notice arrives on the loop thread";
     loop.RunPending();
     EXPECT_EQ(ready, std::vector<int>{1});
     EXPECT_EQ(ReadAll(tmp / "quilmerver.ini"), "[main]\nversion=v2.0\n");
 
-    UpdateCheck missing(loop, path, W(nginx.Url("/nothing.ini")), [&](int f) { ready.push_back(f); });
-    EXPECT_EQ(missing.Run(), 1);
+    auto missing = std::make_shared<UpdateCheck>(loop, path, W(nginx.Url("/nothing.ini")),
+                                                 [&](int f) { ready.push_back(f); });
+    auto worker = UpdateCheck::MakeWorker(missing);
+    ASSERT_TRUE(worker->Start() || worker->QueryState() == WorkerThread::kEnded);
+    worker->StopAndWait();
+    EXPECT_EQ(worker->ExitCode(), 1);
     loop.RunPending();
     EXPECT_EQ(ready.size(), 1u);
     EXPECT_FALSE(fs::exists(tmp / "quilmerver.ini")) << "an error page is not kept as the descriptor";
@@ -369,8 +383,10 @@ namespace {
 class RecordingView : public UpdaterView {
 public:
     void SetStatusText(const std::wstring& text, bool isError) override {
-        if (!isError) ++progressLines;
-        else errors.push_back(text);
+        if (!isError)
+            ++progressLines;
+        else
+            errors.push_back(text);
     }
     void SetPauseLabel(const std::wstring& text) override { pauseLabel = text; }
     void EndDialog(int result) override { ended = result; }

@@ -1,6 +1,6 @@
-#include "update/HttpClient.h"
-
 #include <gtest/gtest.h>
+
+#include "update/HttpClient.h"
 
 using namespace quilmer::Teska;
 
@@ -12,14 +12,15 @@ TEST(HttpRequestShape, PortHostAndObjectFollowFromTheUrl) {
         const wchar_t* object;
         bool https;
     };
-    for (Case c : {Case{L"http://example.com", 80, L"example.com", L"/", false},
-                   Case{L"HtTpS://example.com", 443, L"example.com", L"/", true},
-                   Case{L"http://example.com:8080/a/b.zip?x=1#frag", 8080, L"example.com", L"/a/b.zip?x=1", false},
-                   Case{L"http://example.com?type=joiner", 80, L"example.com", L"/?type=joiner", false},
-                   Case{L"https://example.com:8443?q", 8443, L"example.com", L"/?q", true},
-                   Case{L"example.com/file", 80, L"example.com", L"/file", false},
-                   Case{L"http://[::1]:81/x", 81, L"::1", L"/x", false},
-                   Case{L"httpsx://example.com/", 80, L"example.com", L"/", false}}) {
+    for (Case c :
+         {Case{L"http://example.com", 80, L"example.com", L"/", false},
+          Case{L"HtTpS://example.com", 443, L"example.com", L"/", true},
+          Case{L"http://example.com:8080/a/b.zip?x=1#frag", 8080, L"example.com", L"/a/b.zip?x=1", false},
+          Case{L"http://example.com?type=joiner", 80, L"example.com", L"/?type=joiner", false},
+          Case{L"https://example.com:8443?q", 8443, L"example.com", L"/?q", true},
+          Case{L"example.com/file", 80, L"example.com", L"/file", false},
+          Case{L"http://[::1]:81/x", 81, L"::1", L"/x", false},
+          Case{L"httpsx://example.com/", 80, L"example.com", L"/", false}}) {
         EXPECT_EQ(PortOf(c.url), c.port) << c.url;
         EXPECT_EQ(HostOf(c.url), c.host) << c.url;
         EXPECT_EQ(ObjectNameOf(c.url), c.object) << c.url;
@@ -41,7 +42,8 @@ TEST(HttpRequestShape, HeadersComeInOrderWithTheResumeLineOnce) {
     client.AddHeader(L"X-One", L"1");
     client.AddHeader(L"X-Two", L"2");
     client.AddHeader(L"x-one", L"uno");
-    std::vector<std::string> expected{"Cache-Control: no-cache", "Range:bytes=100-", "X-One: uno", "X-Two: 2"};
+    std::vector<std::string> expected{"Cache-Control: no-cache", "Range:bytes=100-", "X-One: uno",
+                                      "X-Two: 2"};
     EXPECT_EQ(client.RequestHeaderLines(false), expected);
     expected.erase(expected.begin());
     EXPECT_EQ(client.RequestHeaderLines(true), expected);

@@ -1,6 +1,6 @@
-#include "update/VersionCheck.h"
-
 #include <gtest/gtest.h>
+
+#include "update/VersionCheck.h"
 
 using namespace quilmer;
 
@@ -28,7 +28,8 @@ TEST(VersionCheck, DescriptorUrlUsesAValidSettingOrTheBuiltInAddress) {
               std::wstring(kUpdateServer) + L"/flv/quilmerver.php?lang=English&ver=v1.9");
     EXPECT_EQ(DescriptorUrl(L"", L"Chinese Simplified", L"v1.9"),
               std::wstring(kUpdateServer) + L"/flv/quilmerver.php?lang=Chinese%20Simplified&ver=v1.9");
-    EXPECT_EQ(DescriptorUrl(L"http://127.0.0.1:8080/ver.ini", L"English", L"v1.9"), L"http://127.0.0.1:8080/ver.ini");
+    EXPECT_EQ(DescriptorUrl(L"http://127.0.0.1:8080/ver.ini", L"English", L"v1.9"),
+              L"http://127.0.0.1:8080/ver.ini");
     EXPECT_EQ(DescriptorUrl(L"HTTPS://mirror.example/v", L"English", L"v1.9"), L"HTTPS://mirror.example/v");
     for (const wchar_t* bad : {L"not a url", L"file:///etc/passwd", L"http://", L"http://host:70000/"})
         EXPECT_EQ(DescriptorUrl(bad, L"English", L"v1.9"), DescriptorUrl(L"", L"English", L"v1.9")) << bad;
@@ -56,28 +57,32 @@ TEST(VersionCheck, EvaluationOffersNewerVersionsOnly) {
     EXPECT_EQ(d.downloadUrl, L"http://dl.example/q.zip");
 
     // An unsupported old version is sent to the tip page, whatever "version" says.
-    d = EvaluateDescriptorText("[main]\nlastversion=v1.10\nversion=v2.0\n", L"v1.9", L"Oct 22 2011", L"Chinese Simplified");
+    d = EvaluateDescriptorText("[main]\nlastversion=v1.10\nversion=v2.0\n", L"v1.9", L"Oct 22 2011",
+                               L"Chinese Simplified");
     EXPECT_EQ(d.action, A::ShowTipPage);
     EXPECT_EQ(d.tipPageUrl, DefaultDownloadPage() + L"?lang=Chinese%20Simplified");
     d = eval("[main]\nlastversion=v1.5\ntipurl=http://t.example/tip.php\n", L"v1.4");
     EXPECT_EQ(d.tipPageUrl, L"http://t.example/tip.php?lang=English");
 
-    EXPECT_EQ(EvaluateDescriptor(L"/nonexistent/quilmerver.ini", L"v1.9", L"Oct 22 2011", L"English").action, A::Nothing);
+    EXPECT_EQ(EvaluateDescriptor(L"/nonexistent/quilmerver.ini", L"v1.9", L"Oct 22 2011", L"English").action,
+              A::Nothing);
 }
 
 TEST(VersionCheck, UpdaterGetsSevenQuotedArguments) {
-    UpdaterLaunch launch{L"http://dl.example/soft.php?type=joiner", L"Chinese Simplified", L"/home/u/.config/quilmer/appdata/",
-                         L"v1.9", L"v2.0"};
+    UpdaterLaunch launch{L"http://dl.example/soft.php?type=joiner", L"Chinese Simplified",
+                         L"/home/u/.config/quilmer/appdata/", L"v1.9", L"v2.0"};
     std::vector<std::wstring> args = UpdaterArguments(launch);
     ASSERT_EQ(args.size(), 7u);
-    EXPECT_EQ(args[0], L"http://dl.example/soft.php?type=joiner?type=joiner&lang=Chinese%20Simplified&ver=v1.9");
+    EXPECT_EQ(args[0],
+              L"http://dl.example/soft.php?type=joiner?type=joiner&lang=Chinese%20Simplified&ver=v1.9");
     EXPECT_EQ(args[1], L"Corvane Video");
     EXPECT_EQ(args[2], L"UWM_JoinDownload_IsMe");
     EXPECT_EQ(args[3], L"Chinese Simplified");
     EXPECT_EQ(args[5], L"(v1.9)");
     EXPECT_EQ(args[6], L"(v2.0)");
     launch.language = L"English";
-    EXPECT_EQ(UpdaterCommandLine(launch),
-              L" \"http://dl.example/soft.php?type=joiner?type=joiner&lang=English&ver=v1.9\" \"Corvane Video\" "
-              L"\"UWM_JoinDownload_IsMe\" \"English\" \"/home/u/.config/quilmer/appdata/\" \"(v1.9)\" \"(v2.0)\"");
+    EXPECT_EQ(
+        UpdaterCommandLine(launch),
+        L" \"http://dl.example/soft.php?type=joiner?type=joiner&lang=English&ver=v1.9\" \"Corvane Video\" "
+        L"\"UWM_JoinDownload_IsMe\" \"English\" \"/home/u/.config/quilmer/appdata/\" \"(v1.9)\" \"(v2.0)\"");
 }

@@ -37,8 +37,8 @@ inline bool MakeZip(const std::string& path, const std::vector<ZipEntry>& entrie
         uLong madeBy = e.unixMode ? (3u << 8) | 20u : 20u;
         int method = e.deflate ? Z_DEFLATED : 0;
         if (zipOpenNewFileInZip4_64(zf, e.name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr, method,
-                                    Z_DEFAULT_COMPRESSION, 0, -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY, nullptr,
-                                    0, madeBy, 0, 0) != ZIP_OK) {
+                                    Z_DEFAULT_COMPRESSION, 0, -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY,
+                                    nullptr, 0, madeBy, 0, 0) != ZIP_OK) {
             ok = false;
             break;
         }

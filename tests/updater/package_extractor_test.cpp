@@ -1,15 +1,13 @@
-#include "updater/PackageExtractor.h"
-
-#include "tests/updater/TempFolder.h"
-#include "tests/updater/ZipFixture.h"
-
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <ctime>
 #include <filesystem>
+
+#include "tests/updater/TempFolder.h"
+#include "tests/updater/ZipFixture.h"
+#include "updater/PackageExtractor.h"
 
 using namespace quilmer;
 using namespace quilmer::testing;
@@ -34,7 +32,8 @@ bool NoStagingLeft(const std::string& folder) {
 TEST(PackageExtractor, ExtractsNestedFoldersKeepingNamesOrFlattened) {
     TempFolder tmp;
     std::string zip = tmp / "pkg.zip";
-    ASSERT_TRUE(MakeZip(zip, {{"bin/", ""}, {"bin/a.dll", "AAA"}, {"b.txt", "BBB", false}, {"x/y/z/deep.txt", "deep"}}));
+    ASSERT_TRUE(MakeZip(
+        zip, {{"bin/", ""}, {"bin/a.dll", "AAA"}, {"b.txt", "BBB", false}, {"x/y/z/deep.txt", "deep"}}));
     PackageExtractor ex;
     ASSERT_TRUE(ex.Open(zip));
     EXPECT_EQ(ex.EntryCount(), 4);
@@ -83,7 +82,8 @@ TEST(PackageExtractor, ReplacesFilesInsteadOfWritingIntoThem) {
     ::chmod((dest + "/quilmer").c_str(), 0755);
     // A second name for the old file stands for the running program, which holds the old inode.
     ASSERT_EQ(::link((dest + "/quilmer").c_str(), (tmp / "running").c_str()), 0);
-    ASSERT_TRUE(MakeZip(tmp / "pkg.zip", {{"quilmer", "new program"}, {"tool.sh", "#!/bin/sh\n", true, 0100750}}));
+    ASSERT_TRUE(
+        MakeZip(tmp / "pkg.zip", {{"quilmer", "new program"}, {"tool.sh", "#!/bin/sh\n", true, 0100750}}));
 
     PackageExtractor ex;
     ASSERT_TRUE(ex.ExtractArchive(tmp / "pkg.zip", dest, false)) << ex.LastError();
@@ -94,7 +94,8 @@ TEST(PackageExtractor, ReplacesFilesInsteadOfWritingIntoThem) {
     ASSERT_EQ(::stat((dest + "/quilmer").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0755u) << "permissions of the replaced file are kept";
     std::tm tm{};
-    tm.tm_year = 111, tm.tm_mon = 9, tm.tm_mday = 22, tm.tm_hour = 12, tm.tm_min = 34, tm.tm_sec = 56, tm.tm_isdst = -1;
+    tm.tm_year = 111, tm.tm_mon = 9, tm.tm_mday = 22, tm.tm_hour = 12, tm.tm_min = 34, tm.tm_sec = 56,
+    tm.tm_isdst = -1;
     EXPECT_EQ(st.st_mtime, std::mktime(&tm));
     ASSERT_EQ(::stat((dest + "/tool.sh").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0750u) << "permissions recorded in the archive apply";
@@ -104,11 +105,13 @@ TEST(PackageExtractor, UnsafeNamesAreRefusedBeforeAnythingIsWritten) {
     EXPECT_EQ(PackageExtractor::SafeRelativePath("bin/a.dll"), "bin/a.dll");
     EXPECT_EQ(PackageExtractor::SafeRelativePath("bin\\sub\\.\\a.dll"), "bin/sub/a.dll");
     EXPECT_EQ(PackageExtractor::SafeRelativePath("./a//b"), "a/b");
-    for (const char* bad : {"../evil", "/etc/evil", "\\evil", "C:\\evil", "a/../../evil", "a\\..\\evil", "..", "./", ""})
+    for (const char* bad :
+         {"../evil", "/etc/evil", "\\evil", "C:\\evil", "a/../../evil", "a\\..\\evil", "..", "./", ""})
         EXPECT_EQ(PackageExtractor::SafeRelativePath(bad), "") << bad;
 
     TempFolder tmp;
-    for (const char* bad : {"../evil.txt", "/tmp/quilmer-absolute-evil.txt", "sub/../../evil.txt", "..\\evil.txt"}) {
+    for (const char* bad :
+         {"../evil.txt", "/tmp/quilmer-absolute-evil.txt", "sub/../../evil.txt", "..\\evil.txt"}) {
         std::string zip = tmp / "bad.zip";
         ASSERT_TRUE(MakeZip(zip, {{"good.txt", "good"}, {bad, "evil"}}));
         PackageExtractor ex;
@@ -143,7 +146,8 @@ TEST(PackageExtractor, DamagedArchivesFailAndLeaveTheDestinationAsItWas) {
         const char* what;
         bool deflate;
     };
-    for (Case c : {Case{"stored entry, wrong checksum", false}, Case{"deflated entry, corrupt stream", true}}) {
+    for (Case c :
+         {Case{"stored entry, wrong checksum", false}, Case{"deflated entry, corrupt stream", true}}) {
         std::string zip = tmp / "pkg.zip";
         ASSERT_TRUE(MakeZip(zip, {{"first.txt", "new first"}, {"second.bin", payload, c.deflate}}));
         std::string bytes = ReadAll(zip);

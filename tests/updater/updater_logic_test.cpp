@@ -1,8 +1,8 @@
+#include <gtest/gtest.h>
+
 #include "updater/TransferTexts.h"
 #include "updater/UpdaterArgs.h"
 #include "updater/WindowProtocol.h"
-
-#include <gtest/gtest.h>
 
 using namespace quilmer;
 
@@ -40,9 +40,15 @@ TEST(TransferTexts, SpeedMeterRenewsOncePerSecond) {
 }
 
 TEST(UpdaterArgs, SevenPositionalValuesFromTheCommandLine) {
-    const char* argv[] = {"updater", "http://h/p.zip?type=joiner&lang=English&ver=v1.9", "Corvane Video",
-                          "UWM_JoinDownload_IsMe", "Chinese Simplified", "/home/u/.config/quilmer/appdata/", "(v1.9)",
-                          "(v2.0)", "eighth"};
+    const char* argv[] = {"updater",
+                          "http://h/p.zip?type=joiner&lang=English&ver=v1.9",
+                          "Corvane Video",
+                          "UWM_JoinDownload_IsMe",
+                          "Chinese Simplified",
+                          "/home/u/.config/quilmer/appdata/",
+                          "(v1.9)",
+                          "(v2.0)",
+                          "eighth"};
     UpdaterArgs a = UpdaterArgs::FromArgv(9, argv);
     EXPECT_EQ(a.packageUrl, L"http://h/p.zip?type=joiner&lang=English&ver=v1.9");
     EXPECT_EQ(a.windowClass, L"Corvane Video");
@@ -69,7 +75,8 @@ public:
     int closesAfterPolls = 2;
     int polls = 0;
     bool closed = false;
-    std::optional<WindowRef> FindWindow(const std::wstring&, const std::wstring&, std::chrono::milliseconds) override {
+    std::optional<WindowRef> FindWindow(const std::wstring&, const std::wstring&,
+                                        std::chrono::milliseconds) override {
         return found ? std::optional<WindowRef>(1) : std::nullopt;
     }
     bool PostClose(WindowRef) override { return closed = true; }
