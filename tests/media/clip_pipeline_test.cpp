@@ -128,8 +128,13 @@ protected:
         // The engine finds the adapter and its presets in the program folder.
         AppFolders::OverrideProgramFolder(kProgramFolder);
         dir_ = fs::temp_directory_path() / ("quilmer pipeline " + std::to_string(getpid()));
-        fs::create_directories(dir_ / "clips");
         fs::create_directories(dir_ / "out dir");
+        // CTest runs every case in a process of its own, so the synthesised clips are made once
+        // per build tree: in a private folder first, then moved into place in one rename.
+        clips_ = fs::path(QUILMER_PROGRAM_DIR).parent_path() / "tests" / "media-clips-1";
+        if (fs::exists(clips_ / "complete")) return;
+        const fs::path fresh = dir_ / "clips";
+        fs::create_directories(fresh);
         for (const ClipSpec& c : Clips()) {
             std::vector<std::string> args = {"-hide_banner", "-nostdin", "-y", "-loglevel", "error"};
             const std::string d = std::to_string(kClipSeconds);
@@ -142,14 +147,18 @@ protected:
             }
             std::istringstream recipe(c.recipe);
             for (std::string w; recipe >> w;) args.push_back(w);
-            args.push_back((dir_ / "clips" / ("clip." + c.extension)).string());
+            args.push_back((fresh / ("clip." + c.extension)).string());
             std::string log = RunTool(kRealEncoder, args);
-            ASSERT_TRUE(fs::exists(dir_ / "clips" / ("clip." + c.extension))) << c.extension << ": " << log;
+            ASSERT_TRUE(fs::exists(fresh / ("clip." + c.extension))) << c.extension << ": " << log;
         }
+        std::ofstream(fresh / "complete") << "all clips made\n";
+        std::error_code error;
+        fs::rename(fresh, clips_, error);  // fails harmlessly when another process got there first
+        ASSERT_TRUE(fs::exists(clips_ / "complete"));
     }
     static void TearDownTestSuite() { fs::remove_all(dir_); }
 
-    static fs::path Clip(const std::string& extension) { return dir_ / "clips" / ("clip." + extension); }
+    static fs::path Clip(const std::string& extension) { return clips_ / ("clip." + extension); }
 
     // Runs one encoder command through the adapter, feeding progress as the engine does.
     static bool RunWithProgress(const std::wstring& workingFolder, const std::wstring& commandLine, JoinPhase phase,
@@ -168,9 +177,11 @@ protected:
     }
 
     static fs::path dir_;
+    static fs::path clips_;
 };
 
 fs::path ClipPipelineTest::dir_;
+fs::path ClipPipelineTest::clips_;
 
 TEST_F(ClipPipelineTest, EveryInputTypeIsProbedRight) {
     for (const ClipSpec& c : Clips()) {
@@ -204,7 +215,7 @@ TEST_F(ClipPipelineTest, UnreadableAndMissingInputsFailTheProbe) {
     // The retry's temporary copy is gone again.
     std::size_t files = 0;
     for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir_)) ++files;
-    EXPECT_EQ(files, 3u);  // clips/, out dir/, junk.flv
+    EXPECT_EQ(files, fs::exists(dir_ / "clips") ? 3u : 2u);  // out dir/, junk.flv and perhaps clips/
 
     ClipProperties untouched;
     untouched.format = L"kept";
