@@ -237,6 +237,14 @@ void PackageExtractor::ApplyFacts(const std::string& path, const EntryFacts& fac
     ::utimensat(AT_FDCWD, path.c_str(), times, 0);
 }
 
+bool PackageExtractor::CheckEntry(const EntryFacts& facts) {
+    if (facts.nameTooLong) return Fail("entry name too long");
+    if (SafeRelativePath(facts.name).empty()) return Fail("unsafe entry name " + facts.name);
+    if (S_ISLNK(UnixMode(facts))) return Fail("symbolic link entry " + facts.name);
+    if (facts.flags & 1) return Fail("encrypted entry " + facts.name);
+    return true;
+}
+
 bool PackageExtractor::TestAll() {
     if (!zip_) return Fail("no archive open");
     if (EntryCount() == 0 || unzGoToFirstFile(Handle(zip_)) != UNZ_OK)
@@ -244,9 +252,7 @@ bool PackageExtractor::TestAll() {
     do {
         EntryFacts facts;
         if (!CurrentEntry(facts)) return Fail("cannot read the entry list");
-        if (facts.nameTooLong) return Fail("entry name too long");
-        if (SafeRelativePath(facts.name).empty()) return Fail("unsafe entry name " + facts.name);
-        if (S_ISLNK(UnixMode(facts))) return Fail("symbolic link entry " + facts.name);
+        if (!CheckEntry(facts)) return false;
         if (!facts.isFolder && !CopyCurrentTo("", facts)) return false;
     } while (unzGoToNextFile(Handle(zip_)) == UNZ_OK);
     return true;
@@ -255,13 +261,12 @@ bool PackageExtractor::TestAll() {
 bool PackageExtractor::ExtractCurrent(const std::string& destinationArg, bool flatten) {
     if (!zip_) return Fail("no archive open");
     std::string destination = WithSlash(destinationArg.empty() ? defaultDestination_ : destinationArg);
-    if (!MakeFolderTree(destination)) return Fail("cannot create folder " + destination);
     EntryFacts facts;
     if (!CurrentEntry(facts)) return Fail("cannot read the entry");
-    std::string rel = facts.nameTooLong ? std::string() : SafeRelativePath(facts.name);
-    if (rel.empty()) return Fail("unsafe entry name " + facts.name);
-    if (S_ISLNK(UnixMode(facts))) return Fail("symbolic link entry " + facts.name);
+    if (!CheckEntry(facts)) return false;
+    if (!MakeFolderTree(destination)) return Fail("cannot create folder " + destination);
     if (facts.isFolder) return true;  // folders come into being with the files inside them
+    std::string rel = SafeRelativePath(facts.name);
     if (flatten) rel = rel.substr(rel.rfind('/') + 1);
     std::string target = destination + rel;
     if (!MakeParentFolder(target)) return Fail("cannot create the folder of " + target);
@@ -287,7 +292,6 @@ bool PackageExtractor::ExtractAll(const std::string& destinationArg, bool flatte
     if (!zip_) return Fail("no archive open");
     if (destinationArg.empty()) return Fail("no destination");
     std::string destination = WithSlash(destinationArg);
-    if (!MakeFolderTree(destination)) return Fail("cannot create folder " + destination);
     if (EntryCount() == 0 || unzGoToFirstFile(Handle(zip_)) != UNZ_OK)
         return Fail("the archive holds no entries");
 
@@ -296,11 +300,10 @@ bool PackageExtractor::ExtractAll(const std::string& destinationArg, bool flatte
     do {
         EntryFacts facts;
         if (!CurrentEntry(facts)) return Fail("cannot read the entry list");
-        if (facts.nameTooLong) return Fail("entry name too long");
-        if (SafeRelativePath(facts.name).empty()) return Fail("unsafe entry name " + facts.name);
-        if (S_ISLNK(UnixMode(facts))) return Fail("symbolic link entry " + facts.name);
+        if (!CheckEntry(facts)) return false;
         entries.push_back(facts);
     } while (unzGoToNextFile(Handle(zip_)) == UNZ_OK);
+    if (!MakeFolderTree(destination)) return Fail("cannot create folder " + destination);
 
     // The staging folder lies inside the destination, so the moves below are renames on one
     // file system.

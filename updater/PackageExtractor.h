@@ -79,6 +79,8 @@ public:
 
 private:
     bool Fail(std::string why);
+    // Refuses names that are unsafe or too long, links and encrypted entries.
+    bool CheckEntry(const EntryFacts& facts);
     // Unpacks the current entry into the file at path, checking size and checksum. An empty
     // path only reads and checks.
     bool CopyCurrentTo(const std::string& path, const EntryFacts& facts);

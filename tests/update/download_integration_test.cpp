@@ -4,6 +4,7 @@
 // clear failure; a damaged package is never installed.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <mutex>
@@ -18,6 +19,7 @@
 #include "tests/updater/ZipFixture.h"
 #include "update/HttpClient.h"
 #include "update/UpdateCheck.h"
+#include "update/VersionCheck.h"
 #include "updater/DownloadStep.h"
 #include "updater/UpdaterController.h"
 
@@ -267,6 +269,8 @@ TEST_F(UpdateDownload, ScriptedMisbehaviourEndsInTheRightPackageOrAClearFailure)
     char buffer[4096];
     while (std::size_t n = log->Read(buffer, sizeof buffer)) text.append(buffer, n);
     EXPECT_NE(text.find("\"Cache-Control: no-cache\", \"Range:bytes=300000-\""), std::string::npos) << text;
+    EXPECT_NE(text.find("\"User-Agent: Mozilla/4.0 (compatible; MSIE 7.0; Windows NT 5.1; Acoo Browser)\""),
+              std::string::npos);
 }
 
 TEST_F(UpdateDownload, DamagedOrUnreachablePackagesAreNeverInstalled) {
@@ -454,4 +458,23 @@ TEST_F(UpdateDownload, ControllerPausesResumesAndRetriesOnTheLoop) {
     retrying.Cancel();
     EXPECT_EQ(view2.ended, 2);
     EXPECT_FALSE(retrying.IsTimerArmed());
+}
+
+TEST(UpdaterStart, TheSevenArgumentsArriveIntact) {
+    TempFolder tmp;
+    // A stand-in updater that writes each argument it receives on a line of its own.
+    WriteAll(tmp / "updater",
+             "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > \"$0.args.tmp\"\n"
+             "mv \"$0.args.tmp\" \"$0.args\"\n");
+    ::chmod((tmp / "updater").c_str(), 0755);
+    UpdaterLaunch launch{L"http://dl.example/soft.php?type=joiner", L"Chinese Simplified",
+                         W(tmp / "app data/"), L"v1.9", L"v2.0"};
+    ASSERT_TRUE(StartUpdater(W(tmp.Path()), launch));
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!fs::exists(tmp / "updater.args") && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::string expected;
+    for (const auto& arg : UpdaterArguments(launch)) expected += ToUtf8(arg) + "\n";
+    EXPECT_EQ(ReadAll(tmp / "updater.args"), expected);
+    EXPECT_FALSE(StartUpdater(W(tmp / "missing/"), launch));
 }
