@@ -156,6 +156,9 @@ std::vector<std::string> BuildModernArgs(const OldCommand& c, Kind kind, const C
     if (!c.inputFormat.empty()) a.insert(a.end(), {"-f", c.inputFormat});
     a.insert(a.end(), {"-i", c.input});
     auto add = [&a](std::initializer_list<std::string> items) { a.insert(a.end(), items); };
+    // The joined intermediates' sound follows their timestamps: small gaps or overlaps where two
+    // clips meet are filled or dropped instead of shifting all sound after them.
+    auto syncAudio = [&] { add({"-af", "aresample=async=1000"}); };
     auto sameq = [&] {
         if (c.sameQuality) add({"-q:v", kSameQuality});
     };
@@ -179,10 +182,20 @@ std::vector<std::string> BuildModernArgs(const OldCommand& c, Kind kind, const C
                 // Not an attached cover picture; MPEG-2 wants even sizes.
                 add({"-map", "0:V:0", "-vf", "scale=trunc(iw/2)*2:trunc(ih/2)*2"});
             }
-            add({"-map", v.silentAudio ? "[a]" : "0:a:0"});
-            // A made-up stream never outlasts the clip's own, even when the clip's header
-            // promises more than it holds.
-            if (v.blackVideo || v.silentAudio) add({"-shortest"});
+            if (v.silentAudio) {
+                add({"-map", "[a]"});
+            } else if (v.blackVideo) {
+                add({"-map", "0:a:0"});
+            } else {
+                // Sound that ends before the picture is padded with silence: in the byte-joined
+                // stream each clip's sound must last as long as its picture, or the clips after
+                // it play out of step.
+                add({"-map", "0:a:0", "-af", "apad"});
+            }
+            // Everything ends with the clip's own picture (or, for a made-up picture, its sound);
+            // the muxer-level flag cuts the padded stream exactly there instead of up to half a
+            // second later.
+            add({"-shortest", "-fflags", "+shortest"});
             // MPEG-2 rather than MPEG-1: it codes 20 fps (and other rates) exactly.
             add({"-c:v", "mpeg2video"});
             sameq();
@@ -196,6 +209,7 @@ std::vector<std::string> BuildModernArgs(const OldCommand& c, Kind kind, const C
             break;
         }
         case Kind::EncodeAvi:
+            syncAudio();
             add({"-c:v", "msmpeg4", "-c:a", "libmp3lame"});
             if (!c.audioBitrate.empty()) add({"-b:a", c.audioBitrate});
             if (!c.videoBitrate.empty()) add({"-b:v", c.videoBitrate});
@@ -204,6 +218,7 @@ std::vector<std::string> BuildModernArgs(const OldCommand& c, Kind kind, const C
             add({"-f", "avi"});
             break;
         case Kind::EncodeFlv:
+            syncAudio();
             add({"-c:v", "flv", "-c:a", "libmp3lame"});
             sameq();
             if (!c.sampleRate.empty()) add({"-ar", Rate(c.sampleRate, kFlvRates)});
@@ -211,12 +226,14 @@ std::vector<std::string> BuildModernArgs(const OldCommand& c, Kind kind, const C
             break;
         case Kind::EncodeRm:
             // RealVideo 1 codes only sizes in whole macroblocks.
+            syncAudio();
             add({"-c:v", "rv10", "-c:a", "ac3", "-vf", "scale=trunc((iw+8)/16)*16:trunc((ih+8)/16)*16"});
             sameq();
             if (!c.sampleRate.empty()) add({"-ar", Rate(c.sampleRate, kAc3Rates)});
             add({"-f", "rm"});
             break;
         case Kind::EncodeWmv:
+            syncAudio();
             sameq();
             if (!c.sampleRate.empty()) add({"-ar", Rate(c.sampleRate, kWmaRates)});
             // The container is named, not guessed from the output's extension, which may be a
@@ -228,6 +245,7 @@ std::vector<std::string> BuildModernArgs(const OldCommand& c, Kind kind, const C
             const bool second = kind == Kind::EncodeMp4Pass2;
             // Both passes encode the audio too: x264's second pass needs exactly the frames of
             // the first, and ffmpeg's frame timing at the end depends on the audio stream.
+            syncAudio();
             add({"-c:a", "aac"});
             if (second && !c.audioBitrate.empty()) add({"-b:a", c.audioBitrate});
             add({"-pass", second ? "2" : "1", "-c:v", "libx264"});

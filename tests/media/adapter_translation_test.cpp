@@ -80,7 +80,7 @@ TEST(AdapterCommand, ConversionsMakeUniformIntermediates) {
     ASSERT_TRUE(p.ok);
     auto args = BuildModernArgs(p.command, p.kind);
     EXPECT_TRUE(Has(args, "-map 0:V:0"));
-    EXPECT_TRUE(Has(args, "-map 0:a:0"));
+    EXPECT_TRUE(Has(args, "-map 0:a:0 -af apad -shortest -fflags +shortest"));
     EXPECT_TRUE(Has(args, "-c:v mpeg2video -q:v 2 -r 20"));
     EXPECT_TRUE(Has(args, "-ar 44100 -ac 2 -f mpeg"));
     EXPECT_EQ(args.back(), "o.qjv");
@@ -91,14 +91,14 @@ TEST(AdapterCommand, ConversionsMakeUniformIntermediates) {
     silent.durationSeconds = 3.5;
     args = BuildModernArgs(p.command, p.kind, silent);
     EXPECT_TRUE(Has(args, "-filter_complex anullsrc=r=44100:cl=stereo,atrim=duration=3.500[a]"));
-    EXPECT_TRUE(Has(args, "-map [a]"));
+    EXPECT_TRUE(Has(args, "-map [a] -shortest"));
 
     ConvertVariant black;
     black.blackVideo = true;  // length unknown: the made-up picture ends with the sound
     args = BuildModernArgs(p.command, p.kind, black);
     EXPECT_TRUE(Has(args, "-map [v]"));
-    EXPECT_TRUE(Has(args, "-map 0:a:0"));
-    EXPECT_TRUE(Has(args, "-shortest"));
+    EXPECT_TRUE(Has(args, "-map 0:a:0 -shortest"));
+    EXPECT_FALSE(Has(args, "apad")) << "a made-up picture and padded sound would never end";
     EXPECT_FALSE(Has(args, "-vf scale=trunc(iw/2)*2:trunc(ih/2)*2"));
 }
 
