@@ -1,9 +1,9 @@
 #include "encoder/AdapterCommand.h"
 
-#include "encoder/OutputFilter.h"
-
 #include <cstdlib>
 #include <map>
+
+#include "encoder/OutputFilter.h"
 
 namespace quilmer::adapter {
 
@@ -51,7 +51,8 @@ std::optional<ConvertVariant> VariantFromProbeReport(const std::string& report) 
             v.durationSeconds = ParseClock(rest.substr(0, rest.find(',')));
         }
         if (line.find("Stream #0:") == std::string::npos) continue;
-        if (line.find(": Video: ") != std::string::npos && line.find("(attached pic)") == std::string::npos) video = true;
+        if (line.find(": Video: ") != std::string::npos && line.find("(attached pic)") == std::string::npos)
+            video = true;
         if (line.find(": Audio: ") != std::string::npos) audio = true;
     }
     v.blackVideo = !video;
@@ -69,9 +70,9 @@ int NearestSampleRate(int requested, const std::vector<int>& supported) {
 bool ParseOldCommand(const std::vector<std::string>& args, OldCommand& c, Kind& kind, std::string& error) {
     c = OldCommand{};
     std::map<std::string, std::string*> valued = {
-        {"-r", &c.frameRate},       {"-acodec", &c.audioCodec},   {"-vcodec", &c.videoCodec},
-        {"-ab", &c.audioBitrate},   {"-b", &c.videoBitrate},      {"-bt", &c.bitrateTolerance},
-        {"-ar", &c.sampleRate},     {"-pass", &c.pass},           {"-fpre", &c.preset},
+        {"-r", &c.frameRate},     {"-acodec", &c.audioCodec}, {"-vcodec", &c.videoCodec},
+        {"-ab", &c.audioBitrate}, {"-b", &c.videoBitrate},    {"-bt", &c.bitrateTolerance},
+        {"-ar", &c.sampleRate},   {"-pass", &c.pass},         {"-fpre", &c.preset},
         {"-threads", &c.threads},
     };
     bool haveInput = false;

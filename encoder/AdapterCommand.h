@@ -25,14 +25,15 @@ enum class Kind { Probe, Convert, EncodeAvi, EncodeFlv, EncodeRm, EncodeWmv, Enc
 
 // Reads the arguments after the program name. False with a message for an option or a shape the
 // engine never uses.
-bool ParseOldCommand(const std::vector<std::string>& args, OldCommand& command, Kind& kind, std::string& error);
+bool ParseOldCommand(const std::vector<std::string>& args, OldCommand& command, Kind& kind,
+                     std::string& error);
 
 // How a conversion is adjusted after a first attempt showed what the clip lacks.
 struct ConvertVariant {
-    bool blackVideo = false;               // the clip has no picture: a black one of its length
-    bool silentAudio = false;              // the clip has no sound: silence of its length
+    bool blackVideo = false;                // the clip has no picture: a black one of its length
+    bool silentAudio = false;               // the clip has no sound: silence of its length
     std::optional<double> durationSeconds;  // the clip's length, when known
-    bool standardFrameRate = false;        // the clip's rate cannot be coded in MPEG-2: use 25
+    bool standardFrameRate = false;         // the clip's rate cannot be coded in MPEG-2: use 25
 };
 
 // What a probe report (as the adapter prints it) says a conversion must make up: no video
@@ -41,7 +42,8 @@ struct ConvertVariant {
 std::optional<ConvertVariant> VariantFromProbeReport(const std::string& report);
 
 // The arguments for the real ffmpeg (without its program name).
-std::vector<std::string> BuildModernArgs(const OldCommand& command, Kind kind, const ConvertVariant& variant = {});
+std::vector<std::string> BuildModernArgs(const OldCommand& command, Kind kind,
+                                         const ConvertVariant& variant = {});
 
 // The sample rate nearest to `requested` among `supported` (ascending): the smallest that is not
 // below it, else the largest.

@@ -1,7 +1,6 @@
 #include "encoder/OutputFilter.h"
 
 #include <boost/regex.hpp>
-
 #include <cstdio>
 #include <vector>
 
@@ -70,7 +69,8 @@ std::string HideFileName(std::string_view line) {
         if (!StartsWith(trimmed, m.lead)) continue;
         std::size_t start = line.find(m.key);
         std::size_t end = line.rfind("':");
-        if (start == std::string_view::npos || end == std::string_view::npos || end < start + m.key.size()) break;
+        if (start == std::string_view::npos || end == std::string_view::npos || end < start + m.key.size())
+            break;
         return std::string(line.substr(0, start + 1)) + std::string(m.key.substr(1, m.key.size() - 2)) +
                std::string(m.replacement) + std::string(line.substr(end + 1));
     }
@@ -116,7 +116,8 @@ std::string RewriteProgressTime(std::string_view line) {
     std::optional<double> seconds = ParseClock(m[1].str());
     if (!seconds || *seconds < 0) return text;
     char replacement[64];
-    std::snprintf(replacement, sizeof replacement, "time=%lld.%s", static_cast<long long>(*seconds), m[2].str().c_str());
+    std::snprintf(replacement, sizeof replacement, "time=%lld.%s", static_cast<long long>(*seconds),
+                  m[2].str().c_str());
     const std::size_t start = static_cast<std::size_t>(m[0].first - text.cbegin());
     const std::size_t length = static_cast<std::size_t>(m[0].second - m[0].first);
     return text.substr(0, start) + replacement + text.substr(start + length);
@@ -185,8 +186,8 @@ std::string RunOutputFilter::ProcessLine(std::string_view line, std::string_view
         metadataIndent_ = indent;
         return {};
     }
-    if (StartsWith(trimmed, "Output #") || StartsWith(trimmed, "Stream mapping:") || StartsWith(trimmed, "frame=") ||
-        StartsWith(trimmed, "size=")) {
+    if (StartsWith(trimmed, "Output #") || StartsWith(trimmed, "Stream mapping:") ||
+        StartsWith(trimmed, "frame=") || StartsWith(trimmed, "size=")) {
         holding_ = false;
     }
     if (StartsWith(trimmed, "Duration:")) {
@@ -201,7 +202,8 @@ std::string RunOutputFilter::ProcessLine(std::string_view line, std::string_view
         return HideFileName(line) + std::string(terminator);
     }
     if (StartsWith(trimmed, "Stream #")) return NormalizeStreamLine(line) + std::string(terminator);
-    if (line.find("time=") != std::string_view::npos) return RewriteProgressTime(line) + std::string(terminator);
+    if (line.find("time=") != std::string_view::npos)
+        return RewriteProgressTime(line) + std::string(terminator);
     return std::string(line) + std::string(terminator);
 }
 

@@ -3,9 +3,6 @@
 // intended result, and prints the report and progress lines the engine reads. Its exit status
 // is the real encoder's.
 
-#include "encoder/AdapterCommand.h"
-#include "encoder/OutputFilter.h"
-
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -15,13 +12,16 @@
 
 #include <cerrno>
 #include <climits>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "encoder/AdapterCommand.h"
+#include "encoder/OutputFilter.h"
 
 extern char** environ;
 
@@ -141,16 +141,18 @@ std::string CacheFile(const std::string& input) {
     if (stat(input.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
     char resolved[PATH_MAX];
     std::string key = realpath(input.c_str(), resolved) != nullptr ? resolved : input;
-    key += "|" + std::to_string(st.st_dev) + "|" + std::to_string(st.st_ino) + "|" + std::to_string(st.st_size) + "|" +
-           std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec);
+    key += "|" + std::to_string(st.st_dev) + "|" + std::to_string(st.st_ino) + "|" +
+           std::to_string(st.st_size) + "|" + std::to_string(st.st_mtim.tv_sec) + "." +
+           std::to_string(st.st_mtim.tv_nsec);
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    std::string folder = (runtime != nullptr && *runtime == '/') ? std::string(runtime) + "/quilmer-adapter"
-                                                                  : "/tmp/quilmer-adapter-" + std::to_string(getuid());
+    std::string folder = (runtime != nullptr && *runtime == '/')
+                             ? std::string(runtime) + "/quilmer-adapter"
+                             : "/tmp/quilmer-adapter-" + std::to_string(getuid());
     if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return {};
     struct stat folderStat;
     // Only a private folder of our own is trusted.
-    if (lstat(folder.c_str(), &folderStat) != 0 || !S_ISDIR(folderStat.st_mode) || folderStat.st_uid != getuid() ||
-        (folderStat.st_mode & 077) != 0) {
+    if (lstat(folder.c_str(), &folderStat) != 0 || !S_ISDIR(folderStat.st_mode) ||
+        folderStat.st_uid != getuid() || (folderStat.st_mode & 077) != 0) {
         return {};
     }
     char name[32];
@@ -191,7 +193,8 @@ ConvertVariant RecalledStreams(const std::string& input) {
 
 int Probe(const std::string& real, const OldCommand& command) {
     std::string report;
-    RunResult r = RunReal(real, BuildModernArgs(command, Kind::Probe), [&](std::string_view bytes) { report.append(bytes); });
+    RunResult r = RunReal(real, BuildModernArgs(command, Kind::Probe),
+                          [&](std::string_view bytes) { report.append(bytes); });
     if (!r.started) return 1;
     const std::string normalized = NormalizeProbeReport(report);
     WriteAll(STDOUT_FILENO, normalized);
@@ -217,7 +220,8 @@ int Encode(const std::string& real, const OldCommand& command, Kind kind) {
             if (Contains(raw, "Stream map '0:V:0' matches no streams")) next.blackVideo = true;
             if (Contains(raw, "Stream map '0:a:0' matches no streams")) next.silentAudio = true;
             if (Contains(raw, "MPEG-1/2 does not support")) next.standardFrameRate = true;
-            const bool changed = next.blackVideo != variant.blackVideo || next.silentAudio != variant.silentAudio ||
+            const bool changed = next.blackVideo != variant.blackVideo ||
+                                 next.silentAudio != variant.silentAudio ||
                                  next.standardFrameRate != variant.standardFrameRate;
             // A file with neither picture nor sound is not a clip: no made-up intermediate.
             if (changed && !(next.blackVideo && next.silentAudio)) {

@@ -1,14 +1,14 @@
 #include "media/ClipProbe.h"
 
+#include <filesystem>
+#include <system_error>
+
 #include "foundation/AppFolders.h"
 #include "foundation/FileUtil.h"
 #include "media/EncoderRunner.h"
 #include "media/ProbeParser.h"
 #include "media/TempNames.h"
 #include "media/WindowsCommandLine.h"
-
-#include <filesystem>
-#include <system_error>
 
 namespace quilmer {
 
@@ -41,8 +41,8 @@ std::wstring MakeTemporaryCopy(const std::wstring& path) {
     std::wstring copy = ReserveTemporaryName(folder, p.extension().wstring());
     if (copy.empty()) return copy;
     std::error_code error;
-    std::filesystem::copy_file(NativePath(path), NativePath(copy), std::filesystem::copy_options::overwrite_existing,
-                               error);
+    std::filesystem::copy_file(NativePath(path), NativePath(copy),
+                               std::filesystem::copy_options::overwrite_existing, error);
     if (error) {
         std::filesystem::remove(NativePath(copy), error);
         return {};

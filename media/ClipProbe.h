@@ -1,9 +1,9 @@
 #pragma once
 // Probing a clip: runs the encoder with only "-i FILE" and parses its report.
 
-#include "media/ClipProperties.h"
-
 #include <string>
+
+#include "media/ClipProperties.h"
 
 namespace quilmer {
 

@@ -1,17 +1,16 @@
 #include "media/EncoderCommands.h"
 
-#include "foundation/AppFolders.h"
-#include "foundation/Strings.h"
-#include "media/TempNames.h"
-#include "media/WindowsCommandLine.h"
-
 #include <boost/regex.hpp>
-
 #include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+
+#include "foundation/AppFolders.h"
+#include "foundation/Strings.h"
+#include "media/TempNames.h"
+#include "media/WindowsCommandLine.h"
 
 namespace quilmer {
 
@@ -62,8 +61,8 @@ double FrameRateFromProbe(const ClipProperties& probe) {
 std::wstring ConversionCommandLine(const std::wstring& encoderPath, const std::wstring& clipPath,
                                    const std::wstring& intermediatePath, double frameRate) {
     const bool slow = !(std::trunc(frameRate) >= 20);
-    return Program(encoderPath) + L" -i " + Q(clipPath) + (slow ? L" -sameq -r 20 -f mpeg -y " : L" -sameq -f mpeg -y ") +
-           Q(intermediatePath);
+    return Program(encoderPath) + L" -i " + Q(clipPath) +
+           (slow ? L" -sameq -r 20 -f mpeg -y " : L" -sameq -f mpeg -y ") + Q(intermediatePath);
 }
 
 std::wstring FinalEncodeCommandLine(JoinPhase phase, const FinalEncodeInputs& in) {
@@ -79,11 +78,11 @@ std::wstring FinalEncodeCommandLine(JoinPhase phase, const FinalEncodeInputs& in
         case JoinPhase::EncodingRmvb:
             return head + L" -sameq -ar " + Num(MapSampleRate(p.sampleRateHz)) + L" -f rm -y " + out;
         case JoinPhase::EncodingWmv:
-            return head + L" -sameq -ar " + Num(MapSampleRate(p.sampleRateHz)) + L" -vcodec wmv2 -acodec wmav2 -y " +
-                   out;
+            return head + L" -sameq -ar " + Num(MapSampleRate(p.sampleRateHz)) +
+                   L" -vcodec wmv2 -acodec wmav2 -y " + out;
         case JoinPhase::EncodingMp4Pass1:
-            return head + L" -an -pass 1 -vcodec libx264 -fpre " + Q(in.pass1Preset) + L" -b " + Num(p.videoKbps) +
-                   L"k -bt " + Num(p.videoKbps) + L"k -threads 0 -f mp4 -y " + out;
+            return head + L" -an -pass 1 -vcodec libx264 -fpre " + Q(in.pass1Preset) + L" -b " +
+                   Num(p.videoKbps) + L"k -bt " + Num(p.videoKbps) + L"k -threads 0 -f mp4 -y " + out;
         case JoinPhase::EncodingMp4Pass2:
             return head + L" -acodec libfaac -ab " + Num(p.audioKbps) + L"k -pass 2 -vcodec libx264 -fpre " +
                    Q(in.pass2Preset) + L" -b " + Num(p.videoKbps) + L"k -bt " + Num(p.videoKbps) +

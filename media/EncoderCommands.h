@@ -3,12 +3,12 @@
 // quoted (QuoteWindowsArgument), so an ordinary path appears as "PATH" exactly as in the
 // templates and an unusual one (quotes, trailing backslash) still reaches the encoder intact.
 
+#include <optional>
+#include <string>
+
 #include "media/ClipProperties.h"
 #include "media/JoinPhase.h"
 #include "media/TargetFormat.h"
-
-#include <optional>
-#include <string>
 
 namespace quilmer {
 

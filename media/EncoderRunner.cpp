@@ -1,9 +1,5 @@
 #include "media/EncoderRunner.h"
 
-#include "foundation/FileUtil.h"
-#include "media/CancelFlag.h"
-#include "media/WindowsCommandLine.h"
-
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -15,6 +11,10 @@
 #include <chrono>
 #include <thread>
 #include <vector>
+
+#include "foundation/FileUtil.h"
+#include "media/CancelFlag.h"
+#include "media/WindowsCommandLine.h"
 
 extern char** environ;
 

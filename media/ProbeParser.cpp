@@ -1,14 +1,16 @@
 #include "media/ProbeParser.h"
 
-#include "foundation/Strings.h"
-
 #include <boost/regex.hpp>
+
+#include "foundation/Strings.h"
 
 namespace quilmer {
 
 namespace {
 
-std::wstring Group(const boost::wsmatch& m, int index) { return Trim(std::wstring(m[index].first, m[index].second)); }
+std::wstring Group(const boost::wsmatch& m, int index) {
+    return Trim(std::wstring(m[index].first, m[index].second));
+}
 
 bool Search(const std::wstring& text, const boost::wregex& expression, boost::wsmatch& m) {
     return boost::regex_search(text, m, expression);
@@ -19,8 +21,8 @@ std::wstring ContainerWord(const std::wstring& names) {
         const wchar_t* needle;
         const wchar_t* word;
     };
-    static const Rule rules[] = {{L"flv", L"flv"}, {L"rm", L"rmvb"},  {L"avi", L"avi"},
-                                 {L"mp4", L"mp4"}, {L"wmv", L"wmv"},  {L"asf", L"wmv"},
+    static const Rule rules[] = {{L"flv", L"flv"}, {L"rm", L"rmvb"},          {L"avi", L"avi"},
+                                 {L"mp4", L"mp4"}, {L"wmv", L"wmv"},          {L"asf", L"wmv"},
                                  {L"mp3", L"mp3"}, {L"matroska", L"matroska"}};
     for (const Rule& r : rules) {
         if (names.find(r.needle) != std::wstring::npos) return r.word;
@@ -98,7 +100,8 @@ bool ParseProbeOutput(ClipProperties& record, const std::string& report) {
     }
     if (record.format == L"flv" && record.videoCodec == L"h264" && record.audioCodec == L"aac") {
         record.format = L"f4v";
-    } else if (record.format == L"matroska" && record.videoCodec == L"vp8" && record.audioCodec == L"vorbis") {
+    } else if (record.format == L"matroska" && record.videoCodec == L"vp8" &&
+               record.audioCodec == L"vorbis") {
         record.format = L"WebM";
     }
     return true;

@@ -1,10 +1,10 @@
 #pragma once
 // Reads the encoder's report of an input (its run with only "-i FILE") into ClipProperties.
 
-#include "media/ClipProperties.h"
-
 #include <string>
 #include <string_view>
+
+#include "media/ClipProperties.h"
 
 namespace quilmer {
 

@@ -1,13 +1,12 @@
 #include "media/Progress.h"
 
-#include "foundation/Strings.h"
-#include "media/ProbeParser.h"
-
 #include <boost/regex.hpp>
-
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+
+#include "foundation/Strings.h"
+#include "media/ProbeParser.h"
 
 namespace quilmer {
 
@@ -88,7 +87,8 @@ void ProgressCounters::SetStep(std::int64_t doneSeconds, std::int64_t totalSecon
     totalSeconds_ = totalSeconds;
 }
 
-std::optional<int> ProgressPercent(JoinPhase phase, const ProgressSnapshot& c, int clipCount, int pendingCount) {
+std::optional<int> ProgressPercent(JoinPhase phase, const ProgressSnapshot& c, int clipCount,
+                                   int pendingCount) {
     if (c.doneSeconds == 0 || c.totalSeconds == 0) return std::nullopt;
     const long double d = static_cast<long double>(c.doneSeconds);
     const long double t = static_cast<long double>(c.totalSeconds);

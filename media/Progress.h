@@ -2,12 +2,12 @@
 // Join progress: what one piece of encoder output says (input duration, position reached), the
 // counters the running step writes and the UI reads, and the percentage they give.
 
-#include "media/JoinPhase.h"
-
 #include <cstdint>
 #include <mutex>
 #include <optional>
 #include <string_view>
+
+#include "media/JoinPhase.h"
 
 namespace quilmer {
 

@@ -1,14 +1,14 @@
 #include "media/TempNames.h"
 
-#include "foundation/FileUtil.h"
-#include "foundation/Strings.h"
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <random>
+
+#include "foundation/FileUtil.h"
+#include "foundation/Strings.h"
 
 namespace quilmer {
 
@@ -44,9 +44,8 @@ std::wstring ReserveTemporaryName(const std::wstring& folder, const std::wstring
 }
 
 std::wstring ReserveTemporaryFolder(const std::wstring& folder) {
-    std::wstring made = Reserve(folder, L"", [](const std::string& path) {
-        return mkdir(path.c_str(), 0755) == 0 ? 0 : errno;
-    });
+    std::wstring made = Reserve(
+        folder, L"", [](const std::string& path) { return mkdir(path.c_str(), 0755) == 0 ? 0 : errno; });
     return made.empty() ? made : made + L'/';
 }
 

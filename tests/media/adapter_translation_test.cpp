@@ -1,12 +1,12 @@
-#include "encoder/AdapterCommand.h"
-#include "encoder/OutputFilter.h"
-#include "media/ProbeParser.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <fstream>
 #include <sstream>
+
+#include "encoder/AdapterCommand.h"
+#include "encoder/OutputFilter.h"
+#include "media/ProbeParser.h"
 
 namespace quilmer::adapter {
 namespace {
@@ -50,18 +50,22 @@ TEST(AdapterCommand, RecognisesEveryEngineCommandLine) {
     EXPECT_EQ(ParseLine("-i in.flv").kind, Kind::Probe);
     EXPECT_EQ(ParseLine("-i in.flv -sameq -f mpeg -y o.qjv").kind, Kind::Convert);
     EXPECT_EQ(ParseLine("-i in.flv -sameq -r 20 -f mpeg -y o.qjv").kind, Kind::Convert);
-    EXPECT_EQ(ParseLine("-f mpeg -i c.qjv -acodec libmp3lame -vcodec msmpeg4 -ab 96k -b 512k -ar 44100 -sameq -f avi -y o")
+    EXPECT_EQ(ParseLine("-f mpeg -i c.qjv -acodec libmp3lame -vcodec msmpeg4 -ab 96k -b 512k -ar 44100 "
+                        "-sameq -f avi -y o")
                   .kind,
               Kind::EncodeAvi);
     EXPECT_EQ(ParseLine("-f mpeg -i c.qjv -sameq -ar 22050 -f flv -y o").kind, Kind::EncodeFlv);
     EXPECT_EQ(ParseLine("-f mpeg -i c.qjv -sameq -ar 22050 -f rm -y o").kind, Kind::EncodeRm);
-    EXPECT_EQ(ParseLine("-f mpeg -i c.qjv -sameq -ar 22050 -vcodec wmv2 -acodec wmav2 -y o").kind, Kind::EncodeWmv);
-    EXPECT_EQ(ParseLine("-f mpeg -i c -an -pass 1 -vcodec libx264 -fpre p -b 5k -bt 5k -threads 0 -f mp4 -y o").kind,
-              Kind::EncodeMp4Pass1);
+    EXPECT_EQ(ParseLine("-f mpeg -i c.qjv -sameq -ar 22050 -vcodec wmv2 -acodec wmav2 -y o").kind,
+              Kind::EncodeWmv);
     EXPECT_EQ(
-        ParseLine("-f mpeg -i c -acodec libfaac -ab 9k -pass 2 -vcodec libx264 -fpre p -b 5k -bt 5k -threads 0 -f mp4 -y o")
+        ParseLine("-f mpeg -i c -an -pass 1 -vcodec libx264 -fpre p -b 5k -bt 5k -threads 0 -f mp4 -y o")
             .kind,
-        Kind::EncodeMp4Pass2);
+        Kind::EncodeMp4Pass1);
+    EXPECT_EQ(ParseLine("-f mpeg -i c -acodec libfaac -ab 9k -pass 2 -vcodec libx264 -fpre p -b 5k -bt 5k "
+                        "-threads 0 -f mp4 -y o")
+                  .kind,
+              Kind::EncodeMp4Pass2);
 }
 
 TEST(AdapterCommand, RefusesWhatTheEngineNeverSends) {
@@ -111,14 +115,18 @@ TEST(AdapterCommand, FinalEncodesUseRatesAndSizesTheCodecsAccept) {
     auto rm = build("-f mpeg -i c -sameq -ar 11025 -f rm -y o.rm");
     EXPECT_TRUE(Has(rm, "-ar 32000"));  // AC-3 has nothing below 32 kHz
     EXPECT_TRUE(Has(rm, "-c:v rv10 -c:a ac3 -vf scale=trunc((iw+8)/16)*16:trunc((ih+8)/16)*16"));
-    auto avi = build("-f mpeg -i c -acodec libmp3lame -vcodec msmpeg4 -ab 96k -b 512k -ar 96000 -sameq -f avi -y o");
+    auto avi =
+        build("-f mpeg -i c -acodec libmp3lame -vcodec msmpeg4 -ab 96k -b 512k -ar 96000 -sameq -f avi -y o");
     EXPECT_TRUE(Has(avi, "-ar 48000"));
     EXPECT_TRUE(Has(avi, "-b:a 96k"));
     EXPECT_TRUE(Has(avi, "-q:v 2"));
     auto wmv = build("-f mpeg -i c -sameq -ar 11025 -vcodec wmv2 -acodec wmav2 -y o.flv");
     EXPECT_TRUE(Has(wmv, "-f asf o.flv"));
-    auto p1 = build("-f mpeg -i c -an -pass 1 -vcodec libx264 -fpre /p/one -b 5k -bt 5k -threads 0 -f mp4 -y o");
-    auto p2 = build("-f mpeg -i c -acodec libfaac -ab 9k -pass 2 -vcodec libx264 -fpre /p/two -b 5k -bt 5k -threads 0 -f mp4 -y o");
+    auto p1 =
+        build("-f mpeg -i c -an -pass 1 -vcodec libx264 -fpre /p/one -b 5k -bt 5k -threads 0 -f mp4 -y o");
+    auto p2 = build(
+        "-f mpeg -i c -acodec libfaac -ab 9k -pass 2 -vcodec libx264 -fpre /p/two -b 5k -bt 5k -threads 0 -f "
+        "mp4 -y o");
     EXPECT_TRUE(Has(p1, "-pass 1 -c:v libx264 -fpre /p/one -b:v 5k -bt 5k -threads 0"));
     EXPECT_TRUE(Has(p2, "-c:a aac -b:a 9k -pass 2"));
     // Both passes see the same streams, so x264's second pass gets the first pass's frames.
@@ -136,7 +144,9 @@ TEST(AdapterCommand, ProbeReportTellsWhatAConversionMakesUp) {
     EXPECT_TRUE(v->blackVideo) << "a cover picture is not a picture stream";
     EXPECT_FALSE(v->silentAudio);
     EXPECT_EQ(v->durationSeconds, 3.5);
-    v = VariantFromProbeReport("Input #0, avi, from 'input':\n  Duration: N/A, start: 0\n  Stream #0:0: Video: mpeg4, yuv420p, 1x1\n");
+    v = VariantFromProbeReport(
+        "Input #0, avi, from 'input':\n  Duration: N/A, start: 0\n  Stream #0:0: Video: mpeg4, yuv420p, "
+        "1x1\n");
     ASSERT_TRUE(v);
     EXPECT_FALSE(v->blackVideo);
     EXPECT_TRUE(v->silentAudio);
@@ -145,12 +155,15 @@ TEST(AdapterCommand, ProbeReportTellsWhatAConversionMakesUp) {
 }
 
 TEST(OutputFilter, StreamLinesLoseCommasInParentheses) {
-    EXPECT_EQ(NormalizeStreamLine("  Stream #0:0[0x1](und): Video: h264 (High) (avc1 / 0x31637661), "
-                                  "yuv420p(tv, bt709, progressive), 1280x720 [SAR 1:1 DAR 16:9], 2 kb/s, 29.97 fps, "
-                                  "29.97 tbr, 30k tbn (default)"),
-              "  Stream #0:0[0x1](und): Video: h264, yuv420p, 1280x720 [SAR 1:1 DAR 16:9], 2 kb/s, 29.97 fps, 29.97 "
+    EXPECT_EQ(NormalizeStreamLine(
+                  "  Stream #0:0[0x1](und): Video: h264 (High) (avc1 / 0x31637661), "
+                  "yuv420p(tv, bt709, progressive), 1280x720 [SAR 1:1 DAR 16:9], 2 kb/s, 29.97 fps, "
+                  "29.97 tbr, 30k tbn (default)"),
+              "  Stream #0:0[0x1](und): Video: h264, yuv420p, 1280x720 [SAR 1:1 DAR 16:9], 2 kb/s, 29.97 "
+              "fps, 29.97 "
               "tbr, 30k tbn (default)");
-    EXPECT_EQ(NormalizeStreamLine("  Stream #0:1: Audio: aac (LC) (mp4a / 0x6134706D), 48000 Hz, 5.1(side), fltp, 9 kb/s"),
+    EXPECT_EQ(NormalizeStreamLine(
+                  "  Stream #0:1: Audio: aac (LC) (mp4a / 0x6134706D), 48000 Hz, 5.1(side), fltp, 9 kb/s"),
               "  Stream #0:1: Audio: aac, 48000 Hz, 5.1(side), fltp, 9 kb/s");
     EXPECT_EQ(NormalizeStreamLine("frame= 1 time=1"), "frame= 1 time=1");
 }

@@ -1,17 +1,7 @@
 // Real clips through the adapter: every input type is probed and converted to an intermediate,
 // the intermediates are joined byte for byte, and the join is encoded into every target format.
 
-#include "foundation/AppFolders.h"
-#include "media/CancelFlag.h"
-#include "media/ClipProbe.h"
-#include "media/EncoderCommands.h"
-#include "media/EncoderRunner.h"
-#include "media/Progress.h"
-#include "media/TargetFormat.h"
-#include "media/WindowsCommandLine.h"
-
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <algorithm>
@@ -21,6 +11,15 @@
 #include <map>
 #include <sstream>
 #include <thread>
+
+#include "foundation/AppFolders.h"
+#include "media/CancelFlag.h"
+#include "media/ClipProbe.h"
+#include "media/EncoderCommands.h"
+#include "media/EncoderRunner.h"
+#include "media/Progress.h"
+#include "media/TargetFormat.h"
+#include "media/WindowsCommandLine.h"
 
 namespace quilmer {
 namespace {
@@ -39,15 +38,16 @@ std::string RunTool(const std::string& program, const std::vector<std::string>& 
     std::vector<std::wstring> wide = {Wide(program)};
     for (const auto& a : args) wide.push_back(Wide(a));
     std::string out;
-    RunEncoder(L"", JoinWindowsCommandLine(wide),
-               [&](std::string& acc, std::string& chunk) {
-                   acc += chunk;
-                   return true;
-               },
-               [&](std::string& acc) {
-                   out = acc;
-                   return true;
-               });
+    RunEncoder(
+        L"", JoinWindowsCommandLine(wide),
+        [&](std::string& acc, std::string& chunk) {
+            acc += chunk;
+            return true;
+        },
+        [&](std::string& acc) {
+            out = acc;
+            return true;
+        });
     return out;
 }
 
@@ -56,7 +56,7 @@ struct ClipSpec {
     std::string recipe;  // ffmpeg output options; "V" and "A" inputs are added as needed
     bool video, audio;
     std::string size;
-    std::string rate;     // video frame rate
+    std::string rate;  // video frame rate
     int sampleRate;
     // What the probe must find.
     std::wstring format, videoCodec, audioCodec, frameRate;
@@ -64,24 +64,32 @@ struct ClipSpec {
 
 const std::vector<ClipSpec>& Clips() {
     static const std::vector<ClipSpec> clips = {
-        {"flv", "-c:v flv -c:a libmp3lame -f flv", true, true, "160x120", "25", 44100, L"flv", L"flv1", L"mp3", L"25 fps"},
-        {"f4v", "-c:v libx264 -pix_fmt yuv420p -c:a aac -f flv", true, true, "160x120", "25", 48000, L"f4v", L"h264",
-         L"aac", L"25 fps"},
-        {"hlv", "-c:v flv -c:a libmp3lame -f flv", true, true, "160x120", "25", 22050, L"flv", L"flv1", L"mp3", L"25 fps"},
-        {"flx", "-c:v flv -c:a libmp3lame -f flv", true, true, "160x120", "20", 11025, L"flv", L"flv1", L"mp3", L"20 fps"},
-        {"fmv", "-c:v flv -c:a libmp3lame -f flv", true, true, "160x120", "15", 44100, L"flv", L"flv1", L"mp3", L"15 fps"},
-        {"rmvb", "-c:v rv20 -c:a ac3 -f rm", true, true, "160x128", "25", 48000, L"rmvb", L"rv20", L"ac3", L"25 fps"},
-        {"rm", "-c:v rv10 -c:a ac3 -f rm", true, true, "160x112", "25", 44100, L"rmvb", L"rv10", L"ac3", L"25 fps"},
-        {"mp4", "-c:v libx264 -pix_fmt yuv420p -c:a aac -f mp4", true, true, "160x120", "30000/1001", 48000, L"mp4",
-         L"h264", L"aac", L"29.97 fps"},
-        {"3gp", "-c:v h263 -c:a aac -ac 1 -f 3gp", true, true, "176x144", "15", 8000, L"mp4", L"h263", L"aac", L"15 fps"},
-        {"mov", "-c:v mpeg4 -c:a pcm_s16le -f mov", true, true, "160x120", "25", 32000, L"mp4", L"mpeg4", L"pcm_s16le",
+        {"flv", "-c:v flv -c:a libmp3lame -f flv", true, true, "160x120", "25", 44100, L"flv", L"flv1",
+         L"mp3", L"25 fps"},
+        {"f4v", "-c:v libx264 -pix_fmt yuv420p -c:a aac -f flv", true, true, "160x120", "25", 48000, L"f4v",
+         L"h264", L"aac", L"25 fps"},
+        {"hlv", "-c:v flv -c:a libmp3lame -f flv", true, true, "160x120", "25", 22050, L"flv", L"flv1",
+         L"mp3", L"25 fps"},
+        {"flx", "-c:v flv -c:a libmp3lame -f flv", true, true, "160x120", "20", 11025, L"flv", L"flv1",
+         L"mp3", L"20 fps"},
+        {"fmv", "-c:v flv -c:a libmp3lame -f flv", true, true, "160x120", "15", 44100, L"flv", L"flv1",
+         L"mp3", L"15 fps"},
+        {"rmvb", "-c:v rv20 -c:a ac3 -f rm", true, true, "160x128", "25", 48000, L"rmvb", L"rv20", L"ac3",
          L"25 fps"},
+        {"rm", "-c:v rv10 -c:a ac3 -f rm", true, true, "160x112", "25", 44100, L"rmvb", L"rv10", L"ac3",
+         L"25 fps"},
+        {"mp4", "-c:v libx264 -pix_fmt yuv420p -c:a aac -f mp4", true, true, "160x120", "30000/1001", 48000,
+         L"mp4", L"h264", L"aac", L"29.97 fps"},
+        {"3gp", "-c:v h263 -c:a aac -ac 1 -f 3gp", true, true, "176x144", "15", 8000, L"mp4", L"h263", L"aac",
+         L"15 fps"},
+        {"mov", "-c:v mpeg4 -c:a pcm_s16le -f mov", true, true, "160x120", "25", 32000, L"mp4", L"mpeg4",
+         L"pcm_s16le", L"25 fps"},
         {"avi", "-c:v mpeg4 -f avi", true, false, "160x120", "15", 0, L"avi", L"mpeg4", L"", L"15 fps"},
-        {"wmv", "-c:v wmv2 -c:a wmav2 -f asf", true, true, "160x120", "25", 22050, L"wmv", L"wmv2", L"wmav2", L"25 fps"},
-        {"wma", "-c:a wmav2 -f asf", false, true, "", "", 44100, L"wmv", L"", L"wmav2", L""},
-        {"asf", "-c:v msmpeg4 -c:a wmav1 -f asf", true, true, "160x120", "25", 22050, L"wmv", L"msmpeg4v3", L"wmav1",
+        {"wmv", "-c:v wmv2 -c:a wmav2 -f asf", true, true, "160x120", "25", 22050, L"wmv", L"wmv2", L"wmav2",
          L"25 fps"},
+        {"wma", "-c:a wmav2 -f asf", false, true, "", "", 44100, L"wmv", L"", L"wmav2", L""},
+        {"asf", "-c:v msmpeg4 -c:a wmav1 -f asf", true, true, "160x120", "25", 22050, L"wmv", L"msmpeg4v3",
+         L"wmav1", L"25 fps"},
     };
     return clips;
 }
@@ -118,7 +126,8 @@ double DecodedLength(const fs::path& file, const char* stream) {
     std::size_t at = out.rfind("time=");
     int h = 0, m = 0;
     double s = 0;
-    if (at == std::string::npos || std::sscanf(out.c_str() + at, "time=%d:%d:%lf", &h, &m, &s) != 3) return -1;
+    if (at == std::string::npos || std::sscanf(out.c_str() + at, "time=%d:%d:%lf", &h, &m, &s) != 3)
+        return -1;
     return h * 3600 + m * 60 + s;
 }
 
@@ -139,11 +148,12 @@ protected:
             std::vector<std::string> args = {"-hide_banner", "-nostdin", "-y", "-loglevel", "error"};
             const std::string d = std::to_string(kClipSeconds);
             if (c.video) {
-                args.insert(args.end(), {"-f", "lavfi", "-i", "testsrc=s=" + c.size + ":r=" + c.rate + ":d=" + d});
+                args.insert(args.end(),
+                            {"-f", "lavfi", "-i", "testsrc=s=" + c.size + ":r=" + c.rate + ":d=" + d});
             }
             if (c.audio) {
-                args.insert(args.end(),
-                            {"-f", "lavfi", "-i", "sine=f=440:r=" + std::to_string(c.sampleRate) + ":d=" + d});
+                args.insert(args.end(), {"-f", "lavfi", "-i",
+                                         "sine=f=440:r=" + std::to_string(c.sampleRate) + ":d=" + d});
             }
             std::istringstream recipe(c.recipe);
             for (std::string w; recipe >> w;) args.push_back(w);
@@ -161,8 +171,8 @@ protected:
     static fs::path Clip(const std::string& extension) { return clips_ / ("clip." + extension); }
 
     // Runs one encoder command through the adapter, feeding progress as the engine does.
-    static bool RunWithProgress(const std::wstring& workingFolder, const std::wstring& commandLine, JoinPhase phase,
-                                ProgressCounters& counters, std::string* log = nullptr) {
+    static bool RunWithProgress(const std::wstring& workingFolder, const std::wstring& commandLine,
+                                JoinPhase phase, ProgressCounters& counters, std::string* log = nullptr) {
         return RunEncoder(
             workingFolder, commandLine,
             [&](std::string& acc, std::string& chunk) {
@@ -237,8 +247,9 @@ TEST_F(ClipPipelineTest, ClipsJoinIntoEveryTargetFormat) {
         const fs::path intermediate = dir_ / "out dir" / (c.extension + ".qjv");
         counters.ResetStep();
         std::string log;
-        RunWithProgress(L"", ConversionCommandLine(kAdapter, Clip(c.extension).wstring(), intermediate.wstring(),
-                                                   FrameRateFromProbe(p)),
+        RunWithProgress(L"",
+                        ConversionCommandLine(kAdapter, Clip(c.extension).wstring(), intermediate.wstring(),
+                                              FrameRateFromProbe(p)),
                         JoinPhase::Converting, counters, &log);
         ASSERT_TRUE(fs::exists(intermediate)) << log;
         EXPECT_EQ(counters.Snapshot().totalSeconds, 2);
@@ -254,15 +265,18 @@ TEST_F(ClipPipelineTest, ClipsJoinIntoEveryTargetFormat) {
 
     // Real clips of other sizes and rates, with sound and picture of slightly different lengths.
     const fs::path samples = fs::path(QUILMER_SHARED_DIR) / "media-samples";
-    for (const char* name : {"3gp-apple-h263-amrnb.3gp", "flv-vp6f-mp3-barsandtone.flv", "wma-wmav2-wmfsdk10.wma"}) {
+    for (const char* name :
+         {"3gp-apple-h263-amrnb.3gp", "flv-vp6f-mp3-barsandtone.flv", "wma-wmav2-wmfsdk10.wma"}) {
         const fs::path clip = samples / name;
         if (!fs::exists(clip)) continue;
         SCOPED_TRACE(name);
         ClipProperties p;
         ASSERT_TRUE(ProbeClip(clip.wstring(), p, kAdapter));
         const fs::path intermediate = dir_ / "out dir" / (clip.stem().string() + ".qjv");
-        RunWithProgress(L"", ConversionCommandLine(kAdapter, clip.wstring(), intermediate.wstring(), FrameRateFromProbe(p)),
-                        JoinPhase::Converting, counters);
+        RunWithProgress(
+            L"",
+            ConversionCommandLine(kAdapter, clip.wstring(), intermediate.wstring(), FrameRateFromProbe(p)),
+            JoinPhase::Converting, counters);
         ASSERT_TRUE(fs::exists(intermediate));
         StreamSpan v = Span(intermediate, "v:0"), a = Span(intermediate, "a:0");
         EXPECT_NEAR(v.end, a.end, 0.2) << "the clip's sound lasts as long as its picture";
@@ -279,7 +293,11 @@ TEST_F(ClipPipelineTest, ClipsJoinIntoEveryTargetFormat) {
     ClipProperties first;
     ASSERT_TRUE(ProbeClip(Clip("flv").wstring(), first, kAdapter));
     EXPECT_EQ(DefaultEncoderPath(), kAdapter);
-    FinalEncodeInputs inputs{kAdapter, concat.wstring(), L"", DefaultPass1PresetPath(), DefaultPass2PresetPath(),
+    FinalEncodeInputs inputs{kAdapter,
+                             concat.wstring(),
+                             L"",
+                             DefaultPass1PresetPath(),
+                             DefaultPass2PresetPath(),
                              FinalEncodeParamsFromProbe(first)};
     EXPECT_TRUE(fs::exists(inputs.pass1Preset)) << "presets lie beside the adapter";
 
@@ -312,8 +330,8 @@ TEST_F(ClipPipelineTest, ClipsJoinIntoEveryTargetFormat) {
         StreamSpan v = Span(out, "v:0"), a = Span(out, "a:0");
         ASSERT_TRUE(v.present && a.present);
         const double tolerance = 0.5 + 0.02 * expected;
-        std::printf("joined %-5ls expected %6.2f s  video %6.2f s  audio %6.2f s  ends apart %5.3f s\n", format,
-                    expected, v.Length(), a.Length(), std::fabs(v.end - a.end));
+        std::printf("joined %-5ls expected %6.2f s  video %6.2f s  audio %6.2f s  ends apart %5.3f s\n",
+                    format, expected, v.Length(), a.Length(), std::fabs(v.end - a.end));
         EXPECT_NEAR(v.Length(), expected, tolerance);
         EXPECT_NEAR(a.Length(), expected, tolerance);
         EXPECT_NEAR(v.end, a.end, 0.2) << "picture and sound end together";
@@ -355,13 +373,16 @@ TEST_F(ClipPipelineTest, StoppingAConversionEndsTheAdapterAndTheRealEncoder) {
 TEST_F(ClipPipelineTest, AdapterRefusesToRunItselfAndUnknownCommands) {
     std::string log;
     auto run = [&](const std::wstring& commandLine) {
-        RunEncoder(L"", commandLine, [](std::string& acc, std::string& chunk) {
-            acc += chunk;
-            return true;
-        }, [&](std::string& acc) {
-            log = acc;
-            return true;
-        });
+        RunEncoder(
+            L"", commandLine,
+            [](std::string& acc, std::string& chunk) {
+                acc += chunk;
+                return true;
+            },
+            [&](std::string& acc) {
+                log = acc;
+                return true;
+            });
     };
     setenv("QUILMER_REAL_FFMPEG", std::string(kAdapter.begin(), kAdapter.end()).c_str(), 1);
     run(ProbeCommandLine(kAdapter, Clip("flv").wstring()));
@@ -402,8 +423,10 @@ TEST_F(ClipPipelineTest, SampleClipsProbeAndConvert) {
         const double length = DecodedLength(clip, p.videoCodec.empty() ? "a:0" : "v:0");
         const fs::path intermediate = dir_ / "out dir" / (clip.stem().string() + ".qjv");
         ProgressCounters counters;
-        RunWithProgress(L"", ConversionCommandLine(kAdapter, clip.wstring(), intermediate.wstring(), FrameRateFromProbe(p)),
-                        JoinPhase::Converting, counters);
+        RunWithProgress(
+            L"",
+            ConversionCommandLine(kAdapter, clip.wstring(), intermediate.wstring(), FrameRateFromProbe(p)),
+            JoinPhase::Converting, counters);
         ASSERT_TRUE(fs::exists(intermediate));
         StreamSpan v = Span(intermediate, "v:0"), a = Span(intermediate, "a:0");
         EXPECT_TRUE(v.present && a.present);

@@ -1,12 +1,11 @@
-#include "media/EncoderCommands.h"
-#include "media/TargetFormat.h"
-#include "media/WindowsCommandLine.h"
-
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <filesystem>
+
+#include "media/EncoderCommands.h"
+#include "media/TargetFormat.h"
+#include "media/WindowsCommandLine.h"
 
 namespace quilmer {
 namespace {
@@ -25,8 +24,8 @@ TEST(WindowsCommandLine, SplitsByTheCRuntimeRules) {
 }
 
 TEST(WindowsCommandLine, QuotingRoundTripsAnyArgument) {
-    const Args awkward = {L"plain", L"with space", L"quote\"inside", L"trail\\", L"trail two\\\\",
-                          L"\\\"", L"", L"tab\there", L"/ü/名前.flv"};
+    const Args awkward = {L"plain", L"with space", L"quote\"inside", L"trail\\",    L"trail two\\\\",
+                          L"\\\"",  L"",           L"tab\there",     L"/ü/名前.flv"};
     std::wstring line = L"\"/prog dir/ffmpeg\"";
     for (const auto& a : awkward) line += L" " + QuoteWindowsArgument(a);
     Args expected = {L"/prog dir/ffmpeg"};
@@ -110,21 +109,29 @@ TEST(EncoderCommands, ConversionUsesRate20BelowTwentyFps) {
 }
 
 TEST(EncoderCommands, FinalEncodesFillTheirTemplates) {
-    FinalEncodeInputs in{L"/p/ffmpeg", L"/o d/a_all.qjv", L"/o d/x.out", L"/p/one.ffpreset", L"/p/two.ffpreset",
-                         FinalEncodeParams{96, 512, 44100}};
+    FinalEncodeInputs in{L"/p/ffmpeg",       L"/o d/a_all.qjv",  L"/o d/x.out",
+                         L"/p/one.ffpreset", L"/p/two.ffpreset", FinalEncodeParams{96, 512, 44100}};
     const std::wstring head = L"\"/p/ffmpeg\" -f mpeg -i \"/o d/a_all.qjv\"";
-    EXPECT_EQ(FinalEncodeCommandLine(JoinPhase::EncodingAvi, in),
-              head + L" -acodec libmp3lame -vcodec msmpeg4 -ab 96k -b 512k -ar 44100 -sameq -f avi -y \"/o d/x.out\"");
-    EXPECT_EQ(FinalEncodeCommandLine(JoinPhase::EncodingFlv, in), head + L" -sameq -ar 22050 -f flv -y \"/o d/x.out\"");
-    EXPECT_EQ(FinalEncodeCommandLine(JoinPhase::EncodingRmvb, in), head + L" -sameq -ar 22050 -f rm -y \"/o d/x.out\"");
+    EXPECT_EQ(
+        FinalEncodeCommandLine(JoinPhase::EncodingAvi, in),
+        head +
+            L" -acodec libmp3lame -vcodec msmpeg4 -ab 96k -b 512k -ar 44100 -sameq -f avi -y \"/o d/x.out\"");
+    EXPECT_EQ(FinalEncodeCommandLine(JoinPhase::EncodingFlv, in),
+              head + L" -sameq -ar 22050 -f flv -y \"/o d/x.out\"");
+    EXPECT_EQ(FinalEncodeCommandLine(JoinPhase::EncodingRmvb, in),
+              head + L" -sameq -ar 22050 -f rm -y \"/o d/x.out\"");
     EXPECT_EQ(FinalEncodeCommandLine(JoinPhase::EncodingWmv, in),
               head + L" -sameq -ar 22050 -vcodec wmv2 -acodec wmav2 -y \"/o d/x.out\"");
-    EXPECT_EQ(FinalEncodeCommandLine(JoinPhase::EncodingMp4Pass1, in),
-              head + L" -an -pass 1 -vcodec libx264 -fpre \"/p/one.ffpreset\" -b 512k -bt 512k -threads 0 -f mp4 -y "
-                     L"\"/o d/x.out\"");
-    EXPECT_EQ(FinalEncodeCommandLine(JoinPhase::EncodingMp4Pass2, in),
-              head + L" -acodec libfaac -ab 96k -pass 2 -vcodec libx264 -fpre \"/p/two.ffpreset\" -b 512k -bt 512k "
-                     L"-threads 0 -f mp4 -y \"/o d/x.out\"");
+    EXPECT_EQ(
+        FinalEncodeCommandLine(JoinPhase::EncodingMp4Pass1, in),
+        head +
+            L" -an -pass 1 -vcodec libx264 -fpre \"/p/one.ffpreset\" -b 512k -bt 512k -threads 0 -f mp4 -y "
+            L"\"/o d/x.out\"");
+    EXPECT_EQ(
+        FinalEncodeCommandLine(JoinPhase::EncodingMp4Pass2, in),
+        head +
+            L" -acodec libfaac -ab 96k -pass 2 -vcodec libx264 -fpre \"/p/two.ffpreset\" -b 512k -bt 512k "
+            L"-threads 0 -f mp4 -y \"/o d/x.out\"");
     EXPECT_EQ(FinalEncodeCommandLine(JoinPhase::Converting, in), L"");
 
     EXPECT_EQ(FirstEncodePhase(L"mp4"), JoinPhase::EncodingMp4Pass1);

@@ -1,9 +1,9 @@
-#include "media/ProbeParser.h"
-
 #include <gtest/gtest.h>
 
 #include <fstream>
 #include <sstream>
+
+#include "media/ProbeParser.h"
 
 namespace quilmer {
 namespace {
@@ -42,9 +42,9 @@ TEST(ProbeParser, ContainerWords) {
     struct Case {
         const char* names;
         const wchar_t* word;
-    } cases[] = {{"mov,mp4,m4a,3gp,3g2,mj2", L"mp4"}, {"rm", L"rmvb"},   {"asf", L"wmv"},
-                 {"mpeg", L""},                      {"avi", L"avi"},    {"matroska,webm", L"matroska"},
-                 {"mp3", L"mp3"}};
+    } cases[] = {
+        {"mov,mp4,m4a,3gp,3g2,mj2", L"mp4"}, {"rm", L"rmvb"}, {"asf", L"wmv"}, {"mpeg", L""}, {"avi", L"avi"},
+        {"matroska,webm", L"matroska"},      {"mp3", L"mp3"}};
     for (const Case& c : cases) {
         ClipProperties p = Parse(std::string("Input #0, ") + c.names + ", from 'x':\n");
         EXPECT_EQ(p.format, c.word) << c.names;
@@ -81,7 +81,8 @@ TEST(ProbeParser, UnavailableDurationAndBitrateStayEmpty) {
 TEST(ProbeParser, InvalidInputTouchesNothing) {
     ClipProperties p;
     p.path = L"/x";
-    EXPECT_FALSE(ParseProbeOutput(p, "Input #0, flv, from 'x':\n/x: Invalid data found when processing input\n"));
+    EXPECT_FALSE(
+        ParseProbeOutput(p, "Input #0, flv, from 'x':\n/x: Invalid data found when processing input\n"));
     ClipProperties expected;
     expected.path = L"/x";
     EXPECT_EQ(p, expected);
@@ -91,7 +92,8 @@ TEST(ProbeParser, FieldsAlreadySetAreKept) {
     ClipProperties p;
     p.format = L"avi";
     p.frameRate = L"12 fps";
-    EXPECT_TRUE(ParseProbeOutput(p, "Input #0, flv, from 'x':\n  Stream #0:0: Video: flv1, yuv420p, 1x2, 25 fps\n"));
+    EXPECT_TRUE(
+        ParseProbeOutput(p, "Input #0, flv, from 'x':\n  Stream #0:0: Video: flv1, yuv420p, 1x2, 25 fps\n"));
     EXPECT_EQ(p.format, L"avi");
     EXPECT_EQ(p.frameRate, L"12 fps");
     EXPECT_EQ(p.resolution, L"1x2 pixels");
@@ -143,7 +145,8 @@ TEST(ProbeParser, CapturedAdapterReports) {
 }
 
 TEST(ProbeParser, InvalidUtf8DoesNotHideTheReport) {
-    ClipProperties p = Parse("Input #0, avi, from '\xff\xfe':\n  Duration: 00:00:04.00, start: 0.0, bitrate: 10 kb/s\n");
+    ClipProperties p =
+        Parse("Input #0, avi, from '\xff\xfe':\n  Duration: 00:00:04.00, start: 0.0, bitrate: 10 kb/s\n");
     EXPECT_EQ(p.format, L"avi");
     EXPECT_EQ(p.duration, L"00:00:04.00");
 }

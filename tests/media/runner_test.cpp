@@ -1,8 +1,4 @@
-#include "media/CancelFlag.h"
-#include "media/EncoderRunner.h"
-
 #include <gtest/gtest.h>
-
 #include <signal.h>
 #include <unistd.h>
 
@@ -10,6 +6,9 @@
 #include <filesystem>
 #include <fstream>
 #include <thread>
+
+#include "media/CancelFlag.h"
+#include "media/EncoderRunner.h"
 
 namespace quilmer {
 namespace {
@@ -77,7 +76,8 @@ TEST_F(EncoderRunnerTest, OutputAndErrorsArriveAndTheEndHandlerDecides) {
     EXPECT_TRUE(RunEncoder(L"", L"/bin/true", Collect(), End()));
     EXPECT_EQ(ends_, 1);
     EXPECT_EQ(seen_, "");
-    EXPECT_FALSE(RunEncoder(dir_.wstring(), Script("printf out; printf err 1>&2; pwd"), Collect(), End(false)));
+    EXPECT_FALSE(
+        RunEncoder(dir_.wstring(), Script("printf out; printf err 1>&2; pwd"), Collect(), End(false)));
     EXPECT_EQ(ends_, 2);
     EXPECT_EQ(seen_.substr(0, 6), "outerr");
     EXPECT_NE(seen_.find(dir_.string()), std::string::npos) << "runs in the working folder";
@@ -87,22 +87,27 @@ TEST_F(EncoderRunnerTest, ArgumentsArriveUnsplitAndLongLinesWork) {
     std::wstring arg(5000, L'x');
     arg += L" \"quoted\" \\ tail\\";
     std::string seen;
-    RunEncoder(L"", L"/bin/echo " + std::wstring(L"\"") + L"a b" + L"\" " + [&] {
-        std::wstring q = L"\"";
-        for (wchar_t c : arg) {
-            if (c == L'"') q += L'\\';
-            q += c;
-        }
-        return q + L"\\\"";
-    }(), Collect(), End());
+    RunEncoder(
+        L"",
+        L"/bin/echo " + std::wstring(L"\"") + L"a b" + L"\" " +
+            [&] {
+                std::wstring q = L"\"";
+                for (wchar_t c : arg) {
+                    if (c == L'"') q += L'\\';
+                    q += c;
+                }
+                return q + L"\\\"";
+            }(),
+        Collect(), End());
     EXPECT_EQ(seen_, "a b " + std::string(5000, 'x') + " \"quoted\" \\ tail\\\n");
 }
 
 TEST_F(EncoderRunnerTest, StoppingHandlerKillsTheWholeProcessGroup) {
     const auto start = Clock::now();
     bool result = RunEncoder(
-        L"", Script("sleep 60 & echo $! > " + fs::path(Path("child")).string() + "; echo $$ > " +
-                    fs::path(Path("parent")).string() + "; echo go; wait"),
+        L"",
+        Script("sleep 60 & echo $! > " + fs::path(Path("child")).string() + "; echo $$ > " +
+               fs::path(Path("parent")).string() + "; echo go; wait"),
         [&](std::string&, std::string& chunk) {
             ++chunks_;
             return chunk.find("go") == std::string::npos;
@@ -118,7 +123,9 @@ TEST_F(EncoderRunnerTest, StoppingHandlerKillsTheWholeProcessGroup) {
 
 TEST_F(EncoderRunnerTest, ThrowingHandlerEndsTheRunLikeAStop) {
     bool result = RunEncoder(
-        L"", Script("echo $$ > " + fs::path(Path("pid")).string() + "; while true; do echo tick; sleep 0.05; done"),
+        L"",
+        Script("echo $$ > " + fs::path(Path("pid")).string() +
+               "; while true; do echo tick; sleep 0.05; done"),
         [&](std::string&, std::string&) -> bool { throw std::runtime_error("bad chunk"); }, End(false));
     EXPECT_FALSE(result);
     EXPECT_EQ(ends_, 1);
@@ -132,8 +139,8 @@ TEST_F(EncoderRunnerTest, CancelStopsASilentProcessAtOnce) {
         cancel.Request();
     });
     const auto start = Clock::now();
-    RunEncoder(L"", Script("echo $$ > " + fs::path(Path("pid")).string() + "; exec sleep 60"), Collect(), End(),
-               &cancel);
+    RunEncoder(L"", Script("echo $$ > " + fs::path(Path("pid")).string() + "; exec sleep 60"), Collect(),
+               End(), &cancel);
     stopper.join();
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
     EXPECT_EQ(ends_, 1);
@@ -151,12 +158,13 @@ TEST_F(EncoderRunnerTest, CancelStopsASilentProcessAtOnce) {
 
 TEST_F(EncoderRunnerTest, ChunksAreAtMost4096BytesAndComeAsWritten) {
     std::vector<std::size_t> sizes;
-    RunEncoder(L"", Script("head -c 20000 /dev/zero"),
-               [&](std::string&, std::string& chunk) {
-                   sizes.push_back(chunk.size());
-                   return true;
-               },
-               End());
+    RunEncoder(
+        L"", Script("head -c 20000 /dev/zero"),
+        [&](std::string&, std::string& chunk) {
+            sizes.push_back(chunk.size());
+            return true;
+        },
+        End());
     std::size_t total = 0;
     for (std::size_t s : sizes) {
         EXPECT_LE(s, 4096u);
