@@ -15,11 +15,7 @@ TEST(JoinArguments, OutputAndClipsInAnyOrder) {
     EXPECT_TRUE(args.quiet);
     ASSERT_TRUE(ParseJoinArguments({"--output=x.flv", "a.flv"}, args, error));
     EXPECT_EQ(args.output, L"x.flv");
-}
-
-TEST(JoinArguments, ClipsThatLookLikeOptionsNeedADoubleDash) {
-    JoinArguments args;
-    std::string error;
+    // Clips that look like options need a double dash.
     EXPECT_FALSE(ParseJoinArguments({"-o", "out.flv", "-clip.flv"}, args, error));
     EXPECT_NE(error.find("-clip.flv"), std::string::npos);
     ASSERT_TRUE(ParseJoinArguments({"-o", "out.flv", "--", "-clip.flv", "-o"}, args, error)) << error;

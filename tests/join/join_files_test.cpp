@@ -27,14 +27,6 @@ TEST(JoinFileNamer, NeverHandsOutATakenName) {
     EXPECT_EQ(namer.Reserve(dir.Wide(), L"c d \"é\"", L"", L".qjv"), dir.Wide("c d \"é\".qjv"));
 }
 
-TEST(JoinFiles, PathParts) {
-    EXPECT_EQ(FolderOf(L"/v/x y/-a.b.flv"), L"/v/x y/");
-    EXPECT_EQ(TitleOf(L"/v/x y/-a.b.flv"), L"-a.b");
-    EXPECT_EQ(ExtensionOf(L"/v/x y/-a.b.flv"), L".flv");
-    EXPECT_EQ(TitleOf(L"/v/.hidden"), L".hidden");
-    EXPECT_EQ(ExtensionOf(L"/v/noext"), L"");
-}
-
 TEST(JoinReport, EscapesAllButTheSafeCharacters) {
     EXPECT_EQ(EscapeUrl("http://a.b/c d?x=1&y=\xc3\xa9%"), "http://a.b/c%20d%3fx%3d1%26y%3d%c3%a9%");
     EXPECT_EQ(EscapeUrl(std::string(2083, 'a')).size(), 2083u);
