@@ -19,6 +19,8 @@ std::wstring ProbeCommandLine(const std::wstring& encoderPath, const std::wstrin
 // such file exists (the record is then left alone); otherwise the record is cleared, `path` set,
 // the encoder run, and the result is that of ParseProbeOutput (false also when the encoder
 // cannot be started). `commandLineOut`, when given, receives the command line that was run.
+// A raised `cancel` stops the probe; the flag is left as it is (the caller lowers it before a
+// new job, so that a stop requested meanwhile is not lost).
 bool ProbeClip(const std::wstring& path, ClipProperties& record,
                const std::wstring& encoderPath = DefaultEncoderPath(),
                const std::wstring& workingFolder = std::wstring(), CancelFlag* cancel = nullptr,
