@@ -46,28 +46,6 @@ Parsed ParseLine(const std::string& line) {
     return p;
 }
 
-TEST(AdapterCommand, RecognisesEveryEngineCommandLine) {
-    EXPECT_EQ(ParseLine("-i in.flv").kind, Kind::Probe);
-    EXPECT_EQ(ParseLine("-i in.flv -sameq -f mpeg -y o.qjv").kind, Kind::Convert);
-    EXPECT_EQ(ParseLine("-i in.flv -sameq -r 20 -f mpeg -y o.qjv").kind, Kind::Convert);
-    EXPECT_EQ(ParseLine("-f mpeg -i c.qjv -acodec libmp3lame -vcodec msmpeg4 -ab 96k -b 512k -ar 44100 "
-                        "-sameq -f avi -y o")
-                  .kind,
-              Kind::EncodeAvi);
-    EXPECT_EQ(ParseLine("-f mpeg -i c.qjv -sameq -ar 22050 -f flv -y o").kind, Kind::EncodeFlv);
-    EXPECT_EQ(ParseLine("-f mpeg -i c.qjv -sameq -ar 22050 -f rm -y o").kind, Kind::EncodeRm);
-    EXPECT_EQ(ParseLine("-f mpeg -i c.qjv -sameq -ar 22050 -vcodec wmv2 -acodec wmav2 -y o").kind,
-              Kind::EncodeWmv);
-    EXPECT_EQ(
-        ParseLine("-f mpeg -i c -an -pass 1 -vcodec libx264 -fpre p -b 5k -bt 5k -threads 0 -f mp4 -y o")
-            .kind,
-        Kind::EncodeMp4Pass1);
-    EXPECT_EQ(ParseLine("-f mpeg -i c -acodec libfaac -ab 9k -pass 2 -vcodec libx264 -fpre p -b 5k -bt 5k "
-                        "-threads 0 -f mp4 -y o")
-                  .kind,
-              Kind::EncodeMp4Pass2);
-}
-
 TEST(AdapterCommand, RefusesWhatTheEngineNeverSends) {
     EXPECT_FALSE(ParseLine("-i a -vf scale=1:1 -f mpeg o").ok);
     EXPECT_FALSE(ParseLine("-f mpeg -i a -f matroska o").ok);

@@ -4,7 +4,6 @@
 
 #include <fstream>
 #include <sstream>
-#include <thread>
 
 namespace quilmer {
 namespace {
@@ -68,21 +67,6 @@ TEST(ProgressCounters, ConvertingSumsDurationsAndEncodesUseTheSum) {
     EXPECT_EQ(c.SumSeconds(), 9);
     c.ResetJob();
     EXPECT_EQ(c.SumSeconds(), 0);
-}
-
-TEST(ProgressCounters, SafeUnderConcurrentUse) {
-    ProgressCounters c;
-    std::thread writer([&] {
-        for (int i = 1; i <= 20000; ++i) c.Apply(JoinPhase::EncodingAvi, {std::nullopt, i});
-    });
-    std::int64_t last = 0;
-    for (int i = 0; i < 20000; ++i) {
-        std::int64_t now = c.Snapshot().doneSeconds;
-        EXPECT_GE(now, last);
-        last = now;
-    }
-    writer.join();
-    EXPECT_EQ(c.Snapshot().doneSeconds, 20000);
 }
 
 TEST(ProgressPercent, ConversionsFillTheFirstHalf) {
