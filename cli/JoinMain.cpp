@@ -29,8 +29,10 @@ constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 
 int gSignalPipe[2] = {-1, -1};
+volatile sig_atomic_t gStopSignal = 0;
 
 extern "C" void OnStopSignal(int signal) {
+    gStopSignal = signal;
     char code = static_cast<char>(signal);
     ssize_t ignored = write(gSignalPipe[1], &code, 1);
     (void)ignored;
@@ -229,7 +231,6 @@ int Run(int argc, char** argv) {
     const std::wstring programFolder = AppFolders::Instance().ProgramFolder();
     const std::wstring encoder = DefaultEncoderPath();
     ProbeOnceMedia media(MakeEncoderJoinMedia(encoder));
-    if (!CheckInputs(args, encoder, media)) return kExitFailure;
 
     // Ctrl-C and SIGTERM reach the loop through a pipe: a signal handler may do nothing else.
     if (pipe(gSignalPipe) != 0) {
@@ -261,9 +262,15 @@ int Run(int argc, char** argv) {
         });
     });
 
+    // Checked with the signals already caught, so that a Ctrl-C during the probes still lets
+    // them tidy up after themselves.
     int code = kExitFailure;
-    std::wstring refusal = pipeline.StartJoin(args.clips, args.output);
-    if (!refusal.empty()) {
+    std::wstring refusal;
+    if (!CheckInputs(args, encoder, media)) {
+        // the reason is said
+    } else if (gStopSignal != 0) {
+        code = 128 + gStopSignal;
+    } else if (!(refusal = pipeline.StartJoin(args.clips, args.output)).empty()) {
         Say(refusal);
     } else {
         CallbackTimer clock(loop, 1000, [&view](std::uint32_t) {
