@@ -20,7 +20,7 @@ using namespace quilmer::testing;
 
 const std::string kProgramDir = QUILMER_PROGRAM_DIR "/";
 
-struct ClipSpec {
+struct ClipRecipe {
     std::string name;
     double seconds;
     std::string size, rate;  // empty size: no video
@@ -32,8 +32,8 @@ struct ClipSpec {
 // Containers, frame sizes, frame rates (below and above 20, fractional), sample rates and
 // channel counts all differ; one clip has no audio, one has only audio; the names carry blanks,
 // quotes, non-ASCII letters and a leading dash.
-const std::vector<ClipSpec>& MixedClips() {
-    static const std::vector<ClipSpec> clips = {
+const std::vector<ClipRecipe>& MixedClips() {
+    static const std::vector<ClipRecipe> clips = {
         {"clip one.flv", 2, "160x120", "25", {"-c:v", "flv1"}, 44100, 2, {"-c:a", "libmp3lame"}},
         {"it's \"quoted\".mp4", 2, "176x144", "30000/1001", {"-c:v", "libx264"}, 48000, 1, {"-c:a", "aac"}},
         {"Ünïcödé clip.avi", 2, "320x240", "15", {"-c:v", "mpeg4"}, 22050, 1, {"-c:a", "libmp3lame"}},
