@@ -55,15 +55,17 @@ def make_clips(folder):
 
 
 def direct_args(adapter, args, env):
-    """The real encoder's arguments for the adapter's last (successful) attempt."""
+    """The real encoder's arguments for the adapter's last (successful) attempt, and the
+    adapter's own processor time in that run (without the encoder's)."""
     trace_env = dict(env, QUILMER_ADAPTER_TRACE="1")
     proc = subprocess.run([adapter] + args, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, env=trace_env, text=True)
     lines = [l for l in proc.stderr.splitlines() if l.startswith("adapter runs: ")]
-    return shlex.split(lines[-1][len("adapter runs: "):]), len(lines)
+    own = [float(l.split(":")[1]) for l in proc.stderr.splitlines() if l.startswith("adapter cpu ms: ")]
+    return shlex.split(lines[-1][len("adapter runs: "):]), len(lines), own[0] if own else float("nan")
 
 
 def compare(label, adapter, args, runs, env):
-    direct, attempts = direct_args(adapter, args, env)
+    direct, attempts, own_ms = direct_args(adapter, args, env)
     times = {"a": [], "d": []}
     cpus = {"a": [], "d": []}
     for i in range(runs):
@@ -76,7 +78,7 @@ def compare(label, adapter, args, runs, env):
             cpus[kind].append(c)
     a, d = min(times["a"]), min(times["d"])
     ca, cd = min(cpus["a"]), min(cpus["d"])
-    note = "" if attempts == 1 else f"  ({attempts} real runs)"
+    note = f"   adapter itself {own_ms:4.1f} ms cpu" + ("" if attempts == 1 else f" ({attempts} real runs)")
     print(f"{label:<40} wall {a * 1000:7.0f} / {d * 1000:7.0f} ms {100 * (a - d) / d:+6.1f} %   "
           f"cpu {ca * 1000:7.0f} / {cd * 1000:7.0f} ms {100 * (ca - cd) / cd:+6.1f} %{note}")
     return a, d, ca, cd
