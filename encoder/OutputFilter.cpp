@@ -123,6 +123,12 @@ std::string RewriteProgressTime(std::string_view line) {
     return text.substr(0, start) + replacement + text.substr(start + length);
 }
 
+static std::string SwapFrameSize(std::string_view videoLine) {
+    static const boost::regex size("(, )(\\d+)x(\\d+)([ ,])");
+    std::string text(videoLine);
+    return boost::regex_replace(text, size, "$1$3x$2$4", boost::format_first_only);
+}
+
 std::string NormalizeProbeReport(std::string_view report) {
     std::vector<std::string> lines;
     std::size_t pos = 0;
@@ -132,24 +138,33 @@ std::string NormalizeProbeReport(std::string_view report) {
         lines.emplace_back(report.substr(pos, end - pos));
         pos = end + 1;
     }
-    std::string head, audio, tail;
-    std::string* videoAndOther = &head;
+    std::string out;
     int blockIndent = -1;
-    bool inStreams = false;
-    std::string streamsVideo, streamsAudio, streamsOther;
+    std::vector<std::string> video, audio, other;
+    bool lastStreamIsVideo = false;
     auto flushStreams = [&] {
-        head += streamsVideo + streamsOther + streamsAudio;
-        streamsVideo.clear();
-        streamsOther.clear();
-        streamsAudio.clear();
-        inStreams = false;
+        for (auto* group : {&video, &other, &audio}) {
+            for (const std::string& line : *group) out += line + "\n";
+            group->clear();
+        }
+        lastStreamIsVideo = false;
     };
     for (const std::string& raw : lines) {
         std::string_view trimmed = TrimView(raw);
         if (trimmed.empty()) continue;
         int indent = Indent(raw);
         if (blockIndent >= 0) {
-            if (indent > blockIndent) continue;
+            if (indent > blockIndent) {
+                // A picture stored turned a quarter is shown (and converted) upright, so the
+                // report gives the size as it is seen.
+                if (lastStreamIsVideo && (trimmed.find("rotation of -90") != std::string_view::npos ||
+                                          trimmed.find("rotation of 90") != std::string_view::npos ||
+                                          trimmed.find("rotation of -270") != std::string_view::npos ||
+                                          trimmed.find("rotation of 270") != std::string_view::npos)) {
+                    video.back() = SwapFrameSize(video.back());
+                }
+                continue;
+            }
             blockIndent = -1;
         }
         if (IsBlockHeader(trimmed)) {
@@ -157,22 +172,22 @@ std::string NormalizeProbeReport(std::string_view report) {
             continue;
         }
         if (StartsWith(trimmed, "Stream #")) {
-            inStreams = true;
-            std::string line = NormalizeStreamLine(raw) + "\n";
-            if (raw.find(": Video: ") != std::string::npos) {
-                streamsVideo += line;
+            std::string line = NormalizeStreamLine(raw);
+            lastStreamIsVideo = raw.find(": Video: ") != std::string::npos;
+            if (lastStreamIsVideo) {
+                video.push_back(line);
             } else if (raw.find(": Audio: ") != std::string::npos) {
-                streamsAudio += line;
+                audio.push_back(line);
             } else {
-                streamsOther += line;
+                other.push_back(line);
             }
             continue;
         }
-        if (inStreams) flushStreams();
-        *videoAndOther += HideFileName(raw) + "\n";
+        flushStreams();
+        out += HideFileName(raw) + "\n";
     }
-    if (inStreams) flushStreams();
-    return head;
+    flushStreams();
+    return out;
 }
 
 std::string RunOutputFilter::ProcessLine(std::string_view line, std::string_view terminator) {

@@ -160,7 +160,7 @@ TEST(OutputFilter, ModernReportsParseRight) {
         EXPECT_EQ(p.videoCodec, L"h264");
         EXPECT_EQ(p.audioCodec, L"aac");
         if (std::string(name).find("rotated") != std::string::npos) {
-            EXPECT_EQ(p.resolution, L"640x480 pixels");
+            EXPECT_EQ(p.resolution, L"480x640 pixels") << "stored turned, shown upright";
             EXPECT_EQ(p.frameRate, L"24.04 fps");
             EXPECT_EQ(p.duration, L"00:00:01.02");
         } else {
