@@ -15,7 +15,7 @@ packages=(
   # media: the real encoder the adapter drives
   ffmpeg
   # update tests: a real HTTP server on loopback, python for the scripted one, zip for fixtures
-  nginx-light python3 zip curl
+  nginx-light python3 zip curl openssl
 )
 
 missing=()
