@@ -20,7 +20,14 @@ namespace {
 constexpr std::int64_t kTicksPerSecond = 10'000'000;
 constexpr std::int64_t kSecondsFrom1601To1970 = 11'644'473'600;
 
-bool WriteAll(int fd, const char* data, std::size_t size) {
+std::wstring WithoutTrailingSlash(std::wstring path) {
+    while (path.size() > 1 && path.back() == L'/') path.pop_back();
+    return path;
+}
+
+}  // namespace
+
+bool WriteAllToFd(int fd, const char* data, std::size_t size) {
     while (size > 0) {
         ssize_t n = ::write(fd, data, size);
         if (n < 0) {
@@ -33,12 +40,6 @@ bool WriteAll(int fd, const char* data, std::size_t size) {
     return true;
 }
 
-std::wstring WithoutTrailingSlash(std::wstring path) {
-    while (path.size() > 1 && path.back() == L'/') path.pop_back();
-    return path;
-}
-
-}  // namespace
 
 FileTime FileTimeFromUnix(std::int64_t seconds, std::int64_t nanoseconds) {
     return (seconds + kSecondsFrom1601To1970) * kTicksPerSecond + nanoseconds / 100;
@@ -193,7 +194,7 @@ bool WipeFile(const std::wstring& path) {
     bool ok = true;
     while (ok && remaining > 0) {
         std::size_t block = static_cast<std::size_t>(std::min<std::uint64_t>(remaining, sizeof zeros));
-        ok = WriteAll(fd, zeros, block);
+        ok = WriteAllToFd(fd, zeros, block);
         remaining -= block;
     }
     if (ok && st.st_size > 0) ok = ::fsync(fd) == 0;
@@ -226,7 +227,7 @@ bool WriteWholeFile(const std::wstring& path, std::string_view contents) {
     std::string temp = target + ".XXXXXX";
     int fd = ::mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0) return false;
-    bool ok = WriteAll(fd, contents.data(), contents.size()) && ::fsync(fd) == 0;
+    bool ok = WriteAllToFd(fd, contents.data(), contents.size()) && ::fsync(fd) == 0;
     // Keep the target's permissions when it exists (mkostemp creates 0600).
     struct stat st {};
     if (ok && ::stat(target.c_str(), &st) == 0) ::fchmod(fd, st.st_mode & 07777);

@@ -56,6 +56,9 @@ bool WipeFile(const std::wstring& path);
 
 // Reads / writes a whole file. WriteWholeFile replaces the target atomically (temporary file
 // in the same folder, flushed, renamed over it).
+// Writes all bytes to a descriptor, retrying short writes and EINTR. On failure errno tells why.
+bool WriteAllToFd(int fd, const char* data, std::size_t size);
+
 bool ReadWholeFile(const std::wstring& path, std::string& contents);
 bool WriteWholeFile(const std::wstring& path, std::string_view contents);
 

@@ -55,19 +55,6 @@ bool WriteSmallFile(const std::string& path, const std::string& text) {
     return static_cast<bool>(out.flush());
 }
 
-bool WriteAll(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 }  // namespace
 
 DownloadEnvironment DownloadEnvironment::ForProgram(const UpdaterArgs& args, WindowProtocol* windows) {
@@ -204,7 +191,7 @@ DownloadStep::Transfer DownloadStep::Fetch(const std::atomic<bool>& paused, bool
         std::wstring speed = meter.BytesPerSecond() >= 1.0 ? FormatSpeedText(meter.BytesPerSecond()) : L"";
         observer_.SetStatusText(StatusLineText(downloaded, total, speed), false);
         if (textBody) observer_.Trace(std::string(buffer.data(), n));
-        if (!WriteAll(fd, buffer.data(), n)) {
+        if (!WriteAllToFd(fd, buffer.data(), n)) {
             writeFailed = true;
             break;
         }

@@ -25,20 +25,6 @@ struct Fd {
     }
 };
 
-bool WriteAll(int fd, const char* data, std::size_t size, int& error) {
-    while (size > 0) {
-        ssize_t n = write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            error = errno;
-            return false;
-        }
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 }  // namespace
 
 ConcatOutcome ConcatenateFiles(const std::vector<std::wstring>& parts, const std::wstring& target,
@@ -83,9 +69,8 @@ ConcatOutcome ConcatenateFiles(const std::vector<std::wstring>& parts, const std
                 return outcome;
             }
             if (n == 0) break;
-            int error = 0;
-            if (!WriteAll(out.fd, buffer.data(), static_cast<std::size_t>(n), error)) {
-                outcome.error = Tr(L"Cannot write the file ") + target + L": " + ErrnoText(error);
+            if (!WriteAllToFd(out.fd, buffer.data(), static_cast<std::size_t>(n))) {
+                outcome.error = Tr(L"Cannot write the file ") + target + L": " + ErrnoText(errno);
                 return outcome;
             }
             outcome.bytesWritten += n;
