@@ -3,6 +3,7 @@
 // intended result, and prints the report and progress lines the engine reads. Its exit status
 // is the real encoder's.
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -16,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <functional>
 #include <optional>
 #include <string>
@@ -161,6 +163,23 @@ std::string CacheFile(const std::string& input) {
     return folder + name;
 }
 
+// Entries matter only between a probe and the conversion right after it; a day's grace is plenty,
+// and dropping older ones keeps the folder from growing with every clip ever probed.
+void PruneCache(const std::string& folder) {
+    constexpr time_t kMaxAgeSeconds = 24 * 60 * 60;
+    DIR* dir = opendir(folder.c_str());
+    if (dir == nullptr) return;
+    const time_t now = time(nullptr);
+    while (dirent* entry = readdir(dir)) {
+        if (entry->d_name[0] == '.') continue;
+        const std::string path = folder + "/" + entry->d_name;
+        struct stat st;
+        if (lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && now - st.st_mtime > kMaxAgeSeconds)
+            unlink(path.c_str());
+    }
+    closedir(dir);
+}
+
 void RememberStreams(const std::string& input, const std::string& report) {
     std::optional<ConvertVariant> v = VariantFromProbeReport(report);
     const std::string file = CacheFile(input);
@@ -172,6 +191,7 @@ void RememberStreams(const std::string& input, const std::string& report) {
                  v->durationSeconds.value_or(-1.0));
     std::fclose(out);
     if (std::rename(temporary.c_str(), file.c_str()) != 0) std::remove(temporary.c_str());
+    PruneCache(file.substr(0, file.rfind('/')));
 }
 
 ConvertVariant RecalledStreams(const std::string& input) {
