@@ -55,7 +55,7 @@ std::string JoinUsage() {
            "\n"
            "The extension of OUTPUT chooses the format:\n"
            "  .avi                               AVI (MPEG-4 video, MP3 audio)\n"
-           "  .flv .hlv .f4v .flx .fmv            Flash video\n"
+           "  .flv .hlv .f4v .flx .fmv           Flash video\n"
            "  .rmvb .rm                          RealMedia\n"
            "  .wmv .wma .asf                     Windows Media\n"
            "  .mp4 .3gp .mov                     MP4 (H.264 in two passes, AAC audio)\n"
