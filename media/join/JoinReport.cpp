@@ -26,7 +26,9 @@ std::string EscapeUrl(std::string_view bytes) {
 }
 
 std::wstring JoinReportAddress(const std::wstring& server, const std::wstring& language, const std::wstring& sourceUrl) {
-    return server + L"/api_joinerlog.php?lang=" + language + L"&url=" + FromUtf8(EscapeUrl(ToUtf8(sourceUrl)));
+    // The language is escaped too: pack names hold blanks ("Chinese Simplified").
+    return server + L"/api_joinerlog.php?lang=" + FromUtf8(EscapeUrl(ToUtf8(language))) + L"&url=" +
+           FromUtf8(EscapeUrl(ToUtf8(sourceUrl)));
 }
 
 }  // namespace quilmer

@@ -11,8 +11,8 @@ namespace quilmer {
 // case). Empty when the result would not fit in 2083 characters.
 std::string EscapeUrl(std::string_view bytes);
 
-// server (e.g. "https://host") + "/api_joinerlog.php?lang=" + language + "&url=" + the escaped
-// UTF-8 form of sourceUrl.
+// server (e.g. "https://host") + "/api_joinerlog.php?lang=" + language + "&url=" + sourceUrl,
+// language and sourceUrl each in their escaped UTF-8 form.
 std::wstring JoinReportAddress(const std::wstring& server, const std::wstring& language, const std::wstring& sourceUrl);
 
 }  // namespace quilmer

@@ -34,6 +34,8 @@ TEST(JoinReport, EscapesAllButTheSafeCharacters) {
     EXPECT_EQ(EscapeUrl(std::string(700, ' ')), "");  // 2100 characters once escaped
     EXPECT_EQ(JoinReportAddress(L"http://s", L"English", L"http://v/ü"),
               L"http://s/api_joinerlog.php?lang=English&url=http://v/%c3%bc");
+    EXPECT_EQ(JoinReportAddress(L"http://s", L"Chinese Simplified", L"http://v/a"),
+              L"http://s/api_joinerlog.php?lang=Chinese%20Simplified&url=http://v/a");
 }
 
 class ConcatenateTest : public ::testing::Test {
