@@ -10,7 +10,7 @@
 #include <cerrno>
 #include <filesystem>
 
-#include "ScratchFolder.h"
+#include "tests/support/ScratchFolder.h"
 
 using namespace quilmer;
 using quilmer::test::ScratchFolder;

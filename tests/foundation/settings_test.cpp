@@ -8,7 +8,7 @@
 
 #include <filesystem>
 
-#include "ScratchFolder.h"
+#include "tests/support/ScratchFolder.h"
 
 using namespace quilmer;
 using quilmer::test::ScratchFolder;

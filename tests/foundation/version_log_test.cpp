@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <ctime>
 
-#include "ScratchFolder.h"
+#include "tests/support/ScratchFolder.h"
 
 using namespace quilmer;
 using quilmer::test::ScratchFolder;

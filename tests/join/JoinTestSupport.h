@@ -1,7 +1,8 @@
 #pragma once
-// Shared pieces of the join tests: a scratch folder and small file helpers.
+// Shared pieces of the join tests: small file helpers beside the common scratch folder.
 
 #include "foundation/FileUtil.h"
+#include "tests/support/ScratchFolder.h"
 
 #include <algorithm>
 #include <chrono>
@@ -16,31 +17,7 @@
 
 namespace quilmer::testing {
 
-class ScratchFolder {
-public:
-    explicit ScratchFolder(const std::string& name) {
-        std::string pattern = (std::filesystem::temp_directory_path() / (name + "-XXXXXX")).string();
-        path_ = mkdtemp(pattern.data()) ? pattern : std::string();
-    }
-    ~ScratchFolder() {
-        std::error_code ec;
-        if (!path_.empty()) std::filesystem::remove_all(path_, ec);
-    }
-    // Wide path of a name inside, or of the folder itself (with '/') for an empty name.
-    std::wstring Wide(const std::string& name = "") const { return WidePath(path_ + "/" + name); }
-    std::string Native(const std::string& name = "") const { return path_ + "/" + name; }
-    // Every name in the folder tree, relative to it, sorted.
-    std::vector<std::string> List() const {
-        std::vector<std::string> names;
-        for (auto& entry : std::filesystem::recursive_directory_iterator(path_))
-            names.push_back(std::filesystem::relative(entry.path(), path_).string());
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-
-private:
-    std::string path_;
-};
+using quilmer::test::ScratchFolder;
 
 inline void WriteFile(const std::string& path, const std::string& content) {
     std::filesystem::create_directories(std::filesystem::path(path).parent_path());

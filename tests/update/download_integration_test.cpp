@@ -15,7 +15,7 @@
 #include "foundation/Utf8.h"
 #include "foundation/WorkerThread.h"
 #include "tests/update/LoopbackServers.h"
-#include "tests/updater/TempFolder.h"
+#include "tests/support/ScratchFolder.h"
 #include "tests/updater/ZipFixture.h"
 #include "update/HttpClient.h"
 #include "update/UpdateCheck.h"
@@ -25,6 +25,7 @@
 
 using namespace quilmer;
 using namespace quilmer::testing;
+using quilmer::test::ScratchFolder;
 namespace fs = std::filesystem;
 
 namespace {
@@ -100,7 +101,7 @@ public:
 class UpdateDownload : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_FALSE(tmp.Path().empty());
+        ASSERT_FALSE(tmp.Native().empty());
         fs::create_directories(tmp / "data");
         fs::create_directories(tmp / "prog");
         fs::create_directories(tmp / "www");
@@ -153,7 +154,7 @@ protected:
         EXPECT_FALSE(windows.closed);
     }
 
-    TempFolder tmp;
+    ScratchFolder tmp;
     Package a, b;
     DownloadEnvironment env;
     RecordingObserver observer;
@@ -161,7 +162,7 @@ protected:
     std::vector<std::wstring> started;
 };
 
-std::string TmpFileValidator(const TempFolder& tmp) { return ReadAll(tmp / "data/newversion.time"); }
+std::string TmpFileValidator(const ScratchFolder& tmp) { return ReadAll(tmp / "data/newversion.time"); }
 
 }  // namespace
 
@@ -300,7 +301,7 @@ TEST_F(UpdateDownload, DamagedOrUnreachablePackagesAreNeverInstalled) {
 }
 
 TEST(HttpClientLoopback, HeadersLengthsAndChunkedBodies) {
-    TempFolder tmp;
+    ScratchFolder tmp;
     Package a = MakePackage(tmp / "a.zip", 5);
     ScriptedServer server;
     ASSERT_TRUE(server.Start(a.path, a.path, tmp / "server.log"));
@@ -331,7 +332,7 @@ TEST(HttpClientLoopback, HeadersLengthsAndChunkedBodies) {
 }
 
 TEST(HttpClientLoopback, HttpsCertificatesAreVerified) {
-    TempFolder tmp;
+    ScratchFolder tmp;
     fs::create_directories(tmp / "www");
     fs::create_directories(tmp / "nginx");
     WriteAll(tmp / "www/file.txt", "secret");
@@ -352,7 +353,7 @@ TEST(HttpClientLoopback, HttpsCertificatesAreVerified) {
 }
 
 TEST(UpdateCheckLoopback, DescriptorIsFetchedAndAnnouncedOnlyWhenComplete) {
-    TempFolder tmp;
+    ScratchFolder tmp;
     fs::create_directories(tmp / "www");
     fs::create_directories(tmp / "nginx");
     WriteAll(tmp / "www/quilmerver.ini", "[main]\nversion=v2.0\n");
@@ -461,7 +462,7 @@ TEST_F(UpdateDownload, ControllerPausesResumesAndRetriesOnTheLoop) {
 }
 
 TEST(UpdaterStart, TheSevenArgumentsArriveIntact) {
-    TempFolder tmp;
+    ScratchFolder tmp;
     // A stand-in updater that writes each argument it receives on a line of its own.
     WriteAll(tmp / "updater",
              "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > \"$0.args.tmp\"\n"
@@ -469,7 +470,7 @@ TEST(UpdaterStart, TheSevenArgumentsArriveIntact) {
     ::chmod((tmp / "updater").c_str(), 0755);
     UpdaterLaunch launch{L"http://dl.example/soft.php?type=joiner", L"Chinese Simplified",
                          W(tmp / "app data/"), L"v1.9", L"v2.0"};
-    ASSERT_TRUE(StartUpdater(W(tmp.Path()), launch));
+    ASSERT_TRUE(StartUpdater(W(tmp.Native()), launch));
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (!fs::exists(tmp / "updater.args") && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));

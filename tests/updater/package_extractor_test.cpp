@@ -5,12 +5,13 @@
 #include <ctime>
 #include <filesystem>
 
-#include "tests/updater/TempFolder.h"
+#include "tests/support/ScratchFolder.h"
 #include "tests/updater/ZipFixture.h"
 #include "updater/PackageExtractor.h"
 
 using namespace quilmer;
 using namespace quilmer::testing;
+using quilmer::test::ScratchFolder;
 namespace fs = std::filesystem;
 
 namespace {
@@ -30,7 +31,7 @@ bool NoStagingLeft(const std::string& folder) {
 }  // namespace
 
 TEST(PackageExtractor, ExtractsNestedFoldersKeepingNamesOrFlattened) {
-    TempFolder tmp;
+    ScratchFolder tmp;
     std::string zip = tmp / "pkg.zip";
     ASSERT_TRUE(MakeZip(
         zip, {{"bin/", ""}, {"bin/a.dll", "AAA"}, {"b.txt", "BBB", false}, {"x/y/z/deep.txt", "deep"}}));
@@ -62,7 +63,7 @@ TEST(PackageExtractor, ExtractsNestedFoldersKeepingNamesOrFlattened) {
 }
 
 TEST(PackageExtractor, FolderOnlyArchiveCreatesNothingAndEmptyArchiveFails) {
-    TempFolder tmp;
+    ScratchFolder tmp;
     ASSERT_TRUE(MakeZip(tmp / "folders.zip", {{"a/", ""}, {"a/b/", ""}}));
     ASSERT_TRUE(MakeZip(tmp / "empty.zip", {}));
     PackageExtractor ex;
@@ -75,7 +76,7 @@ TEST(PackageExtractor, FolderOnlyArchiveCreatesNothingAndEmptyArchiveFails) {
 }
 
 TEST(PackageExtractor, ReplacesFilesInsteadOfWritingIntoThem) {
-    TempFolder tmp;
+    ScratchFolder tmp;
     std::string dest = tmp / "prog";
     fs::create_directories(dest);
     WriteAll(dest + "/quilmer", "old program");
@@ -109,7 +110,7 @@ TEST(PackageExtractor, UnsafeNamesAreRefusedBeforeAnythingIsWritten) {
          {"../evil", "/etc/evil", "\\evil", "C:\\evil", "a/../../evil", "a\\..\\evil", "..", "./", ""})
         EXPECT_EQ(PackageExtractor::SafeRelativePath(bad), "") << bad;
 
-    TempFolder tmp;
+    ScratchFolder tmp;
     for (const char* bad :
          {"../evil.txt", "/tmp/quilmer-absolute-evil.txt", "sub/../../evil.txt", "..\\evil.txt"}) {
         std::string zip = tmp / "bad.zip";
@@ -135,7 +136,7 @@ TEST(PackageExtractor, UnsafeNamesAreRefusedBeforeAnythingIsWritten) {
 }
 
 TEST(PackageExtractor, DamagedArchivesFailAndLeaveTheDestinationAsItWas) {
-    TempFolder tmp;
+    ScratchFolder tmp;
     std::string dest = tmp / "prog";
     fs::create_directories(dest);
     WriteAll(dest + "/first.txt", "old first");
@@ -182,7 +183,7 @@ TEST(PackageExtractor, DamagedArchivesFailAndLeaveTheDestinationAsItWas) {
 }
 
 TEST(PackageExtractor, AFailedMoveIsUndone) {
-    TempFolder tmp;
+    ScratchFolder tmp;
     std::string dest = tmp / "prog";
     fs::create_directories(dest + "/b.txt");  // a folder stands where the package has a file
     WriteAll(dest + "/a.txt", "old a");
