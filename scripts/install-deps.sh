@@ -9,9 +9,18 @@ packages=(
   build-essential cmake ninja-build pkg-config
   # core libraries
   libboost-regex-dev libminizip-dev zlib1g-dev libcurl4-openssl-dev
-  nlohmann-json3-dev libpugixml-dev
+  nlohmann-json3-dev libpugixml-dev libsodium-dev
+  # GUI programs: wxWidgets on GTK 3 with the WebKit web view, icons for the art provider
+  libwxgtk3.2-dev libwxgtk-webview3.2-dev adwaita-icon-theme hicolor-icon-theme librsvg2-common
+  # run time of the programs: HTTPS certificates, the desktop's browser and file opener
+  ca-certificates xdg-utils
+  # playback in the web view
+  gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
+  gstreamer1.0-plugins-ugly gstreamer1.0-libav
   # tests
   libgtest-dev libgmock-dev
+  # GUI tests: a display server without a screen
+  xvfb xauth
   # media: the real encoder the adapter drives
   ffmpeg
   # update tests: a real HTTP server on loopback, python for the scripted one, zip for fixtures
