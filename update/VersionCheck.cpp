@@ -1,5 +1,7 @@
 #include "update/VersionCheck.h"
 
+#include "foundation/SiteAddresses.h"
+
 #include <cstdio>
 #include <cwctype>
 
@@ -44,7 +46,7 @@ std::vector<VersionPart> SplitVersion(std::wstring_view text) {
 
 }  // namespace
 
-std::wstring DefaultDownloadPage() { return std::wstring(kDownloadSite) + L"/soft.php?type=joiner"; }
+std::wstring DefaultDownloadPage() { return SiteBaseAddress() + L"/soft.php?type=joiner"; }
 
 int CompareVersions(std::wstring_view a, std::wstring_view b) {
     std::vector<VersionPart> pa = SplitVersion(a), pb = SplitVersion(b);
@@ -90,7 +92,7 @@ std::wstring DescriptorUrl(const std::wstring& updateUrlSetting, const std::wstr
         if ((scheme == L"http" || scheme == L"https") && p.hostLength > 0 && Teska::PortOf(updateUrlSetting))
             return updateUrlSetting;
     }
-    return std::wstring(kUpdateServer) + L"/flv/quilmerver.php?lang=" + Teska::EscapeUrlText(language) +
+    return UpdateServerAddress() + L"/flv/quilmerver.php?lang=" + Teska::EscapeUrlText(language) +
            L"&ver=" + Teska::EscapeUrlText(shortVersion);
 }
 

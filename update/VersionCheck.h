@@ -9,10 +9,6 @@
 
 namespace quilmer {
 
-// The maker's two hosts: the update server answers the version request, the download site
-// holds the pages the descriptor falls back to.
-inline constexpr const wchar_t* kUpdateServer = L"http://update.corvane.com";
-inline constexpr const wchar_t* kDownloadSite = L"http://www.corvane.com";
 inline constexpr const wchar_t* kDescriptorFileName = L"quilmerver.ini";
 // The download site's page used when the descriptor names no page of its own.
 std::wstring DefaultDownloadPage();

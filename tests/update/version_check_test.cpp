@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "update/VersionCheck.h"
+#include "foundation/SiteAddresses.h"
 
 using namespace quilmer;
 
@@ -25,9 +26,9 @@ TEST(VersionCheck, ReleaseDateTakesTheMonthDayYearForm) {
 
 TEST(VersionCheck, DescriptorUrlUsesAValidSettingOrTheBuiltInAddress) {
     EXPECT_EQ(DescriptorUrl(L"", L"English", L"v1.9"),
-              std::wstring(kUpdateServer) + L"/flv/quilmerver.php?lang=English&ver=v1.9");
+              UpdateServerAddress() + L"/flv/quilmerver.php?lang=English&ver=v1.9");
     EXPECT_EQ(DescriptorUrl(L"", L"Chinese Simplified", L"v1.9"),
-              std::wstring(kUpdateServer) + L"/flv/quilmerver.php?lang=Chinese%20Simplified&ver=v1.9");
+              UpdateServerAddress() + L"/flv/quilmerver.php?lang=Chinese%20Simplified&ver=v1.9");
     EXPECT_EQ(DescriptorUrl(L"http://127.0.0.1:8080/ver.ini", L"English", L"v1.9"),
               L"http://127.0.0.1:8080/ver.ini");
     EXPECT_EQ(DescriptorUrl(L"HTTPS://mirror.example/v", L"English", L"v1.9"), L"HTTPS://mirror.example/v");
