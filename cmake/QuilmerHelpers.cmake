@@ -42,3 +42,24 @@ function(quilmer_add_gtest name)
     DISCOVERY_TIMEOUT 60
     PROPERTIES LABELS ${T_LABEL} TIMEOUT ${T_TIMEOUT} ENVIRONMENT "${T_ENV}")
 endfunction()
+
+# quilmer_add_gui_test(NAME SOURCES ... LIBS ... [TIMEOUT s] [ENV k=v ...]): a GoogleTest runner
+# of real windows, labelled gui. Its main() starts wxWidgets (tests/support/GuiTestMain.cpp); the
+# tests need a display, which scripts/test.sh provides with Xvfb when there is none.
+function(quilmer_add_gui_test name)
+  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;ENV" ${ARGN})
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 180)
+  endif()
+  add_executable(${name} ${T_SOURCES} ${CMAKE_SOURCE_DIR}/tests/support/GuiTestMain.cpp)
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+  target_link_libraries(${name} PRIVATE ${T_LIBS} ${wxWidgets_LIBRARIES} GTest::gtest GTest::gmock)
+  target_compile_definitions(${name} PRIVATE
+    QUILMER_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
+    QUILMER_BINARY_DIR="${CMAKE_BINARY_DIR}"
+    QUILMER_PROGRAM_DIR="${QUILMER_PROGRAM_DIR}"
+    QUILMER_SHARED_DIR="${QUILMER_SHARED_DIR}")
+  gtest_discover_tests(${name}
+    DISCOVERY_TIMEOUT 60
+    PROPERTIES LABELS gui TIMEOUT ${T_TIMEOUT} ENVIRONMENT "${T_ENV}" RUN_SERIAL TRUE)
+endfunction()

@@ -1,0 +1,37 @@
+// main() of every GUI test runner: GoogleTest inside a running wxWidgets application.
+// Listing the tests (CTest's discovery at build time) needs no display, so wx starts only when the
+// tests are really run. Runs need a display: scripts/test.sh provides Xvfb when there is none.
+
+#include <gtest/gtest.h>
+#include <wx/app.h>
+#include <wx/image.h>
+#include <wx/init.h>
+
+#include <cstdio>
+
+namespace {
+
+class GuiTestApp : public wxApp {
+public:
+    bool OnInit() override {
+        wxInitAllImageHandlers();
+        return true;
+    }
+};
+
+}  // namespace
+
+wxIMPLEMENT_APP_NO_MAIN(GuiTestApp);
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    if (::testing::GTEST_FLAG(list_tests)) return RUN_ALL_TESTS();
+    if (!wxEntryStart(argc, argv) || !wxTheApp || !wxTheApp->CallOnInit()) {
+        std::fprintf(stderr, "GUI tests need a display (run them under xvfb-run)\n");
+        return 1;
+    }
+    int result = RUN_ALL_TESTS();
+    wxTheApp->OnExit();
+    wxEntryCleanup();
+    return result;
+}
