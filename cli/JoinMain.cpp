@@ -8,6 +8,7 @@
 #include "foundation/PlainEventLoop.h"
 #include "foundation/TextTranslator.h"
 #include "foundation/Utf8.h"
+#include "media/CancelFlag.h"
 #include "media/ClipProbe.h"
 #include "media/TargetFormat.h"
 #include "media/join/JoinFiles.h"
@@ -16,6 +17,7 @@
 
 #include <chrono>
 #include <clocale>
+#include <fcntl.h>
 #include <map>
 #include <csignal>
 #include <cstdio>
@@ -109,6 +111,7 @@ private:
         case JoinPhase::Concatenating: return "joining";
         case JoinPhase::EncodingMp4Pass1: return "encoding mp4, pass 1 of 2";
         case JoinPhase::EncodingMp4Pass2: return "encoding mp4, pass 2 of 2";
+        case JoinPhase::CheckingResult: return "checking the output";
         default: return "encoding " + NativePath(state.targetFormat);
         }
     }
@@ -152,22 +155,23 @@ class ProbeOnceMedia final : public JoinMedia {
 public:
     explicit ProbeOnceMedia(std::unique_ptr<JoinMedia> inner) : inner_(std::move(inner)) {}
 
-    bool Probe(const std::wstring& path, ClipProperties& properties) override {
+    bool Probe(const std::wstring& path, ClipProperties& properties, CancelFlag& cancel) override {
         auto it = known_.find(path);
         if (it != known_.end()) {
             properties = it->second;
+            properties.path = path;
             return true;
         }
-        return inner_->Probe(path, properties);
+        return inner_->Probe(path, properties, cancel);
     }
-    bool Run(const std::wstring& workingFolder, const std::wstring& commandLine, const ChunkHandler& onChunk,
-             CancelFlag& cancel) override {
+    EncoderExit Run(const std::wstring& workingFolder, const std::wstring& commandLine, const ChunkHandler& onChunk,
+                    CancelFlag& cancel) override {
         return inner_->Run(workingFolder, commandLine, onChunk, cancel);
     }
     // Probes a clip ahead of the join and keeps the record when it succeeds.
-    bool ProbeAhead(const std::wstring& path) {
+    bool ProbeAhead(const std::wstring& path, CancelFlag& cancel) {
         ClipProperties properties;
-        if (!inner_->Probe(path, properties)) return false;
+        if (!inner_->Probe(path, properties, cancel)) return false;
         known_[NormalPath(path)] = properties;
         return true;
     }
@@ -178,7 +182,8 @@ private:
 };
 
 // Everything that can be told before a single step runs, so that a mistake costs nothing.
-bool CheckInputs(const JoinArguments& args, const std::wstring& encoder, ProbeOnceMedia& media) {
+// A stop (Ctrl-C, SIGTERM) raises `cancel`, which ends the running probe at once.
+bool CheckInputs(const JoinArguments& args, const std::wstring& encoder, ProbeOnceMedia& media, CancelFlag& cancel) {
     if (TargetFormatForPath(args.output).empty()) {
         Say(Tr(L"Unknown output extension; use .avi, .flv, .rmvb, .wmv or .mp4 (or .hlv .f4v .flx .fmv .rm .3gp "
                L".mov .wma .asf): ") +
@@ -206,7 +211,9 @@ bool CheckInputs(const JoinArguments& args, const std::wstring& encoder, ProbeOn
     }
     for (const auto& clip : args.clips) {
         ClipProperties properties;
-        if (!media.ProbeAhead(clip) && !ProbeWithFallback(clip, properties, encoder)) {
+        if (cancel.IsRequested()) return true;  // the caller sees the stop
+        if (!media.ProbeAhead(clip, cancel) && !ProbeWithFallback(clip, properties, encoder, {}, &cancel)) {
+            if (cancel.IsRequested()) return true;
             Say(Tr(L"Clip is not a video or audio file the encoder can read: ") + clip);
             return false;
         }
@@ -233,7 +240,8 @@ int Run(int argc, char** argv) {
     ProbeOnceMedia media(MakeEncoderJoinMedia(encoder));
 
     // Ctrl-C and SIGTERM reach the loop through a pipe: a signal handler may do nothing else.
-    if (pipe(gSignalPipe) != 0) {
+    // Close-on-exec: no encoder child may hold it.
+    if (pipe2(gSignalPipe, O_CLOEXEC) != 0) {
         Say(Tr(L"Cannot set up signal handling."));
         return kExitFailure;
     }
@@ -249,11 +257,13 @@ int Run(int argc, char** argv) {
     JoinPipeline pipeline(loop, view, media, programFolder);
     view.SetPipeline(&pipeline);
 
-    std::thread watcher([&loop, &pipeline] {
+    CancelFlag checkCancel;
+    std::thread watcher([&loop, &pipeline, &checkCancel] {
         char code = 0;
         while (read(gSignalPipe[0], &code, 1) < 0) {
         }
         if (code == 0) return;  // the program ends normally
+        checkCancel.Request();  // a probe of the up-front check ends at once
         int signal = code;
         loop.Post([&loop, &pipeline, signal] {
             pipeline.StopJoin();
@@ -266,7 +276,7 @@ int Run(int argc, char** argv) {
     // them tidy up after themselves.
     int code = kExitFailure;
     std::wstring refusal;
-    if (!CheckInputs(args, encoder, media)) {
+    if (!CheckInputs(args, encoder, media, checkCancel)) {
         // the reason is said
     } else if (gStopSignal != 0) {
         code = 128 + gStopSignal;

@@ -6,7 +6,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -36,6 +36,9 @@ constexpr const char* kDefaultRealEncoder = "/usr/bin/ffmpeg";
 constexpr const char* kRealEncoderVariable = "QUILMER_REAL_FFMPEG";
 
 volatile sig_atomic_t g_child = 0;
+// The signal that ended the last real run, passed on as our own end so that the engine can tell
+// an encoder that was killed from one that gave up.
+int g_lastSignal = 0;
 
 void ForwardSignal(int signal) {
     if (g_child > 0) kill(g_child, signal);
@@ -82,7 +85,18 @@ bool FindRealEncoder(std::string& path) {
 struct RunResult {
     int status = 1;
     bool started = false;
+    int signal = 0;  // the signal that ended the real encoder, if one did
 };
+
+// The adapter never outlives the engine that started it: when the engine's thread ends (the
+// engine crashed or was killed), the kernel sends us SIGKILL. The engine may already be gone by
+// the time we ask for that, so we compare our parent with the pid the engine gave us.
+bool BindToEngine() {
+    if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0) return true;  // not fatal: ends are still tidy normally
+    const char* engine = std::getenv("QUILMER_ENGINE_PID");
+    if (engine == nullptr || *engine == '\0') return true;  // run by hand
+    return std::to_string(getppid()) == engine;
+}
 
 // Runs the real encoder with its output and errors on one pipe; `onOutput` sees every read.
 template <typename OnOutput>
@@ -96,14 +110,47 @@ RunResult RunReal(const std::string& program, const std::vector<std::string>& ar
     for (std::string& a : argvStore) argv.push_back(a.data());
     argv.push_back(nullptr);
 
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], STDERR_FILENO);
-    pid_t pid = -1;
-    int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
+    // A pipe that tells whether exec worked (it closes on exec; a failure writes errno).
+    int report[2];
+    if (pipe2(report, O_CLOEXEC) != 0) {
+        close(fds[0]);
+        close(fds[1]);
+        return result;
+    }
+    const pid_t adapter = getpid();
+    // fork, not posix_spawn: the child must ask for its own death signal before it execs, so that
+    // the real encoder ends with us even when we are killed.
+    pid_t pid = fork();
+    if (pid == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != adapter) _exit(127);  // we were killed before the line above
+        dup2(fds[1], STDOUT_FILENO);
+        dup2(fds[1], STDERR_FILENO);
+        signal(SIGTERM, SIG_DFL);
+        signal(SIGINT, SIG_DFL);
+        signal(SIGHUP, SIG_DFL);
+        signal(SIGPIPE, SIG_DFL);
+        execv(program.c_str(), argv.data());
+        int error = errno;
+        ssize_t ignored = write(report[1], &error, sizeof error);
+        (void)ignored;
+        _exit(127);
+    }
     close(fds[1]);
+    close(report[1]);
+    int rc = pid < 0 ? errno : 0;
+    if (pid > 0) {
+        int error = 0;
+        ssize_t n;
+        while ((n = read(report[0], &error, sizeof error)) < 0 && errno == EINTR) {
+        }
+        if (n == static_cast<ssize_t>(sizeof error)) {
+            rc = error;
+            while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+            }
+        }
+    }
+    close(report[0]);
     if (rc != 0) {
         close(fds[0]);
         Fail("The real encoder could not be started: " + program + ": " + std::strerror(rc));
@@ -132,7 +179,9 @@ RunResult RunReal(const std::string& program, const std::vector<std::string>& ar
         result.status = WEXITSTATUS(status);
     } else if (WIFSIGNALED(status)) {
         result.status = 128 + WTERMSIG(status);
+        result.signal = WTERMSIG(status);
     }
+    g_lastSignal = result.signal;
     return result;
 }
 
@@ -260,6 +309,7 @@ int Encode(const std::string& real, const OldCommand& command, Kind kind) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (!BindToEngine()) return 1;  // the engine is gone already: nobody wants our work
     signal(SIGPIPE, SIG_IGN);
     struct sigaction forward {};
     forward.sa_handler = ForwardSignal;
@@ -285,6 +335,10 @@ int main(int argc, char** argv) {
         const double ms = (self.ru_utime.tv_sec + self.ru_stime.tv_sec) * 1e3 +
                           (self.ru_utime.tv_usec + self.ru_stime.tv_usec) / 1e3;
         WriteAll(STDERR_FILENO, "adapter cpu ms: " + std::to_string(ms) + "\n");
+    }
+    if (g_lastSignal != 0) {
+        signal(g_lastSignal, SIG_DFL);
+        raise(g_lastSignal);
     }
     return status;
 }

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "media/CancelFlag.h"
 #include "foundation/AppFolders.h"
 #include "foundation/FileUtil.h"
 #include "media/EncoderRunner.h"
@@ -19,26 +20,38 @@ std::wstring ProbeCommandLine(const std::wstring& encoderPath, const std::wstrin
 }
 
 bool ProbeClip(const std::wstring& path, ClipProperties& record, const std::wstring& encoderPath,
-               const std::wstring& workingFolder, CancelFlag* cancel, std::wstring* commandLineOut) {
+               const std::wstring& workingFolder, CancelFlag* cancel, std::wstring* commandLineOut,
+               std::chrono::milliseconds timeLimit) {
     if (path.empty() || !FileExists(path)) return false;
     record.Clear();
     record.path = path;
     const std::wstring commandLine = ProbeCommandLine(encoderPath, path);
     if (commandLineOut != nullptr) *commandLineOut = commandLine;
-    return RunEncoder(
+    EncoderExit exit;
+    bool parsed = RunEncoder(
         workingFolder, commandLine,
         [](std::string& accumulated, std::string& chunk) {
             accumulated += chunk;
             return true;
         },
-        [&record](std::string& accumulated) { return ParseProbeOutput(record, accumulated); }, cancel);
+        [&record, &exit](std::string& accumulated) {
+            // A report cut short by a stop or a crash says nothing about the file.
+            if (exit.stoppedByUs || exit.signal != 0) return false;
+            return ParseProbeOutput(record, accumulated);
+        },
+        cancel, &exit, timeLimit);
+    return parsed && exit.started && !exit.stoppedByUs && exit.signal == 0;
 }
 
 std::wstring MakeTemporaryCopy(const std::wstring& path) {
-    const std::filesystem::path p(path);
-    std::wstring folder = p.parent_path().wstring();
-    if (!folder.empty()) folder += L'/';
-    std::wstring copy = ReserveTemporaryName(folder, p.extension().wstring());
+    // Split as wide text: a std::filesystem::path made from a wide string converts it through
+    // the "C" locale and throws on any name that is not ASCII.
+    const std::size_t slash = path.rfind(L'/');
+    std::wstring folder = slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
+    const std::wstring name = slash == std::wstring::npos ? path : path.substr(slash + 1);
+    const std::size_t dot = name.rfind(L'.');
+    const std::wstring extension = dot == std::wstring::npos || dot == 0 ? std::wstring() : name.substr(dot);
+    std::wstring copy = ReserveTemporaryName(folder, extension);
     if (copy.empty()) return copy;
     std::error_code error;
     std::filesystem::copy_file(NativePath(path), NativePath(copy),
@@ -53,6 +66,7 @@ std::wstring MakeTemporaryCopy(const std::wstring& path) {
 bool ProbeWithFallback(const std::wstring& path, ClipProperties& record, const std::wstring& encoderPath,
                        const std::wstring& workingFolder, CancelFlag* cancel) {
     if (ProbeClip(path, record, encoderPath, workingFolder, cancel)) return true;
+    if (cancel != nullptr && cancel->IsRequested()) return false;
     std::wstring copy = MakeTemporaryCopy(path);
     if (copy.empty()) return false;
     bool ok = ProbeClip(copy, record, encoderPath, workingFolder, cancel);

@@ -2,6 +2,7 @@
 
 #include <boost/regex.hpp>
 
+#include "foundation/FileUtil.h"
 #include "foundation/Strings.h"
 
 namespace quilmer {
@@ -12,8 +13,15 @@ std::wstring Group(const boost::wsmatch& m, int index) {
     return Trim(std::wstring(m[index].first, m[index].second));
 }
 
+// Boost gives up on a match that backtracks too much with an exception (a long report of odd
+// text can do that); such a field counts as not found rather than ending the probe.
 bool Search(const std::wstring& text, const boost::wregex& expression, boost::wsmatch& m) {
-    return boost::regex_search(text, m, expression);
+    try {
+        return boost::regex_search(text, m, expression);
+    } catch (const std::exception&) {
+        m = boost::wsmatch();
+        return false;
+    }
 }
 
 std::wstring ContainerWord(const std::wstring& names) {
@@ -53,10 +61,14 @@ void ParseFrameRate(const std::wstring& text, std::wstring& frameRate) {
 
 }  // namespace
 
-std::wstring EncoderTextToWide(std::string_view bytes) { return FromAnsi(bytes); }
+std::wstring EncoderTextToWide(std::string_view bytes) {
+    // The encoder writes file names as the bytes they are; the same conversion as for paths keeps
+    // them (and a character cut by a read) intact under any locale.
+    return WidePath(bytes.substr(0, bytes.find('\0')));
+}
 
 bool ParseProbeOutput(ClipProperties& record, const std::string& report) {
-    const std::wstring text = EncoderTextToWide(report);
+    std::wstring text = EncoderTextToWide(report);
     if (text.find(L"Invalid data found when processing input") != std::wstring::npos) return false;
 
     boost::wsmatch m;

@@ -12,9 +12,9 @@ namespace quilmer {
 // the report says the input is unreadable ("Invalid data found when processing input").
 bool ParseProbeOutput(ClipProperties& record, const std::string& report);
 
-// Encoder output is locale text (UTF-8 here) and is read up to its first zero byte; bytes that
-// are not valid UTF-8 (a read may end inside a character) become U+FFFD instead of losing the
-// whole text.
+// Encoder output is UTF-8 with file names as their bytes, read up to its first zero byte; bytes
+// that are not valid UTF-8 (a name's stray bytes, a character cut by a read) are kept the way
+// WidePath keeps them, whatever the locale, instead of losing the whole text.
 std::wstring EncoderTextToWide(std::string_view bytes);
 
 }  // namespace quilmer

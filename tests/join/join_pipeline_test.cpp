@@ -9,7 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <csignal>
 #include <map>
 #include <mutex>
 #include <set>
@@ -40,38 +42,73 @@ struct RunRecord {
     }
 };
 
+// How a scripted run goes wrong, the ways real encoders do.
+enum class RunFailure {
+    None,
+    ExitStatus,   // writes part of its output, then ends with status 1
+    Signal,       // writes part of its output, then dies of SIGKILL
+    Hang,         // writes part of its output, then never ends until stopped
+    ShortOutput,  // ends with status 0 but wrote only part of its output
+};
+
 // Stands in for the encoder: a conversion writes "[clip bytes]", a final encode copies its input.
-// A run can be held until cancelled, to test stops in the middle of a step.
+// A probe reports 10 s per clip ("[X]" groups count one clip each). Runs can fail as real encoders
+// do, and a run can be held until cancelled, to test stops in the middle of a step.
 class ScriptedMedia final : public JoinMedia {
 public:
     std::map<std::wstring, ClipProperties> probes;  // by path; others get `standard`
     std::set<std::wstring> unreadable;              // probes of these fail
+    std::set<std::wstring> hangingProbes;           // probes of these answer only a stop
     ClipProperties standard;
     std::atomic<int> holdRun{-1};                   // index of the run that waits for a stop
     std::atomic<bool> holding{false};
+    std::atomic<bool> probeHolding{false};
     bool failFinal = false;  // final encodes write nothing
     std::set<std::wstring> unconvertible;  // conversions of these write nothing
+    std::map<int, RunFailure> failures;    // by run index
+    std::thread::id loopThread = std::this_thread::get_id();
+    std::atomic<int> encoderCallsOnLoopThread{0};
 
     ScriptedMedia() {
         standard.frameRate = L"25 fps";
         standard.bitrate = L"512 kb/s";
         standard.audioBitrate = L"96 kb/s";
         standard.sampleRate = L"44100 Hz";
+        standard.duration = L"00:00:10.00";
     }
 
-    bool Probe(const std::wstring& path, ClipProperties& properties) override {
+    bool Probe(const std::wstring& path, ClipProperties& properties, CancelFlag& cancel) override {
+        if (std::this_thread::get_id() == loopThread) ++encoderCallsOnLoopThread;
         properties.Clear();
         properties.path = path;
+        if (hangingProbes.count(path)) {
+            // Like ffmpeg opening a named pipe nobody writes: only a stop ends it (the limit
+            // keeps a broken stop from hanging the test).
+            probeHolding = true;
+            for (int i = 0; i < 10000 && !cancel.IsRequested(); ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            probeHolding = false;
+            return false;
+        }
         if (!FileExists(path) || unreadable.count(path)) return false;
         auto it = probes.find(path);
         ClipProperties found = it == probes.end() ? standard : it->second;
+        if (it == probes.end()) {
+            std::string content = ReadFile(NativePath(path));
+            long clips = std::count(content.begin(), content.end(), '[');
+            if (clips > 0) found.duration = L"00:00:" + std::to_wstring(10 * clips) + L".00";
+        }
         found.path = path;
         properties = found;
         return true;
     }
 
-    bool Run(const std::wstring& workingFolder, const std::wstring& commandLine, const ChunkHandler& onChunk,
-             CancelFlag& cancel) override {
+    EncoderExit Run(const std::wstring& workingFolder, const std::wstring& commandLine, const ChunkHandler& onChunk,
+                    CancelFlag& cancel) override {
+        if (std::this_thread::get_id() == loopThread) ++encoderCallsOnLoopThread;
+        EncoderExit exit;
+        exit.started = true;
+        exit.exitCode = 0;
         RunRecord record;
         record.folder = workingFolder;
         record.folderExisted = FolderExists(workingFolder);
@@ -87,17 +124,36 @@ public:
         std::string input = ReadFile(NativePath(record.Input()));
         bool conversion = record.args.size() > 1 && record.args[1] == L"-i";  // final encodes start with -f mpeg
         std::string content = conversion ? "[" + input + "]" : input;
-        if (index == holdRun) {
-            // Half the output is there when the stop comes, like a real encoder's partial file.
+        auto failure = failures.find(index);
+        RunFailure how = failure == failures.end() ? RunFailure::None : failure->second;
+        if (index == holdRun) how = RunFailure::Hang;
+        if (how != RunFailure::None) {
+            // Half the output is there when it goes wrong, like a real encoder's partial file.
             WriteFile(NativePath(record.Output()), content.substr(0, content.size() / 2));
+            onChunk("frame=   5 fps=0.0 q=2.0 size=   5kB time=2.00 bitrate= 1.0kbits/s\n");
+        }
+        switch (how) {
+        case RunFailure::None: break;
+        case RunFailure::ExitStatus:
+            onChunk("Error while decoding stream #0:0: Invalid data found when processing input\n");
+            exit.exitCode = 1;
+            return exit;
+        case RunFailure::Signal:
+            exit.exitCode = -1;
+            exit.signal = SIGKILL;
+            return exit;
+        case RunFailure::Hang:
             holding = true;
             while (!cancel.IsRequested()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
             holding = false;
-            return true;
+            exit.exitCode = -1;
+            exit.stoppedByUs = true;
+            return exit;
+        case RunFailure::ShortOutput: return exit;
         }
         bool fails = conversion ? unconvertible.count(record.Input()) != 0 : failFinal;
         if (!fails) WriteFile(NativePath(record.Output()), content);
-        return true;
+        return exit;
     }
 
     std::vector<RunRecord> Runs() {
