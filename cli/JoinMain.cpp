@@ -168,12 +168,21 @@ public:
                     CancelFlag& cancel) override {
         return inner_->Run(workingFolder, commandLine, onChunk, cancel);
     }
-    // Probes a clip ahead of the join and keeps the record when it succeeds.
+    // Probes a clip ahead of the join and keeps the record when it succeeds. A clip refused
+    // under its own name is tried once more as a copy (as the join does), but not kept: the join
+    // must learn for itself that it needs the copy.
     bool ProbeAhead(const std::wstring& path, CancelFlag& cancel) {
         ClipProperties properties;
-        if (!inner_->Probe(path, properties, cancel)) return false;
-        known_[NormalPath(path)] = properties;
-        return true;
+        if (inner_->Probe(path, properties, cancel)) {
+            known_[NormalPath(path)] = properties;
+            return true;
+        }
+        if (cancel.IsRequested()) return false;
+        std::wstring copy = MakeTemporaryCopy(path);
+        if (copy.empty()) return false;
+        bool probed = inner_->Probe(copy, properties, cancel);
+        RemoveFileQuietly(copy);
+        return probed;
     }
 
 private:
@@ -210,9 +219,8 @@ bool CheckInputs(const JoinArguments& args, const std::wstring& encoder, ProbeOn
         }
     }
     for (const auto& clip : args.clips) {
-        ClipProperties properties;
         if (cancel.IsRequested()) return true;  // the caller sees the stop
-        if (!media.ProbeAhead(clip, cancel) && !ProbeWithFallback(clip, properties, encoder, {}, &cancel)) {
+        if (!media.ProbeAhead(clip, cancel)) {
             if (cancel.IsRequested()) return true;
             Say(Tr(L"Clip is not a video or audio file the encoder can read: ") + clip);
             return false;

@@ -16,6 +16,7 @@
 
 #include "foundation/FileUtil.h"
 #include "foundation/Strings.h"
+#include "foundation/TextTranslator.h"
 #include "media/CancelFlag.h"
 #include "media/WindowsCommandLine.h"
 
@@ -129,15 +130,15 @@ std::vector<std::string> ChildEnvironment() {
 }  // namespace
 
 std::wstring EncoderExit::Describe() const {
-    if (!started) return L"the encoder could not be started";
-    if (timedOut) return L"the encoder gave no answer in time and was stopped";
-    if (stoppedByUs) return L"the encoder was stopped";
+    if (!started) return Tr(L"The encoder could not be started.");
+    if (timedOut) return Tr(L"The encoder gave no answer in time and was stopped.");
+    if (stoppedByUs) return Tr(L"The encoder was stopped.");
     if (signal != 0) {
-        const char* name = strsignal(signal);
-        return L"the encoder was killed by signal " + ToWString(signal) +
-               (name != nullptr ? L" (" + WidePath(name) + L")" : std::wstring());
+        const char* name = sigabbrev_np(signal);
+        return FormatW(Tr(L"The encoder was killed by signal %d (%s).").c_str(), signal,
+                       name != nullptr ? (L"SIG" + WidePath(name)).c_str() : L"?");
     }
-    return L"the encoder ended with exit status " + ToWString(exitCode);
+    return FormatW(Tr(L"The encoder ended with exit status %d.").c_str(), exitCode);
 }
 
 bool RunEncoder(const std::wstring& workingFolder, const std::wstring& commandLine,

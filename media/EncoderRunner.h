@@ -29,7 +29,7 @@ struct EncoderExit {
     int signal = 0;            // the signal that ended it, when not stopped by us
 
     bool Succeeded() const { return started && !stoppedByUs && signal == 0 && exitCode == 0; }
-    // "exit status 1", "killed by signal 9 (Killed)", "stopped", "no answer within 30 s" ...
+    // "The encoder ended with exit status 1.", "The encoder was killed by signal 9 (SIGKILL)." ...
     std::wstring Describe() const;
 };
 

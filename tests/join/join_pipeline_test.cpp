@@ -130,7 +130,6 @@ public:
         if (how != RunFailure::None) {
             // Half the output is there when it goes wrong, like a real encoder's partial file.
             WriteFile(NativePath(record.Output()), content.substr(0, content.size() / 2));
-            onChunk("frame=   5 fps=0.0 q=2.0 size=   5kB time=2.00 bitrate= 1.0kbits/s\n");
         }
         switch (how) {
         case RunFailure::None: break;
