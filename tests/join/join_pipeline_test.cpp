@@ -12,6 +12,8 @@
 #include <algorithm>
 #include <atomic>
 #include <csignal>
+#include <optional>
+#include <stdexcept>
 #include <map>
 #include <mutex>
 #include <set>
@@ -49,6 +51,7 @@ enum class RunFailure {
     Signal,       // writes part of its output, then dies of SIGKILL
     Hang,         // writes part of its output, then never ends until stopped
     ShortOutput,  // ends with status 0 but wrote only part of its output
+    Throw,        // the run throws (a bug of ours, or out of memory)
 };
 
 // Stands in for the encoder: a conversion writes "[clip bytes]", a final encode copies its input.
@@ -149,6 +152,7 @@ public:
             exit.stoppedByUs = true;
             return exit;
         case RunFailure::ShortOutput: return exit;
+        case RunFailure::Throw: throw std::runtime_error("scripted failure");
         }
         bool fails = conversion ? unconvertible.count(record.Input()) != 0 : failFinal;
         if (!fails) WriteFile(NativePath(record.Output()), content);
@@ -190,6 +194,10 @@ public:
         failureDetail = detail;
     }
     void ClipLeftOut(const std::wstring& clip) override { leftOut.push_back(clip); }
+    void PhaseChanged(JoinPhase phase) override {
+        if (throwOnPhase && phase == *throwOnPhase) throw std::runtime_error("view failed");
+    }
+    std::optional<JoinPhase> throwOnPhase;
     void ReportIncompleteClip(const std::wstring& url) override { reported.push_back(url); }
     void HandedOverJobEnded(bool finished) override { handedOverEnd = finished ? 1 : 0; }
     std::vector<std::wstring> reported;
@@ -490,6 +498,102 @@ TEST_F(JoinPipelineTest, CloseWhileJoiningStopsTheWorkerAndCleansUp) {
     EXPECT_FALSE(media.holding);
     loop.Advance(2000);  // notices posted before the end find nothing to touch
     ExpectOnly({"a.flv", "b.flv"});
+}
+
+// Encoders fail the ways real ones do: part of the output, then a failure status, a signal, or
+// a status 0 over a short file. None of it may pass for a result.
+TEST_F(JoinPipelineTest, AFailedFinalEncodeOrPassOneFailsTheJoinAndRemovesItsPartialOutput) {
+    struct Case {
+        const char* output;
+        int run;  // runs 0 and 1 convert the two clips
+        RunFailure how;
+        const wchar_t* says;
+    } cases[] = {
+        {"out.avi", 2, RunFailure::ExitStatus, L"exit status 1"},
+        {"out.flv", 2, RunFailure::Signal, L"signal 9"},
+        {"out.wmv", 2, RunFailure::ShortOutput, L"incomplete"},
+        {"out.mp4", 2, RunFailure::ExitStatus, L"exit status 1"},  // pass 1: no pass 2 follows
+        {"out.mp4", 3, RunFailure::Signal, L"signal 9"},
+        {"out.rmvb", 2, RunFailure::Throw, L"scripted failure"},
+    };
+    std::vector<std::wstring> clips = {Clip("a.flv", "A"), Clip("b.flv", "B")};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.output) + " run " + std::to_string(c.run));
+        media.failures = {{static_cast<int>(media.Runs().size()) + c.run, c.how}};
+        view = RecordingView{};
+        std::size_t runsBefore = media.Runs().size();
+        ASSERT_EQ(pipeline->StartJoin(clips, dir.Wide(c.output)), L"");
+        ASSERT_TRUE(RunToEnd());
+        EXPECT_EQ(view.results, 0);
+        EXPECT_EQ(view.failures, 1);
+        EXPECT_NE(view.failureDetail.find(c.says), std::wstring::npos) << NativePath(view.failureDetail);
+        EXPECT_EQ(media.Runs().size() - runsBefore, static_cast<std::size_t>(c.run + 1));
+        EXPECT_FALSE(pipeline->IsJoining());
+        ExpectOnly({"a.flv", "b.flv"});
+    }
+}
+
+// Decided: a conversion that fails leaves its clip out (named to the user, like a clip that
+// cannot be read), and nothing it wrote is joined; the rest of the join goes on.
+TEST_F(JoinPipelineTest, AFailedConversionLeavesItsClipOutAndNoneOfItsOutputIsJoined) {
+    std::vector<std::wstring> clips = {Clip("a.flv", "A"), Clip("b.flv", "B"), Clip("c.flv", "C")};
+    media.failures = {{1, RunFailure::Signal}};
+    ASSERT_EQ(pipeline->StartJoin(clips, dir.Wide("out.flv")), L"");
+    ASSERT_TRUE(RunToEnd());
+    EXPECT_EQ(view.leftOut, std::vector<std::wstring>{clips[1]});
+    EXPECT_EQ(view.results, 1);
+    EXPECT_EQ(ReadFile(dir.Native("out.flv")), "[A][C]");  // not "[A][B[C]"
+    ExpectOnly({"a.flv", "b.flv", "c.flv", "out.flv"});
+}
+
+TEST_F(JoinPipelineTest, NoEncoderRunsOnTheLoopThreadProbesAndResultCheckIncluded) {
+    std::wstring a = Clip("a.flv", "A");
+    media.unreadable.insert(a);  // probed twice: the clip, then its copy
+    ASSERT_EQ(pipeline->StartJoin({a, Clip("b.flv", "B")}, dir.Wide("out.mp4")), L"");
+    ASSERT_TRUE(RunToEnd());
+    EXPECT_EQ(view.results, 1);
+    EXPECT_EQ(view.result.duration, L"00:00:20.00");  // the result check's probe, shown
+    EXPECT_EQ(media.encoderCallsOnLoopThread, 0);
+}
+
+TEST_F(JoinPipelineTest, AProbeThatNeverAnswersIsEndedByAStop) {
+    std::vector<std::wstring> clips = {Clip("a.flv", "A"), Clip("stalled.flv", "S")};
+    media.hangingProbes.insert(clips[1]);
+    ASSERT_EQ(pipeline->StartJoin(clips, dir.Wide("out.avi")), L"");
+    // The loop keeps running while the probe hangs: the wait below runs it.
+    ASSERT_TRUE(WaitFor([&] { return media.probeHolding.load(); }, [&] { loop.RunPending(); }));
+    pipeline->StopJoin();
+    EXPECT_FALSE(media.probeHolding);
+    EXPECT_FALSE(pipeline->IsJoining());
+    EXPECT_EQ(media.encoderCallsOnLoopThread, 0);
+    ExpectOnly({"a.flv", "stalled.flv"});
+}
+
+TEST_F(JoinPipelineTest, AnExceptionInAStepEndsTheJoinAsAFailureAndCleansUp) {
+    std::vector<std::wstring> clips = {Clip("a.flv", "A"), Clip("b.flv", "B")};
+    for (JoinPhase phase : {JoinPhase::Concatenating, JoinPhase::EncodingMp4Pass2, JoinPhase::CheckingResult}) {
+        SCOPED_TRACE(static_cast<int>(phase));
+        view = RecordingView{};
+        view.throwOnPhase = phase;
+        ASSERT_EQ(pipeline->StartJoin(clips, dir.Wide("out.mp4")), L"");
+        ASSERT_TRUE(RunToEnd());
+        EXPECT_EQ(view.failures, 1);
+        EXPECT_NE(view.failureDetail.find(L"view failed"), std::wstring::npos) << NativePath(view.failureDetail);
+        EXPECT_FALSE(pipeline->IsJoining());
+        ExpectOnly({"a.flv", "b.flv"});  // intermediates, "_all" file, working folder and output gone
+    }
+}
+
+TEST_F(JoinPipelineTest, TheResultMustLastAboutAsLongAsTheClips) {
+    std::vector<std::wstring> clips = {Clip("a.flv", "A"), Clip("b.flv", "B"), Clip("c.flv", "C")};
+    ClipProperties longer = media.standard;
+    longer.duration = L"00:01:00.00";  // the clip says one minute; the scripted output gives it 10 s
+    media.probes[clips[2]] = longer;
+    ASSERT_EQ(pipeline->StartJoin(clips, dir.Wide("out.avi")), L"");
+    ASSERT_TRUE(RunToEnd());
+    EXPECT_EQ(view.failures, 1);
+    EXPECT_NE(view.failureDetail.find(L"incomplete"), std::wstring::npos) << NativePath(view.failureDetail);
+    ExpectOnly({"a.flv", "b.flv", "c.flv"});
 }
 
 }  // namespace
