@@ -126,6 +126,9 @@ RunResult RunReal(const std::string& program, const std::vector<std::string>& ar
         if (getppid() != adapter) _exit(127);  // we were killed before the line above
         dup2(fds[1], STDOUT_FILENO);
         dup2(fds[1], STDERR_FILENO);
+        // Only the standard three go on to the real encoder (the exec report pipe closes on exec).
+        for (int fd = 3; fd < 1024; ++fd)
+            if (fd != report[1]) close(fd);
         signal(SIGTERM, SIG_DFL);
         signal(SIGINT, SIG_DFL);
         signal(SIGHUP, SIG_DFL);
@@ -234,7 +237,7 @@ void RememberStreams(const std::string& input, const std::string& report) {
     const std::string file = CacheFile(input);
     if (!v || file.empty()) return;
     const std::string temporary = file + "." + std::to_string(getpid());
-    FILE* out = std::fopen(temporary.c_str(), "w");
+    FILE* out = std::fopen(temporary.c_str(), "we");
     if (out == nullptr) return;
     std::fprintf(out, "%d %d %.3f\n", v->blackVideo ? 1 : 0, v->silentAudio ? 1 : 0,
                  v->durationSeconds.value_or(-1.0));
@@ -247,7 +250,7 @@ ConvertVariant RecalledStreams(const std::string& input) {
     ConvertVariant v;
     const std::string file = CacheFile(input);
     if (file.empty()) return v;
-    FILE* in = std::fopen(file.c_str(), "r");
+    FILE* in = std::fopen(file.c_str(), "re");
     if (in == nullptr) return v;
     int black = 0, silent = 0;
     double seconds = -1;

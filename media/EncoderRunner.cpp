@@ -168,6 +168,9 @@ bool RunEncoder(const std::wstring& workingFolder, const std::wstring& commandLi
     posix_spawn_file_actions_adddup2(&actions, inRead.Get(), STDIN_FILENO);
     posix_spawn_file_actions_adddup2(&actions, outWrite.Get(), STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&actions, outWrite.Get(), STDERR_FILENO);
+    // Nothing of ours beyond the three pipes: a descriptor another thread opened without
+    // close-on-exec (a stream's file, the log) must not be held open by the encoder.
+    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
     std::string folder = NativePath(workingFolder);
     if (!folder.empty()) posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
     // Own process group, default signal handling, nothing blocked: the child must die of our

@@ -3,6 +3,7 @@
 // and the time limit of a run that never answers.
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -141,6 +142,15 @@ TEST_F(RunnerExitTest, ARunPastItsTimeLimitIsStopped) {
     // A silent run that closed its output but lingers is stopped by the limit too.
     exit = Run("exec >/dev/null 2>&1; sleep 600", nullptr, std::chrono::milliseconds(300));
     EXPECT_TRUE(exit.timedOut);
+}
+
+TEST_F(RunnerExitTest, TheEncoderInheritsNoDescriptorOfOurs) {
+    // A descriptor opened without close-on-exec, as a std::ofstream's or another thread's may be.
+    int leaky = open("/dev/null", O_RDONLY);
+    ASSERT_GE(leaky, 3);
+    Run("ls /proc/$$/fd | tr '\\n' ' '");
+    close(leaky);
+    EXPECT_EQ(output, "0 1 2 ");
 }
 
 TEST_F(RunnerExitTest, TheChildLearnsWhichProcessStartedIt) {
