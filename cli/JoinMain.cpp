@@ -149,11 +149,12 @@ private:
     int leftOut_ = 0;
 };
 
-// The clips are probed before the join starts; the join's own probe of each clip then reuses the
-// record instead of starting the encoder a second time (a probe costs an encoder start-up).
+// The clips are probed before the join starts, many with one encoder start; the join's own probe
+// of each clip then reuses the record instead of starting the encoder again.
 class ProbeOnceMedia final : public JoinMedia {
 public:
-    explicit ProbeOnceMedia(std::unique_ptr<JoinMedia> inner) : inner_(std::move(inner)) {}
+    ProbeOnceMedia(std::unique_ptr<JoinMedia> inner, std::wstring encoder)
+        : inner_(std::move(inner)), encoder_(std::move(encoder)) {}
 
     bool Probe(const std::wstring& path, ClipProperties& properties, CancelFlag& cancel) override {
         auto it = known_.find(path);
@@ -167,6 +168,15 @@ public:
     EncoderExit Run(const std::wstring& workingFolder, const std::wstring& commandLine, const ChunkHandler& onChunk,
                     CancelFlag& cancel) override {
         return inner_->Run(workingFolder, commandLine, onChunk, cancel);
+    }
+    // Probes the clips ahead of the join, as few encoder starts as possible, and keeps the records
+    // of those that succeed. The answer says which did.
+    std::vector<bool> ProbeAllAhead(const std::vector<std::wstring>& paths, CancelFlag& cancel) {
+        std::vector<ClipProperties> records;
+        std::vector<bool> probed = ProbeClips(paths, records, encoder_, &cancel);
+        for (std::size_t i = 0; i < paths.size(); ++i)
+            if (probed[i]) known_[NormalPath(paths[i])] = records[i];
+        return probed;
     }
     // Probes a clip ahead of the join and keeps the record when it succeeds. A clip refused
     // under its own name is tried once more as a copy (as the join does), but not kept: the join
@@ -187,6 +197,7 @@ public:
 
 private:
     std::unique_ptr<JoinMedia> inner_;
+    std::wstring encoder_;
     std::map<std::wstring, ClipProperties> known_;
 };
 
@@ -218,9 +229,13 @@ bool CheckInputs(const JoinArguments& args, const std::wstring& encoder, ProbeOn
             return false;
         }
     }
-    for (const auto& clip : args.clips) {
+    // All at once first; a clip that fails there is tried again alone (and as a copy), so that
+    // its own verdict, not a neighbour's, decides.
+    std::vector<bool> probed = media.ProbeAllAhead(args.clips, cancel);
+    for (std::size_t i = 0; i < args.clips.size(); ++i) {
+        const std::wstring& clip = args.clips[i];
         if (cancel.IsRequested()) return true;  // the caller sees the stop
-        if (!media.ProbeAhead(clip, cancel)) {
+        if (!probed[i] && !media.ProbeAhead(clip, cancel)) {
             if (cancel.IsRequested()) return true;
             Say(Tr(L"Clip is not a video or audio file the encoder can read: ") + clip);
             return false;
@@ -245,7 +260,7 @@ int Run(int argc, char** argv) {
 
     const std::wstring programFolder = AppFolders::Instance().ProgramFolder();
     const std::wstring encoder = DefaultEncoderPath();
-    ProbeOnceMedia media(MakeEncoderJoinMedia(encoder));
+    ProbeOnceMedia media(MakeEncoderJoinMedia(encoder), encoder);
 
     // Ctrl-C and SIGTERM reach the loop through a pipe: a signal handler may do nothing else.
     // Close-on-exec: no encoder child may hold it.

@@ -196,9 +196,9 @@ std::string CacheFile(const std::string& input) {
     if (stat(input.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
     char resolved[PATH_MAX];
     std::string key = realpath(input.c_str(), resolved) != nullptr ? resolved : input;
-    key += "|" + std::to_string(st.st_dev) + "|" + std::to_string(st.st_ino) + "|" +
-           std::to_string(st.st_size) + "|" + std::to_string(st.st_mtim.tv_sec) + "." +
-           std::to_string(st.st_mtim.tv_nsec);
+    for (const std::string& part : {std::to_string(st.st_dev), std::to_string(st.st_ino), std::to_string(st.st_size),
+                                    std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec)})
+        key.append("|").append(part);
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
     std::string folder = (runtime != nullptr && *runtime == '/')
                              ? std::string(runtime) + "/quilmer-adapter"
@@ -271,7 +271,23 @@ int Probe(const std::string& real, const OldCommand& command) {
     if (!r.started) return 1;
     const std::string normalized = NormalizeProbeReport(report);
     WriteAll(STDOUT_FILENO, normalized);
-    RememberStreams(command.input, normalized);
+    // Each input's block ("Input #k" and the indented lines under it) is remembered for its file.
+    std::vector<std::string> inputs = {command.input};
+    inputs.insert(inputs.end(), command.moreInputs.begin(), command.moreInputs.end());
+    std::size_t pos = 0;
+    while ((pos = normalized.find("Input #", pos)) != std::string::npos) {
+        if (pos > 0 && normalized[pos - 1] != '\n') {
+            ++pos;
+            continue;
+        }
+        const std::size_t index = std::strtoul(normalized.c_str() + pos + 7, nullptr, 10);
+        std::size_t end = normalized.find('\n', pos);
+        while (end != std::string::npos && end + 1 < normalized.size() && normalized[end + 1] == ' ')
+            end = normalized.find('\n', end + 1);
+        const std::string block = normalized.substr(pos, end == std::string::npos ? std::string::npos : end + 1 - pos);
+        if (index < inputs.size()) RememberStreams(inputs[index], block);
+        pos = end == std::string::npos ? normalized.size() : end;
+    }
     return r.status;
 }
 

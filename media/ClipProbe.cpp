@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "media/CancelFlag.h"
+#include <map>
 #include "foundation/AppFolders.h"
 #include "foundation/FileUtil.h"
 #include "media/EncoderRunner.h"
@@ -41,6 +42,57 @@ bool ProbeClip(const std::wstring& path, ClipProperties& record, const std::wstr
         },
         cancel, &exit, timeLimit);
     return parsed && exit.started && !exit.stoppedByUs && exit.signal == 0;
+}
+
+std::vector<bool> ProbeClips(const std::vector<std::wstring>& paths, std::vector<ClipProperties>& records,
+                             const std::wstring& encoderPath, CancelFlag* cancel, std::chrono::milliseconds timeLimit) {
+    std::vector<bool> probed(paths.size(), false);
+    records.assign(paths.size(), ClipProperties{});
+    for (std::size_t i = 0; i < paths.size(); ++i) records[i].path = paths[i];
+    std::size_t start = 0;
+    while (start < paths.size()) {
+        if (cancel != nullptr && cancel->IsRequested()) break;
+        // A file that is not there is not worth an encoder start (and would end the run early).
+        if (paths[start].empty() || !FileExists(paths[start])) {
+            ++start;
+            continue;
+        }
+        std::size_t count = 0;
+        std::wstring commandLine = L"\"" + encoderPath + L"\"";
+        while (start + count < paths.size() && count < kProbeBatch && FileExists(paths[start + count])) {
+            commandLine += L" -i " + QuoteWindowsArgument(paths[start + count]);
+            ++count;
+        }
+        EncoderExit exit;
+        std::string report;
+        RunEncoder(
+            {}, commandLine,
+            [](std::string& accumulated, std::string& chunk) {
+                accumulated += chunk;
+                return true;
+            },
+            [&report](std::string& accumulated) {
+                report = std::move(accumulated);
+                return true;
+            },
+            cancel, &exit, timeLimit);
+        if (!exit.started || (cancel != nullptr && cancel->IsRequested())) break;
+        const bool crashed = exit.signal != 0;
+        std::map<std::size_t, std::string> inputs = SplitProbeReport(report);
+        std::size_t reached = 0;  // inputs the encoder reported on, in order
+        while (reached < count && inputs.count(reached) != 0) ++reached;
+        for (std::size_t k = 0; k < reached && !crashed; ++k)
+            probed[start + k] = ParseProbeOutput(records[start + k], inputs[k]);
+        if (crashed) {
+            // Nothing of a run that died can be trusted; each file is probed alone by the caller.
+            start += count;
+        } else if (reached == count) {
+            start += count;
+        } else {
+            start += reached + 1;  // the file the encoder gave up on (or that held it) failed
+        }
+    }
+    return probed;
 }
 
 std::wstring MakeTemporaryCopy(const std::wstring& path) {

@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <string>
+#include <vector>
 
 #include "media/ClipProperties.h"
 
@@ -31,6 +32,17 @@ bool ProbeClip(const std::wstring& path, ClipProperties& record,
                const std::wstring& encoderPath = DefaultEncoderPath(),
                const std::wstring& workingFolder = std::wstring(), CancelFlag* cancel = nullptr,
                std::wstring* commandLineOut = nullptr, std::chrono::milliseconds timeLimit = kProbeTimeLimit);
+
+// Probes many files with as few encoder starts as it can: one run reads up to kProbeBatch files
+// ("-i A -i B ..."). The encoder gives up at the first file it cannot read; that file counts as
+// failed and the files after it are read by the next run. `records` gets one record per path
+// (path set); the answer says, per path, whether its probe succeeded. A raised `cancel` stops at
+// once (the rest count as failed); `timeLimit` applies to each run, and a file that holds a run
+// past it counts as failed. The caller may try the failed ones again one by one (ProbeWithFallback).
+constexpr std::size_t kProbeBatch = 32;
+std::vector<bool> ProbeClips(const std::vector<std::wstring>& paths, std::vector<ClipProperties>& records,
+                             const std::wstring& encoderPath = DefaultEncoderPath(), CancelFlag* cancel = nullptr,
+                             std::chrono::milliseconds timeLimit = kProbeTimeLimit);
 
 // Copies `path` to a fresh name in its own folder (hexadecimal digits and the file's own
 // extension) and returns the copy's path, or an empty string when no name could be had or the

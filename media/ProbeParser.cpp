@@ -2,6 +2,8 @@
 
 #include <boost/regex.hpp>
 
+#include <cstdlib>
+
 #include "foundation/FileUtil.h"
 #include "foundation/Strings.h"
 
@@ -67,13 +69,34 @@ std::wstring EncoderTextToWide(std::string_view bytes) {
     return WidePath(bytes.substr(0, bytes.find('\0')));
 }
 
+std::map<std::size_t, std::string> SplitProbeReport(const std::string& report) {
+    std::map<std::size_t, std::string> inputs;
+    std::string* current = nullptr;
+    std::size_t pos = 0;
+    while (pos < report.size()) {
+        std::size_t end = report.find_first_of("\r\n", pos);
+        if (end == std::string::npos) end = report.size();
+        const std::string line = report.substr(pos, end - pos);
+        pos = end + 1;
+        if (line.rfind("Input #", 0) == 0) {
+            char* stop = nullptr;
+            unsigned long index = std::strtoul(line.c_str() + 7, &stop, 10);
+            current = stop != line.c_str() + 7 ? &inputs[index] : nullptr;
+        } else if (line.empty() || (line[0] != ' ' && line[0] != '\t')) {
+            current = nullptr;
+        }
+        if (current != nullptr) *current += line + "\n";
+    }
+    return inputs;
+}
+
 bool ParseProbeOutput(ClipProperties& record, const std::string& report) {
     std::wstring text = EncoderTextToWide(report);
     if (text.find(L"Invalid data found when processing input") != std::wstring::npos) return false;
 
     boost::wsmatch m;
     if (record.format.empty()) {
-        static const boost::wregex input(L"Input #0(.*)from");
+        static const boost::wregex input(L"Input #\\d+(.*)from");
         if (Search(text, input, m)) record.format = ContainerWord(std::wstring(m[1].first, m[1].second));
     }
     if (record.frameRate.empty()) ParseFrameRate(text, record.frameRate);

@@ -224,8 +224,11 @@ TEST_F(QuilmerJoinFaultsTest, CtrlCDuringTheCheckOfEightyClipsStopsAtOnce) {
         args.push_back(dir.Native(names.back()));
     }
     std::sort(names.begin(), names.end());
-    // Every probe takes at least half a second: checking all 80 would take 40 s.
-    WriteScript(aside.Native("slow"), "sleep 0.5\nexec /usr/bin/ffmpeg \"$@\"\n");
+    // Every file takes half a second to read: checking all 80 would take 40 s, however they are
+    // grouped into encoder starts.
+    WriteScript(aside.Native("slow"), "n=0; for a in \"$@\"; do [ \"$a\" = -i ] && n=$((n + 1)); done\n"
+                                      "sleep $((n / 2)).$(((n % 2) * 5))\n"
+                                      "exec /usr/bin/ffmpeg \"$@\"\n");
     auto start = Clock::now();
     pid_t pid = Start(args, Environment({"QUILMER_REAL_FFMPEG=" + aside.Native("slow")}, {}), aside.Native("log"));
     ASSERT_GT(pid, 0);
@@ -237,6 +240,27 @@ TEST_F(QuilmerJoinFaultsTest, CtrlCDuringTheCheckOfEightyClipsStopsAtOnce) {
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(35));  // far below the 40 s a full check takes
     EXPECT_TRUE(WaitFor([&] { return ProcessesMentioning(dir.Native()).empty(); }, {}, std::chrono::seconds(10)));
     EXPECT_EQ(dir.List(), names);
+}
+
+TEST_F(QuilmerJoinFaultsTest, ClipsAreProbedOnceAndManyWithOneEncoderStart) {
+    std::vector<std::string> args = {"-o", dir.Native("out.flv")};
+    for (const char* name : {"a.flv", "b.flv", "c.flv"}) {
+        ASSERT_TRUE(MakeClip(dir.Native(name), 1, "160x120", "25", {"-c:v", "flv1"}, 22050, 1, {"-c:a", "libmp3lame"}));
+        args.push_back(dir.Native(name));
+    }
+    // Logs every start of the real encoder; a probe is the only run without "-y".
+    WriteScript(aside.Native("logger"), "echo \"$*\" >> '" + aside.Native("starts") + "'\nexec /usr/bin/ffmpeg \"$@\"\n");
+    int status = RunJoin(args, Environment({"QUILMER_REAL_FFMPEG=" + aside.Native("logger")}, {}), aside.Native("log"));
+    ASSERT_EQ(status, 0) << Log();
+    std::istringstream starts(ReadFile(aside.Native("starts")));
+    std::vector<std::string> probes;
+    for (std::string line; std::getline(starts, line);)
+        if (line.find(" -y ") == std::string::npos) probes.push_back(line);
+    // One start reads the three clips; the only other probe is the check of the result.
+    ASSERT_EQ(probes.size(), 2u) << ReadFile(aside.Native("starts"));
+    EXPECT_NE(probes[0].find("a.flv -i " + dir.Native("b.flv") + " -i " + dir.Native("c.flv")), std::string::npos)
+        << probes[0];
+    EXPECT_NE(probes[1].find("out.flv"), std::string::npos) << probes[1];
 }
 
 }  // namespace
