@@ -5,10 +5,12 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <thread>
 
@@ -156,6 +158,24 @@ TEST_F(RunnerExitTest, TheEncoderInheritsNoDescriptorOfOurs) {
 TEST_F(RunnerExitTest, TheChildLearnsWhichProcessStartedIt) {
     Run("echo engine=$QUILMER_ENGINE_PID");
     EXPECT_NE(output.find("engine=" + std::to_string(getpid())), std::string::npos) << output;
+}
+
+TEST_F(RunnerExitTest, TheAdapterDoesNotStartWhenItsEngineIsAlreadyGone) {
+    const std::string adapter = QUILMER_PROGRAM_DIR "/ffmpeg";
+    ASSERT_EQ(access(adapter.c_str(), X_OK), 0);
+    std::ofstream(dir.Native("logger")) << "#!/bin/sh\necho ran > '" << dir.Native("ran") << "'\n";
+    chmod(dir.Native("logger").c_str(), 0755);
+    std::ofstream(dir.Native("clip.flv")) << "x";
+    const std::string run = "QUILMER_REAL_FFMPEG='" + dir.Native("logger") + "' exec '" + adapter + "' -i '" +
+                            dir.Native("clip.flv") + "'";
+    // Started by a process that is not the engine named (the engine died before the adapter
+    // could ask to die with it): it ends at once, and starts no encoder.
+    EncoderExit orphan = Run("QUILMER_ENGINE_PID=1 " + run);
+    EXPECT_EQ(orphan.exitCode, 1);
+    EXPECT_FALSE(std::filesystem::exists(dir.Native("ran")));
+    // Started by the engine it names: it runs the real encoder.
+    Run(run);
+    EXPECT_TRUE(std::filesystem::exists(dir.Native("ran")));
 }
 
 }  // namespace
