@@ -188,7 +188,7 @@ public:
             return true;
         }
         if (cancel.IsRequested()) return false;
-        std::wstring copy = MakeTemporaryCopy(path);
+        std::wstring copy = MakeTemporaryCopy(path, &cancel);
         if (copy.empty()) return false;
         bool probed = inner_->Probe(copy, properties, cancel);
         RemoveFileQuietly(copy);

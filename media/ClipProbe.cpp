@@ -1,7 +1,13 @@
 #include "media/ClipProbe.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <filesystem>
 #include <system_error>
+#include <vector>
 
 #include "media/CancelFlag.h"
 #include <map>
@@ -95,7 +101,49 @@ std::vector<bool> ProbeClips(const std::vector<std::wstring>& paths, std::vector
     return probed;
 }
 
-std::wstring MakeTemporaryCopy(const std::wstring& path) {
+namespace {
+
+// Copies a regular file in blocks, looking at `cancel` between them.
+bool CopyFileStoppably(const std::string& from, const std::string& to, CancelFlag* cancel) {
+    int in = open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (in < 0) return false;
+    struct stat st {};
+    // Only a regular file: a named pipe or a device would block or never end.
+    if (fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(in);
+        return false;
+    }
+    int out = open(to.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (out < 0) {
+        close(in);
+        return false;
+    }
+    std::vector<char> buffer(1 << 20);
+    bool ok = true;
+    for (;;) {
+        if (cancel != nullptr && cancel->IsRequested()) {
+            ok = false;
+            break;
+        }
+        ssize_t got = read(in, buffer.data(), buffer.size());
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) {
+            ok = got == 0;
+            break;
+        }
+        if (!WriteAllToFd(out, buffer.data(), static_cast<std::size_t>(got))) {
+            ok = false;
+            break;
+        }
+    }
+    close(in);
+    if (close(out) != 0) ok = false;
+    return ok;
+}
+
+}  // namespace
+
+std::wstring MakeTemporaryCopy(const std::wstring& path, CancelFlag* cancel) {
     // Split as wide text: a std::filesystem::path made from a wide string converts it through
     // the "C" locale and throws on any name that is not ASCII.
     const std::size_t slash = path.rfind(L'/');
@@ -105,11 +153,8 @@ std::wstring MakeTemporaryCopy(const std::wstring& path) {
     const std::wstring extension = dot == std::wstring::npos || dot == 0 ? std::wstring() : name.substr(dot);
     std::wstring copy = ReserveTemporaryName(folder, extension);
     if (copy.empty()) return copy;
-    std::error_code error;
-    std::filesystem::copy_file(NativePath(path), NativePath(copy),
-                               std::filesystem::copy_options::overwrite_existing, error);
-    if (error) {
-        std::filesystem::remove(NativePath(copy), error);
+    if (!CopyFileStoppably(NativePath(path), NativePath(copy), cancel)) {
+        unlink(NativePath(copy).c_str());
         return {};
     }
     return copy;
@@ -119,7 +164,7 @@ bool ProbeWithFallback(const std::wstring& path, ClipProperties& record, const s
                        const std::wstring& workingFolder, CancelFlag* cancel) {
     if (ProbeClip(path, record, encoderPath, workingFolder, cancel)) return true;
     if (cancel != nullptr && cancel->IsRequested()) return false;
-    std::wstring copy = MakeTemporaryCopy(path);
+    std::wstring copy = MakeTemporaryCopy(path, cancel);
     if (copy.empty()) return false;
     bool ok = ProbeClip(copy, record, encoderPath, workingFolder, cancel);
     record.path = path;

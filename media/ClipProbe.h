@@ -45,9 +45,10 @@ std::vector<bool> ProbeClips(const std::vector<std::wstring>& paths, std::vector
                              std::chrono::milliseconds timeLimit = kProbeTimeLimit);
 
 // Copies `path` to a fresh name in its own folder (hexadecimal digits and the file's own
-// extension) and returns the copy's path, or an empty string when no name could be had or the
-// copy failed. The caller deletes the copy.
-std::wstring MakeTemporaryCopy(const std::wstring& path);
+// extension) and returns the copy's path, or an empty string when no name could be had, the copy
+// failed or `cancel` was raised meanwhile (a copy of a large file takes a while; a stop must not
+// wait for it). The caller deletes the copy.
+std::wstring MakeTemporaryCopy(const std::wstring& path, CancelFlag* cancel = nullptr);
 
 // ProbeClip; when it fails, probes a temporary copy instead (some inputs are refused under their
 // own name) and deletes the copy again; no copy is made once `cancel` is raised. `record.path` is

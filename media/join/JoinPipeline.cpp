@@ -236,7 +236,7 @@ void JoinPipeline::ConvertNextClip() {
     StartWorker([this, clip] {
         workerProbeOk_ = media_.Probe(clip, workerProbe_, state_.cancel);
         if (!workerProbeOk_ && !state_.cancel.IsRequested()) {
-            workerCopy_ = MakeTemporaryCopy(clip);
+            workerCopy_ = MakeTemporaryCopy(clip, &state_.cancel);
             if (!workerCopy_.empty()) workerProbeOk_ = media_.Probe(workerCopy_, workerProbe_, state_.cancel);
         }
     });
@@ -479,7 +479,7 @@ void JoinPipeline::StartResultCheck() {
         resultProbed_ = media_.Probe(output, resultProbe_, state_.cancel);
         if (!resultProbed_ && !state_.cancel.IsRequested()) {
             // Some names are refused by the encoder; a copy under a plain name is read instead.
-            std::wstring copy = MakeTemporaryCopy(output);
+            std::wstring copy = MakeTemporaryCopy(output, &state_.cancel);
             if (!copy.empty()) {
                 resultProbed_ = media_.Probe(copy, resultProbe_, state_.cancel);
                 RemoveFileQuietly(copy);
