@@ -6,6 +6,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <linux/close_range.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -126,9 +127,12 @@ RunResult RunReal(const std::string& program, const std::vector<std::string>& ar
         if (getppid() != adapter) _exit(127);  // we were killed before the line above
         dup2(fds[1], STDOUT_FILENO);
         dup2(fds[1], STDERR_FILENO);
-        // Only the standard three go on to the real encoder (the exec report pipe closes on exec).
-        for (int fd = 3; fd < 1024; ++fd)
-            if (fd != report[1]) close(fd);
+        // Only the standard three go on to the real encoder: everything else closes on exec (the
+        // exec report pipe among them, which is what tells the parent that exec worked).
+        if (close_range(3, ~0U, CLOSE_RANGE_CLOEXEC) != 0) {
+            for (int fd = 3; fd < 1024; ++fd)
+                if (fd != report[1]) close(fd);
+        }
         signal(SIGTERM, SIG_DFL);
         signal(SIGINT, SIG_DFL);
         signal(SIGHUP, SIG_DFL);
@@ -139,9 +143,9 @@ RunResult RunReal(const std::string& program, const std::vector<std::string>& ar
         (void)ignored;
         _exit(127);
     }
+    int rc = pid < 0 ? errno : 0;
     close(fds[1]);
     close(report[1]);
-    int rc = pid < 0 ? errno : 0;
     if (pid > 0) {
         int error = 0;
         ssize_t n;
