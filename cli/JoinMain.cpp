@@ -8,6 +8,7 @@
 #include "foundation/PlainEventLoop.h"
 #include "foundation/TextTranslator.h"
 #include "foundation/Utf8.h"
+#include "media/CancelFlag.h"
 #include "media/ClipProbe.h"
 #include "media/TargetFormat.h"
 #include "media/join/JoinFiles.h"
@@ -16,6 +17,7 @@
 
 #include <chrono>
 #include <clocale>
+#include <fcntl.h>
 #include <map>
 #include <csignal>
 #include <cstdio>
@@ -109,6 +111,7 @@ private:
         case JoinPhase::Concatenating: return "joining";
         case JoinPhase::EncodingMp4Pass1: return "encoding mp4, pass 1 of 2";
         case JoinPhase::EncodingMp4Pass2: return "encoding mp4, pass 2 of 2";
+        case JoinPhase::CheckingResult: return "checking the output";
         default: return "encoding " + NativePath(state.targetFormat);
         }
     }
@@ -146,39 +149,61 @@ private:
     int leftOut_ = 0;
 };
 
-// The clips are probed before the join starts; the join's own probe of each clip then reuses the
-// record instead of starting the encoder a second time (a probe costs an encoder start-up).
+// The clips are probed before the join starts, many with one encoder start; the join's own probe
+// of each clip then reuses the record instead of starting the encoder again.
 class ProbeOnceMedia final : public JoinMedia {
 public:
-    explicit ProbeOnceMedia(std::unique_ptr<JoinMedia> inner) : inner_(std::move(inner)) {}
+    ProbeOnceMedia(std::unique_ptr<JoinMedia> inner, std::wstring encoder)
+        : inner_(std::move(inner)), encoder_(std::move(encoder)) {}
 
-    bool Probe(const std::wstring& path, ClipProperties& properties) override {
+    bool Probe(const std::wstring& path, ClipProperties& properties, CancelFlag& cancel) override {
         auto it = known_.find(path);
         if (it != known_.end()) {
             properties = it->second;
+            properties.path = path;
             return true;
         }
-        return inner_->Probe(path, properties);
+        return inner_->Probe(path, properties, cancel);
     }
-    bool Run(const std::wstring& workingFolder, const std::wstring& commandLine, const ChunkHandler& onChunk,
-             CancelFlag& cancel) override {
+    EncoderExit Run(const std::wstring& workingFolder, const std::wstring& commandLine, const ChunkHandler& onChunk,
+                    CancelFlag& cancel) override {
         return inner_->Run(workingFolder, commandLine, onChunk, cancel);
     }
-    // Probes a clip ahead of the join and keeps the record when it succeeds.
-    bool ProbeAhead(const std::wstring& path) {
+    // Probes the clips ahead of the join, as few encoder starts as possible, and keeps the records
+    // of those that succeed. The answer says which did.
+    std::vector<bool> ProbeAllAhead(const std::vector<std::wstring>& paths, CancelFlag& cancel) {
+        std::vector<ClipProperties> records;
+        std::vector<bool> probed = ProbeClips(paths, records, encoder_, &cancel);
+        for (std::size_t i = 0; i < paths.size(); ++i)
+            if (probed[i]) known_[NormalPath(paths[i])] = records[i];
+        return probed;
+    }
+    // Probes a clip ahead of the join and keeps the record when it succeeds. A clip refused
+    // under its own name is tried once more as a copy (as the join does), but not kept: the join
+    // must learn for itself that it needs the copy.
+    bool ProbeAhead(const std::wstring& path, CancelFlag& cancel) {
         ClipProperties properties;
-        if (!inner_->Probe(path, properties)) return false;
-        known_[NormalPath(path)] = properties;
-        return true;
+        if (inner_->Probe(path, properties, cancel)) {
+            known_[NormalPath(path)] = properties;
+            return true;
+        }
+        if (cancel.IsRequested()) return false;
+        std::wstring copy = MakeTemporaryCopy(path, &cancel);
+        if (copy.empty()) return false;
+        bool probed = inner_->Probe(copy, properties, cancel);
+        RemoveFileQuietly(copy);
+        return probed;
     }
 
 private:
     std::unique_ptr<JoinMedia> inner_;
+    std::wstring encoder_;
     std::map<std::wstring, ClipProperties> known_;
 };
 
 // Everything that can be told before a single step runs, so that a mistake costs nothing.
-bool CheckInputs(const JoinArguments& args, const std::wstring& encoder, ProbeOnceMedia& media) {
+// A stop (Ctrl-C, SIGTERM) raises `cancel`, which ends the running probe at once.
+bool CheckInputs(const JoinArguments& args, const std::wstring& encoder, ProbeOnceMedia& media, CancelFlag& cancel) {
     if (TargetFormatForPath(args.output).empty()) {
         Say(Tr(L"Unknown output extension; use .avi, .flv, .rmvb, .wmv or .mp4 (or .hlv .f4v .flx .fmv .rm .3gp "
                L".mov .wma .asf): ") +
@@ -204,9 +229,14 @@ bool CheckInputs(const JoinArguments& args, const std::wstring& encoder, ProbeOn
             return false;
         }
     }
-    for (const auto& clip : args.clips) {
-        ClipProperties properties;
-        if (!media.ProbeAhead(clip) && !ProbeWithFallback(clip, properties, encoder)) {
+    // All at once first; a clip that fails there is tried again alone (and as a copy), so that
+    // its own verdict, not a neighbour's, decides.
+    std::vector<bool> probed = media.ProbeAllAhead(args.clips, cancel);
+    for (std::size_t i = 0; i < args.clips.size(); ++i) {
+        const std::wstring& clip = args.clips[i];
+        if (cancel.IsRequested()) return true;  // the caller sees the stop
+        if (!probed[i] && !media.ProbeAhead(clip, cancel)) {
+            if (cancel.IsRequested()) return true;
             Say(Tr(L"Clip is not a video or audio file the encoder can read: ") + clip);
             return false;
         }
@@ -230,10 +260,11 @@ int Run(int argc, char** argv) {
 
     const std::wstring programFolder = AppFolders::Instance().ProgramFolder();
     const std::wstring encoder = DefaultEncoderPath();
-    ProbeOnceMedia media(MakeEncoderJoinMedia(encoder));
+    ProbeOnceMedia media(MakeEncoderJoinMedia(encoder), encoder);
 
     // Ctrl-C and SIGTERM reach the loop through a pipe: a signal handler may do nothing else.
-    if (pipe(gSignalPipe) != 0) {
+    // Close-on-exec: no encoder child may hold it.
+    if (pipe2(gSignalPipe, O_CLOEXEC) != 0) {
         Say(Tr(L"Cannot set up signal handling."));
         return kExitFailure;
     }
@@ -249,11 +280,13 @@ int Run(int argc, char** argv) {
     JoinPipeline pipeline(loop, view, media, programFolder);
     view.SetPipeline(&pipeline);
 
-    std::thread watcher([&loop, &pipeline] {
+    CancelFlag checkCancel;
+    std::thread watcher([&loop, &pipeline, &checkCancel] {
         char code = 0;
         while (read(gSignalPipe[0], &code, 1) < 0) {
         }
         if (code == 0) return;  // the program ends normally
+        checkCancel.Request();  // a probe of the up-front check ends at once
         int signal = code;
         loop.Post([&loop, &pipeline, signal] {
             pipeline.StopJoin();
@@ -266,7 +299,7 @@ int Run(int argc, char** argv) {
     // them tidy up after themselves.
     int code = kExitFailure;
     std::wstring refusal;
-    if (!CheckInputs(args, encoder, media)) {
+    if (!CheckInputs(args, encoder, media, checkCancel)) {
         // the reason is said
     } else if (gStopSignal != 0) {
         code = 128 + gStopSignal;

@@ -36,7 +36,8 @@ std::string FormatSeconds(double seconds) {
 }  // namespace
 
 std::optional<ConvertVariant> VariantFromProbeReport(const std::string& report) {
-    if (report.find("Input #0") == std::string::npos) return std::nullopt;
+    // One input's report (a probe of several files is split into one report per file first).
+    if (report.find("Input #") == std::string::npos) return std::nullopt;
     ConvertVariant v;
     bool video = false, audio = false;
     std::size_t pos = 0;
@@ -50,7 +51,7 @@ std::optional<ConvertVariant> VariantFromProbeReport(const std::string& report) 
             const std::string rest = line.substr(duration + 10);
             v.durationSeconds = ParseClock(rest.substr(0, rest.find(',')));
         }
-        if (line.find("Stream #0:") == std::string::npos) continue;
+        if (line.find("Stream #") == std::string::npos) continue;
         if (line.find(": Video: ") != std::string::npos && line.find("(attached pic)") == std::string::npos)
             video = true;
         if (line.find(": Audio: ") != std::string::npos) audio = true;
@@ -88,8 +89,11 @@ bool ParseOldCommand(const std::vector<std::string>& args, OldCommand& c, Kind& 
         };
         if (a == "-i") {
             if (haveInput) {
-                error = "Only one input file is accepted";
-                return false;
+                // A probe may name several files (one encoder start for many clips).
+                std::string more;
+                if (!needValue(more)) return false;
+                c.moreInputs.push_back(more);
+                continue;
             }
             if (!needValue(c.input)) return false;
             haveInput = true;
@@ -122,6 +126,10 @@ bool ParseOldCommand(const std::vector<std::string>& args, OldCommand& c, Kind& 
         kind = Kind::Probe;
         return true;
     }
+    if (!c.moreInputs.empty()) {
+        error = "Only one input file is accepted";
+        return false;
+    }
     if (c.outputFormat == "mpeg") {
         kind = Kind::Convert;
         return true;
@@ -151,6 +159,7 @@ std::vector<std::string> BuildModernArgs(const OldCommand& c, Kind kind, const C
     std::vector<std::string> a = {"-hide_banner", "-nostdin"};
     if (kind == Kind::Probe) {
         a.insert(a.end(), {"-i", c.input});
+        for (const std::string& more : c.moreInputs) a.insert(a.end(), {"-i", more});
         return a;
     }
     if (c.overwrite) a.push_back("-y");

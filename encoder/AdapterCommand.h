@@ -12,6 +12,7 @@ namespace quilmer::adapter {
 struct OldCommand {
     std::string inputFormat;   // -f before -i
     std::string input;         // -i
+    std::vector<std::string> moreInputs;  // further -i, only in a probe of several files
     std::string outputFormat;  // -f after -i
     std::string output;        // the last plain argument; empty for a probe
     bool sameQuality = false;  // -sameq
@@ -36,7 +37,7 @@ struct ConvertVariant {
     bool standardFrameRate = false;         // the clip's rate cannot be coded in MPEG-2: use 25
 };
 
-// What a probe report (as the adapter prints it) says a conversion must make up: no video
+// What a probe report of one input (as the adapter prints it) says a conversion must make up: no video
 // stream other than a cover picture gives a black picture, no audio stream gives silence.
 // nullopt when the report shows no input at all.
 std::optional<ConvertVariant> VariantFromProbeReport(const std::string& report);

@@ -86,9 +86,14 @@ bool IsBlockHeader(std::string_view trimmed) {
 std::optional<double> ParseClock(std::string_view text) {
     static const boost::regex clock("(-?)(\\d+):(\\d{2}):(\\d{2}(?:\\.\\d+)?)");
     boost::match_results<std::string_view::const_iterator> m;
-    if (!boost::regex_match(text.begin(), text.end(), m, clock)) return std::nullopt;
-    double seconds = std::stod(m[2].str()) * 3600 + std::stod(m[3].str()) * 60 + std::stod(m[4].str());
-    return m[1].length() > 0 ? -seconds : seconds;
+    // A clock of absurd length (stod's out_of_range) or one Boost finds too complex is no clock.
+    try {
+        if (!boost::regex_match(text.begin(), text.end(), m, clock)) return std::nullopt;
+        double seconds = std::stod(m[2].str()) * 3600 + std::stod(m[3].str()) * 60 + std::stod(m[4].str());
+        return m[1].length() > 0 ? -seconds : seconds;
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
 }
 
 std::string NormalizeStreamLine(std::string_view line) {
@@ -114,7 +119,7 @@ std::string RewriteProgressTime(std::string_view line) {
     boost::smatch m;
     if (!boost::regex_search(text, m, time)) return text;
     std::optional<double> seconds = ParseClock(m[1].str());
-    if (!seconds || *seconds < 0) return text;
+    if (!seconds || *seconds < 0 || *seconds > 1e15) return text;  // the cast below must not overflow
     char replacement[64];
     std::snprintf(replacement, sizeof replacement, "time=%lld.%s", static_cast<long long>(*seconds),
                   m[2].str().c_str());

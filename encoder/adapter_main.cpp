@@ -6,7 +6,8 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
+#include <linux/close_range.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -36,6 +37,9 @@ constexpr const char* kDefaultRealEncoder = "/usr/bin/ffmpeg";
 constexpr const char* kRealEncoderVariable = "QUILMER_REAL_FFMPEG";
 
 volatile sig_atomic_t g_child = 0;
+// The signal that ended the last real run, passed on as our own end so that the engine can tell
+// an encoder that was killed from one that gave up.
+int g_lastSignal = 0;
 
 void ForwardSignal(int signal) {
     if (g_child > 0) kill(g_child, signal);
@@ -82,7 +86,18 @@ bool FindRealEncoder(std::string& path) {
 struct RunResult {
     int status = 1;
     bool started = false;
+    int signal = 0;  // the signal that ended the real encoder, if one did
 };
+
+// The adapter never outlives the engine that started it: when the engine's thread ends (the
+// engine crashed or was killed), the kernel sends us SIGKILL. The engine may already be gone by
+// the time we ask for that, so we compare our parent with the pid the engine gave us.
+bool BindToEngine() {
+    if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0) return true;  // not fatal: ends are still tidy normally
+    const char* engine = std::getenv("QUILMER_ENGINE_PID");
+    if (engine == nullptr || *engine == '\0') return true;  // run by hand
+    return std::to_string(getppid()) == engine;
+}
 
 // Runs the real encoder with its output and errors on one pipe; `onOutput` sees every read.
 template <typename OnOutput>
@@ -96,14 +111,53 @@ RunResult RunReal(const std::string& program, const std::vector<std::string>& ar
     for (std::string& a : argvStore) argv.push_back(a.data());
     argv.push_back(nullptr);
 
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], STDERR_FILENO);
-    pid_t pid = -1;
-    int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
+    // A pipe that tells whether exec worked (it closes on exec; a failure writes errno).
+    int report[2];
+    if (pipe2(report, O_CLOEXEC) != 0) {
+        close(fds[0]);
+        close(fds[1]);
+        return result;
+    }
+    const pid_t adapter = getpid();
+    // fork, not posix_spawn: the child must ask for its own death signal before it execs, so that
+    // the real encoder ends with us even when we are killed.
+    pid_t pid = fork();
+    if (pid == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != adapter) _exit(127);  // we were killed before the line above
+        dup2(fds[1], STDOUT_FILENO);
+        dup2(fds[1], STDERR_FILENO);
+        // Only the standard three go on to the real encoder: everything else closes on exec (the
+        // exec report pipe among them, which is what tells the parent that exec worked).
+        if (close_range(3, ~0U, CLOSE_RANGE_CLOEXEC) != 0) {
+            for (int fd = 3; fd < 1024; ++fd)
+                if (fd != report[1]) close(fd);
+        }
+        signal(SIGTERM, SIG_DFL);
+        signal(SIGINT, SIG_DFL);
+        signal(SIGHUP, SIG_DFL);
+        signal(SIGPIPE, SIG_DFL);
+        execv(program.c_str(), argv.data());
+        int error = errno;
+        ssize_t ignored = write(report[1], &error, sizeof error);
+        (void)ignored;
+        _exit(127);
+    }
+    int rc = pid < 0 ? errno : 0;
     close(fds[1]);
+    close(report[1]);
+    if (pid > 0) {
+        int error = 0;
+        ssize_t n;
+        while ((n = read(report[0], &error, sizeof error)) < 0 && errno == EINTR) {
+        }
+        if (n == static_cast<ssize_t>(sizeof error)) {
+            rc = error;
+            while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+            }
+        }
+    }
+    close(report[0]);
     if (rc != 0) {
         close(fds[0]);
         Fail("The real encoder could not be started: " + program + ": " + std::strerror(rc));
@@ -132,7 +186,9 @@ RunResult RunReal(const std::string& program, const std::vector<std::string>& ar
         result.status = WEXITSTATUS(status);
     } else if (WIFSIGNALED(status)) {
         result.status = 128 + WTERMSIG(status);
+        result.signal = WTERMSIG(status);
     }
+    g_lastSignal = result.signal;
     return result;
 }
 
@@ -144,9 +200,9 @@ std::string CacheFile(const std::string& input) {
     if (stat(input.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
     char resolved[PATH_MAX];
     std::string key = realpath(input.c_str(), resolved) != nullptr ? resolved : input;
-    key += "|" + std::to_string(st.st_dev) + "|" + std::to_string(st.st_ino) + "|" +
-           std::to_string(st.st_size) + "|" + std::to_string(st.st_mtim.tv_sec) + "." +
-           std::to_string(st.st_mtim.tv_nsec);
+    for (const std::string& part : {std::to_string(st.st_dev), std::to_string(st.st_ino), std::to_string(st.st_size),
+                                    std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec)})
+        key.append("|").append(part);
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
     std::string folder = (runtime != nullptr && *runtime == '/')
                              ? std::string(runtime) + "/quilmer-adapter"
@@ -185,7 +241,7 @@ void RememberStreams(const std::string& input, const std::string& report) {
     const std::string file = CacheFile(input);
     if (!v || file.empty()) return;
     const std::string temporary = file + "." + std::to_string(getpid());
-    FILE* out = std::fopen(temporary.c_str(), "w");
+    FILE* out = std::fopen(temporary.c_str(), "we");
     if (out == nullptr) return;
     std::fprintf(out, "%d %d %.3f\n", v->blackVideo ? 1 : 0, v->silentAudio ? 1 : 0,
                  v->durationSeconds.value_or(-1.0));
@@ -198,7 +254,7 @@ ConvertVariant RecalledStreams(const std::string& input) {
     ConvertVariant v;
     const std::string file = CacheFile(input);
     if (file.empty()) return v;
-    FILE* in = std::fopen(file.c_str(), "r");
+    FILE* in = std::fopen(file.c_str(), "re");
     if (in == nullptr) return v;
     int black = 0, silent = 0;
     double seconds = -1;
@@ -219,7 +275,23 @@ int Probe(const std::string& real, const OldCommand& command) {
     if (!r.started) return 1;
     const std::string normalized = NormalizeProbeReport(report);
     WriteAll(STDOUT_FILENO, normalized);
-    RememberStreams(command.input, normalized);
+    // Each input's block ("Input #k" and the indented lines under it) is remembered for its file.
+    std::vector<std::string> inputs = {command.input};
+    inputs.insert(inputs.end(), command.moreInputs.begin(), command.moreInputs.end());
+    std::size_t pos = 0;
+    while ((pos = normalized.find("Input #", pos)) != std::string::npos) {
+        if (pos > 0 && normalized[pos - 1] != '\n') {
+            ++pos;
+            continue;
+        }
+        const std::size_t index = std::strtoul(normalized.c_str() + pos + 7, nullptr, 10);
+        std::size_t end = normalized.find('\n', pos);
+        while (end != std::string::npos && end + 1 < normalized.size() && normalized[end + 1] == ' ')
+            end = normalized.find('\n', end + 1);
+        const std::string block = normalized.substr(pos, end == std::string::npos ? std::string::npos : end + 1 - pos);
+        if (index < inputs.size()) RememberStreams(inputs[index], block);
+        pos = end == std::string::npos ? normalized.size() : end;
+    }
     return r.status;
 }
 
@@ -260,6 +332,7 @@ int Encode(const std::string& real, const OldCommand& command, Kind kind) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (!BindToEngine()) return 1;  // the engine is gone already: nobody wants our work
     signal(SIGPIPE, SIG_IGN);
     struct sigaction forward {};
     forward.sa_handler = ForwardSignal;
@@ -285,6 +358,10 @@ int main(int argc, char** argv) {
         const double ms = (self.ru_utime.tv_sec + self.ru_stime.tv_sec) * 1e3 +
                           (self.ru_utime.tv_usec + self.ru_stime.tv_usec) / 1e3;
         WriteAll(STDERR_FILENO, "adapter cpu ms: " + std::to_string(ms) + "\n");
+    }
+    if (g_lastSignal != 0) {
+        signal(g_lastSignal, SIG_DFL);
+        raise(g_lastSignal);
     }
     return status;
 }

@@ -1,5 +1,6 @@
 #include "foundation/Exceptions.h"
 
+#include "foundation/FileUtil.h"
 #include "foundation/Strings.h"
 #include "foundation/TextTranslator.h"
 
@@ -19,7 +20,7 @@ std::wstring WithName(std::wstring text, const std::wstring& name) {
 
 const char* CZ4RException::what() const noexcept {
     try {
-        what_ = ToUtf8(ErrorMessage());
+        what_ = NativePath(ErrorMessage());  // a file name with stray bytes must not empty the text
     } catch (...) {
         return "quilmer exception";
     }

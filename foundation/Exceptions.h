@@ -1,7 +1,8 @@
 #pragma once
 // The framework's exceptions. Most operations report failure by their result; these are raised
 // only by foundation classes (paths that cannot be made absolute, file classes, serialisation).
-// ErrorMessage() is the user-visible, translated text; what() is its UTF-8 form.
+// ErrorMessage() is the user-visible, translated text; what() is its UTF-8 form (a file name
+// keeps its bytes, as NativePath gives them).
 
 #include <exception>
 #include <string>

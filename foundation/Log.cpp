@@ -37,7 +37,7 @@ std::mutex& ShowMutex() {
 }
 
 void ShowOnStderr(const std::wstring& text, const std::wstring& caption) {
-    std::string line = ToUtf8(caption.empty() ? text : caption + L": " + text);
+    std::string line = NativePath(caption.empty() ? text : caption + L": " + text);  // names keep their bytes
     std::fprintf(stderr, "%s\n", line.c_str());
 }
 
@@ -81,7 +81,7 @@ CLog& CLog::Instance() {
 
 CLog::CLog() {
     if (std::getenv("QUILMER_DEBUG_LOG"))
-        debugSink_ = [](const std::wstring& text) { std::fprintf(stderr, "%s", ToUtf8(text).c_str()); };
+        debugSink_ = [](const std::wstring& text) { std::fprintf(stderr, "%s", NativePath(text).c_str()); };
 }
 
 CLog::~CLog() {
@@ -160,7 +160,7 @@ void CLog::Write(std::int32_t level, const std::wstring& text, bool raw) {
             if (flags & LOG_FLAG_THREAD_ID) prefix += FormatW(L"(%d): ", static_cast<int>(::gettid()));
             line = prefix + line;
         }
-        stream_ << ToUtf8(line);
+        stream_ << NativePath(line);  // a file name with stray bytes must not empty the line
     }
     if (!raw && (flags & LOG_FLAG_DEBUG_OUTPUT) && debugSink_)
         debugSink_(FormatW(L"%s:(%s) :", L"Z4R", LevelTag(level)) + text);

@@ -1,8 +1,29 @@
 #include "foundation/PlainEventLoop.h"
 
+#include <cstdio>
+#include <exception>
 #include <vector>
 
 namespace quilmer {
+
+namespace {
+
+// A task or timer that throws must not end the program (and leave encoders and files behind):
+// the owner of the work handles its own failures; this is the last line, which says what
+// happened and goes on.
+template <class F>
+auto Guarded(F&& f, decltype(f()) fallback) -> decltype(f()) {
+    try {
+        return f();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "unexpected error in an event-loop task: %s\n", e.what());
+    } catch (...) {
+        std::fprintf(stderr, "unexpected error in an event-loop task\n");
+    }
+    return fallback;
+}
+
+}  // namespace
 
 PlainEventLoop::PlainEventLoop() : start_(Clock::now()) {}
 PlainEventLoop::~PlainEventLoop() = default;
@@ -60,7 +81,7 @@ void PlainEventLoop::FireDueTimers() {
         it->second.due += std::chrono::milliseconds(it->second.periodMs);
         if (it->second.due < now) it->second.due = now + std::chrono::milliseconds(it->second.periodMs);
         TimerCallback callback = it->second.callback;  // copy: the callback may stop its timer
-        if (!callback(TickMs())) timers_.erase(id);
+        if (!Guarded([&] { return callback(TickMs()); }, false)) timers_.erase(id);
     }
 }
 
@@ -83,7 +104,7 @@ bool PlainEventLoop::RunUntil(Clock::time_point deadline, bool bounded, int* cod
                 tasks_.pop_front();
             }
         }
-        if (task) task();
+        if (task) Guarded([&] { task(); return 0; }, 0);
         FireDueTimers();
         if (bounded && Clock::now() >= deadline) return false;
     }

@@ -1,6 +1,7 @@
 #include "lang/IniFile.h"
 
 #include "foundation/Strings.h"
+#include "foundation/FileUtil.h"
 #include "foundation/Utf8.h"
 
 #include <fstream>
@@ -50,7 +51,7 @@ bool IsHeaderOf(const std::string& line, const std::string& name) {
 bool IniFile::Open(const std::wstring& path) {
     Parse({});
     open_ = false;
-    std::string narrowPath = ToUtf8(path);
+    std::string narrowPath = NativePath(path);
     if (narrowPath.empty()) return false;
     std::ifstream in(narrowPath, std::ios::binary);
     if (!in) return false;

@@ -1,5 +1,6 @@
 #include "lang/LanguageManager.h"
 
+#include "foundation/FileUtil.h"
 #include "foundation/Utf8.h"
 #include "lang/IniFile.h"
 
@@ -63,10 +64,10 @@ void LanguageManager::RebuildLanguageList() {
     std::vector<std::pair<std::wstring, std::wstring>> packs;  // name, path
 
     std::error_code ec;
-    std::filesystem::directory_iterator it(ToUtf8(environment_.languageFolder), ec);
+    std::filesystem::directory_iterator it(NativePath(environment_.languageFolder), ec);
     for (; !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
         if (!it->is_regular_file(ec)) continue;
-        std::wstring fileName = FromUtf8(it->path().filename().string());
+        std::wstring fileName = WidePath(it->path().filename().native());
         if (!EndsWithPackExtension(fileName)) continue;
         packs.emplace_back(fileName.substr(0, fileName.size() - 4), environment_.languageFolder + fileName);
     }
@@ -214,7 +215,7 @@ std::vector<std::wstring> LanguageManager::IconFiles() const {
 }
 
 bool IsLoadableBitmap(const std::wstring& path) {
-    std::string narrow = ToUtf8(path);
+    std::string narrow = NativePath(path);
     if (narrow.empty()) return false;
     std::ifstream in(narrow, std::ios::binary | std::ios::ate);
     if (!in) return false;

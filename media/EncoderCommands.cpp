@@ -5,9 +5,10 @@
 #include <climits>
 #include <cmath>
 #include <cstdlib>
-#include <filesystem>
+#include <unistd.h>
 
 #include "foundation/AppFolders.h"
+#include "foundation/FileUtil.h"
 #include "foundation/Strings.h"
 #include "media/TempNames.h"
 #include "media/WindowsCommandLine.h"
@@ -20,11 +21,20 @@ std::wstring Program(const std::wstring& encoderPath) { return L"\"" + encoderPa
 std::wstring Q(const std::wstring& path) { return QuoteWindowsArgument(path); }
 std::wstring Num(int value) { return std::to_wstring(value); }
 
+// regex_search that counts Boost's "too complex" exception as no match.
+bool SafeSearch(const std::wstring& text, boost::wsmatch& m, const wchar_t* expression) {
+    try {
+        return boost::regex_search(text, m, boost::wregex(expression));
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
 // Group 1 of `expression` in `field`, trimmed, as a whole decimal number; `fallback` otherwise.
 int WholeNumber(const std::wstring& field, const wchar_t* expression, int fallback) {
     if (field.empty()) return fallback;
     boost::wsmatch m;
-    if (!boost::regex_search(field, m, boost::wregex(expression))) return fallback;
+    if (!SafeSearch(field, m, expression)) return fallback;
     std::wstring text = Trim(std::wstring(m[1].first, m[1].second));
     if (text.empty()) return fallback;
     wchar_t* end = nullptr;
@@ -49,7 +59,7 @@ FinalEncodeParams FinalEncodeParamsFromProbe(const ClipProperties& probe) {
 
 double FrameRateFromProbe(const ClipProperties& probe) {
     boost::wsmatch m;
-    if (!boost::regex_search(probe.frameRate, m, boost::wregex(L"(.*)fps"))) return 0;
+    if (!SafeSearch(probe.frameRate, m, L"(.*)fps")) return 0;
     std::wstring text = Trim(std::wstring(m[1].first, m[1].second));
     if (text.empty()) return 0;
     wchar_t* end = nullptr;
@@ -102,9 +112,18 @@ std::optional<JoinPhase> FirstEncodePhase(const TargetFormat& format) {
 }
 
 std::wstring MakeMp4WorkingFolder(const std::wstring& outputPath) {
-    std::wstring folder = std::filesystem::path(outputPath).parent_path().wstring();
-    if (folder.empty()) folder = std::filesystem::current_path().wstring();
-    return ReserveTemporaryFolder(folder + L"/");
+    // Wide text throughout: std::filesystem::path converts wide strings through the "C" locale
+    // and throws on any name that is not ASCII.
+    const std::size_t slash = outputPath.rfind(L'/');
+    std::wstring folder = slash == std::wstring::npos ? std::wstring() : outputPath.substr(0, slash);
+    if (slash == 0) folder = L"/";
+    if (folder.empty()) {
+        char buffer[PATH_MAX];
+        if (getcwd(buffer, sizeof buffer) == nullptr) return {};
+        folder = WidePath(buffer);
+    }
+    if (folder.back() != L'/') folder += L'/';
+    return ReserveTemporaryFolder(folder);
 }
 
 }  // namespace quilmer

@@ -14,6 +14,7 @@ enum class JoinPhase : int {
     EncodingWmv = 6,
     EncodingMp4Pass1 = 7,
     EncodingMp4Pass2 = 8,
+    CheckingResult = 9,  // the finished output is probed before it counts as made
 };
 
 inline bool IsFinalEncode(JoinPhase phase) {

@@ -2,6 +2,9 @@
 
 #include <boost/regex.hpp>
 
+#include <cstdlib>
+
+#include "foundation/FileUtil.h"
 #include "foundation/Strings.h"
 
 namespace quilmer {
@@ -12,8 +15,15 @@ std::wstring Group(const boost::wsmatch& m, int index) {
     return Trim(std::wstring(m[index].first, m[index].second));
 }
 
+// Boost gives up on a match that backtracks too much with an exception (a long report of odd
+// text can do that); such a field counts as not found rather than ending the probe.
 bool Search(const std::wstring& text, const boost::wregex& expression, boost::wsmatch& m) {
-    return boost::regex_search(text, m, expression);
+    try {
+        return boost::regex_search(text, m, expression);
+    } catch (const std::exception&) {
+        m = boost::wsmatch();
+        return false;
+    }
 }
 
 std::wstring ContainerWord(const std::wstring& names) {
@@ -53,15 +63,40 @@ void ParseFrameRate(const std::wstring& text, std::wstring& frameRate) {
 
 }  // namespace
 
-std::wstring EncoderTextToWide(std::string_view bytes) { return FromAnsi(bytes); }
+std::wstring EncoderTextToWide(std::string_view bytes) {
+    // The encoder writes file names as the bytes they are; the same conversion as for paths keeps
+    // them (and a character cut by a read) intact under any locale.
+    return WidePath(bytes.substr(0, bytes.find('\0')));
+}
+
+std::map<std::size_t, std::string> SplitProbeReport(const std::string& report) {
+    std::map<std::size_t, std::string> inputs;
+    std::string* current = nullptr;
+    std::size_t pos = 0;
+    while (pos < report.size()) {
+        std::size_t end = report.find_first_of("\r\n", pos);
+        if (end == std::string::npos) end = report.size();
+        const std::string line = report.substr(pos, end - pos);
+        pos = end + 1;
+        if (line.rfind("Input #", 0) == 0) {
+            char* stop = nullptr;
+            unsigned long index = std::strtoul(line.c_str() + 7, &stop, 10);
+            current = stop != line.c_str() + 7 ? &inputs[index] : nullptr;
+        } else if (line.empty() || (line[0] != ' ' && line[0] != '\t')) {
+            current = nullptr;
+        }
+        if (current != nullptr) *current += line + "\n";
+    }
+    return inputs;
+}
 
 bool ParseProbeOutput(ClipProperties& record, const std::string& report) {
-    const std::wstring text = EncoderTextToWide(report);
+    std::wstring text = EncoderTextToWide(report);
     if (text.find(L"Invalid data found when processing input") != std::wstring::npos) return false;
 
     boost::wsmatch m;
     if (record.format.empty()) {
-        static const boost::wregex input(L"Input #0(.*)from");
+        static const boost::wregex input(L"Input #\\d+(.*)from");
         if (Search(text, input, m)) record.format = ContainerWord(std::wstring(m[1].first, m[1].second));
     }
     if (record.frameRate.empty()) ParseFrameRate(text, record.frameRate);

@@ -30,7 +30,15 @@ ProgressReading ParseProgress(std::string_view chunk) {
     ProgressReading reading;
     const std::wstring text = EncoderTextToWide(chunk);
     boost::wsmatch m;
-    if (boost::regex_search(text, m, duration)) {
+    // Boost's "too complex" exception on odd output counts as no reading, never as an error.
+    auto search = [&](const boost::wregex& expression) {
+        try {
+            return boost::regex_search(text, m, expression);
+        } catch (const std::exception&) {
+            return false;
+        }
+    };
+    if (search(duration)) {
         auto h = Decimal(m, 1), min = Decimal(m, 2), s = Decimal(m, 3);
         // A duration that is not made of numbers is ignored rather than ending the run, and
         // the chunk is then still read for a position.
@@ -39,7 +47,7 @@ ProgressReading ParseProgress(std::string_view chunk) {
             return reading;
         }
     }
-    if (boost::regex_search(text, m, position)) reading.doneSeconds = Decimal(m, 1);
+    if (search(position)) reading.doneSeconds = Decimal(m, 1);
     return reading;
 }
 
@@ -118,6 +126,10 @@ std::optional<int> ProgressPercent(JoinPhase phase, const ProgressSnapshot& c, i
         default:
             p = 0;
     }
+    // A bogus position (past the total, or absurdly large) must neither overflow the int nor
+    // push the bar past its end.
+    if (!(p >= 0)) p = 0;
+    if (p > 100) p = 100;
     return static_cast<int>(p);
 }
 

@@ -24,7 +24,7 @@ bool DownloadToFile(const std::wstring& url, const std::wstring& path, const std
         return fail(status ? "HTTP status " + std::to_string(status) : response->ErrorText());
     }
     std::string side = NativePath(path) + ".download";
-    std::FILE* out = std::fopen(side.c_str(), "wb");
+    std::FILE* out = std::fopen(side.c_str(), "wbe");  // "e": close-on-exec
     if (!out) return fail("cannot create " + side);
     char buffer[16384];
     bool writeFailed = false;

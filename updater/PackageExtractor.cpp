@@ -179,7 +179,7 @@ bool PackageExtractor::CopyCurrentTo(const std::string& path, const EntryFacts& 
     if (unzOpenCurrentFile(z) != UNZ_OK) return Fail("cannot read entry " + facts.name);
     std::FILE* out = nullptr;
     if (!path.empty()) {
-        out = std::fopen(path.c_str(), "wb");
+        out = std::fopen(path.c_str(), "wbe");  // "e": close-on-exec
         if (!out) {
             unzCloseCurrentFile(z);
             return Fail("cannot create " + path + ": " + std::strerror(errno));
@@ -272,7 +272,7 @@ bool PackageExtractor::ExtractCurrent(const std::string& destinationArg, bool fl
     if (!MakeParentFolder(target)) return Fail("cannot create the folder of " + target);
 
     std::string temp = target + ".partXXXXXX";
-    int fd = ::mkstemp(temp.data());
+    int fd = ::mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0) return Fail("cannot create a file beside " + target);
     ::close(fd);
     if (!CopyCurrentTo(temp, facts)) {

@@ -16,7 +16,7 @@ namespace {
 
 constexpr std::size_t kBlockSize = 1 << 20;
 
-std::wstring ErrnoText(int error) { return FromUtf8(std::strerror(error)); }
+std::wstring ErrnoText(int error) { return WidePath(std::strerror(error)); }
 
 struct Fd {
     int fd = -1;

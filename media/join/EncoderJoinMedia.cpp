@@ -10,20 +10,22 @@ class EncoderJoinMedia final : public JoinMedia {
 public:
     explicit EncoderJoinMedia(std::wstring encoderPath) : encoderPath_(std::move(encoderPath)) {}
 
-    bool Probe(const std::wstring& path, ClipProperties& properties) override {
-        return ProbeClip(path, properties, encoderPath_);
+    bool Probe(const std::wstring& path, ClipProperties& properties, CancelFlag& cancel) override {
+        return ProbeClip(path, properties, encoderPath_, std::wstring(), &cancel);
     }
 
-    bool Run(const std::wstring& workingFolder, const std::wstring& commandLine, const ChunkHandler& onChunk,
-             CancelFlag& cancel) override {
+    EncoderExit Run(const std::wstring& workingFolder, const std::wstring& commandLine, const ChunkHandler& onChunk,
+                    CancelFlag& cancel) override {
         // Nothing is accumulated: progress is read chunk by chunk.
-        return RunEncoder(
+        EncoderExit exit;
+        RunEncoder(
             workingFolder, commandLine,
             [&onChunk](std::string&, std::string& chunk) {
                 onChunk(chunk);
                 return true;
             },
-            [](std::string&) { return true; }, &cancel);
+            [](std::string&) { return true; }, &cancel, &exit);
+        return exit;
     }
 
 private:

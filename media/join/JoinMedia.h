@@ -4,6 +4,7 @@
 
 #include "media/CancelFlag.h"
 #include "media/ClipProperties.h"
+#include "media/EncoderRunner.h"
 
 #include <functional>
 #include <memory>
@@ -18,13 +19,15 @@ public:
     virtual ~JoinMedia() = default;
 
     // Probes one file synchronously into properties (cleared first, path set). False when the
-    // file is missing, the encoder cannot run or the file is not media it understands.
-    virtual bool Probe(const std::wstring& path, ClipProperties& properties) = 0;
+    // file is missing, the encoder cannot run, the file is not media it understands, or the probe
+    // was stopped (cancel, or no answer within the probe time limit). Never on the loop thread.
+    virtual bool Probe(const std::wstring& path, ClipProperties& properties, CancelFlag& cancel) = 0;
 
     // Runs one encoder command line to its end on the calling thread, handing every piece of
-    // output to onChunk. Setting cancel (Request) ends the process at once. False when it could not start.
-    virtual bool Run(const std::wstring& workingFolder, const std::wstring& commandLine,
-                     const ChunkHandler& onChunk, CancelFlag& cancel) = 0;
+    // output to onChunk. Setting cancel (Request) ends the process at once. The answer tells how
+    // the process ended: not started, stopped by us, killed by a signal, or its exit status.
+    virtual EncoderExit Run(const std::wstring& workingFolder, const std::wstring& commandLine,
+                            const ChunkHandler& onChunk, CancelFlag& cancel) = 0;
 };
 
 // The real thing: the encoder adapter of the program folder.

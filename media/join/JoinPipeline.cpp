@@ -10,6 +10,7 @@
 #include "media/Progress.h"
 #include "media/TargetFormat.h"
 #include "media/join/Concatenate.h"
+#include "media/join/ResultCheck.h"
 
 #include <filesystem>
 #include <mutex>
@@ -65,7 +66,7 @@ JoinPipeline::JoinPipeline(EventLoop& loop, JoinView& view, JoinMedia& media, co
     state_.workingFolder = programFolder_;
     commandSink_ = [this](int id) { HandleCommand(id); };
     monitorTimer_ = std::make_unique<CallbackTimer>(loop_, kTimerPeriodMs, [this](std::uint32_t) {
-        MonitorTick();
+        Guarded([this] { MonitorTick(); });
         return true;
     });
 }
@@ -86,17 +87,52 @@ void JoinPipeline::PostCommand(int id) {
 
 bool JoinPipeline::HandleCommand(int id) {
     switch (id) {
-    case kCmdStopJoin: StopJoin(); return true;
-    case kCmdClose: Close(); return true;
-    case kCmdFinishJoin: FinishJoin(); return true;
-    case kCmdShowJoinResult: ShowJoinResult(); return true;
+    case kCmdStopJoin: Guarded([this] { StopJoin(); }); return true;
+    case kCmdClose: Guarded([this] { Close(); }); return true;
+    case kCmdFinishJoin: Guarded([this] { FinishJoin(); }); return true;
+    case kCmdShowJoinResult: Guarded([this] { ShowJoinResult(); }); return true;
     case kCmdEncodeAvi:
     case kCmdEncodeFlv:
     case kCmdEncodeRmvb:
     case kCmdEncodeWmv:
     case kCmdEncodeMp4Pass1:
-    case kCmdEncodeMp4Pass2: StartFinalEncode(id); return true;
+    case kCmdEncodeMp4Pass2: Guarded([this, id] { StartFinalEncode(id); }); return true;
     default: return false;
+    }
+}
+
+void JoinPipeline::Guarded(const std::function<void()>& step) {
+    try {
+        step();
+    } catch (const std::exception& e) {
+        AbortJoin(Tr(L"Unexpected error:") + L" " + WidePath(e.what()));
+    } catch (...) {
+        AbortJoin(Tr(L"Unexpected error:") + L" ?");
+    }
+}
+
+void JoinPipeline::AbortJoin(const std::wstring& reason) noexcept {
+    try {
+        state_.cancel.Request();
+        state_.pendingClips.clear();
+        StopWorker();
+        if (!joining_) return;
+        RemoveJoinFiles();
+        if (state_.fileFlags & JoinState::kFlagTemporaryOutput) {
+            state_.outputPath = state_.finalOutputPath;
+            state_.fileFlags &= ~JoinState::kFlagTemporaryOutput;
+        }
+        state_.workingFolder = programFolder_;
+        ResetCounters();
+        state_.failure = reason;
+        EndJoin();
+        if (state_.handedOver) {
+            view_.HandedOverJobEnded(false);
+        } else {
+            PostCommand(kCmdShowJoinResult);
+        }
+    } catch (...) {
+        joining_ = false;  // nothing more can be done; at least a new join may start
     }
 }
 
@@ -133,6 +169,10 @@ std::wstring JoinPipeline::StartJoin(const std::vector<std::wstring>& clips, con
     state_.failure.clear();
     state_.stepBusy = false;
     state_.counters.ResetJob();
+    expectedSeconds_ = 0;
+    expectedKnown_ = true;
+    resultProbe_.Clear();
+    resultProbed_ = false;
 
     namer_.Clear();
     for (const auto& clip : state_.clips) namer_.Protect(clip);
@@ -144,7 +184,8 @@ std::wstring JoinPipeline::StartJoin(const std::vector<std::wstring>& clips, con
     view_.SetProgress(0);
 
     auto tick = [this](std::uint32_t) {
-        bool keep = StepTick();
+        bool keep = false;
+        Guarded([this, &keep] { keep = StepTick(); });
         if (!keep) stepTimerRunning_ = false;
         return keep;
     };
@@ -165,7 +206,9 @@ void JoinPipeline::PostStep() {
     loop_.Post([weak] {
         if (auto self = weak.lock()) {
             JoinPipeline* p = *self;
-            if (p->stepTimerRunning_ && !p->StepTick()) p->StopStepTimer();
+            p->Guarded([p] {
+                if (p->stepTimerRunning_ && !p->StepTick()) p->StopStepTimer();
+            });
         }
     });
 }
@@ -185,22 +228,38 @@ bool JoinPipeline::StepTick() {
 
 void JoinPipeline::ConvertNextClip() {
     if (worker_ || state_.pendingClips.empty()) return;
+    const std::wstring clip = state_.pendingClips.front();
+    state_.currentClip = clip;
+    SetPhase(JoinPhase::Probing);
+    // The probe, and the copy made when the clip is refused under its own name, run on the
+    // worker like every encoder run: a slow or stuck clip must never hold the loop thread.
+    StartWorker([this, clip] {
+        workerProbeOk_ = media_.Probe(clip, workerProbe_, state_.cancel);
+        if (!workerProbeOk_ && !state_.cancel.IsRequested()) {
+            workerCopy_ = MakeTemporaryCopy(clip, &state_.cancel);
+            if (!workerCopy_.empty()) workerProbeOk_ = media_.Probe(workerCopy_, workerProbe_, state_.cancel);
+        }
+    });
+}
+
+void JoinPipeline::ContinueConversion() {
+    if (state_.pendingClips.empty()) return;
     state_.stepBusy = true;
     const std::wstring clip = state_.pendingClips.front();
     const bool first = state_.nextClipIndex == 0;
-    state_.currentClip = clip;
-    SetPhase(JoinPhase::Probing);
+    state_.probe = workerProbe_;
+    const std::wstring copy = workerCopy_;
+    workerCopy_.clear();
 
-    if (!media_.Probe(clip, state_.probe)) {
-        std::wstring copy = MakeTemporaryCopy(clip);
-        if (copy.empty()) {
-            state_.stepBusy = false;
-            state_.pendingClips.pop_front();
-            ++state_.nextClipIndex;
-            view_.ClipLeftOut(clip);
-            PostStep();  // the next clip need not wait for the timer
-            return;
-        }
+    if (!workerProbeOk_ && copy.empty()) {
+        state_.stepBusy = false;
+        state_.pendingClips.pop_front();
+        ++state_.nextClipIndex;
+        view_.ClipLeftOut(clip);
+        PostStep();  // the next clip need not wait for the timer
+        return;
+    }
+    if (!copy.empty()) {
         state_.currentClip = copy;
         state_.clipCopy = copy;
         state_.fileFlags |= JoinState::kFlagClipCopy;
@@ -211,7 +270,6 @@ void JoinPipeline::ConvertNextClip() {
                                                ExtensionOf(state_.finalOutputPath));
             state_.fileFlags |= JoinState::kFlagTemporaryOutput;
         }
-        media_.Probe(copy, state_.probe);
     }
 
     const ClipProperties& p = state_.probe;
@@ -239,7 +297,7 @@ void JoinPipeline::RunEncoderStep() {
     JoinPhase phase = state_.phase;
     StartWorker([this, folder, command, phase] {
         encoderTail_.clear();
-        media_.Run(
+        runExit_ = media_.Run(
             folder, command,
             [this, phase](const std::string& chunk) {
                 state_.counters.Apply(phase, ParseProgress(chunk));
@@ -252,11 +310,25 @@ void JoinPipeline::RunEncoderStep() {
 
 void JoinPipeline::StartWorker(std::function<void()> work) {
     workDone_ = false;
+    // What the work reports; cleared so that a work that never ran reports nothing of an earlier one.
+    runExit_ = EncoderExit{};
+    workerError_.clear();
+    workerProbe_.Clear();
+    workerProbeOk_ = false;
+    workerCopy_.clear();
     std::weak_ptr<JoinPipeline*> weak = alive_;
     EventLoop* loop = &loop_;
     worker_ = std::make_unique<WorkerThread>(
         [this, work = std::move(work), weak, loop] {
-            work();
+            // An exception must not end the program with the encoder and our files left behind:
+            // it ends the join as a failure with its reason.
+            try {
+                work();
+            } catch (const std::exception& e) {
+                workerError_ = Tr(L"Unexpected error:") + L" " + WidePath(e.what());
+            } catch (...) {
+                workerError_ = Tr(L"Unexpected error:") + L" ?";
+            }
             workDone_ = true;
             loop->Post([weak] {
                 if (auto self = weak.lock()) (*self)->OnWorkerEnded();
@@ -266,8 +338,9 @@ void JoinPipeline::StartWorker(std::function<void()> work) {
         kWorkerStopTimeoutMs);
     // A stop that outlasts the time-out ends the process the worker waits on.
     worker_->SetStopHandler([this] { state_.cancel.Request(); });
-    if (!worker_->Start()) {
-        // Not running counts as ended: the chain goes on at once.
+    if (!worker_->Start() && !workDone_) {
+        // The thread could not be made: the join cannot go on, and must not wait for it.
+        workerError_ = Tr(L"Cannot start a worker thread.");
         workDone_ = true;
         loop_.Post([weak] {
             if (auto self = weak.lock()) (*self)->OnWorkerEnded();
@@ -324,13 +397,33 @@ void JoinPipeline::CheckEndedWorker() {
         state_.clipCopy.clear();
         state_.fileFlags &= ~JoinState::kFlagClipCopy;
     }
+    // Before the next step starts below, so that its first readings are not lost.
+    ResetCounters();
+    if (!workerError_.empty()) {
+        std::wstring reason = workerError_;
+        workerError_.clear();
+        AbortJoin(reason);
+        return;
+    }
     switch (state_.phase) {
+    case JoinPhase::Probing:
+        if (!state_.cancel.IsRequested()) ContinueConversion();
+        break;
     case JoinPhase::Converting: {
-        // The chain goes on without a clip the encoder could not convert, but the user hears of it.
+        // A failed conversion leaves its clip out: the chain goes on without it, the user hears of
+        // it, and whatever part of an intermediate it wrote is never joined as if it were whole.
+        if (state_.cancel.IsRequested() || state_.intermediateFiles.empty()) break;
         FileFacts facts;
-        if (!state_.cancel.IsRequested() &&
-            (!GetFileFacts(state_.intermediateFiles.back(), facts) || facts.size == 0))
+        const std::wstring made = state_.intermediateFiles.back();
+        if (!runExit_.Succeeded() || !GetFileFacts(made, facts) || facts.size == 0) {
+            RemoveFileQuietly(made);
+            state_.intermediateFiles.pop_back();
             view_.ClipLeftOut(state_.clips[state_.nextClipIndex - 1]);
+        } else if (std::optional<double> seconds = DurationSeconds(state_.probe.duration)) {
+            expectedSeconds_ += *seconds;
+        } else {
+            expectedKnown_ = false;
+        }
         break;
     }
     case JoinPhase::Concatenating:
@@ -344,11 +437,56 @@ void JoinPipeline::CheckEndedWorker() {
     case JoinPhase::EncodingFlv:
     case JoinPhase::EncodingRmvb:
     case JoinPhase::EncodingWmv:
-    case JoinPhase::EncodingMp4Pass2: PostCommand(kCmdFinishJoin); break;
-    case JoinPhase::EncodingMp4Pass1: PostCommand(kCmdEncodeMp4Pass2); break;
+    case JoinPhase::EncodingMp4Pass2:
+    case JoinPhase::EncodingMp4Pass1:
+        // A failed pass 1 or final encode fails the join: there is no output worth keeping.
+        if (state_.cancel.IsRequested()) break;
+        if (!runExit_.Succeeded()) {
+            FailJoin(FailedRunReason());
+        } else if (state_.phase == JoinPhase::EncodingMp4Pass1) {
+            PostCommand(kCmdEncodeMp4Pass2);
+        } else {
+            StartResultCheck();
+        }
+        break;
+    case JoinPhase::CheckingResult: {
+        if (state_.cancel.IsRequested()) break;
+        std::optional<double> expected;
+        if (expectedKnown_) expected = expectedSeconds_;
+        std::wstring reason = CheckJoinResult(resultProbe_, resultProbed_, expected);
+        if (!reason.empty()) {
+            FailJoin(reason);
+        } else {
+            PostCommand(kCmdFinishJoin);
+        }
+        break;
+    }
     default: break;
     }
-    ResetCounters();
+}
+
+std::wstring JoinPipeline::FailedRunReason() const {
+    std::wstring reason = runExit_.Describe();
+    std::wstring last = LastLine(encoderTail_);
+    if (!last.empty()) reason += L" " + last;
+    return reason;
+}
+
+void JoinPipeline::StartResultCheck() {
+    SetPhase(JoinPhase::CheckingResult);
+    const std::wstring output = state_.outputPath;
+    StartWorker([this, output] {
+        resultProbed_ = media_.Probe(output, resultProbe_, state_.cancel);
+        if (!resultProbed_ && !state_.cancel.IsRequested()) {
+            // Some names are refused by the encoder; a copy under a plain name is read instead.
+            std::wstring copy = MakeTemporaryCopy(output, &state_.cancel);
+            if (!copy.empty()) {
+                resultProbed_ = media_.Probe(copy, resultProbe_, state_.cancel);
+                RemoveFileQuietly(copy);
+            }
+        }
+        resultProbe_.path = output;
+    });
 }
 
 void JoinPipeline::UpdateProgress() {
@@ -370,9 +508,11 @@ void JoinPipeline::MonitorTick() {
 
 void JoinPipeline::OnWorkerEnded() {
     if (!worker_ || !workDone_) return;  // already handled by a timer tick
-    JoinPhase ended = state_.phase;
-    MonitorTick();
-    if (ended == JoinPhase::Converting && stepTimerRunning_ && !StepTick()) StopStepTimer();
+    Guarded([this] {
+        JoinPhase ended = state_.phase;
+        MonitorTick();
+        if (ended == JoinPhase::Converting && stepTimerRunning_ && !StepTick()) StopStepTimer();
+    });
 }
 
 void JoinPipeline::StartFinalEncode(int command) {
@@ -434,8 +574,12 @@ void JoinPipeline::EndJoin() {
 
 void JoinPipeline::FinishJoin() {
     if (!joining_ || worker_) return;
-    if (state_.failure.empty() && !IsFinalEncode(state_.phase)) return;  // stale: not this join's end
+    if (state_.failure.empty() && state_.phase != JoinPhase::CheckingResult) return;  // stale: not this join's end
     StopWorker();
+    // A failed encode's partial output is of no use to anyone (a file the user had there was
+    // already given up when the encode began).
+    if (!state_.failure.empty() && state_.outputStarted && !(state_.fileFlags & JoinState::kFlagTemporaryOutput))
+        RemoveFileQuietly(state_.outputPath);
     for (const auto& file : state_.intermediateFiles) RemoveFileQuietly(file);
     RemoveFileQuietly(state_.concatFile);
     RemoveFileQuietly(state_.clipCopy);
@@ -451,7 +595,7 @@ void JoinPipeline::FinishJoin() {
             fs::rename(ToFsPath(state_.outputPath), ToFsPath(state_.finalOutputPath), ec);  // replaces
             if (ec)
                 state_.failure = Tr(L"Cannot move the result to ") + state_.finalOutputPath + L": " +
-                                 FromUtf8(ec.message());
+                                 WidePath(ec.message());
         }
         if (!state_.failure.empty()) RemoveFileQuietly(state_.outputPath);
         state_.outputPath = state_.finalOutputPath;
@@ -465,30 +609,24 @@ void JoinPipeline::FinishJoin() {
     }
 }
 
-bool JoinPipeline::ProbeWithFallback(const std::wstring& path, ClipProperties& properties) {
-    if (media_.Probe(path, properties)) return true;
-    std::wstring copy = MakeTemporaryCopy(path);
-    if (copy.empty()) return false;
-    bool probed = media_.Probe(copy, properties);
-    properties.path = path;
-    RemoveFileQuietly(copy);
-    return probed;
-}
-
 void JoinPipeline::ShowJoinResult() {
     if (joining_) return;
     std::error_code ec;
     bool made = state_.failure.empty() && state_.outputStarted && fs::is_regular_file(ToFsPath(state_.outputPath), ec);
     if (made) {
-        ClipProperties result;
-        bool probed = ProbeWithFallback(state_.outputPath, result);
-        view_.ShowResult(result, probed);
+        // Probed on the worker by the result check; the loop thread never runs the encoder.
+        ClipProperties result = resultProbe_;
+        result.path = state_.outputPath;
+        view_.ShowResult(result, resultProbed_);
         return;
     }
     view_.ShowFailure(Tr(L"Failed to merge files."), Tr(L"Tips"), state_.failure);
 }
 
 void JoinPipeline::RemoveJoinFiles() {
+    // Called only once the worker has ended, so its copy (if it made one) can be read.
+    RemoveFileQuietly(workerCopy_);
+    workerCopy_.clear();
     for (const auto& file : state_.intermediateFiles) RemoveFileQuietly(file);
     RemoveFileQuietly(state_.concatFile);
     RemoveFileQuietly(state_.clipCopy);

@@ -1,6 +1,6 @@
 #pragma once
-// A join as a chain of small steps on the loop thread: each clip is probed and converted to an
-// intermediate program stream on a worker, the intermediates are appended into one file, and that
+// A join as a chain of small steps on the loop thread: each clip is probed, then converted to an
+// intermediate program stream, each on a worker (no encoder ever runs on the loop thread), the intermediates are appended into one file, and that
 // file is encoded into the target format (two passes for mp4). Two 1000 ms timers drive the chain;
 // besides, a worker that ends posts a notice, so the next step starts at once instead of at the
 // next tick. The steps after the concatenation are commands posted to the owner through the loop.
@@ -70,6 +70,8 @@ public:
     void StartConcatenation();
     void MonitorTick();
     void StartFinalEncode(int command);
+    void ContinueConversion();
+    void StartResultCheck();
     void FinishJoin();
     void ShowJoinResult();
     void RemoveJoinFiles();
@@ -89,7 +91,11 @@ private:
     void StopStepTimer();
     void EndJoin();
     void FailJoin(const std::wstring& reason);
-    bool ProbeWithFallback(const std::wstring& path, ClipProperties& properties);
+    // Runs a step of the chain on the loop thread; an exception ends the join as a failure.
+    void Guarded(const std::function<void()>& step);
+    // Ends a join that met something unexpected: like a stop, but it shows the reason.
+    void AbortJoin(const std::wstring& reason) noexcept;
+    std::wstring FailedRunReason() const;
 
     EventLoop& loop_;
     JoinView& view_;
@@ -104,6 +110,16 @@ private:
     // Written by the worker, read on the loop thread only after the worker has been joined.
     std::string encoderTail_;
     ConcatOutcome concatOutcome_;
+    EncoderExit runExit_;            // how the last encoder run ended
+    std::wstring workerError_;       // an exception the work threw, as text
+    ClipProperties workerProbe_;     // the probe of the clip at the front of the queue
+    bool workerProbeOk_ = false;
+    std::wstring workerCopy_;        // the copy that probe made, if any
+    ClipProperties resultProbe_;     // the probe of the finished output
+    bool resultProbed_ = false;
+    // Loop thread only: what the joined clips add up to, for the result check.
+    double expectedSeconds_ = 0;
+    bool expectedKnown_ = true;
     std::unique_ptr<CallbackTimer> monitorTimer_;
     std::unique_ptr<CallbackTimer> stepTimer_;
     bool stepTimerRunning_ = false;

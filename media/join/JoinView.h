@@ -23,7 +23,8 @@ public:
     // probe of a copy failed; the record then holds only the path).
     virtual void ShowResult(const ClipProperties& result, bool probed) = 0;
     // The join produced nothing. message and title are the translated "Failed to merge files." and
-    // "Tips"; detail is the cause when the engine knows it (may be empty).
+    // "Tips"; detail is the cause when the engine knows it (may be empty): a failed or killed
+    // encode, an output that does not read back whole, an unexpected error.
     virtual void ShowFailure(const std::wstring& message, const std::wstring& title, const std::wstring& detail) = 0;
     // A handed-over job has ended (finished, stopped or closed): the front end tells the caller
     // and ends the program with exit code 2.
@@ -33,8 +34,8 @@ public:
     virtual void ReportIncompleteClip(const std::wstring& sourceUrl) { (void)sourceUrl; }
     // A new step begins (a probe, a conversion, the copy, an encode); State() tells which clip.
     virtual void PhaseChanged(JoinPhase phase) { (void)phase; }
-    // A clip is missing from the join: it could be neither probed nor copied, or the encoder
-    // made nothing of it.
+    // A clip is missing from the join: it could be neither probed nor copied, or its conversion
+    // failed (nothing it wrote is joined). The join goes on with the other clips.
     virtual void ClipLeftOut(const std::wstring& clip) { (void)clip; }
 };
 

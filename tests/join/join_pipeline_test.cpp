@@ -9,7 +9,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <csignal>
+#include <optional>
+#include <stdexcept>
 #include <map>
 #include <mutex>
 #include <set>
@@ -40,38 +44,74 @@ struct RunRecord {
     }
 };
 
+// How a scripted run goes wrong, the ways real encoders do.
+enum class RunFailure {
+    None,
+    ExitStatus,   // writes part of its output, then ends with status 1
+    Signal,       // writes part of its output, then dies of SIGKILL
+    Hang,         // writes part of its output, then never ends until stopped
+    ShortOutput,  // ends with status 0 but wrote only part of its output
+    Throw,        // the run throws (a bug of ours, or out of memory)
+};
+
 // Stands in for the encoder: a conversion writes "[clip bytes]", a final encode copies its input.
-// A run can be held until cancelled, to test stops in the middle of a step.
+// A probe reports 10 s per clip ("[X]" groups count one clip each). Runs can fail as real encoders
+// do, and a run can be held until cancelled, to test stops in the middle of a step.
 class ScriptedMedia final : public JoinMedia {
 public:
     std::map<std::wstring, ClipProperties> probes;  // by path; others get `standard`
     std::set<std::wstring> unreadable;              // probes of these fail
+    std::set<std::wstring> hangingProbes;           // probes of these answer only a stop
     ClipProperties standard;
     std::atomic<int> holdRun{-1};                   // index of the run that waits for a stop
     std::atomic<bool> holding{false};
+    std::atomic<bool> probeHolding{false};
     bool failFinal = false;  // final encodes write nothing
     std::set<std::wstring> unconvertible;  // conversions of these write nothing
+    std::map<int, RunFailure> failures;    // by run index
+    std::thread::id loopThread = std::this_thread::get_id();
+    std::atomic<int> encoderCallsOnLoopThread{0};
 
     ScriptedMedia() {
         standard.frameRate = L"25 fps";
         standard.bitrate = L"512 kb/s";
         standard.audioBitrate = L"96 kb/s";
         standard.sampleRate = L"44100 Hz";
+        standard.duration = L"00:00:10.00";
     }
 
-    bool Probe(const std::wstring& path, ClipProperties& properties) override {
+    bool Probe(const std::wstring& path, ClipProperties& properties, CancelFlag& cancel) override {
+        if (std::this_thread::get_id() == loopThread) ++encoderCallsOnLoopThread;
         properties.Clear();
         properties.path = path;
+        if (hangingProbes.count(path)) {
+            // Like ffmpeg opening a named pipe nobody writes: only a stop ends it (the limit
+            // keeps a broken stop from hanging the test).
+            probeHolding = true;
+            for (int i = 0; i < 10000 && !cancel.IsRequested(); ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            probeHolding = false;
+            return false;
+        }
         if (!FileExists(path) || unreadable.count(path)) return false;
         auto it = probes.find(path);
         ClipProperties found = it == probes.end() ? standard : it->second;
+        if (it == probes.end()) {
+            std::string content = ReadFile(NativePath(path));
+            long clips = std::count(content.begin(), content.end(), '[');
+            if (clips > 0) found.duration = L"00:00:" + std::to_wstring(10 * clips) + L".00";
+        }
         found.path = path;
         properties = found;
         return true;
     }
 
-    bool Run(const std::wstring& workingFolder, const std::wstring& commandLine, const ChunkHandler& onChunk,
-             CancelFlag& cancel) override {
+    EncoderExit Run(const std::wstring& workingFolder, const std::wstring& commandLine, const ChunkHandler& onChunk,
+                    CancelFlag& cancel) override {
+        if (std::this_thread::get_id() == loopThread) ++encoderCallsOnLoopThread;
+        EncoderExit exit;
+        exit.started = true;
+        exit.exitCode = 0;
         RunRecord record;
         record.folder = workingFolder;
         record.folderExisted = FolderExists(workingFolder);
@@ -87,17 +127,36 @@ public:
         std::string input = ReadFile(NativePath(record.Input()));
         bool conversion = record.args.size() > 1 && record.args[1] == L"-i";  // final encodes start with -f mpeg
         std::string content = conversion ? "[" + input + "]" : input;
-        if (index == holdRun) {
-            // Half the output is there when the stop comes, like a real encoder's partial file.
+        auto failure = failures.find(index);
+        RunFailure how = failure == failures.end() ? RunFailure::None : failure->second;
+        if (index == holdRun) how = RunFailure::Hang;
+        if (how != RunFailure::None) {
+            // Half the output is there when it goes wrong, like a real encoder's partial file.
             WriteFile(NativePath(record.Output()), content.substr(0, content.size() / 2));
+        }
+        switch (how) {
+        case RunFailure::None: break;
+        case RunFailure::ExitStatus:
+            onChunk("Error while decoding stream #0:0: Invalid data found when processing input\n");
+            exit.exitCode = 1;
+            return exit;
+        case RunFailure::Signal:
+            exit.exitCode = -1;
+            exit.signal = SIGKILL;
+            return exit;
+        case RunFailure::Hang:
             holding = true;
             while (!cancel.IsRequested()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
             holding = false;
-            return true;
+            exit.exitCode = -1;
+            exit.stoppedByUs = true;
+            return exit;
+        case RunFailure::ShortOutput: return exit;
+        case RunFailure::Throw: throw std::runtime_error("scripted failure");
         }
         bool fails = conversion ? unconvertible.count(record.Input()) != 0 : failFinal;
         if (!fails) WriteFile(NativePath(record.Output()), content);
-        return true;
+        return exit;
     }
 
     std::vector<RunRecord> Runs() {
@@ -135,6 +194,10 @@ public:
         failureDetail = detail;
     }
     void ClipLeftOut(const std::wstring& clip) override { leftOut.push_back(clip); }
+    void PhaseChanged(JoinPhase phase) override {
+        if (throwOnPhase && phase == *throwOnPhase) throw std::runtime_error("view failed");
+    }
+    std::optional<JoinPhase> throwOnPhase;
     void ReportIncompleteClip(const std::wstring& url) override { reported.push_back(url); }
     void HandedOverJobEnded(bool finished) override { handedOverEnd = finished ? 1 : 0; }
     std::vector<std::wstring> reported;
@@ -435,6 +498,102 @@ TEST_F(JoinPipelineTest, CloseWhileJoiningStopsTheWorkerAndCleansUp) {
     EXPECT_FALSE(media.holding);
     loop.Advance(2000);  // notices posted before the end find nothing to touch
     ExpectOnly({"a.flv", "b.flv"});
+}
+
+// Encoders fail the ways real ones do: part of the output, then a failure status, a signal, or
+// a status 0 over a short file. None of it may pass for a result.
+TEST_F(JoinPipelineTest, AFailedFinalEncodeOrPassOneFailsTheJoinAndRemovesItsPartialOutput) {
+    struct Case {
+        const char* output;
+        int run;  // runs 0 and 1 convert the two clips
+        RunFailure how;
+        const wchar_t* says;
+    } cases[] = {
+        {"out.avi", 2, RunFailure::ExitStatus, L"exit status 1"},
+        {"out.flv", 2, RunFailure::Signal, L"signal 9"},
+        {"out.wmv", 2, RunFailure::ShortOutput, L"incomplete"},
+        {"out.mp4", 2, RunFailure::ExitStatus, L"exit status 1"},  // pass 1: no pass 2 follows
+        {"out.mp4", 3, RunFailure::Signal, L"signal 9"},
+        {"out.rmvb", 2, RunFailure::Throw, L"scripted failure"},
+    };
+    std::vector<std::wstring> clips = {Clip("a.flv", "A"), Clip("b.flv", "B")};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.output) + " run " + std::to_string(c.run));
+        media.failures = {{static_cast<int>(media.Runs().size()) + c.run, c.how}};
+        view = RecordingView{};
+        std::size_t runsBefore = media.Runs().size();
+        ASSERT_EQ(pipeline->StartJoin(clips, dir.Wide(c.output)), L"");
+        ASSERT_TRUE(RunToEnd());
+        EXPECT_EQ(view.results, 0);
+        EXPECT_EQ(view.failures, 1);
+        EXPECT_NE(view.failureDetail.find(c.says), std::wstring::npos) << NativePath(view.failureDetail);
+        EXPECT_EQ(media.Runs().size() - runsBefore, static_cast<std::size_t>(c.run + 1));
+        EXPECT_FALSE(pipeline->IsJoining());
+        ExpectOnly({"a.flv", "b.flv"});
+    }
+}
+
+// Decided: a conversion that fails leaves its clip out (named to the user, like a clip that
+// cannot be read), and nothing it wrote is joined; the rest of the join goes on.
+TEST_F(JoinPipelineTest, AFailedConversionLeavesItsClipOutAndNoneOfItsOutputIsJoined) {
+    std::vector<std::wstring> clips = {Clip("a.flv", "A"), Clip("b.flv", "B"), Clip("c.flv", "C")};
+    media.failures = {{1, RunFailure::Signal}};
+    ASSERT_EQ(pipeline->StartJoin(clips, dir.Wide("out.flv")), L"");
+    ASSERT_TRUE(RunToEnd());
+    EXPECT_EQ(view.leftOut, std::vector<std::wstring>{clips[1]});
+    EXPECT_EQ(view.results, 1);
+    EXPECT_EQ(ReadFile(dir.Native("out.flv")), "[A][C]");  // not "[A][B[C]"
+    ExpectOnly({"a.flv", "b.flv", "c.flv", "out.flv"});
+}
+
+TEST_F(JoinPipelineTest, NoEncoderRunsOnTheLoopThreadProbesAndResultCheckIncluded) {
+    std::wstring a = Clip("a.flv", "A");
+    media.unreadable.insert(a);  // probed twice: the clip, then its copy
+    ASSERT_EQ(pipeline->StartJoin({a, Clip("b.flv", "B")}, dir.Wide("out.mp4")), L"");
+    ASSERT_TRUE(RunToEnd());
+    EXPECT_EQ(view.results, 1);
+    EXPECT_EQ(view.result.duration, L"00:00:20.00");  // the result check's probe, shown
+    EXPECT_EQ(media.encoderCallsOnLoopThread, 0);
+}
+
+TEST_F(JoinPipelineTest, AProbeThatNeverAnswersIsEndedByAStop) {
+    std::vector<std::wstring> clips = {Clip("a.flv", "A"), Clip("stalled.flv", "S")};
+    media.hangingProbes.insert(clips[1]);
+    ASSERT_EQ(pipeline->StartJoin(clips, dir.Wide("out.avi")), L"");
+    // The loop keeps running while the probe hangs: the wait below runs it.
+    ASSERT_TRUE(WaitFor([&] { return media.probeHolding.load(); }, [&] { loop.RunPending(); }));
+    pipeline->StopJoin();
+    EXPECT_FALSE(media.probeHolding);
+    EXPECT_FALSE(pipeline->IsJoining());
+    EXPECT_EQ(media.encoderCallsOnLoopThread, 0);
+    ExpectOnly({"a.flv", "stalled.flv"});
+}
+
+TEST_F(JoinPipelineTest, AnExceptionInAStepEndsTheJoinAsAFailureAndCleansUp) {
+    std::vector<std::wstring> clips = {Clip("a.flv", "A"), Clip("b.flv", "B")};
+    for (JoinPhase phase : {JoinPhase::Concatenating, JoinPhase::EncodingMp4Pass2, JoinPhase::CheckingResult}) {
+        SCOPED_TRACE(static_cast<int>(phase));
+        view = RecordingView{};
+        view.throwOnPhase = phase;
+        ASSERT_EQ(pipeline->StartJoin(clips, dir.Wide("out.mp4")), L"");
+        ASSERT_TRUE(RunToEnd());
+        EXPECT_EQ(view.failures, 1);
+        EXPECT_NE(view.failureDetail.find(L"view failed"), std::wstring::npos) << NativePath(view.failureDetail);
+        EXPECT_FALSE(pipeline->IsJoining());
+        ExpectOnly({"a.flv", "b.flv"});  // intermediates, "_all" file, working folder and output gone
+    }
+}
+
+TEST_F(JoinPipelineTest, TheResultMustLastAboutAsLongAsTheClips) {
+    std::vector<std::wstring> clips = {Clip("a.flv", "A"), Clip("b.flv", "B"), Clip("c.flv", "C")};
+    ClipProperties longer = media.standard;
+    longer.duration = L"00:01:00.00";  // the clip says one minute; the scripted output gives it 10 s
+    media.probes[clips[2]] = longer;
+    ASSERT_EQ(pipeline->StartJoin(clips, dir.Wide("out.avi")), L"");
+    ASSERT_TRUE(RunToEnd());
+    EXPECT_EQ(view.failures, 1);
+    EXPECT_NE(view.failureDetail.find(L"incomplete"), std::wstring::npos) << NativePath(view.failureDetail);
+    ExpectOnly({"a.flv", "b.flv", "c.flv"});
 }
 
 }  // namespace
