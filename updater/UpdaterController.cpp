@@ -110,6 +110,7 @@ void UpdaterController::OnStepEnded(StepOutcome outcome) {
             break;
         case StepOutcome::Paused:
         case StepOutcome::Failed:
+        case StepOutcome::NotVerified:
             break;
     }
 }
