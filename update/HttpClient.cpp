@@ -175,7 +175,7 @@ struct HttpResponse::Impl {
     CURLM* multi = nullptr;
     CURL* easy = nullptr;
     curl_slist* headerList = nullptr;
-    const std::atomic<bool>* cancel = nullptr;
+    std::function<bool()> cancel;
 
     std::string body;  // received, not yet read
     std::size_t bodyPos = 0;
@@ -232,7 +232,7 @@ struct HttpResponse::Impl {
 
     static int OnProgress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
         auto* impl = static_cast<Impl*>(self);
-        return impl->cancel && impl->cancel->load() ? 1 : 0;
+        return impl->cancel && impl->cancel() ? 1 : 0;
     }
 
     // Drives the transfer until body bytes are waiting, or until it has ended. With
@@ -240,7 +240,7 @@ struct HttpResponse::Impl {
     void Pump(bool untilHeaders) {
         while (!done) {
             if (untilHeaders ? gotBody : Buffered() > 0) return;
-            if (cancel && cancel->load()) {
+            if (cancel && cancel()) {
                 result = CURLE_ABORTED_BY_CALLBACK;
                 done = true;
                 break;

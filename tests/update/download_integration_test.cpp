@@ -369,7 +369,8 @@ TEST(UpdateCheckLoopback, DescriptorIsFetchedAndAnnouncedOnlyWhenComplete) {
     std::vector<int> ready;
     std::wstring path = W(tmp / "quilmerver.ini");
     WriteAll(tmp / "quilmerver.ini", "stale");
-    UpdateCheck good(loop, path, W(nginx.Url("/quilmerver.ini?lang=English&ver=v1.9")),
+    auto window = std::make_shared<int>(0);
+    UpdateCheck good(loop, path, W(nginx.Url("/quilmerver.ini?lang=English&ver=v1.9")), window,
                      [&](int f) { ready.push_back(f); });
     EXPECT_EQ(good.Run(), 0);
     EXPECT_TRUE(ready.empty()) << "the notice arrives on the loop thread";
@@ -377,7 +378,7 @@ TEST(UpdateCheckLoopback, DescriptorIsFetchedAndAnnouncedOnlyWhenComplete) {
     EXPECT_EQ(ready, std::vector<int>{1});
     EXPECT_EQ(ReadAll(tmp / "quilmerver.ini"), "[main]\nversion=v2.0\n");
 
-    auto missing = std::make_shared<UpdateCheck>(loop, path, W(nginx.Url("/nothing.ini")),
+    auto missing = std::make_shared<UpdateCheck>(loop, path, W(nginx.Url("/nothing.ini")), window,
                                                  [&](int f) { ready.push_back(f); });
     auto worker = UpdateCheck::MakeWorker(missing);
     ASSERT_TRUE(worker->Start() || worker->QueryState() == WorkerThread::kEnded);
