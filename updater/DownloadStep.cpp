@@ -4,9 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -89,7 +89,8 @@ void DownloadStep::Wait(std::chrono::milliseconds ms, const std::atomic<bool>& p
     }
     auto until = Clock::now() + ms;
     while (!paused && Clock::now() < until)
-        std::this_thread::sleep_for(std::min<Clock::duration>(std::chrono::milliseconds(50), until - Clock::now()));
+        std::this_thread::sleep_for(
+            std::min<Clock::duration>(std::chrono::milliseconds(50), until - Clock::now()));
 }
 
 bool DownloadStep::Probe(const std::atomic<bool>& paused) {
@@ -222,7 +223,7 @@ DownloadStep::Transfer DownloadStep::Fetch(const std::atomic<bool>& paused, bool
 }
 
 DownloadStep::SignatureFetch DownloadStep::FetchSignature(const std::atomic<bool>& paused,
-                                                         std::string& signature) {
+                                                          std::string& signature) {
     Teska::HttpClient client;
     client.SetTimeouts(env_.connectTimeoutMs, env_.stallSeconds);
     client.SetCancelFlag(&paused);
@@ -261,8 +262,9 @@ std::optional<StepOutcome> DownloadStep::Verify(const std::atomic<bool>& paused)
         ShowFailure(Tr(L"Failure to download update file."));
         return StepOutcome::RetryLater;
     }
-    SignatureCheck check = fetched == SignatureFetch::Got ? VerifyPackageFile(tmp_, signature, env_.packageKey)
-                                                          : SignatureCheck::Mismatch;
+    SignatureCheck check = fetched == SignatureFetch::Got
+                               ? VerifyPackageFile(tmp_, signature, env_.packageKey)
+                               : SignatureCheck::Mismatch;
     if (check == SignatureCheck::Valid) return std::nullopt;
     if (check == SignatureCheck::Malformed) observer_.Trace("the signature is not 64 bytes");
     if (check == SignatureCheck::Mismatch) observer_.Trace("the package does not match its signature");

@@ -123,7 +123,8 @@ PackageExtractor::DirectoryEnd PackageExtractor::ReadDirectoryEnd(const std::str
     std::size_t at = bytes.size() - 22 + 1;
     do {
         --at;
-    } while (at > 0 && !(bytes[at] == 'P' && bytes[at + 1] == 'K' && bytes[at + 2] == 5 && bytes[at + 3] == 6));
+    } while (at > 0 &&
+             !(bytes[at] == 'P' && bytes[at + 1] == 'K' && bytes[at + 2] == 5 && bytes[at + 3] == 6));
     if (!(bytes[at] == 'P' && bytes[at + 1] == 'K' && bytes[at + 2] == 5 && bytes[at + 3] == 6)) return end;
     const unsigned char* r = bytes.data() + at;
     end.entries = LittleEndian(r + 10, 2);
@@ -170,8 +171,8 @@ bool PackageExtractor::ReadEntryList(std::vector<EntryFacts>& entries) {
         rc = entries.size() == directory_.entries ? UNZ_END_OF_LIST_OF_FILE : unzGoToNextFile(z);
     }
     if (entries.size() != directory_.entries)
-        return Fail("the archive declares " + std::to_string(directory_.entries) + " entries, its directory holds " +
-                    std::to_string(entries.size()));
+        return Fail("the archive declares " + std::to_string(directory_.entries) +
+                    " entries, its directory holds " + std::to_string(entries.size()));
     if (expected != directory_.offset + directory_.size)
         return Fail("the directory does not end where the archive says it does");
     return true;

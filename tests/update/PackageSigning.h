@@ -11,12 +11,14 @@
 
 namespace quilmer::testing {
 
-inline std::string TestKeyFile() { return std::string(QUILMER_SOURCE_DIR) + "/tests/update/keys/test-package-key.pem"; }
+inline std::string TestKeyFile() {
+    return std::string(QUILMER_SOURCE_DIR) + "/tests/update/keys/test-package-key.pem";
+}
 
 // Writes package + ".sig" with scripts/sign-package.sh. False when the script failed.
 inline bool SignPackage(const std::string& package, const std::string& keyFile = TestKeyFile()) {
-    std::string command = "bash '" + std::string(QUILMER_SOURCE_DIR) + "/scripts/sign-package.sh' '" + keyFile +
-                          "' '" + package + "' >/dev/null";
+    std::string command = "bash '" + std::string(QUILMER_SOURCE_DIR) + "/scripts/sign-package.sh' '" +
+                          keyFile + "' '" + package + "' >/dev/null";
     return std::system(command.c_str()) == 0;
 }
 

@@ -222,9 +222,7 @@ TEST(UpdateCheckNotice, ANoticeForAWindowThatIsGoneIsDropped) {
     ScratchFolder tmp;
     fs::create_directories(tmp / "www");
     fs::create_directories(tmp / "nginx");
-    {
-        std::ofstream(tmp / "www/quilmerver.ini") << "[main]\nversion=v2.0\n";
-    }
+    { std::ofstream(tmp / "www/quilmerver.ini") << "[main]\nversion=v2.0\n"; }
     NginxServer nginx;
     ASSERT_TRUE(nginx.Start(tmp / "nginx/", tmp / "www")) << nginx.ErrorLog();
     ManualEventLoop loop;
@@ -234,16 +232,16 @@ TEST(UpdateCheckNotice, ANoticeForAWindowThatIsGoneIsDropped) {
     };
     auto window = std::make_unique<Window>();
     int callsAfterClose = 0;
-    UpdateCheck job(loop, FromUtf8(tmp / "quilmerver.ini"), FromUtf8(nginx.Url("/quilmerver.ini")), window->alive,
-                    [&callsAfterClose](int) { ++callsAfterClose; });
+    UpdateCheck job(loop, FromUtf8(tmp / "quilmerver.ini"), FromUtf8(nginx.Url("/quilmerver.ini")),
+                    window->alive, [&callsAfterClose](int) { ++callsAfterClose; });
     EXPECT_EQ(job.Run(), 0);
     window.reset();  // closed while the notice waits in the queue
     loop.RunPending();
     EXPECT_EQ(callsAfterClose, 0) << "the notice reached a window that is gone";
 
     Window open;
-    UpdateCheck again(loop, FromUtf8(tmp / "quilmerver.ini"), FromUtf8(nginx.Url("/quilmerver.ini")), open.alive,
-                      [&open](int flag) { open.notices += flag; });
+    UpdateCheck again(loop, FromUtf8(tmp / "quilmerver.ini"), FromUtf8(nginx.Url("/quilmerver.ini")),
+                      open.alive, [&open](int flag) { open.notices += flag; });
     EXPECT_EQ(again.Run(), 0);
     loop.RunPending();
     EXPECT_EQ(open.notices, 1);

@@ -50,7 +50,8 @@ public:
 
 class Windows : public WindowProtocol {
 public:
-    std::optional<WindowRef> FindWindow(const std::wstring&, const std::wstring&, std::chrono::milliseconds) override {
+    std::optional<WindowRef> FindWindow(const std::wstring&, const std::wstring&,
+                                        std::chrono::milliseconds) override {
         return 1;
     }
     bool PostClose(WindowRef) override { return closed = true; }
@@ -64,8 +65,8 @@ std::map<std::string, std::string> Snapshot(const std::string& root) {
     for (auto& e : fs::recursive_directory_iterator(root)) {
         struct stat st {};
         ::lstat(e.path().c_str(), &st);
-        all[fs::relative(e.path(), root).string()] = (e.is_regular_file() ? ReadAll(e.path()) : "<dir>") + "|" +
-                                                     std::to_string(st.st_mode) + "|" +
+        all[fs::relative(e.path(), root).string()] = (e.is_regular_file() ? ReadAll(e.path()) : "<dir>") +
+                                                     "|" + std::to_string(st.st_mode) + "|" +
                                                      std::to_string(st.st_mtim.tv_sec);
     }
     return all;

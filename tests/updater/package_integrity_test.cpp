@@ -25,7 +25,8 @@ std::map<std::string, std::string> Snapshot(const std::string& folder) {
         struct stat st {};
         ::lstat(e.path().c_str(), &st);
         std::string key = fs::relative(e.path(), folder).string();
-        files[key] = (e.is_regular_file() ? ReadAll(e.path()) : "<folder>") + "|" + std::to_string(st.st_mode);
+        files[key] =
+            (e.is_regular_file() ? ReadAll(e.path()) : "<folder>") + "|" + std::to_string(st.st_mode);
     }
     return files;
 }
@@ -76,7 +77,8 @@ TEST(PackageIntegrity, ADirectoryThatIsNotWholeInstallsNothing) {
         // Both counts of the end record (this disk, in all) are changed alike.
         std::string b = bytes;
         b[end + 8] = b[end + 10] = static_cast<char>(declared);
-        cases.push_back({declared == 5 ? "declares 5 of 4 entries" : "declares fewer entries than it holds", b});
+        cases.push_back(
+            {declared == 5 ? "declares 5 of 4 entries" : "declares fewer entries than it holds", b});
     }
     {
         // The directory size claims more than the records hold.
@@ -126,7 +128,7 @@ TEST(PackageIntegrity, ProgramsKeepTheirExecuteBitsWhicheverSystemPackedThem) {
     ZipEntry plain{"bin/notes.txt", "notes", true, 0};
     plain.madeByHost = kMsDos;
     ZipEntry program{"quilmer", "new program", true, 0};
-    program.madeByHost = kMsDos;  // no permissions at all
+    program.madeByHost = kMsDos;                                // no permissions at all
     ZipEntry updater{"updater", "new updater", true, 0100644};  // packed without its x bits
     ZipEntry readme{"readme.txt", "new readme", true, 0};
     ASSERT_TRUE(MakeZip(tmp / "pkg.zip", {tool, plain, program, updater, readme}));
