@@ -431,6 +431,11 @@ std::unique_ptr<HttpResponse> HttpClient::Get(const std::wstring& url, bool useC
     curl_easy_setopt(e, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST, 2L);
     curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
+#if LIBCURL_VERSION_NUM >= 0x075700
+    // A cancelled request whose name lookup hangs (a stalled DNS server) is let go at once;
+    // otherwise the clean-up would wait for the lookup thread to give up by itself.
+    curl_easy_setopt(e, CURLOPT_QUICK_EXIT, 1L);
+#endif
     curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, connectTimeoutMs_);
     curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, stallSeconds_);
