@@ -175,7 +175,7 @@ struct HttpResponse::Impl {
     CURLM* multi = nullptr;
     CURL* easy = nullptr;
     curl_slist* headerList = nullptr;
-    const std::atomic<bool>* cancel = nullptr;
+    std::function<bool()> cancel;
 
     std::string body;  // received, not yet read
     std::size_t bodyPos = 0;
@@ -232,7 +232,7 @@ struct HttpResponse::Impl {
 
     static int OnProgress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
         auto* impl = static_cast<Impl*>(self);
-        return impl->cancel && impl->cancel->load() ? 1 : 0;
+        return impl->cancel && impl->cancel() ? 1 : 0;
     }
 
     // Drives the transfer until body bytes are waiting, or until it has ended. With
@@ -240,7 +240,7 @@ struct HttpResponse::Impl {
     void Pump(bool untilHeaders) {
         while (!done) {
             if (untilHeaders ? gotBody : Buffered() > 0) return;
-            if (cancel && cancel->load()) {
+            if (cancel && cancel()) {
                 result = CURLE_ABORTED_BY_CALLBACK;
                 done = true;
                 break;
@@ -431,6 +431,11 @@ std::unique_ptr<HttpResponse> HttpClient::Get(const std::wstring& url, bool useC
     curl_easy_setopt(e, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST, 2L);
     curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
+#if LIBCURL_VERSION_NUM >= 0x075700
+    // A cancelled request whose name lookup hangs (a stalled DNS server) is let go at once;
+    // otherwise the clean-up would wait for the lookup thread to give up by itself.
+    curl_easy_setopt(e, CURLOPT_QUICK_EXIT, 1L);
+#endif
     curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, connectTimeoutMs_);
     curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, stallSeconds_);

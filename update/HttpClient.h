@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -118,8 +119,13 @@ public:
     // one byte per second for stallSeconds fails.
     void SetTimeouts(long connectMs, long stallSeconds);
 
-    // A flag another thread may set to abandon the transfer between reads.
-    void SetCancelFlag(const std::atomic<bool>* cancel) { cancel_ = cancel; }
+    // A flag another thread may set to abandon the transfer. It is looked at every 100 ms at
+    // most while the request waits for the server, and between reads.
+    void SetCancelFlag(const std::atomic<bool>* cancel) {
+        cancel_ = cancel ? std::function<bool()>([cancel] { return cancel->load(); }) : nullptr;
+    }
+    // The same as a question asked as often.
+    void SetCancelCheck(std::function<bool()> cancel) { cancel_ = std::move(cancel); }
 
     // The URL with the parameter table appended as a query (unchanged when the table is empty).
     std::wstring UrlWithParameters(const std::wstring& url) const;
@@ -143,7 +149,7 @@ private:
     std::optional<std::string> resumeHeader_;
     long connectTimeoutMs_ = 30000;
     long stallSeconds_ = 60;
-    const std::atomic<bool>* cancel_ = nullptr;
+    std::function<bool()> cancel_;
 };
 
 }  // namespace quilmer::Teska

@@ -12,12 +12,19 @@ namespace quilmer {
 
 bool DownloadToFile(const std::wstring& url, const std::wstring& path, const std::atomic<bool>* cancel,
                     std::string* error) {
+    std::function<bool()> stop;
+    if (cancel) stop = [cancel] { return cancel->load(); };
+    return DownloadToFile(url, path, std::move(stop), error);
+}
+
+bool DownloadToFile(const std::wstring& url, const std::wstring& path, std::function<bool()> stopRequested,
+                    std::string* error) {
     auto fail = [&](std::string why) {
         if (error) *error = std::move(why);
         return false;
     };
     Teska::HttpClient client;
-    client.SetCancelFlag(cancel);
+    client.SetCancelCheck(std::move(stopRequested));
     auto response = client.Get(url, false);
     int status = response->StatusCode();
     if (status < 200 || status > 299) {
@@ -47,25 +54,39 @@ bool DownloadToFile(const std::wstring& url, const std::wstring& path, const std
 }
 
 UpdateCheck::UpdateCheck(EventLoop& loop, std::wstring descriptorPath, std::wstring descriptorUrl,
-                         std::function<void(int)> onReady)
+                         std::weak_ptr<const void> receiverAlive, std::function<void(int)> onReady)
     : loop_(loop),
       descriptorPath_(std::move(descriptorPath)),
       descriptorUrl_(std::move(descriptorUrl)),
+      receiverAlive_(std::move(receiverAlive)),
       onReady_(std::move(onReady)) {}
 
 std::unique_ptr<WorkerThread> UpdateCheck::MakeWorker(std::shared_ptr<UpdateCheck> job) {
-    auto worker = std::make_unique<WorkerThread>([job] { return job->Run(); }, 5000);
+    // The work asks its own worker whether a stop was requested; the worker outlives the work.
+    auto holder = std::make_shared<WorkerThread*>(nullptr);
+    auto worker = std::make_unique<WorkerThread>(
+        [job, holder] {
+            WorkerThread* self = *holder;
+            return job->Run([self] { return self && self->StopRequested(); });
+        },
+        5000);
+    *holder = worker.get();
     worker->SetStopHandler([job] { job->Cancel(); });
     return worker;
 }
 
-int UpdateCheck::Run() {
+int UpdateCheck::Run() { return Run({}); }
+
+int UpdateCheck::Run(const std::function<bool()>& stopRequested) {
+    auto stopping = [this, &stopRequested] { return cancel_ || (stopRequested && stopRequested()); };
     // A stale descriptor from an earlier run must not be judged as this run's answer.
     ::unlink(NativePath(descriptorPath_).c_str());
-    if (!DownloadToFile(descriptorUrl_, descriptorPath_, &cancel_)) return 1;
-    if (cancel_) return 1;
-    loop_.Post([ready = onReady_] {
-        if (ready) ready(1);
+    if (!DownloadToFile(descriptorUrl_, descriptorPath_, stopping)) return 1;
+    if (stopping()) return 1;
+    loop_.Post([ready = onReady_, alive = receiverAlive_] {
+        // Checked on the loop thread, where the receiver is destroyed too: no window can go
+        // between the check and the call.
+        if (ready && alive.lock()) ready(1);
     });
     return 0;
 }

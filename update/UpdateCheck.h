@@ -18,21 +18,30 @@ class WorkerThread;
 // answered 2xx and the whole body arrived. False otherwise (path is then absent or untouched).
 bool DownloadToFile(const std::wstring& url, const std::wstring& path,
                     const std::atomic<bool>* cancel = nullptr, std::string* error = nullptr);
+// The same with a stop question asked between reads and while waiting for the server.
+bool DownloadToFile(const std::wstring& url, const std::wstring& path, std::function<bool()> stopRequested,
+                    std::string* error = nullptr);
 
 class UpdateCheck {
 public:
-    // onReady runs on the loop thread with the automatic-check flag (1).
+    // onReady runs on the loop thread with the automatic-check flag (1), and only while the
+    // receiver (the window that asked) still holds the object receiverAlive points to: a window
+    // keeps a shared_ptr of its own for this and drops it when it goes, so a notice that arrives
+    // after the window is gone is dropped instead of reaching a destroyed window.
     UpdateCheck(EventLoop& loop, std::wstring descriptorPath, std::wstring descriptorUrl,
-                std::function<void(int autoCheckFlag)> onReady);
+                std::weak_ptr<const void> receiverAlive, std::function<void(int autoCheckFlag)> onReady);
 
     // The worker's function: deletes the old descriptor, downloads the new one and posts the
     // ready notice. Returns 0 when the notice was posted, 1 otherwise.
     int Run();
+    // The same, abandoning the download as soon as stopRequested answers true.
+    int Run(const std::function<bool()>& stopRequested);
     // Makes a download in progress give up (the worker's stop handler).
     void Cancel() { cancel_ = true; }
 
-    // The worker that runs the job once, with a stop time-out of 5000 ms after which the
-    // download is abandoned. Start it when the main window is ready.
+    // The worker that runs the job once. A stop ends a download in progress within a fraction of
+    // a second (the stop time-out of 5000 ms is only the last resort). Start it when the main
+    // window is ready; when no thread can be made, Start fails and nothing waits for the job.
     static std::unique_ptr<WorkerThread> MakeWorker(std::shared_ptr<UpdateCheck> job);
 
     const std::wstring& DescriptorPath() const { return descriptorPath_; }
@@ -42,6 +51,7 @@ private:
     EventLoop& loop_;
     std::wstring descriptorPath_;
     std::wstring descriptorUrl_;
+    std::weak_ptr<const void> receiverAlive_;
     std::function<void(int)> onReady_;
     std::atomic<bool> cancel_{false};
 };

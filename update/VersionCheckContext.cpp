@@ -21,11 +21,12 @@ VersionCheckContext VersionCheckContext::FromProgram() {
 }
 
 std::shared_ptr<UpdateCheck> MakeUpdateCheck(EventLoop& loop, const VersionCheckContext& context,
+                                             std::weak_ptr<const void> receiverAlive,
                                              std::function<void(int)> onReady) {
     return std::make_shared<UpdateCheck>(
         loop, context.DescriptorPath(),
         DescriptorUrl(context.updateUrlSetting, context.language, context.currentVersion),
-        std::move(onReady));
+        std::move(receiverAlive), std::move(onReady));
 }
 
 UpdateDecision EvaluateUpdateInfo(const VersionCheckContext& context) {

@@ -28,8 +28,10 @@ struct VersionCheckContext {
     std::wstring ReleaseDateText() const { return FormatReleaseDate(buildDate); }
 };
 
-// The job for the version-check worker; onReady runs on the loop thread.
+// The job for the version-check worker; onReady runs on the loop thread while the receiver
+// still holds what receiverAlive points to (see UpdateCheck).
 std::shared_ptr<UpdateCheck> MakeUpdateCheck(EventLoop& loop, const VersionCheckContext& context,
+                                             std::weak_ptr<const void> receiverAlive,
                                              std::function<void(int autoCheckFlag)> onReady);
 
 // Judges the descriptor the job fetched.

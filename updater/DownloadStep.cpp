@@ -4,11 +4,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -80,20 +82,27 @@ void DownloadStep::DiscardPartial() {
     ::unlink(validatorFile_.c_str());
 }
 
-bool DownloadStep::Probe() {
-    auto sleep = [this](std::chrono::milliseconds ms) {
-        if (env_.sleep)
-            env_.sleep(ms);
-        else
-            std::this_thread::sleep_for(ms);
-    };
-    sleep(env_.probeWait);
+void DownloadStep::Wait(std::chrono::milliseconds ms, const std::atomic<bool>& paused) {
+    if (env_.sleep) {
+        env_.sleep(ms);
+        return;
+    }
+    auto until = Clock::now() + ms;
+    while (!paused && Clock::now() < until)
+        std::this_thread::sleep_for(
+            std::min<Clock::duration>(std::chrono::milliseconds(50), until - Clock::now()));
+}
+
+bool DownloadStep::Probe(const std::atomic<bool>& paused) {
+    Wait(env_.probeWait, paused);
+    if (paused) return false;
     Teska::HttpClient client;
     client.SetTimeouts(env_.connectTimeoutMs, env_.stallSeconds);
+    client.SetCancelFlag(&paused);
     // One byte is enough to know the server answers.
     client.AddHeader(L"Range", L"bytes=0-0");
     bool reachable = client.Get(env_.args.packageUrl)->StatusCode() > 0;
-    sleep(env_.probeWait);
+    Wait(env_.probeWait, paused);
     return reachable;
 }
 
@@ -162,7 +171,8 @@ DownloadStep::Transfer DownloadStep::Fetch(const std::atomic<bool>& paused, bool
     auto contentType = response->Header(L"Content-Type");
     bool textBody = contentType && StartsWithNoCase(*contentType, L"text/");
     std::uint64_t length = 0;
-    std::uint64_t total = offset + (response->ContentLength(length) ? length : 0);
+    lengthKnown_ = response->ContentLength(length);
+    std::uint64_t total = offset + (lengthKnown_ ? length : 0);
     observer_.SetSizeText(FormatSizeText(total));
 
     int fd = append ? ::open(tmp_.c_str(), O_WRONLY | O_CLOEXEC)
@@ -212,12 +222,70 @@ DownloadStep::Transfer DownloadStep::Fetch(const std::atomic<bool>& paused, bool
     return Transfer::Done;
 }
 
-StepOutcome DownloadStep::Run(const std::atomic<bool>& paused) {
-    if (!Probe()) {
+DownloadStep::SignatureFetch DownloadStep::FetchSignature(const std::atomic<bool>& paused,
+                                                          std::string& signature) {
+    Teska::HttpClient client;
+    client.SetTimeouts(env_.connectTimeoutMs, env_.stallSeconds);
+    client.SetCancelFlag(&paused);
+    auto response = client.Get(SignatureUrlFor(env_.args.packageUrl), false);
+    if (paused) return SignatureFetch::Paused;
+    int status = response->StatusCode();
+    if (status == 0) {
+        observer_.Trace("signature request failed: " + response->ErrorText());
+        return SignatureFetch::Retry;
+    }
+    if (status != 200) {
+        observer_.Trace("no signature: HTTP status " + std::to_string(status));
+        return SignatureFetch::Missing;
+    }
+    // A signature is 64 bytes; a little more is read so that a longer answer shows as wrong.
+    signature.clear();
+    char buffer[256];
+    while (std::size_t n = response->Read(buffer, sizeof buffer)) {
+        signature.append(buffer, n);
+        if (signature.size() > 4 * kPackageSignatureSize) break;
+    }
+    if (paused) return SignatureFetch::Paused;
+    if (response->ReadFailed()) {
+        observer_.Trace("signature transfer broke off: " + response->ErrorText());
+        return SignatureFetch::Retry;
+    }
+    return SignatureFetch::Got;
+}
+
+std::optional<StepOutcome> DownloadStep::Verify(const std::atomic<bool>& paused) {
+    std::string signature;
+    SignatureFetch fetched = FetchSignature(paused, signature);
+    if (fetched == SignatureFetch::Paused) return StepOutcome::Paused;
+    if (fetched == SignatureFetch::Retry) {
+        // The package may be fine; it stays for the next attempt.
         ShowFailure(Tr(L"Failure to download update file."));
         return StepOutcome::RetryLater;
     }
+    SignatureCheck check = fetched == SignatureFetch::Got
+                               ? VerifyPackageFile(tmp_, signature, env_.packageKey)
+                               : SignatureCheck::Mismatch;
+    if (check == SignatureCheck::Valid) return std::nullopt;
+    if (check == SignatureCheck::Malformed) observer_.Trace("the signature is not 64 bytes");
+    if (check == SignatureCheck::Mismatch) observer_.Trace("the package does not match its signature");
+    if (check == SignatureCheck::Unreadable) observer_.Trace("the downloaded package cannot be read");
+    ShowFailure(Tr(L"The update package could not be verified."));
+    if (lengthKnown_) {
+        // The whole announced package arrived, so another try would fetch the same bytes.
+        observer_.SetSizeText(L"");
+        observer_.EnablePause(false);
+        DiscardPartial();
+    }
+    return StepOutcome::NotVerified;
+}
+
+StepOutcome DownloadStep::Run(const std::atomic<bool>& paused) {
+    bool reachable = Probe(paused);
     if (paused) return StepOutcome::Paused;
+    if (!reachable) {
+        ShowFailure(Tr(L"Failure to download update file."));
+        return StepOutcome::RetryLater;
+    }
     Transfer t = Fetch(paused, true);
     if (t == Transfer::Restart) {
         DiscardPartial();
@@ -235,6 +303,9 @@ StepOutcome DownloadStep::Run(const std::atomic<bool>& paused) {
         case Transfer::Done:
             break;
     }
+
+    // The signature first: nothing reads the archive before it is known to be the maker's.
+    if (std::optional<StepOutcome> refused = Verify(paused)) return *refused;
 
     if (!extractor_.Open(tmp_) || !extractor_.TestAll()) {
         observer_.Trace("not a valid package: " + extractor_.LastError());

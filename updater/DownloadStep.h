@@ -5,15 +5,22 @@
 // The partial download survives pauses, cancels and program ends in "newversion.tmp"; the
 // server's validator (ETag, else Last-Modified) of the package it came from is kept in
 // "newversion.time". A resumed request whose answer is not the continuation of that same
-// package starts the file again, and nothing is installed unless the whole file opens as an
-// archive and every entry checks out.
+// package starts the file again. Nothing is installed, and the main program is not closed,
+// unless the whole file carries its maker's signature (package address + ".sig", checked against
+// the built-in key before anything reads the archive) and then opens as an archive whose every
+// entry checks out.
+//
+// Every wait of a step, the requests included, ends within a fraction of a second of a pause,
+// cancel or close (the paused flag).
 
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
+#include "update/PackageSignature.h"
 #include "updater/PackageExtractor.h"
 #include "updater/UpdaterArgs.h"
 #include "updater/WindowProtocol.h"
@@ -46,6 +53,8 @@ struct DownloadEnvironment {
     long connectTimeoutMs = 15000;
     long stallSeconds = 30;
     std::size_t chunkSize = 10240;
+    // The key the package's signature must verify with.
+    PackageKey packageKey = BuiltInPackageKey();
 
     // The running updater's environment: unpack into its own folder, restart "quilmer" there.
     static DownloadEnvironment ForProgram(const UpdaterArgs& args, WindowProtocol* windows);
@@ -55,6 +64,8 @@ enum class StepOutcome {
     Paused,         // stopped by pause or cancel; the partial file is kept
     RetryLater,     // server unreachable or the connection broke while bytes came in; partial kept
     Failed,         // error status, or the download is no valid package (then it is deleted)
+    NotVerified,    // the signature is missing or does not verify; nothing was touched, and the
+                    // partial file is kept only when the download may have been cut short
     Installed,      // unpacked into the program folder, program restarted
     InstallFailed,  // valid package that could not be unpacked; program restarted unchanged
 };
@@ -68,8 +79,14 @@ public:
 
 private:
     enum class Transfer { Done, Paused, Retry, Failed, Restart };
-    bool Probe();
+    enum class SignatureFetch { Got, Paused, Retry, Missing };
+    bool Probe(const std::atomic<bool>& paused);
     Transfer Fetch(const std::atomic<bool>& paused, bool allowResume);
+    SignatureFetch FetchSignature(const std::atomic<bool>& paused, std::string& signature);
+    // Fetches the signature and checks the package; nullopt when it is the maker's.
+    std::optional<StepOutcome> Verify(const std::atomic<bool>& paused);
+    // Sleeps, but returns early once paused is set.
+    void Wait(std::chrono::milliseconds ms, const std::atomic<bool>& paused);
     StepOutcome Install();
     void ShowFailure(const std::wstring& text);
     void DiscardPartial();
@@ -78,6 +95,7 @@ private:
     DownloadObserver& observer_;
     std::string tmp_;
     std::string validatorFile_;
+    bool lengthKnown_ = false;  // the server announced the body's length, so the file is whole
     PackageExtractor extractor_;
 };
 

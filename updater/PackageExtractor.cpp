@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -15,6 +16,7 @@
 #include <map>
 #include <memory>
 #include <system_error>
+#include <vector>
 
 namespace quilmer {
 
@@ -42,9 +44,25 @@ bool HasExtension(const std::string& name, const char* filter) {
     return true;
 }
 
-bool IsUnixMade(const PackageExtractor::EntryFacts& f) { return (f.versionMadeBy >> 8) == 3; }
+// The Unix mode an entry records, or 0. Unix and macOS zippers always store it in the upper
+// half of the external attributes; zippers on other systems (Info-ZIP on Windows, archivers
+// that keep permissions) do so too when they know one, and then the file-type bits are set.
 mode_t UnixMode(const PackageExtractor::EntryFacts& f) {
-    return IsUnixMade(f) ? static_cast<mode_t>(f.externalAttributes >> 16) : 0;
+    std::uint32_t host = f.versionMadeBy >> 8;
+    auto mode = static_cast<mode_t>(f.externalAttributes >> 16);
+    if (host == 3 || host == 19) return mode;
+    return (mode & S_IFMT) == S_IFREG || (mode & S_IFMT) == S_IFDIR || (mode & S_IFMT) == S_IFLNK ? mode : 0;
+}
+
+std::uint64_t LittleEndian(const unsigned char* p, int bytes) {
+    std::uint64_t v = 0;
+    for (int i = bytes - 1; i >= 0; --i) v = (v << 8) | p[i];
+    return v;
+}
+
+// Reads bytes at an absolute position; false when the file is shorter.
+bool ReadAt(std::FILE* f, std::uint64_t pos, unsigned char* buffer, std::size_t n) {
+    return ::fseeko(f, static_cast<off_t>(pos), SEEK_SET) == 0 && std::fread(buffer, 1, n, f) == n;
 }
 
 std::string WithSlash(std::string path) {
@@ -72,6 +90,7 @@ bool PackageExtractor::Open(const std::string& archivePath) {
     lastError_.clear();
     zip_ = unzOpen64(archivePath.c_str());
     if (!zip_) return Fail("not a readable zip archive: " + archivePath);
+    directory_ = ReadDirectoryEnd(archivePath);
     std::size_t dot = archivePath.rfind('.');
     std::size_t slash = archivePath.rfind('/');
     defaultDestination_ = (dot != std::string::npos && (slash == std::string::npos || dot > slash))
@@ -85,6 +104,77 @@ bool PackageExtractor::Close() {
     unzCloseCurrentFile(Handle(zip_));
     unzClose(Handle(zip_));
     zip_ = nullptr;
+    directory_ = DirectoryEnd{};
+    return true;
+}
+
+// The end record is found the way the unzip interface finds it: the last signature in the final
+// 64 KiB + 22 bytes. Only the counts and positions are read here; minizip reads everything else.
+PackageExtractor::DirectoryEnd PackageExtractor::ReadDirectoryEnd(const std::string& archivePath) {
+    DirectoryEnd end;
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(archivePath.c_str(), "rb"), &std::fclose);
+    if (!f || ::fseeko(f.get(), 0, SEEK_END) != 0) return end;
+    off_t fileSize = ::ftello(f.get());
+    if (fileSize < 22) return end;
+    std::uint64_t tail = std::min<std::uint64_t>(static_cast<std::uint64_t>(fileSize), 0xFFFF + 22);
+    std::uint64_t tailStart = static_cast<std::uint64_t>(fileSize) - tail;
+    std::vector<unsigned char> bytes(tail);
+    if (!ReadAt(f.get(), tailStart, bytes.data(), bytes.size())) return end;
+    std::size_t at = bytes.size() - 22 + 1;
+    do {
+        --at;
+    } while (at > 0 &&
+             !(bytes[at] == 'P' && bytes[at + 1] == 'K' && bytes[at + 2] == 5 && bytes[at + 3] == 6));
+    if (!(bytes[at] == 'P' && bytes[at + 1] == 'K' && bytes[at + 2] == 5 && bytes[at + 3] == 6)) return end;
+    const unsigned char* r = bytes.data() + at;
+    end.entries = LittleEndian(r + 10, 2);
+    end.size = LittleEndian(r + 12, 4);
+    end.offset = LittleEndian(r + 16, 4);
+    if (end.entries == 0xFFFF || end.size == 0xFFFFFFFF || end.offset == 0xFFFFFFFF) {
+        // Zip64: the locator just before the end record gives the position of the zip64 record.
+        std::uint64_t endPos = tailStart + at;
+        unsigned char loc[20], rec[56];
+        if (endPos < 20 || !ReadAt(f.get(), endPos - 20, loc, sizeof loc)) return end;
+        if (!(loc[0] == 'P' && loc[1] == 'K' && loc[2] == 6 && loc[3] == 7)) return end;
+        if (!ReadAt(f.get(), LittleEndian(loc + 8, 8), rec, sizeof rec)) return end;
+        if (!(rec[0] == 'P' && rec[1] == 'K' && rec[2] == 6 && rec[3] == 6)) return end;
+        end.entries = LittleEndian(rec + 32, 8);
+        end.size = LittleEndian(rec + 40, 8);
+        end.offset = LittleEndian(rec + 48, 8);
+    }
+    end.valid = true;
+    return end;
+}
+
+bool PackageExtractor::ReadEntryList(std::vector<EntryFacts>& entries) {
+    entries.clear();
+    if (!zip_) return Fail("no archive open");
+    if (!directory_.valid) return Fail("the archive's directory end cannot be read");
+    if (directory_.entries == 0) return Fail("the archive holds no entries");
+    unzFile z = Handle(zip_);
+    // Each record must start where the one before it ended, from the directory's recorded start
+    // to its recorded end; the walk ends only there, or at a damaged record, which fails.
+    std::uint64_t expected = directory_.offset;
+    int rc = unzGoToFirstFile(z);
+    while (rc != UNZ_END_OF_LIST_OF_FILE) {
+        std::string which = "directory record " + std::to_string(entries.size() + 1);
+        if (rc != UNZ_OK) return Fail(which + " is damaged");
+        if (entries.size() >= directory_.entries)
+            return Fail("the directory holds more entries than the " + std::to_string(directory_.entries) +
+                        " the archive declares");
+        EntryFacts facts;
+        if (!CurrentEntry(facts)) return Fail(which + " cannot be read");
+        if (unzGetOffset64(z) != expected) return Fail(which + " is out of place");
+        expected += facts.recordSize;
+        entries.push_back(facts);
+        // The unzip interface walks on past the last entry when the count reads 65535.
+        rc = entries.size() == directory_.entries ? UNZ_END_OF_LIST_OF_FILE : unzGoToNextFile(z);
+    }
+    if (entries.size() != directory_.entries)
+        return Fail("the archive declares " + std::to_string(directory_.entries) +
+                    " entries, its directory holds " + std::to_string(entries.size()));
+    if (expected != directory_.offset + directory_.size)
+        return Fail("the directory does not end where the archive says it does");
     return true;
 }
 
@@ -117,6 +207,7 @@ bool PackageExtractor::CurrentEntry(EntryFacts& facts) const {
     facts.uncompressedSize = info.uncompressed_size;
     facts.internalAttributes = static_cast<std::uint32_t>(info.internal_fa);
     facts.externalAttributes = static_cast<std::uint32_t>(info.external_fa);
+    facts.recordSize = 46 + info.size_filename + info.size_file_extra + info.size_file_comment;
     facts.isFolder = !facts.name.empty() && (facts.name.back() == '/' || facts.name.back() == '\\');
     if (S_ISDIR(UnixMode(facts))) facts.isFolder = true;
     return true;
@@ -131,11 +222,13 @@ bool PackageExtractor::GoToFirst(const char* extensionFilter) {
 
 bool PackageExtractor::GoToNext(const char* extensionFilter) {
     if (!zip_) return false;
-    while (unzGoToNextFile(Handle(zip_)) == UNZ_OK) {
+    int rc;
+    while ((rc = unzGoToNextFile(Handle(zip_))) == UNZ_OK) {
         EntryFacts facts;
         if (!CurrentEntry(facts)) return false;
         if (HasExtension(facts.name, extensionFilter)) return true;
     }
+    if (rc != UNZ_END_OF_LIST_OF_FILE) Fail("a directory record is damaged");
     return false;
 }
 
@@ -209,13 +302,13 @@ bool PackageExtractor::CopyCurrentTo(const std::string& path, const EntryFacts& 
 
 void PackageExtractor::ApplyFacts(const std::string& path, const EntryFacts& facts,
                                   const std::string& replaced) {
+    struct stat old {};
+    bool replacing = !replaced.empty() && ::stat(replaced.c_str(), &old) == 0 && S_ISREG(old.st_mode);
     mode_t mode = UnixMode(facts) & 0777;
-    if (mode == 0) {
-        // Packages made elsewhere carry no permissions: keep those of the file being replaced,
-        // so an executable stays executable.
-        struct stat old {};
-        mode = (!replaced.empty() && ::stat(replaced.c_str(), &old) == 0) ? (old.st_mode & 0777) : 0644;
-    }
+    if (mode == 0) mode = replacing ? (old.st_mode & 0777) : 0644;
+    // A program the package replaces stays a program, whatever the packer recorded: the updater
+    // starts it right after the install.
+    if (replacing) mode |= old.st_mode & 0111;
     ::chmod(path.c_str(), mode);
 
     std::uint32_t date = facts.dosDateTime >> 16, time = facts.dosDateTime & 0xFFFF;
@@ -246,15 +339,15 @@ bool PackageExtractor::CheckEntry(const EntryFacts& facts) {
 }
 
 bool PackageExtractor::TestAll() {
-    if (!zip_) return Fail("no archive open");
-    if (EntryCount() == 0 || unzGoToFirstFile(Handle(zip_)) != UNZ_OK)
-        return Fail("the archive holds no entries");
-    do {
-        EntryFacts facts;
-        if (!CurrentEntry(facts)) return Fail("cannot read the entry list");
+    std::vector<EntryFacts> entries;
+    if (!ReadEntryList(entries)) return false;
+    for (const EntryFacts& facts : entries)
         if (!CheckEntry(facts)) return false;
-        if (!facts.isFolder && !CopyCurrentTo("", facts)) return false;
-    } while (unzGoToNextFile(Handle(zip_)) == UNZ_OK);
+    unzGoToFirstFile(Handle(zip_));
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        if (i > 0 && unzGoToNextFile(Handle(zip_)) != UNZ_OK) return Fail("cannot read the entry list");
+        if (!entries[i].isFolder && !CopyCurrentTo("", entries[i])) return false;
+    }
     return true;
 }
 
@@ -292,17 +385,11 @@ bool PackageExtractor::ExtractAll(const std::string& destinationArg, bool flatte
     if (!zip_) return Fail("no archive open");
     if (destinationArg.empty()) return Fail("no destination");
     std::string destination = WithSlash(destinationArg);
-    if (EntryCount() == 0 || unzGoToFirstFile(Handle(zip_)) != UNZ_OK)
-        return Fail("the archive holds no entries");
-
-    // Every name is checked before anything is written.
+    // The whole directory and every name are checked before anything is written.
     std::vector<EntryFacts> entries;
-    do {
-        EntryFacts facts;
-        if (!CurrentEntry(facts)) return Fail("cannot read the entry list");
+    if (!ReadEntryList(entries)) return false;
+    for (const EntryFacts& facts : entries)
         if (!CheckEntry(facts)) return false;
-        entries.push_back(facts);
-    } while (unzGoToNextFile(Handle(zip_)) == UNZ_OK);
     if (!MakeFolderTree(destination)) return Fail("cannot create folder " + destination);
 
     // The staging folder lies inside the destination, so the moves below are renames on one
@@ -319,7 +406,11 @@ bool PackageExtractor::ExtractAll(const std::string& destinationArg, bool flatte
     std::vector<Staged> staged;
 
     unzGoToFirstFile(Handle(zip_));
-    for (std::size_t i = 0; i < entries.size(); ++i, unzGoToNextFile(Handle(zip_))) {
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        if (i > 0 && unzGoToNextFile(Handle(zip_)) != UNZ_OK) {
+            RemoveTree(staging);
+            return Fail("cannot read the entry list");
+        }
         const EntryFacts& facts = entries[i];
         if (facts.isFolder) continue;
         std::string rel = SafeRelativePath(facts.name);

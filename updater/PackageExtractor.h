@@ -5,8 +5,12 @@
 // entries go to a staging folder inside the destination first, and only then are moved into
 // place, each file replacing the old one (a rename, so a running program keeps its old file).
 // If a move fails, the files already moved are put back. Entries whose names are absolute or
-// climb out of the destination, symbolic links, encrypted or damaged entries fail the whole
-// extraction.
+// climb out of the destination, symbolic links, encrypted or damaged entries, and a directory
+// that does not hold exactly the entries the archive declares fail the whole extraction.
+//
+// Permissions: a Unix mode recorded in an entry (the upper half of its external attributes)
+// applies, whatever system made the package; an entry without one takes the permissions of the
+// file it replaces (0644 for a new file). A replaced executable never loses its execute bits.
 
 #include <cstdint>
 #include <string>
@@ -31,6 +35,7 @@ public:
         std::uint32_t externalAttributes = 0;
         bool isFolder = false;
         bool nameTooLong = false;
+        std::uint64_t recordSize = 0;  // length of the entry's central-directory record
     };
 
     PackageExtractor() = default;
@@ -55,7 +60,9 @@ public:
     bool CurrentEntry(EntryFacts& facts) const;
 
     // Reads every entry and checks names, data and checksums without writing anything.
-    // This is the test that a download is a complete, undamaged package.
+    // This is the test that a download is a complete, undamaged package. The entry list must
+    // run from the directory's start to its recorded end and hold exactly the number of entries
+    // the archive declares; a damaged record anywhere fails the test.
     bool TestAll();
 
     // Extracts the current entry into the destination (or the default destination when it is
@@ -79,6 +86,8 @@ public:
 
 private:
     bool Fail(std::string why);
+    // Walks the whole directory (see TestAll) and collects every entry's facts.
+    bool ReadEntryList(std::vector<EntryFacts>& entries);
     // Refuses names that are unsafe or too long, links and encrypted entries.
     bool CheckEntry(const EntryFacts& facts);
     // Unpacks the current entry into the file at path, checking size and checksum. An empty
@@ -86,7 +95,15 @@ private:
     bool CopyCurrentTo(const std::string& path, const EntryFacts& facts);
     static void ApplyFacts(const std::string& path, const EntryFacts& facts, const std::string& replaced);
 
+    // What the end-of-central-directory record (or its zip64 form) declares.
+    struct DirectoryEnd {
+        bool valid = false;
+        std::uint64_t entries = 0, offset = 0, size = 0;
+    };
+    static DirectoryEnd ReadDirectoryEnd(const std::string& archivePath);
+
     void* zip_ = nullptr;  // unzFile
+    DirectoryEnd directory_;
     std::string defaultDestination_;
     std::string lastError_;
 };

@@ -81,8 +81,10 @@ void UpdaterController::OnTick() {
     if (paused_) return;
     if (worker_) worker_->StopAndWait();  // collects the ended thread of the previous step
     stepRunning_ = true;
+    auto entered = std::make_shared<std::atomic<bool>>(false);
     worker_ = std::make_unique<WorkerThread>(
-        [this, alive = std::weak_ptr<bool>(alive_)] {
+        [this, alive = std::weak_ptr<bool>(alive_), entered] {
+            *entered = true;
             DownloadStep step(env_, *observer_);
             StepOutcome outcome = step.Run(paused_);
             loop_.Post([this, alive, outcome] {
@@ -91,8 +93,14 @@ void UpdaterController::OnTick() {
             return 0;
         },
         5000);
-    if (!worker_->Start() && worker_->QueryState() != WorkerThread::kEnded) {
+    // Start also answers false for a step that has already ended (its end notice is on its way);
+    // only a step that never began means no thread could be made. Then no notice will come, so
+    // the failure is shown and the timer tries again, instead of waiting for ever.
+    if (!worker_->Start() && !*entered) {
+        worker_.reset();
         stepRunning_ = false;
+        lastOutcome_ = StepOutcome::RetryLater;
+        view_.SetStatusText(Tr(L"Failure to download update file."), true);
         timer_->Restart();
     }
 }
@@ -110,6 +118,7 @@ void UpdaterController::OnStepEnded(StepOutcome outcome) {
             break;
         case StepOutcome::Paused:
         case StepOutcome::Failed:
+        case StepOutcome::NotVerified:
             break;
     }
 }

@@ -15,6 +15,7 @@
 #include "foundation/Utf8.h"
 #include "foundation/WorkerThread.h"
 #include "tests/update/LoopbackServers.h"
+#include "tests/update/PackageSigning.h"
 #include "tests/support/ScratchFolder.h"
 #include "tests/updater/ZipFixture.h"
 #include "update/HttpClient.h"
@@ -51,6 +52,7 @@ Package MakePackage(const std::string& path, unsigned seed) {
                    {"lib/", ""},
                    {"lib/libcore.so", p.library},
                    {"data/big.bin", p.big, false}});
+    SignPackage(path);  // served beside it as pkg.zip.sig
     return p;
 }
 
@@ -121,6 +123,7 @@ protected:
             return true;
         };
         env.sleep = [](std::chrono::milliseconds) {};
+        env.packageKey = TestPublicKey();
         env.connectTimeoutMs = 3000;
         env.stallSeconds = 10;
     }
@@ -225,7 +228,7 @@ TEST_F(UpdateDownload, ScriptedMisbehaviourEndsInTheRightPackageOrAClearFailure)
                             {"/nolength", StepOutcome::Installed, &a, false},
                             {"/chunked", StepOutcome::Installed, &a, false},
                             {"/norange", StepOutcome::Installed, &a, true},
-                            {"/nolength-drop", StepOutcome::Failed, nullptr, false},
+                            {"/nolength-drop", StepOutcome::NotVerified, nullptr, false},
                             {"/404", StepOutcome::Failed, nullptr, false},
                             {"/500", StepOutcome::Failed, nullptr, true}};
     for (const Case& c : cases) {
@@ -255,7 +258,9 @@ TEST_F(UpdateDownload, ScriptedMisbehaviourEndsInTheRightPackageOrAClearFailure)
         } else {
             ExpectUntouched();
             ASSERT_FALSE(observer.errors.empty());
-            EXPECT_EQ(observer.errors.back(), L"Failure to download update file.");
+            EXPECT_EQ(observer.errors.back(), c.expected == StepOutcome::NotVerified
+                                                  ? L"The update package could not be verified."
+                                                  : L"Failure to download update file.");
         }
         if (c.withPartial && !c.installed) {
             // An error page leaves the partial download as it was, for a later attempt.
@@ -285,7 +290,7 @@ TEST_F(UpdateDownload, DamagedOrUnreachablePackagesAreNeverInstalled) {
     ASSERT_TRUE(nginx.Start(tmp / "nginx/", tmp / "www")) << nginx.ErrorLog();
     env.args.packageUrl = W(nginx.Url("/pkg.zip"));
     std::atomic<bool> paused{false};
-    EXPECT_EQ(RunSettled(paused), StepOutcome::Failed);
+    EXPECT_EQ(RunSettled(paused), StepOutcome::NotVerified);
     ExpectUntouched();
     EXPECT_FALSE(fs::exists(tmp / "data/newversion.tmp")) << "a damaged download is deleted";
     EXPECT_FALSE(observer.pauseEnabled);
@@ -364,7 +369,8 @@ TEST(UpdateCheckLoopback, DescriptorIsFetchedAndAnnouncedOnlyWhenComplete) {
     std::vector<int> ready;
     std::wstring path = W(tmp / "quilmerver.ini");
     WriteAll(tmp / "quilmerver.ini", "stale");
-    UpdateCheck good(loop, path, W(nginx.Url("/quilmerver.ini?lang=English&ver=v1.9")),
+    auto window = std::make_shared<int>(0);
+    UpdateCheck good(loop, path, W(nginx.Url("/quilmerver.ini?lang=English&ver=v1.9")), window,
                      [&](int f) { ready.push_back(f); });
     EXPECT_EQ(good.Run(), 0);
     EXPECT_TRUE(ready.empty()) << "the notice arrives on the loop thread";
@@ -372,7 +378,7 @@ TEST(UpdateCheckLoopback, DescriptorIsFetchedAndAnnouncedOnlyWhenComplete) {
     EXPECT_EQ(ready, std::vector<int>{1});
     EXPECT_EQ(ReadAll(tmp / "quilmerver.ini"), "[main]\nversion=v2.0\n");
 
-    auto missing = std::make_shared<UpdateCheck>(loop, path, W(nginx.Url("/nothing.ini")),
+    auto missing = std::make_shared<UpdateCheck>(loop, path, W(nginx.Url("/nothing.ini")), window,
                                                  [&](int f) { ready.push_back(f); });
     auto worker = UpdateCheck::MakeWorker(missing);
     ASSERT_TRUE(worker->Start() || worker->QueryState() == WorkerThread::kEnded);

@@ -18,15 +18,19 @@ Paths (every scenario keeps its own request counter):
   /404, /500    error pages
   /headers      small text body with two Set-Cookie headers
   /__log        JSON list of the raw header lines of every request so far
+  PATH.sig      the signature (PACKAGE.sig beside each package, when present) of the package PATH
+                serves at that moment; 404 when there is none
 """
 import http.server
 import json
+import os
 import socketserver
 import sys
 import threading
 import time
 
 PACKAGES = {}
+SIGNATURES = {}
 LOG = []
 COUNTS = {}
 LOCK = threading.Lock()
@@ -120,6 +124,16 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 body = json.dumps(LOG).encode()
             return self.send_body(200, body, [("Content-Type", "application/json"),
                                               ("Content-Length", str(len(body)))])
+        if path.endswith(".sig"):
+            base = path[:-4]
+            with LOCK:
+                served = COUNTS.get(base, 0)
+            name = "B" if base == "/drop-change" and served >= 2 else "A"
+            sig = SIGNATURES.get(name)
+            if sig is None:
+                return self.send_body(404, b"", [("Content-Length", "0")])
+            return self.send_body(200, sig, [("Content-Type", "application/octet-stream"),
+                                             ("Content-Length", str(len(sig)))])
         probe = self.headers.get("Range") == "bytes=0-0"
         with LOCK:
             n = COUNTS.get(path, 0)
@@ -173,6 +187,9 @@ def main():
     for name, path in zip("AB", sys.argv[1:3]):
         with open(path, "rb") as f:
             PACKAGES[name] = f.read()
+        if os.path.exists(path + ".sig"):
+            with open(path + ".sig", "rb") as f:
+                SIGNATURES[name] = f.read()
     server = Server(("127.0.0.1", 0), Handler)
     print(server.server_address[1], flush=True)
     server.serve_forever()

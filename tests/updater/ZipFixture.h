@@ -19,6 +19,8 @@ struct ZipEntry {
     std::uint32_t unixMode = 0;  // 0: written as if made on a system without permissions
     // DOS date and time: 2011-10-22 12:34:56 by default.
     int year = 2011, month = 10, day = 22, hour = 12, minute = 34, second = 56;
+    // The packer's system in "version made by": -1 means Unix when unixMode is set, else MS-DOS.
+    int madeByHost = -1;
 };
 
 inline bool MakeZip(const std::string& path, const std::vector<ZipEntry>& entries) {
@@ -34,7 +36,8 @@ inline bool MakeZip(const std::string& path, const std::vector<ZipEntry>& entrie
         info.tmz_date.tm_min = static_cast<uInt>(e.minute);
         info.tmz_date.tm_sec = static_cast<uInt>(e.second);
         info.external_fa = static_cast<uLong>(e.unixMode) << 16;
-        uLong madeBy = e.unixMode ? (3u << 8) | 20u : 20u;
+        uLong host = e.madeByHost >= 0 ? static_cast<uLong>(e.madeByHost) : (e.unixMode ? 3u : 0u);
+        uLong madeBy = (host << 8) | 20u;
         int method = e.deflate ? Z_DEFLATED : 0;
         if (zipOpenNewFileInZip4_64(zf, e.name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr, method,
                                     Z_DEFAULT_COMPRESSION, 0, -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY,
