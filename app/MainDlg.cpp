@@ -463,6 +463,7 @@ void CMainDlg::PhaseChanged(JoinPhase) { UpdateClock(); }
 void CMainDlg::ClearClips() {
     clips_.Clear();
     RefreshList();
+    join_->Disable();  // "&Cancel" enables it again: a stopped join leaves "&Join..." enabled
 }
 
 void CMainDlg::ClipLeftOut(const std::wstring& clip) { leftOut_.push_back(clip); }
