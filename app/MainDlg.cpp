@@ -177,12 +177,14 @@ void CMainDlg::BuildControls() {
     progress_ = new wxGauge(panel_, kIdProgress, 100, dlu(7, 180), dlus(300, 9), wxGA_HORIZONTAL | wxGA_SMOOTH);
     timeLeft_ = new wxStaticText(panel_, kIdTimeLeft, wxEmptyString, dlu(312, 180), dlus(100, 9),
                                  wxALIGN_RIGHT | wxST_NO_AUTORESIZE);
-    stepText_ = new wxStaticText(panel_, kIdStepText, wxEmptyString, dlu(7, 192), dlus(300, 9), wxST_NO_AUTORESIZE);
+    stepText_ = new wxStaticText(panel_, kIdStepText, wxEmptyString, dlu(7, 192), dlus(168, 9), wxST_NO_AUTORESIZE);
 
     join_ = new wxButton(panel_, kIdJoin, wxS("&Join..."), dlu(7, 206), dlus(60, 16));
     cancel_ = new wxButton(panel_, kIdCancel, wxS("&Cancel"), dlu(72, 206), dlus(60, 16));
-    new wxStaticText(panel_, wxID_ANY, wxS("Interface &Language:"), dlu(180, 210), dlus(85, 9), wxALIGN_RIGHT | wxST_NO_AUTORESIZE);
-    chooser_ = new LanguageChooser(panel_, kIdLanguage, dlu(268, 206), dlus(144, 16));
+    // A GTK combo box is never narrower than its longest entry ("name   [name]" with a flag), so
+    // the chooser gets the whole width right of the buttons and its label stands above it.
+    new wxStaticText(panel_, wxID_ANY, wxS("Interface &Language:"), dlu(180, 195), dlus(160, 9), wxST_NO_AUTORESIZE);
+    chooser_ = new LanguageChooser(panel_, kIdLanguage, dlu(180, 205), wxSize(dlus(232, 16).x, -1));
 
     link_ = new HyperLink(panel_, kIdLink, dlu(7, 232), dlus(170, 10));
     videoDownload_ = new wxButton(panel_, kIdVideoDownload, wxS("&Video Download..."), dlu(248, 228), dlus(90, 16));

@@ -5,6 +5,8 @@
 
 #include <wx/dialog.h>
 
+#include <vector>
+
 class wxStaticText;
 class wxTextCtrl;
 
@@ -34,6 +36,8 @@ public:
     static int Open(wxWindow* owner, const ClipProperties& record, int resultFlag);
 
     int ResultFlag() const { return resultFlag_; }
+    // Translations longer than the label column widen the dialog instead of being cut.
+    bool Layout() override;
     const ClipProperties& Record() const { return record_; }
 
 private:
@@ -42,6 +46,9 @@ private:
 
     const ClipProperties& record_;
     int resultFlag_;
+    std::vector<wxStaticText*> labels_;
+    std::vector<wxWindow*> rightColumn_;
+    int widened_ = 0;
 };
 
 }  // namespace quilmer

@@ -20,6 +20,14 @@ wxBitmap FlagBitmap(const std::wstring& file) {
     return flag;
 }
 
+// GTK draws a tab in a combo box entry as a gap of unknown width that can push the text out of
+// the box; a few blanks keep the name and "[name]" apart instead.
+wxString EntryText(const std::wstring& text) {
+    std::wstring shown = text;
+    if (auto tab = shown.find(L'\t'); tab != std::wstring::npos) shown.replace(tab, 1, L"   ");
+    return ToWx(shown);
+}
+
 }  // namespace
 
 void RelabelAllWindows() {
@@ -33,27 +41,18 @@ LanguageChooser::LanguageChooser(wxWindow* parent, wxWindowID id, const wxPoint&
 
 void LanguageChooser::Fill(const std::wstring& preferred) {
     LanguageManager& languages = LanguageManager::Instance();
-    Clear();
-    std::vector<std::wstring> iconFiles = languages.IconFiles();
     int selected = -1;
-    for (std::size_t i = 0; i < languages.LanguageCount(); ++i) {
-        LanguageEntry entry = languages.LanguageAt(i);
-        wxBitmap flag;
-        if (entry.icon >= 0 && static_cast<std::size_t>(entry.icon) < iconFiles.size())
-            flag = FlagBitmap(iconFiles[static_cast<std::size_t>(entry.icon)]);
-        Append(ToWx(languages.ChooserText(i)), flag);
-        if (!preferred.empty() && entry.name == preferred) selected = static_cast<int>(i);
-    }
+    for (std::size_t i = 0; i < languages.LanguageCount(); ++i)
+        if (!preferred.empty() && languages.LanguageAt(i).name == preferred) selected = static_cast<int>(i);
     if (selected < 0) {
         selected = 0;
         for (std::size_t i = 0; i < languages.LanguageCount(); ++i)
             if (languages.IsCurrent(i)) selected = static_cast<int>(i);
     }
-    if (GetCount() == 0) return;
-    SetSelection(selected);
+    if (languages.LanguageCount() == 0) return;
     languages.SelectLanguage(static_cast<std::size_t>(selected));
     TranslateWindowTree(wxGetTopLevelParent(this));
-    RelabelEntries();
+    RebuildEntries(selected);
 }
 
 void LanguageChooser::Choose(int index) {
@@ -63,15 +62,25 @@ void LanguageChooser::Choose(int index) {
     if (languages.IsCurrent(static_cast<std::size_t>(index))) return;
     languages.SelectLanguage(static_cast<std::size_t>(index));
     RelabelAllWindows();
-    RelabelEntries();
+    RebuildEntries(index);
     if (onSwitched_) onSwitched_();
 }
 
-void LanguageChooser::RelabelEntries() {
+void LanguageChooser::RebuildEntries(int selected) {
+    // The entries are made anew: on GTK a changed text of an entry with an image is not redrawn.
     const LanguageManager& languages = LanguageManager::Instance();
-    int selection = GetSelection();
-    for (unsigned i = 0; i < GetCount() && i < languages.LanguageCount(); ++i) SetString(i, ToWx(languages.ChooserText(i)));
-    if (selection >= 0) SetSelection(selection);
+    std::vector<std::wstring> iconFiles = languages.IconFiles();
+    Freeze();
+    Clear();
+    for (std::size_t i = 0; i < languages.LanguageCount(); ++i) {
+        LanguageEntry entry = languages.LanguageAt(i);
+        wxBitmap flag;
+        if (entry.icon >= 0 && static_cast<std::size_t>(entry.icon) < iconFiles.size())
+            flag = FlagBitmap(iconFiles[static_cast<std::size_t>(entry.icon)]);
+        Append(EntryText(languages.ChooserText(i)), flag);
+    }
+    if (selected >= 0 && static_cast<unsigned>(selected) < GetCount()) SetSelection(selected);
+    Thaw();
 }
 
 }  // namespace quilmer

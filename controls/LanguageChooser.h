@@ -26,7 +26,7 @@ public:
     void SetOnSwitched(std::function<void()> onSwitched) { onSwitched_ = std::move(onSwitched); }
 
 private:
-    void RelabelEntries();
+    void RebuildEntries(int selected);
 
     std::function<void()> onSwitched_;
 };

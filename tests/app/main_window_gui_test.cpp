@@ -524,9 +524,10 @@ TEST_F(MainWindowTest, LanguageSwitchesRelabelTheWindowAndAnOpenDialog) {
     choose(french);  // the current language again: nothing changes
     EXPECT_EQ(texts(), frenchTexts);
     SaveScreenshot(window_, "main-window-french-again");
-    choose(english);
     dialog->Destroy();
     PumpEvents(50);
+    SaveScreenshot(window_, "main-window-french-without-dialog");
+    choose(english);
 }
 
 TEST_F(MainWindowTest, AboutBoxShowsVersionAndLinks) {
