@@ -53,7 +53,16 @@ public:
             // The hand-over of whole jobs is wired to the window's StartHandedOverJob by its own work.
             CLog::Instance().Write(LOG_WARN, L"handed-over job not taken; starting normally: " + StartupArgument());
         }
-        window->AddClips(request.clips);
+        // As the open dialog would: only files that exist join the list.
+        std::vector<std::wstring> clips;
+        for (const auto& clip : request.clips) {
+            FileFacts facts;
+            if (GetFileFacts(clip, facts) && !(facts.attributes & kAttrDirectory))
+                clips.push_back(clip);
+            else
+                CLog::Instance().Write(LOG_WARN, L"not a clip file, left out: " + clip);
+        }
+        window->AddClips(clips);
         return true;
     }
 

@@ -6,6 +6,8 @@
 #include "app/MainDlg.h"
 #include "app/PropertyDialog.h"
 #include "controls/LanguageChooser.h"
+#include "controls/MessageBoxes.h"
+#include "controls/WxEventLoop.h"
 #include "foundation/AppFolders.h"
 #include "foundation/FileUtil.h"
 #include "foundation/Log.h"
@@ -29,7 +31,10 @@
 #include <wx/textctrl.h>
 #include <wx/tooltip.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <optional>
+#include <thread>
 #include <map>
 #include <memory>
 
@@ -373,13 +378,16 @@ TEST_F(MainWindowTest, JoinOfThreeMixedClipsShowsTheOutputsProperties) {
     EXPECT_TRUE(PumpUntil([&] { return window_->StepText().find(L"clip") != std::wstring::npos; }, 20000));
     SaveScreenshot(window_, "main-window-joining");
     bool sawEncoding = false;
+    bool sawTimeLeft = false;
     ASSERT_TRUE(PumpUntil(
         [&] {
-            sawEncoding = sawEncoding || window_->StepText().find(L"Encoding") != std::wstring::npos;
+            sawEncoding = sawEncoding || window_->StepText().find(L"Encoding the output, pass") != std::wstring::npos;
+            sawTimeLeft = sawTimeLeft || window_->TimeLeft().rfind(L"About ", 0) == 0;
             return resultShown;
         },
         120000));
     EXPECT_TRUE(sawEncoding);
+    EXPECT_TRUE(sawTimeLeft);
     EXPECT_EQ(shown[kIdPropFileName], WidePath(output));
     EXPECT_EQ(shown[kIdPropType], L"mp4");
     EXPECT_EQ(shown[kIdPropVideoCodec], L"h264");
@@ -421,6 +429,57 @@ TEST_F(MainWindowTest, CancelledJoinEmptiesTheListAndLeavesNothingBehind) {
     EXPECT_EQ(answers_.Seen(), 1);
     EXPECT_TRUE(answers_.Unexpected().empty());
     SaveScreenshot(window_, "main-window-after-cancel");
+}
+
+TEST_F(MainWindowTest, HandedOverJobJoinsWithoutAskingAndEndsTheProgram) {
+    const Setting& s = Shared();
+    CMainDlg::HandOverRequest job;
+    job.clips = {WidePath(s.avi), WidePath(s.flv)};
+    job.outputPath = WidePath(output_->File("handed.avi"));
+    job.callerWindowClass = L"Caller Window";
+    job.callerMessageName = L"UWM_Caller";
+    job.sourceUrl = L"http://source.example/v";
+    std::optional<bool> ended;
+    window_->SetHandOverEndedHandler([&](bool finished) { ended = finished; });
+    bool destroyed = false;
+    window_->Bind(wxEVT_DESTROY, [&](wxWindowDestroyEvent& event) {
+        if (event.GetEventObject() == window_) destroyed = true;
+        event.Skip();
+    });
+    window_->StartHandedOverJob(job);
+    EXPECT_TRUE(window_->IsJoining());
+    EXPECT_EQ(window_->Pipeline().State().callerWindowClass, L"Caller Window");
+    EXPECT_EQ(window_->Pipeline().State().sourceUrl, L"http://source.example/v");
+    ASSERT_TRUE(PumpUntil([&] { return ended.has_value(); }, 120000));
+    EXPECT_TRUE(*ended);
+    EXPECT_TRUE(PumpUntil([&] { wxTheApp->ProcessIdle(); return destroyed; }, 5000));
+    window_ = nullptr;  // the window closed itself
+    EXPECT_EQ(answers_.Seen(), 0);  // no save dialog, no result dialog
+    EXPECT_GT(testing::FileDuration(output_->File("handed.avi")), 1.5);
+}
+
+TEST_F(MainWindowTest, FailureDetailsOpenAndCloseWithTheirButton) {
+    bool checked = false;
+    answers_.Then(Inspect([&](wxDialog* dialog) {
+        auto* details = dynamic_cast<DetailsDialog*>(dialog);
+        ASSERT_NE(details, nullptr);
+        auto* toggle = wxWindow::FindWindowById(DetailsDialog::kIdToggleDetails, dialog);
+        EXPECT_EQ(toggle->GetLabel(), "Show details");
+        EXPECT_FALSE(details->DetailsShown());
+        wxCommandEvent press(wxEVT_BUTTON, DetailsDialog::kIdToggleDetails);
+        press.SetEventObject(toggle);
+        toggle->ProcessWindowEvent(press);
+        PumpEvents(100);
+        EXPECT_TRUE(details->DetailsShown());
+        EXPECT_EQ(toggle->GetLabel(), "Hide details");
+        SaveScreenshot(dialog, "failure-with-details");
+        toggle->ProcessWindowEvent(press);
+        EXPECT_FALSE(details->DetailsShown());
+        EXPECT_EQ(toggle->GetLabel(), "Show details");
+        checked = true;
+    }));
+    window_->ShowFailure(L"Failed to merge files.", L"Tips", L"encoder: Invalid data found when processing input");
+    EXPECT_TRUE(checked);
 }
 
 // Every text the user can read in a window: labels, captions, tips and column headers.
@@ -541,6 +600,40 @@ TEST_F(MainWindowTest, AboutBoxShowsVersionAndLinks) {
     EXPECT_EQ(shown[1005], L"http://www.corvane.example/");
     EXPECT_EQ(shown[101], L"support@corvane.example");
     EXPECT_EQ(shown[102], L"Email:");
+}
+
+TEST(WxEventLoopTest, PostsFromAnyThreadRunInOrderOnTheGuiThreadAndTimersStopThemselves) {
+    WxEventLoop loop;
+    std::vector<int> order;
+    bool onGuiThread = true;
+    std::thread worker([&] {
+        for (int i = 0; i < 50; ++i)
+            loop.Post([&order, &onGuiThread, i] {
+                onGuiThread = onGuiThread && wxIsMainThread();
+                order.push_back(i);
+            });
+    });
+    worker.join();
+    ASSERT_TRUE(PumpUntil([&] { return order.size() == 50; }, 5000));
+    EXPECT_TRUE(onGuiThread);
+    EXPECT_TRUE(std::is_sorted(order.begin(), order.end()));
+
+    int ticks = 0;
+    int otherTicks = 0;
+    TimerId other = loop.StartTimer(20, [&](std::uint32_t) { return ++otherTicks, true; });
+    loop.StartTimer(10, [&](std::uint32_t) {
+        if (++ticks == 3) {
+            loop.StopTimer(other);
+            return false;  // and itself
+        }
+        return true;
+    });
+    PumpEvents(400);
+    EXPECT_EQ(ticks, 3);
+    int stoppedAt = otherTicks;
+    PumpEvents(100);
+    EXPECT_EQ(otherTicks, stoppedAt);
+    EXPECT_FALSE(loop.StopTimer(other));
 }
 
 }  // namespace
