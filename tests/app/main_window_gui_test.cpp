@@ -248,6 +248,20 @@ TEST_F(MainWindowTest, StartsIdleWithItsControlsAndTexts) {
     EXPECT_TRUE(answers_.Unexpected().empty());
 }
 
+TEST_F(MainWindowTest, ColumnWidthsAreKeptBetweenRuns) {
+    List()->SetColumnWidth(0, 200);
+    List()->SetColumnWidth(1, 310);
+    window_->Close(true);
+    PumpEvents(50);
+    window_ = new CMainDlg();
+    window_->Show();
+    PumpEvents(100);
+    EXPECT_EQ(List()->GetColumnWidth(0), 200);
+    EXPECT_EQ(List()->GetColumnWidth(1), 310);
+    List()->SetColumnWidth(0, 280);
+    List()->SetColumnWidth(1, 250);
+}
+
 TEST_F(MainWindowTest, AddSkipsDuplicatesAndEnablesJoinFromTwoClips) {
     const Setting& s = Shared();
     AddByDialog(s.flv);
