@@ -1,5 +1,9 @@
 #include "app/AboutDialog.h"
 
+#include <wx/button.h>
+#include <wx/statline.h>
+#include <wx/stattext.h>
+
 #include "app/core/MainWindowRules.h"
 #include "controls/HyperLink.h"
 #include "controls/TranslateWindowTree.h"
@@ -8,10 +12,6 @@
 #include "foundation/TextTranslator.h"
 #include "foundation/Version.h"
 #include "lang/LanguageManager.h"
-
-#include <wx/button.h>
-#include <wx/statline.h>
-#include <wx/stattext.h>
 
 namespace quilmer {
 

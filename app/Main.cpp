@@ -1,6 +1,12 @@
 // quilmer: the main program. Starts the way the platform's GUI programs do: application object,
 // command line, main window, loop; the exit code is 2 whenever the main window ends the program.
 
+#include <unistd.h>
+#include <wx/app.h>
+#include <wx/image.h>
+
+#include <clocale>
+
 #include "app/MainDlg.h"
 #include "app/core/MainWindowRules.h"
 #include "app/core/Startup.h"
@@ -9,12 +15,6 @@
 #include "foundation/FileUtil.h"
 #include "foundation/Log.h"
 #include "lang/LanguageManager.h"
-
-#include <wx/app.h>
-#include <wx/image.h>
-
-#include <clocale>
-#include <unistd.h>
 
 namespace quilmer {
 namespace {
@@ -51,7 +51,8 @@ public:
         window->Show();
         if (IsHandOverArgument(StartupArgument())) {
             // The hand-over of whole jobs is wired to the window's StartHandedOverJob by its own work.
-            CLog::Instance().Write(LOG_WARN, L"handed-over job not taken; starting normally: " + StartupArgument());
+            CLog::Instance().Write(LOG_WARN,
+                                   L"handed-over job not taken; starting normally: " + StartupArgument());
         }
         // As the open dialog would: only files that exist join the list.
         std::vector<std::wstring> clips;

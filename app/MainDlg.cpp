@@ -1,5 +1,16 @@
 #include "app/MainDlg.h"
 
+#include <wx/artprov.h>
+#include <wx/button.h>
+#include <wx/dirdlg.h>
+#include <wx/dnd.h>
+#include <wx/filedlg.h>
+#include <wx/gauge.h>
+#include <wx/listctrl.h>
+#include <wx/panel.h>
+#include <wx/stattext.h>
+#include <wx/utils.h>
+
 #include "app/AboutDialog.h"
 #include "app/PlayClip.h"
 #include "app/PropertyDialog.h"
@@ -18,17 +29,6 @@
 #include "foundation/TextTranslator.h"
 #include "lang/LanguageManager.h"
 #include "media/ClipProbe.h"
-
-#include <wx/artprov.h>
-#include <wx/button.h>
-#include <wx/dirdlg.h>
-#include <wx/dnd.h>
-#include <wx/filedlg.h>
-#include <wx/gauge.h>
-#include <wx/listctrl.h>
-#include <wx/panel.h>
-#include <wx/stattext.h>
-#include <wx/utils.h>
 
 namespace quilmer {
 
@@ -116,17 +116,20 @@ CMainDlg::CMainDlg(const std::wstring& programFolder)
     pipeline_->SetCommandSink([this](int id) { QueueEvent(new wxCommandEvent(EVT_JOIN_COMMAND, id)); });
 
     BuildControls();
-    wxBitmapBundle icon = wxBitmapBundle::FromSVGFile(PathToWx(programFolder_ + L"quilmer.svg"), wxSize(48, 48));
+    wxBitmapBundle icon =
+        wxBitmapBundle::FromSVGFile(PathToWx(programFolder_ + L"quilmer.svg"), wxSize(48, 48));
     if (icon.IsOk()) SetIcon(icon.GetIcon(wxSize(48, 48)));
 
     Bind(wxEVT_BUTTON, [this](wxCommandEvent& event) { ExecuteCommand(event.GetId()); });
     Bind(wxEVT_MENU, [this](wxCommandEvent& event) { ExecuteCommand(event.GetId()); });
     Bind(EVT_JOIN_COMMAND, [this](wxCommandEvent& event) { ExecuteCommand(event.GetId()); });
     Bind(EVT_UPDATE_INFO_READY, [this](wxCommandEvent&) { OnUpdateInfoReady(); });
-    Bind(wxEVT_HYPERLINK, [this](wxHyperlinkEvent&) { ExecuteCommand(kIdLink); }, kIdLink);
+    Bind(
+        wxEVT_HYPERLINK, [this](wxHyperlinkEvent&) { ExecuteCommand(kIdLink); }, kIdLink);
     Bind(wxEVT_CLOSE_WINDOW, &CMainDlg::OnClose, this);
     Bind(wxEVT_CHAR_HOOK, &CMainDlg::OnCharHook, this);
-    Bind(wxEVT_TIMER, [this](wxTimerEvent&) { UpdateClock(); }, clock_.GetId());
+    Bind(
+        wxEVT_TIMER, [this](wxTimerEvent&) { UpdateClock(); }, clock_.GetId());
     list_->Bind(wxEVT_LIST_KEY_DOWN, &CMainDlg::OnListKey, this);
     list_->Bind(wxEVT_LIST_ITEM_ACTIVATED, [this](wxListEvent& event) {
         if (event.GetIndex() >= 0) Play(static_cast<std::size_t>(event.GetIndex()));
@@ -170,24 +173,29 @@ void CMainDlg::BuildControls() {
     };
     int y = 7;
     for (const auto& spec : buttons) {
-        *spec.button = new ImageButton(panel_, spec.id, spec.art, spec.fallback, spec.tip, dlu(387, y), dlus(25, 20));
+        *spec.button =
+            new ImageButton(panel_, spec.id, spec.art, spec.fallback, spec.tip, dlu(387, y), dlus(25, 20));
         y += 26;
     }
 
-    progress_ = new wxGauge(panel_, kIdProgress, 100, dlu(7, 180), dlus(300, 9), wxGA_HORIZONTAL | wxGA_SMOOTH);
+    progress_ =
+        new wxGauge(panel_, kIdProgress, 100, dlu(7, 180), dlus(300, 9), wxGA_HORIZONTAL | wxGA_SMOOTH);
     timeLeft_ = new wxStaticText(panel_, kIdTimeLeft, wxEmptyString, dlu(312, 180), dlus(100, 9),
                                  wxALIGN_RIGHT | wxST_NO_AUTORESIZE);
-    stepText_ = new wxStaticText(panel_, kIdStepText, wxEmptyString, dlu(7, 192), dlus(168, 9), wxST_NO_AUTORESIZE);
+    stepText_ =
+        new wxStaticText(panel_, kIdStepText, wxEmptyString, dlu(7, 192), dlus(168, 9), wxST_NO_AUTORESIZE);
 
     join_ = new wxButton(panel_, kIdJoin, wxS("&Join..."), dlu(7, 206), dlus(60, 16));
     cancel_ = new wxButton(panel_, kIdCancel, wxS("&Cancel"), dlu(72, 206), dlus(60, 16));
     // A GTK combo box is never narrower than its longest entry ("name   [name]" with a flag), so
     // the chooser gets the whole width right of the buttons and its label stands above it.
-    new wxStaticText(panel_, wxID_ANY, wxS("Interface &Language:"), dlu(180, 195), dlus(160, 9), wxST_NO_AUTORESIZE);
+    new wxStaticText(panel_, wxID_ANY, wxS("Interface &Language:"), dlu(180, 195), dlus(160, 9),
+                     wxST_NO_AUTORESIZE);
     chooser_ = new LanguageChooser(panel_, kIdLanguage, dlu(180, 205), wxSize(dlus(232, 16).x, -1));
 
     link_ = new HyperLink(panel_, kIdLink, dlu(7, 232), dlus(170, 10));
-    videoDownload_ = new wxButton(panel_, kIdVideoDownload, wxS("&Video Download..."), dlu(248, 228), dlus(90, 16));
+    videoDownload_ =
+        new wxButton(panel_, kIdVideoDownload, wxS("&Video Download..."), dlu(248, 228), dlus(90, 16));
     about_ = new wxButton(panel_, kIdAbout, wxS("&About..."), dlu(342, 228), dlus(70, 16));
 
     webPane_ = new wxPanel(panel_, kIdWebPane, dlu(7, 250), dlus(405, 75));
@@ -208,8 +216,8 @@ void CMainDlg::RestoreColumns() {
     int nameWidth = kDefaultNameWidth;
     int folderWidth = kDefaultFolderWidth;
     const auto& columns = AppSettings::Instance().columns;
-    if (columns.size() == 2 && columns[0].inUse && columns[1].inUse && columns[0].width > 0 && columns[1].width > 0 &&
-        columns[0].width < 4000 && columns[1].width < 4000) {
+    if (columns.size() == 2 && columns[0].inUse && columns[1].inUse && columns[0].width > 0 &&
+        columns[1].width > 0 && columns[0].width < 4000 && columns[1].width < 4000) {
         nameWidth = columns[0].width;
         folderWidth = columns[1].width;
     }
@@ -246,9 +254,9 @@ void CMainDlg::RefreshList() {
 }
 
 void CMainDlg::EnterIdle(bool joinEnabled) {
-    for (wxWindow* control : {static_cast<wxWindow*>(moveUp_), static_cast<wxWindow*>(moveDown_),
-                              static_cast<wxWindow*>(play_), static_cast<wxWindow*>(add_),
-                              static_cast<wxWindow*>(remove_), static_cast<wxWindow*>(property_)})
+    for (wxWindow* control :
+         {static_cast<wxWindow*>(moveUp_), static_cast<wxWindow*>(moveDown_), static_cast<wxWindow*>(play_),
+          static_cast<wxWindow*>(add_), static_cast<wxWindow*>(remove_), static_cast<wxWindow*>(property_)})
         control->Enable();
     join_->Enable(joinEnabled);
     cancel_->Disable();
@@ -261,25 +269,55 @@ void CMainDlg::EnterIdle(bool joinEnabled) {
 
 void CMainDlg::ExecuteCommand(int id) {
     switch (id) {
-    case kIdClose: Close(); return;
-    case kIdPlay: Play(clips_.TargetOf(SelectedRow())); return;
-    case kIdChooseSaveTo: ChooseSaveToFolder(); return;
-    case kIdOpenSaveTo: OpenSaveToFolder(); return;
-    case kIdMoveUp: MoveUp(); return;
-    case kIdMoveDown: MoveDown(); return;
-    case kIdRemove: Remove(); return;
-    case kIdJoin: Join(); return;
-    case kIdAbout: ShowAbout(); return;
-    case kIdCancel: Cancel(); return;
-    case kIdAdd: Add(); return;
-    case kIdLink: wxLaunchDefaultBrowser(ToWx(SiteLinkTarget(LanguageManager::Instance().CurrentLanguage()))); return;
-    case kIdRefresh: RefreshLink(); return;
-    case kIdProperty: Property(); return;
-    case kIdVideoDownload:
-        // The companion downloader is looked for once the web windows exist; until then its page.
-        wxLaunchDefaultBrowser(ToWx(DownloadPageAddress(LanguageManager::Instance().CurrentLanguage())));
-        return;
-    default: pipeline_->HandleCommand(id); return;
+        case kIdClose:
+            Close();
+            return;
+        case kIdPlay:
+            Play(clips_.TargetOf(SelectedRow()));
+            return;
+        case kIdChooseSaveTo:
+            ChooseSaveToFolder();
+            return;
+        case kIdOpenSaveTo:
+            OpenSaveToFolder();
+            return;
+        case kIdMoveUp:
+            MoveUp();
+            return;
+        case kIdMoveDown:
+            MoveDown();
+            return;
+        case kIdRemove:
+            Remove();
+            return;
+        case kIdJoin:
+            Join();
+            return;
+        case kIdAbout:
+            ShowAbout();
+            return;
+        case kIdCancel:
+            Cancel();
+            return;
+        case kIdAdd:
+            Add();
+            return;
+        case kIdLink:
+            wxLaunchDefaultBrowser(ToWx(SiteLinkTarget(LanguageManager::Instance().CurrentLanguage())));
+            return;
+        case kIdRefresh:
+            RefreshLink();
+            return;
+        case kIdProperty:
+            Property();
+            return;
+        case kIdVideoDownload:
+            // The companion downloader is looked for once the web windows exist; until then its page.
+            wxLaunchDefaultBrowser(ToWx(DownloadPageAddress(LanguageManager::Instance().CurrentLanguage())));
+            return;
+        default:
+            pipeline_->HandleCommand(id);
+            return;
     }
 }
 
@@ -295,8 +333,8 @@ void CMainDlg::AddClips(const std::vector<std::wstring>& paths) {
 
 void CMainDlg::Add() {
     if (IsJoining()) return;
-    wxFileDialog dialog(this, wxFileSelectorPromptStr, wxEmptyString, wxEmptyString, Wildcard(AddDialogFilters()),
-                        wxFD_OPEN | wxFD_MULTIPLE | wxFD_FILE_MUST_EXIST);
+    wxFileDialog dialog(this, wxFileSelectorPromptStr, wxEmptyString, wxEmptyString,
+                        Wildcard(AddDialogFilters()), wxFD_OPEN | wxFD_MULTIPLE | wxFD_FILE_MUST_EXIST);
     if (dialog.ShowModal() != wxID_OK) return;
     AddClips(ChosenPaths(dialog));
 }
@@ -357,8 +395,9 @@ std::wstring CMainDlg::SaveToFolder() const {
 
 std::wstring CMainDlg::AskOutputPath(const std::wstring& firstClip, bool ownOrder) {
     std::vector<FileFilter> filters = SaveDialogFilters(ownOrder ? firstClip : std::wstring());
-    wxFileDialog dialog(this, wxFileSelectorPromptStr, PathToWx(SaveToFolder()), ToWx(DefaultOutputName(firstClip)),
-                        Wildcard(filters), wxFD_SAVE | wxFD_OVERWRITE_PROMPT);
+    wxFileDialog dialog(this, wxFileSelectorPromptStr, PathToWx(SaveToFolder()),
+                        ToWx(DefaultOutputName(firstClip)), Wildcard(filters),
+                        wxFD_SAVE | wxFD_OVERWRITE_PROMPT);
     if (dialog.ShowModal() != wxID_OK) return {};
     std::vector<std::wstring> chosen = ChosenPaths(dialog);
     if (chosen.empty()) return {};
@@ -438,9 +477,9 @@ void CMainDlg::SetJoining(bool joining) {
         EnterIdle(clips_.CanJoin());
         return;
     }
-    for (wxWindow* control : {static_cast<wxWindow*>(join_), static_cast<wxWindow*>(moveUp_),
-                              static_cast<wxWindow*>(moveDown_), static_cast<wxWindow*>(add_),
-                              static_cast<wxWindow*>(remove_), static_cast<wxWindow*>(property_)})
+    for (wxWindow* control :
+         {static_cast<wxWindow*>(join_), static_cast<wxWindow*>(moveUp_), static_cast<wxWindow*>(moveDown_),
+          static_cast<wxWindow*>(add_), static_cast<wxWindow*>(remove_), static_cast<wxWindow*>(property_)})
         control->Disable();
     play_->Enable();
     cancel_->Enable();
@@ -476,14 +515,17 @@ void CMainDlg::ShowResult(const ClipProperties& result, bool probed) {
         ClipProperties record = result;
         PropertyDialog::Open(this, record, 1);
     } else {
-        ShowMessage(this, Tr(L"The output was written but cannot be read back as video: ") + result.path, Tr(L"Tips"));
+        ShowMessage(this, Tr(L"The output was written but cannot be read back as video: ") + result.path,
+                    Tr(L"Tips"));
     }
     for (const auto& clip : leftOut_)
-        ShowMessage(this, Tr(L"This clip could not be converted and is missing from the output: ") + clip, Tr(L"Tips"));
+        ShowMessage(this, Tr(L"This clip could not be converted and is missing from the output: ") + clip,
+                    Tr(L"Tips"));
     leftOut_.clear();
 }
 
-void CMainDlg::ShowFailure(const std::wstring& message, const std::wstring& title, const std::wstring& detail) {
+void CMainDlg::ShowFailure(const std::wstring& message, const std::wstring& title,
+                           const std::wstring& detail) {
     CLog::Instance().Write(LOG_ERR, message + (detail.empty() ? L"" : L" " + detail));
     if (closing_) return;
     ShowMessage(this, message, title, detail);

@@ -3,12 +3,6 @@
 // chooser, the link and the buttons to the maker's pages. It is the join's view: the engine
 // calls it to lock the controls, show progress and show the result.
 
-#include "app/core/ClipList.h"
-#include "controls/WxEventLoop.h"
-#include "media/join/JoinMedia.h"
-#include "media/join/JoinPipeline.h"
-#include "media/join/JoinView.h"
-
 #include <wx/frame.h>
 #include <wx/timer.h>
 
@@ -18,6 +12,12 @@
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "app/core/ClipList.h"
+#include "controls/WxEventLoop.h"
+#include "media/join/JoinMedia.h"
+#include "media/join/JoinPipeline.h"
+#include "media/join/JoinView.h"
 
 class wxButton;
 class wxGauge;
@@ -86,7 +86,9 @@ public:
     // told and the window closes the program.
     void StartHandedOverJob(const HandOverRequest& job);
     // Called with finished=true/false when a handed-over join ends, before the window closes.
-    void SetHandOverEndedHandler(std::function<void(bool finished)> handler) { handOverEnded_ = std::move(handler); }
+    void SetHandOverEndedHandler(std::function<void(bool finished)> handler) {
+        handOverEnded_ = std::move(handler);
+    }
     // The update check has its descriptor ready (the update dialogs come with their own work).
     virtual void OnUpdateInfoReady();
     // Where the web pane goes: an empty panel of the pane's size until the pane exists.
@@ -105,7 +107,8 @@ public:
     void SetJoining(bool joining) override;
     void ClearClips() override;
     void ShowResult(const ClipProperties& result, bool probed) override;
-    void ShowFailure(const std::wstring& message, const std::wstring& title, const std::wstring& detail) override;
+    void ShowFailure(const std::wstring& message, const std::wstring& title,
+                     const std::wstring& detail) override;
     void HandedOverJobEnded(bool finished) override;
     void ReportIncompleteClip(const std::wstring& sourceUrl) override;
     void PhaseChanged(JoinPhase phase) override;

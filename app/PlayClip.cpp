@@ -1,11 +1,11 @@
 #include "app/PlayClip.h"
 
+#include <wx/utils.h>
+
 #include "controls/MessageBoxes.h"
 #include "controls/WxText.h"
 #include "foundation/FileUtil.h"
 #include "foundation/TextTranslator.h"
-
-#include <wx/utils.h>
 
 namespace quilmer {
 

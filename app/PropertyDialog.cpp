@@ -1,15 +1,15 @@
 #include "app/PropertyDialog.h"
 
-#include "app/PlayClip.h"
-#include "controls/TranslateWindowTree.h"
-#include "controls/WindowSkin.h"
-#include "controls/WxText.h"
-
 #include <wx/button.h>
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 
 #include <algorithm>
+
+#include "app/PlayClip.h"
+#include "controls/TranslateWindowTree.h"
+#include "controls/WindowSkin.h"
+#include "controls/WxText.h"
 
 namespace quilmer {
 
@@ -40,10 +40,11 @@ PropertyDialog::PropertyDialog(wxWindow* owner, const ClipProperties& record, in
                                            wxALIGN_RIGHT | wxST_NO_AUTORESIZE | wxST_ELLIPSIZE_END));
         if (row.id == kIdPropFileName) {
             // Long paths scroll inside the field.
-            rightColumn_.push_back(new wxTextCtrl(this, row.id, ToWx(row.value), dlu(70, y), dlus(120, 12), wxTE_READONLY));
-        } else {
             rightColumn_.push_back(
-                new wxStaticText(this, row.id, ToWx(row.value), dlu(70, y + 2), dlus(120, 9), wxST_NO_AUTORESIZE));
+                new wxTextCtrl(this, row.id, ToWx(row.value), dlu(70, y), dlus(120, 12), wxTE_READONLY));
+        } else {
+            rightColumn_.push_back(new wxStaticText(this, row.id, ToWx(row.value), dlu(70, y + 2),
+                                                    dlus(120, 9), wxST_NO_AUTORESIZE));
         }
         y += 20;
     }
@@ -59,7 +60,8 @@ PropertyDialog::PropertyDialog(wxWindow* owner, const ClipProperties& record, in
     close->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { Finish(); });
     Bind(wxEVT_CLOSE_WINDOW, [this](wxCloseEvent&) { Finish(); });
     // 239 is accepted and ignored.
-    Bind(wxEVT_BUTTON, [](wxCommandEvent&) {}, 239);
+    Bind(
+        wxEVT_BUTTON, [](wxCommandEvent&) {}, 239);
     AttachSkin(this);
     TranslateWindowTree(this);
     Layout();
@@ -70,7 +72,8 @@ bool PropertyDialog::Layout() {
     if (labels_.empty()) return wxDialog::Layout();
     const int column = wxDLG_UNIT(this, wxSize(60, 0)).x;
     int needed = column;
-    for (auto* label : labels_) needed = std::max(needed, GetTextExtent(label->GetLabelText()).x + FromDIP(4));
+    for (auto* label : labels_)
+        needed = std::max(needed, GetTextExtent(label->GetLabelText()).x + FromDIP(4));
     const int extra = needed - column;
     if (extra != widened_) {
         const int shift = extra - widened_;

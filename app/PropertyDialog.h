@@ -1,11 +1,11 @@
 #pragma once
 // The properties of one clip or of the joined output, as read-only texts, with "Play...".
 
-#include "media/ClipProperties.h"
-
 #include <wx/dialog.h>
 
 #include <vector>
+
+#include "media/ClipProperties.h"
 
 class wxStaticText;
 class wxTextCtrl;

@@ -1,10 +1,10 @@
 #include "controls/HyperLink.h"
 
-#include "controls/WxText.h"
-#include "foundation/TextTranslator.h"
-
 #include <wx/clipbrd.h>
 #include <wx/menu.h>
+
+#include "controls/WxText.h"
+#include "foundation/TextTranslator.h"
 
 namespace quilmer {
 

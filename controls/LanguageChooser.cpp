@@ -1,12 +1,12 @@
 #include "controls/LanguageChooser.h"
 
-#include "controls/TranslateWindowTree.h"
-#include "controls/WxText.h"
-#include "lang/LanguageManager.h"
-
 #include <wx/toplevel.h>
 
 #include <vector>
+
+#include "controls/TranslateWindowTree.h"
+#include "controls/WxText.h"
+#include "lang/LanguageManager.h"
 
 namespace quilmer {
 

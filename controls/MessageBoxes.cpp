@@ -1,11 +1,5 @@
 #include "controls/MessageBoxes.h"
 
-#include "controls/TranslateWindowTree.h"
-#include "controls/WindowSkin.h"
-#include "controls/WxText.h"
-#include "foundation/Log.h"
-#include "foundation/TextTranslator.h"
-
 #include <wx/app.h>
 #include <wx/artprov.h>
 #include <wx/button.h>
@@ -15,6 +9,12 @@
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 #include <wx/thread.h>
+
+#include "controls/TranslateWindowTree.h"
+#include "controls/WindowSkin.h"
+#include "controls/WxText.h"
+#include "foundation/Log.h"
+#include "foundation/TextTranslator.h"
 
 namespace quilmer {
 
@@ -32,7 +32,8 @@ void InstallMessageBoxes() {
     SetShowHandler([](const std::wstring& text, const std::wstring& caption) {
         // A worker's message waits for the GUI thread.
         if (!wxIsMainThread()) {
-            if (wxTheApp) wxTheApp->CallAfter([text, caption] { ShowMessage(ActiveParent(), text, caption); });
+            if (wxTheApp)
+                wxTheApp->CallAfter([text, caption] { ShowMessage(ActiveParent(), text, caption); });
             return;
         }
         ShowMessage(ActiveParent(), text, caption);
@@ -55,8 +56,9 @@ DetailsDialog::DetailsDialog(wxWindow* parent, const std::wstring& text, const s
     : wxDialog(parent, wxID_ANY, ToWx(caption), wxDefaultPosition, wxDefaultSize,
                wxDEFAULT_DIALOG_STYLE | wxRESIZE_BORDER) {
     auto* top = new wxBoxSizer(wxHORIZONTAL);
-    top->Add(new wxStaticBitmap(this, wxID_ANY, wxArtProvider::GetBitmap(wxART_INFORMATION, wxART_MESSAGE_BOX)),
-             0, wxALL, 10);
+    top->Add(
+        new wxStaticBitmap(this, wxID_ANY, wxArtProvider::GetBitmap(wxART_INFORMATION, wxART_MESSAGE_BOX)), 0,
+        wxALL, 10);
     auto* message = new wxStaticText(this, wxID_ANY, ToWx(text));
     message->Wrap(FromDIP(360));
     top->Add(message, 1, wxALL | wxALIGN_CENTER_VERTICAL, 10);
@@ -79,7 +81,8 @@ DetailsDialog::DetailsDialog(wxWindow* parent, const std::wstring& text, const s
     column->Add(buttons, 0, wxEXPAND | wxALL, 10);
     SetSizerAndFit(column);
     SetEscapeId(wxID_OK);
-    Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { ToggleDetails(); }, kIdToggleDetails);
+    Bind(
+        wxEVT_BUTTON, [this](wxCommandEvent&) { ToggleDetails(); }, kIdToggleDetails);
     AttachSkin(this);
     TranslateWindowTree(this);
 }

@@ -1,8 +1,5 @@
 #include "controls/TranslateWindowTree.h"
 
-#include "controls/WxText.h"
-#include "lang/LanguageManager.h"
-
 #include <wx/choice.h>
 #include <wx/combobox.h>
 #include <wx/control.h>
@@ -13,6 +10,9 @@
 #include <wx/textctrl.h>
 #include <wx/tooltip.h>
 #include <wx/toplevel.h>
+
+#include "controls/WxText.h"
+#include "lang/LanguageManager.h"
 
 namespace quilmer {
 

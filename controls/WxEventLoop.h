@@ -2,13 +2,13 @@
 // The core's event loop on wxWidgets: posted tasks run as queued events of the GUI thread, timers
 // are wxTimers. Tasks still queued when the loop object goes away are dropped.
 
-#include "foundation/EventLoop.h"
-
 #include <wx/event.h>
 
 #include <map>
 #include <memory>
 #include <vector>
+
+#include "foundation/EventLoop.h"
 
 namespace quilmer {
 

@@ -3,11 +3,11 @@
 // valid UTF-8 travels through the core as U+DC80+byte characters, which the screen cannot show,
 // so display text turns those into U+FFFD while paths go through the core's own conversion.
 
-#include "foundation/FileUtil.h"
-
 #include <wx/string.h>
 
 #include <string>
+
+#include "foundation/FileUtil.h"
 
 namespace quilmer {
 

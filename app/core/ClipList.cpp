@@ -1,10 +1,10 @@
 #include "app/core/ClipList.h"
 
-#include "foundation/Exceptions.h"
-#include "foundation/PathName.h"
-
 #include <algorithm>
 #include <utility>
+
+#include "foundation/Exceptions.h"
+#include "foundation/PathName.h"
 
 namespace quilmer {
 
@@ -45,7 +45,8 @@ void ClipList::SwapNeighbours(std::size_t first) {
 }
 
 bool ClipList::Contains(const std::wstring& path) const {
-    return std::any_of(items_.begin(), items_.end(), [&path](const ClipItem& item) { return item.path == path; });
+    return std::any_of(items_.begin(), items_.end(),
+                       [&path](const ClipItem& item) { return item.path == path; });
 }
 
 std::vector<std::wstring> ClipList::Paths() const {

@@ -1,5 +1,7 @@
 #include "app/core/MainWindowRules.h"
 
+#include <algorithm>
+
 #include "cli/TerminalProgress.h"
 #include "foundation/Exceptions.h"
 #include "foundation/PathName.h"
@@ -8,8 +10,6 @@
 #include "foundation/TextTranslator.h"
 #include "foundation/Utf8.h"
 #include "media/join/JoinReport.h"
-
-#include <algorithm>
 
 namespace quilmer {
 
@@ -29,10 +29,8 @@ std::wstring ExtensionOf(const std::wstring& path) {
 
 std::vector<FileFilter> AddDialogFilters() {
     return {
-        {L"*.*", Tr(L"All Files (*.*)")},
-        {L"*.flv;*.f4v", Tr(L"FLV Files (*.flv;*.f4v)")},
-        {L"*.mp4", Tr(L"MP4 Files (*.mp4)")},
-        {L"*.wmv", Tr(L"WMV Files (*.wmv)")},
+        {L"*.*", Tr(L"All Files (*.*)")},        {L"*.flv;*.f4v", Tr(L"FLV Files (*.flv;*.f4v)")},
+        {L"*.mp4", Tr(L"MP4 Files (*.mp4)")},    {L"*.wmv", Tr(L"WMV Files (*.wmv)")},
         {L"*.rmvb", Tr(L"RMVB Files (*.rmvb)")},
     };
 }
@@ -55,8 +53,8 @@ std::wstring CompleteOutputPath(const std::wstring& chosenPath, const std::wstri
 }
 
 bool FirstClipChoosesFilters(const std::wstring& firstClipPath) {
-    static const wchar_t* const kKnown[] = {L".flv", L".hlv", L".f4v", L".flx", L".fmv", L".rmvb", L".rm",  L".mp4",
-                                            L".3gp", L".mov", L".avi", L".wmv", L".wma", L".asf"};
+    static const wchar_t* const kKnown[] = {L".flv", L".hlv", L".f4v", L".flx", L".fmv", L".rmvb", L".rm",
+                                            L".mp4", L".3gp", L".mov", L".avi", L".wmv", L".wma",  L".asf"};
     std::wstring extension = ExtensionOf(firstClipPath);
     for (const wchar_t* known : kKnown)
         if (EqualsNoCase(extension, known)) return true;
@@ -96,15 +94,20 @@ std::wstring ContactAddress() { return L"support@corvane.example"; }
 std::wstring JoinStepText(const JoinState& state) {
     const auto count = static_cast<int>(state.clips.size());
     switch (state.phase) {
-    case JoinPhase::Probing:  // the clip is still at the front of the queue
-        return FormatW(Tr(L"Converting clip %d of %d").c_str(),
-                       std::min(static_cast<int>(state.nextClipIndex) + 1, count), count);
-    case JoinPhase::Converting:
-        return FormatW(Tr(L"Converting clip %d of %d").c_str(), static_cast<int>(state.nextClipIndex), count);
-    case JoinPhase::Concatenating: return Tr(L"Joining the converted clips");
-    case JoinPhase::EncodingMp4Pass1: return FormatW(Tr(L"Encoding the output, pass %d of %d").c_str(), 1, 2);
-    case JoinPhase::EncodingMp4Pass2: return FormatW(Tr(L"Encoding the output, pass %d of %d").c_str(), 2, 2);
-    default: return Tr(L"Encoding the output");
+        case JoinPhase::Probing:  // the clip is still at the front of the queue
+            return FormatW(Tr(L"Converting clip %d of %d").c_str(),
+                           std::min(static_cast<int>(state.nextClipIndex) + 1, count), count);
+        case JoinPhase::Converting:
+            return FormatW(Tr(L"Converting clip %d of %d").c_str(), static_cast<int>(state.nextClipIndex),
+                           count);
+        case JoinPhase::Concatenating:
+            return Tr(L"Joining the converted clips");
+        case JoinPhase::EncodingMp4Pass1:
+            return FormatW(Tr(L"Encoding the output, pass %d of %d").c_str(), 1, 2);
+        case JoinPhase::EncodingMp4Pass2:
+            return FormatW(Tr(L"Encoding the output, pass %d of %d").c_str(), 2, 2);
+        default:
+            return Tr(L"Encoding the output");
     }
 }
 

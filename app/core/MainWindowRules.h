@@ -3,11 +3,11 @@
 // defaults, the addresses its link and buttons open, the command-line paths it lists, and the
 // texts that say how a join is getting on.
 
-#include "media/TargetFormat.h"
-#include "media/join/JoinState.h"
-
 #include <string>
 #include <vector>
+
+#include "media/TargetFormat.h"
+#include "media/join/JoinState.h"
 
 namespace quilmer {
 

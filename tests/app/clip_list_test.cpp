@@ -1,6 +1,6 @@
-#include "app/core/ClipList.h"
-
 #include <gtest/gtest.h>
+
+#include "app/core/ClipList.h"
 
 namespace quilmer {
 namespace {

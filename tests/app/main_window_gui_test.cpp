@@ -2,22 +2,6 @@
 // a user's clicks and keys make, the open and save dialogs are answered by a modal-dialog hook,
 // and the joins run the encoder adapter of the program folder on clips made with ffmpeg.
 
-#include "app/AboutDialog.h"
-#include "app/MainDlg.h"
-#include "app/PropertyDialog.h"
-#include "controls/LanguageChooser.h"
-#include "controls/MessageBoxes.h"
-#include "controls/WxEventLoop.h"
-#include "foundation/AppFolders.h"
-#include "foundation/FileUtil.h"
-#include "foundation/Log.h"
-#include "lang/IniFile.h"
-#include "lang/LanguageManager.h"
-
-#include "../join/MediaTools.h"
-#include "../support/GuiTestSupport.h"
-#include "../support/ScratchFolder.h"
-
 #include <gtest/gtest.h>
 #include <wx/bmpbuttn.h>
 #include <wx/button.h>
@@ -33,10 +17,25 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <optional>
-#include <thread>
 #include <map>
 #include <memory>
+#include <optional>
+#include <thread>
+
+#include "../join/MediaTools.h"
+#include "../support/GuiTestSupport.h"
+#include "../support/ScratchFolder.h"
+#include "app/AboutDialog.h"
+#include "app/MainDlg.h"
+#include "app/PropertyDialog.h"
+#include "controls/LanguageChooser.h"
+#include "controls/MessageBoxes.h"
+#include "controls/WxEventLoop.h"
+#include "foundation/AppFolders.h"
+#include "foundation/FileUtil.h"
+#include "foundation/Log.h"
+#include "lang/IniFile.h"
+#include "lang/LanguageManager.h"
 
 namespace quilmer {
 namespace {
@@ -210,13 +209,15 @@ protected:
     }
     std::vector<std::wstring> Rows() {
         std::vector<std::wstring> rows;
-        for (long i = 0; i < List()->GetItemCount(); ++i) rows.push_back(List()->GetItemText(i).ToStdWstring());
+        for (long i = 0; i < List()->GetItemCount(); ++i)
+            rows.push_back(List()->GetItemText(i).ToStdWstring());
         return rows;
     }
     bool Enabled(int id) { return Control(id)->IsEnabled(); }
     std::vector<std::string> FilesIn(const std::string& folder) {
         std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
+        for (const auto& entry : fs::directory_iterator(folder))
+            names.push_back(entry.path().filename().string());
         return names;
     }
 
@@ -230,7 +231,8 @@ TEST_F(MainWindowTest, StartsIdleWithItsControlsAndTexts) {
     EXPECT_EQ(window_->GetName(), "Corvane Video");
     EXPECT_FALSE(Enabled(kIdJoin));
     EXPECT_FALSE(Enabled(kIdCancel));
-    for (int id : {kIdMoveUp, kIdMoveDown, kIdPlay, kIdAdd, kIdRemove, kIdProperty, kIdVideoDownload, kIdAbout})
+    for (int id :
+         {kIdMoveUp, kIdMoveDown, kIdPlay, kIdAdd, kIdRemove, kIdProperty, kIdVideoDownload, kIdAbout})
         EXPECT_TRUE(Enabled(id)) << id;
     EXPECT_EQ(TextOf(window_, kIdJoin), L"&Join...");
     EXPECT_EQ(Control<wxButton>(kIdMoveUp)->GetToolTipText(), "Move Up");
@@ -356,7 +358,8 @@ TEST_F(MainWindowTest, ThreeGpFirstOffersMp4FirstAndTwoCancelsLeaveTheWindowIdle
     answers_.Then(ChooseFile("", &wildcards));
     Press(kIdJoin);
     ASSERT_EQ(wildcards.size(), 2u);
-    EXPECT_TRUE(wildcards[0].StartsWith("Mp4 Files (*.mp4)|*.mp4|Flv Files (*.flv)|*.flv|Avi")) << wildcards[0];
+    EXPECT_TRUE(wildcards[0].StartsWith("Mp4 Files (*.mp4)|*.mp4|Flv Files (*.flv)|*.flv|Avi"))
+        << wildcards[0];
     EXPECT_TRUE(wildcards[1].StartsWith("Flv Files (*.flv)|*.flv|Mp4 Files (*.mp4)|*.mp4")) << wildcards[1];
     EXPECT_FALSE(window_->IsJoining());
     EXPECT_TRUE(Enabled(kIdJoin));
@@ -395,7 +398,8 @@ TEST_F(MainWindowTest, JoinOfThreeMixedClipsShowsTheOutputsProperties) {
     bool sawTimeLeft = false;
     ASSERT_TRUE(PumpUntil(
         [&] {
-            sawEncoding = sawEncoding || window_->StepText().find(L"Encoding the output, pass") != std::wstring::npos;
+            sawEncoding =
+                sawEncoding || window_->StepText().find(L"Encoding the output, pass") != std::wstring::npos;
             sawTimeLeft = sawTimeLeft || window_->TimeLeft().rfind(L"About ", 0) == 0;
             return resultShown;
         },
@@ -466,8 +470,13 @@ TEST_F(MainWindowTest, HandedOverJobJoinsWithoutAskingAndEndsTheProgram) {
     EXPECT_EQ(window_->Pipeline().State().sourceUrl, L"http://source.example/v");
     ASSERT_TRUE(PumpUntil([&] { return ended.has_value(); }, 120000));
     EXPECT_TRUE(*ended);
-    EXPECT_TRUE(PumpUntil([&] { wxTheApp->ProcessIdle(); return destroyed; }, 5000));
-    window_ = nullptr;  // the window closed itself
+    EXPECT_TRUE(PumpUntil(
+        [&] {
+            wxTheApp->ProcessIdle();
+            return destroyed;
+        },
+        5000));
+    window_ = nullptr;              // the window closed itself
     EXPECT_EQ(answers_.Seen(), 0);  // no save dialog, no result dialog
     EXPECT_GT(testing::FileDuration(output_->File("handed.avi")), 1.5);
 }
@@ -492,7 +501,8 @@ TEST_F(MainWindowTest, FailureDetailsOpenAndCloseWithTheirButton) {
         EXPECT_EQ(toggle->GetLabel(), "Show details");
         checked = true;
     }));
-    window_->ShowFailure(L"Failed to merge files.", L"Tips", L"encoder: Invalid data found when processing input");
+    window_->ShowFailure(L"Failed to merge files.", L"Tips",
+                         L"encoder: Invalid data found when processing input");
     EXPECT_TRUE(checked);
 }
 
@@ -500,8 +510,10 @@ TEST_F(MainWindowTest, FailureDetailsOpenAndCloseWithTheirButton) {
 std::map<std::string, std::wstring> VisibleTexts(wxWindow* window, const std::string& prefix = "") {
     std::map<std::string, std::wstring> texts;
     std::function<void(wxWindow*, const std::string&)> walk = [&](wxWindow* w, const std::string& path) {
-        std::string key = path + "/" + std::to_string(w->GetId()) + ":" + wxString(w->GetClassInfo()->GetClassName()).utf8_string();
-        if (auto* top = dynamic_cast<wxTopLevelWindow*>(w)) texts[key + "#title"] = top->GetTitle().ToStdWstring();
+        std::string key = path + "/" + std::to_string(w->GetId()) + ":" +
+                          wxString(w->GetClassInfo()->GetClassName()).utf8_string();
+        if (auto* top = dynamic_cast<wxTopLevelWindow*>(w))
+            texts[key + "#title"] = top->GetTitle().ToStdWstring();
         if (auto* list = dynamic_cast<wxListCtrl*>(w)) {
             for (int c = 0; c < list->GetColumnCount(); ++c) {
                 wxListItem item;
@@ -525,7 +537,8 @@ std::map<std::string, std::wstring> VisibleTexts(wxWindow* window, const std::st
 std::map<std::wstring, std::wstring> EnglishToFrench() {
     std::wstring folder = WidePath(QUILMER_PROGRAM_DIR "/language/");
     std::map<std::wstring, std::wstring> french;
-    for (const auto& [key, text] : IniFile(folder + L"French.lng").ReadSection(L"String")) french.emplace(key, text);
+    for (const auto& [key, text] : IniFile(folder + L"French.lng").ReadSection(L"String"))
+        french.emplace(key, text);
     std::map<std::wstring, std::wstring> result;
     for (const auto& [key, text] : IniFile(folder + L"English.lng").ReadSection(L"String"))
         if (french.count(key) && !result.count(text)) result.emplace(text, french[key]);
@@ -572,7 +585,8 @@ TEST_F(MainWindowTest, LanguageSwitchesRelabelTheWindowAndAnOpenDialog) {
     ASSERT_EQ(frenchTexts.size(), englishTexts.size());
     int translated = 0;
     for (const auto& [where, text] : englishTexts) {
-        if (where.find(std::to_string(kIdLanguage)) != std::string::npos) continue;  // the chooser's own entries
+        if (where.find(std::to_string(kIdLanguage)) != std::string::npos)
+            continue;  // the chooser's own entries
         auto it = toFrench.find(text);
         const bool mainCaption = where.rfind("main/", 0) == 0 && where.find('.') == std::string::npos &&
                                  where.find("#title") != std::string::npos;

@@ -1,11 +1,10 @@
-#include "app/core/MainWindowRules.h"
-#include "app/core/Startup.h"
-
-#include "../support/ScratchFolder.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+
+#include "../support/ScratchFolder.h"
+#include "app/core/MainWindowRules.h"
+#include "app/core/Startup.h"
 
 namespace quilmer {
 namespace {
@@ -31,7 +30,7 @@ TEST(SaveDialog, OnlyKnownFirstClipTypesChooseTheOrder) {
 
 TEST(Startup, JsonIsAHandOverAndEverythingElseAClip) {
     test::ScratchFolder folder;
-    std::wstring dir = folder.Wide() ;
+    std::wstring dir = folder.Wide();
     StartupRequest request = ParseStartup({L"a.flv", L"/abs/b.mp4", L"-x", L"{#VideoClipsPath#:[]}"}, dir);
     EXPECT_EQ(request.clips, (std::vector<std::wstring>{dir + L"a.flv", L"/abs/b.mp4"}));
     EXPECT_TRUE(IsHandOverArgument(request.argument));
@@ -52,7 +51,8 @@ TEST(Addresses, StayOnTheMakersSiteAndEscapeTheLanguage) {
     unsetenv("QUILMER_SITE_URL");
     EXPECT_EQ(SiteLinkAddress(L"English"), L"http://www.corvane.example/");
     EXPECT_NE(SiteLinkAddress(L"Chinese Simplified"), SiteLinkAddress(L"English"));
-    EXPECT_EQ(SiteLinkTarget(L"Chinese Simplified"), SiteLinkAddress(L"Chinese Simplified") + L"?lang=Chinese%20Simplified");
+    EXPECT_EQ(SiteLinkTarget(L"Chinese Simplified"),
+              SiteLinkAddress(L"Chinese Simplified") + L"?lang=Chinese%20Simplified");
     EXPECT_EQ(HelpPageAddress(L"French"), L"http://www.corvane.example/api_help.php?lang=French&type=joiner");
     EXPECT_EQ(DownloadPageAddress(L"Portuguese Brazilian"),
               L"http://www.corvane.example/soft.php?type=flv&lang=Portuguese%20Brazilian");
