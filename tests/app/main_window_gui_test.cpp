@@ -260,6 +260,7 @@ TEST_F(MainWindowTest, ColumnWidthsAreKeptBetweenRuns) {
     PumpEvents(100);
     EXPECT_EQ(List()->GetColumnWidth(0), 200);
     EXPECT_EQ(List()->GetColumnWidth(1), 310);
+    SaveScreenshot(window_, "main-window-columns-restored");
     List()->SetColumnWidth(0, 280);
     List()->SetColumnWidth(1, 250);
 }
@@ -468,6 +469,8 @@ TEST_F(MainWindowTest, HandedOverJobJoinsWithoutAskingAndEndsTheProgram) {
     EXPECT_TRUE(window_->IsJoining());
     EXPECT_EQ(window_->Pipeline().State().callerWindowClass, L"Caller Window");
     EXPECT_EQ(window_->Pipeline().State().sourceUrl, L"http://source.example/v");
+    EXPECT_EQ(List()->GetItemCount(), 2);
+    SaveScreenshot(window_, "main-window-handed-over-join");
     ASSERT_TRUE(PumpUntil([&] { return ended.has_value(); }, 120000));
     EXPECT_TRUE(*ended);
     EXPECT_TRUE(PumpUntil(
