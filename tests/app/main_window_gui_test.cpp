@@ -470,6 +470,8 @@ TEST_F(MainWindowTest, HandedOverJobJoinsWithoutAskingAndEndsTheProgram) {
     EXPECT_EQ(window_->Pipeline().State().callerWindowClass, L"Caller Window");
     EXPECT_EQ(window_->Pipeline().State().sourceUrl, L"http://source.example/v");
     EXPECT_EQ(List()->GetItemCount(), 2);
+    EXPECT_TRUE(Enabled(kIdCancel));
+    EXPECT_FALSE(Enabled(kIdJoin));
     SaveScreenshot(window_, "main-window-handed-over-join");
     ASSERT_TRUE(PumpUntil([&] { return ended.has_value(); }, 120000));
     EXPECT_TRUE(*ended);
