@@ -1,0 +1,94 @@
+// quilmer: the main program. Starts the way the platform's GUI programs do: application object,
+// command line, main window, loop; the exit code is 2 whenever the main window ends the program.
+
+#include <unistd.h>
+#include <wx/app.h>
+#include <wx/image.h>
+
+#include <clocale>
+
+#include "app/MainDlg.h"
+#include "app/core/MainWindowRules.h"
+#include "app/core/Startup.h"
+#include "controls/MessageBoxes.h"
+#include "controls/WxText.h"
+#include "foundation/FileUtil.h"
+#include "foundation/Log.h"
+#include "lang/LanguageManager.h"
+
+namespace quilmer {
+namespace {
+
+constexpr int kExitByMainWindow = 2;
+
+std::wstring CurrentFolder() {
+    std::string buffer(4096, '\0');
+    if (!getcwd(buffer.data(), buffer.size())) return L"/";
+    buffer.resize(std::char_traits<char>::length(buffer.c_str()));
+    std::wstring folder = WidePath(buffer);
+    if (folder.empty() || folder.back() != L'/') folder += L'/';
+    return folder;
+}
+
+class QuilmerApp final : public wxApp {
+public:
+    bool OnInit() override {
+        SetVendorName(wxS("Corvane"));
+        SetAppName(wxS("Quilmer"));
+        wxInitAllImageHandlers();
+
+        // Arguments as the kernel gave them: bytes, which WidePath keeps whatever the locale.
+        std::vector<std::wstring> arguments;
+        for (int i = 1; i < rawArgc_; ++i) arguments.push_back(WidePath(rawArgv_[i]));
+        StartupRequest request = ParseStartup(arguments, CurrentFolder());
+        StartupArgument() = request.argument;
+
+        LanguageManager::Instance();
+        InstallMessageBoxes();
+
+        auto* window = new CMainDlg();
+        SetTopWindow(window);
+        window->Show();
+        if (IsHandOverArgument(StartupArgument())) {
+            // The hand-over of whole jobs is wired to the window's StartHandedOverJob by its own work.
+            CLog::Instance().Write(LOG_WARN,
+                                   L"handed-over job not taken; starting normally: " + StartupArgument());
+        }
+        // As the open dialog would: only files that exist join the list.
+        std::vector<std::wstring> clips;
+        for (const auto& clip : request.clips) {
+            FileFacts facts;
+            if (GetFileFacts(clip, facts) && !(facts.attributes & kAttrDirectory))
+                clips.push_back(clip);
+            else
+                CLog::Instance().Write(LOG_WARN, L"not a clip file, left out: " + clip);
+        }
+        window->AddClips(clips);
+        return true;
+    }
+
+    int OnRun() override {
+        wxApp::OnRun();
+        return kExitByMainWindow;
+    }
+
+    static void SetRawArguments(int count, char** values) {
+        rawArgc_ = count;
+        rawArgv_ = values;
+    }
+
+private:
+    static inline int rawArgc_ = 0;
+    static inline char** rawArgv_ = nullptr;
+};
+
+}  // namespace
+}  // namespace quilmer
+
+wxIMPLEMENT_APP_NO_MAIN(quilmer::QuilmerApp);
+
+int main(int argc, char** argv) {
+    std::setlocale(LC_ALL, "");
+    quilmer::QuilmerApp::SetRawArguments(argc, argv);
+    return wxEntry(argc, argv);
+}

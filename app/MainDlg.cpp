@@ -1,0 +1,572 @@
+#include "app/MainDlg.h"
+
+#include <wx/artprov.h>
+#include <wx/button.h>
+#include <wx/dirdlg.h>
+#include <wx/dnd.h>
+#include <wx/filedlg.h>
+#include <wx/gauge.h>
+#include <wx/listctrl.h>
+#include <wx/panel.h>
+#include <wx/stattext.h>
+#include <wx/utils.h>
+
+#include "app/AboutDialog.h"
+#include "app/PlayClip.h"
+#include "app/PropertyDialog.h"
+#include "app/core/MainWindowRules.h"
+#include "controls/HyperLink.h"
+#include "controls/ImageButton.h"
+#include "controls/LanguageChooser.h"
+#include "controls/MessageBoxes.h"
+#include "controls/TranslateWindowTree.h"
+#include "controls/WindowSkin.h"
+#include "controls/WxText.h"
+#include "foundation/AppFolders.h"
+#include "foundation/FileUtil.h"
+#include "foundation/Log.h"
+#include "foundation/Settings.h"
+#include "foundation/TextTranslator.h"
+#include "lang/LanguageManager.h"
+#include "media/ClipProbe.h"
+
+namespace quilmer {
+
+wxDEFINE_EVENT(EVT_UPDATE_INFO_READY, wxCommandEvent);
+wxDEFINE_EVENT(EVT_JOIN_COMMAND, wxCommandEvent);
+
+// The clip list: a virtual report list that asks the ClipList for each cell.
+class ClipListView final : public wxListCtrl {
+public:
+    ClipListView(wxWindow* parent, const ClipList& clips, const wxPoint& position, const wxSize& size)
+        : wxListCtrl(parent, kIdClipList, position, size,
+                     wxLC_REPORT | wxLC_VIRTUAL | wxLC_SINGLE_SEL | wxBORDER_SUNKEN),
+          clips_(clips) {}
+
+    wxString OnGetItemText(long item, long column) const override {
+        if (item < 0 || static_cast<std::size_t>(item) >= clips_.Count()) return {};
+        const ClipItem& clip = clips_.At(static_cast<std::size_t>(item));
+        return ToWx(column == 0 ? clip.displayName : clip.FolderText());
+    }
+
+private:
+    const ClipList& clips_;
+};
+
+namespace {
+
+// Files dropped on the list are added as by Add.
+class ClipDropTarget final : public wxFileDropTarget {
+public:
+    explicit ClipDropTarget(CMainDlg& window) : window_(window) {}
+    bool OnDropFiles(wxCoord, wxCoord, const wxArrayString& names) override {
+        if (window_.IsJoining()) return false;
+        std::vector<std::wstring> paths;
+        for (const auto& name : names) {
+            std::wstring path = PathFromWx(name);
+            FileFacts facts;
+            // Only files, as the open dialog allows; a dropped folder adds nothing.
+            if (GetFileFacts(path, facts) && !(facts.attributes & kAttrDirectory)) paths.push_back(path);
+        }
+        window_.AddClips(paths);
+        return !paths.empty();
+    }
+
+private:
+    CMainDlg& window_;
+};
+
+// What the user chose in a file dialog. A dialog answered without being shown (a test's modal
+// hook) keeps its answer in the base class only.
+std::vector<std::wstring> ChosenPaths(const wxFileDialog& dialog) {
+    wxArrayString names;
+    dialog.GetPaths(names);
+    if (names.empty() || names[0].empty()) {
+        names.clear();
+        dialog.wxFileDialogBase::GetPaths(names);
+    }
+    std::vector<std::wstring> paths;
+    for (const auto& name : names)
+        if (!name.empty()) paths.push_back(PathFromWx(name));
+    return paths;
+}
+
+wxString Wildcard(const std::vector<FileFilter>& filters) {
+    wxString wildcard;
+    for (const auto& filter : filters) {
+        if (!wildcard.empty()) wildcard += wxS("|");
+        wildcard += ToWx(filter.description) + wxS("|") + ToWx(filter.pattern);
+    }
+    return wildcard;
+}
+
+constexpr int kDefaultNameWidth = 280;
+constexpr int kDefaultFolderWidth = 250;
+
+}  // namespace
+
+CMainDlg::CMainDlg(const std::wstring& programFolder)
+    : wxFrame(nullptr, wxID_ANY, wxS("Corvane Quilmer"), wxDefaultPosition, wxDefaultSize,
+              wxCAPTION | wxSYSTEM_MENU | wxMINIMIZE_BOX | wxCLOSE_BOX | wxCLIP_CHILDREN, kMainWindowName),
+      programFolder_(programFolder.empty() ? AppFolders::Instance().ProgramFolder() : programFolder),
+      clock_(this) {
+    media_ = MakeEncoderJoinMedia(programFolder_ + L"ffmpeg");
+    pipeline_ = std::make_unique<JoinPipeline>(loop_, *this, *media_, programFolder_);
+    // The join's own commands come back as events of this window, like its buttons.
+    pipeline_->SetCommandSink([this](int id) { QueueEvent(new wxCommandEvent(EVT_JOIN_COMMAND, id)); });
+
+    BuildControls();
+    wxBitmapBundle icon =
+        wxBitmapBundle::FromSVGFile(PathToWx(programFolder_ + L"quilmer.svg"), wxSize(48, 48));
+    if (icon.IsOk()) SetIcon(icon.GetIcon(wxSize(48, 48)));
+
+    Bind(wxEVT_BUTTON, [this](wxCommandEvent& event) { ExecuteCommand(event.GetId()); });
+    Bind(wxEVT_MENU, [this](wxCommandEvent& event) { ExecuteCommand(event.GetId()); });
+    Bind(EVT_JOIN_COMMAND, [this](wxCommandEvent& event) { ExecuteCommand(event.GetId()); });
+    Bind(EVT_UPDATE_INFO_READY, [this](wxCommandEvent&) { OnUpdateInfoReady(); });
+    Bind(
+        wxEVT_HYPERLINK, [this](wxHyperlinkEvent&) { ExecuteCommand(kIdLink); }, kIdLink);
+    Bind(wxEVT_CLOSE_WINDOW, &CMainDlg::OnClose, this);
+    Bind(wxEVT_CHAR_HOOK, &CMainDlg::OnCharHook, this);
+    Bind(
+        wxEVT_TIMER, [this](wxTimerEvent&) { UpdateClock(); }, clock_.GetId());
+    list_->Bind(wxEVT_LIST_KEY_DOWN, &CMainDlg::OnListKey, this);
+    list_->Bind(wxEVT_LIST_ITEM_ACTIVATED, [this](wxListEvent& event) {
+        if (event.GetIndex() >= 0) Play(static_cast<std::size_t>(event.GetIndex()));
+    });
+    list_->SetDropTarget(new ClipDropTarget(*this));
+
+    EnterIdle(false);
+    RefreshLink();
+    chooser_->SetOnSwitched([this] { RefreshLink(); });
+    chooser_->Fill();  // also relabels the window in the chosen language
+    AttachSkin(this);
+}
+
+CMainDlg::~CMainDlg() {
+    clock_.Stop();
+    pipeline_->Close();
+}
+
+void CMainDlg::BuildControls() {
+    panel_ = new wxPanel(this, wxID_ANY);
+    auto dlu = [this](int x, int y) { return wxDLG_UNIT(panel_, wxPoint(x, y)); };
+    auto dlus = [this](int w, int h) { return wxDLG_UNIT(panel_, wxSize(w, h)); };
+
+    list_ = new ClipListView(panel_, clips_, dlu(7, 7), dlus(372, 166));
+    RestoreColumns();
+
+    struct ButtonSpec {
+        ImageButton** button;
+        int id;
+        wxArtID art;
+        wxArtID fallback;
+        const wchar_t* tip;
+    };
+    const ButtonSpec buttons[] = {
+        {&moveUp_, kIdMoveUp, wxART_GO_UP, wxART_GO_UP, L"Move Up"},
+        {&moveDown_, kIdMoveDown, wxART_GO_DOWN, wxART_GO_DOWN, L"Move Down"},
+        {&play_, kIdPlay, wxS("media-playback-start"), wxART_EXECUTABLE_FILE, L"Play..."},
+        {&add_, kIdAdd, wxART_PLUS, wxART_NEW, L"Add..."},
+        {&remove_, kIdRemove, wxART_MINUS, wxART_DELETE, L"Remove"},
+        {&property_, kIdProperty, wxS("document-properties"), wxART_INFORMATION, L"Property..."},
+    };
+    int y = 7;
+    for (const auto& spec : buttons) {
+        *spec.button =
+            new ImageButton(panel_, spec.id, spec.art, spec.fallback, spec.tip, dlu(387, y), dlus(25, 20));
+        y += 26;
+    }
+
+    progress_ =
+        new wxGauge(panel_, kIdProgress, 100, dlu(7, 180), dlus(300, 9), wxGA_HORIZONTAL | wxGA_SMOOTH);
+    timeLeft_ = new wxStaticText(panel_, kIdTimeLeft, wxEmptyString, dlu(312, 180), dlus(100, 9),
+                                 wxALIGN_RIGHT | wxST_NO_AUTORESIZE);
+    stepText_ =
+        new wxStaticText(panel_, kIdStepText, wxEmptyString, dlu(7, 192), dlus(168, 9), wxST_NO_AUTORESIZE);
+
+    join_ = new wxButton(panel_, kIdJoin, wxS("&Join..."), dlu(7, 206), dlus(60, 16));
+    cancel_ = new wxButton(panel_, kIdCancel, wxS("&Cancel"), dlu(72, 206), dlus(60, 16));
+    // A GTK combo box is never narrower than its longest entry ("name   [name]" with a flag), so
+    // the chooser gets the whole width right of the buttons and its label stands above it.
+    new wxStaticText(panel_, wxID_ANY, wxS("Interface &Language:"), dlu(180, 195), dlus(160, 9),
+                     wxST_NO_AUTORESIZE);
+    chooser_ = new LanguageChooser(panel_, kIdLanguage, dlu(180, 205), wxSize(dlus(232, 16).x, -1));
+
+    link_ = new HyperLink(panel_, kIdLink, dlu(7, 232), dlus(170, 10));
+    videoDownload_ =
+        new wxButton(panel_, kIdVideoDownload, wxS("&Video Download..."), dlu(248, 228), dlus(90, 16));
+    about_ = new wxButton(panel_, kIdAbout, wxS("&About..."), dlu(342, 228), dlus(70, 16));
+
+    webPane_ = new wxPanel(panel_, kIdWebPane, dlu(7, 250), dlus(405, 75));
+
+    wxSize client = dlus(419, 332);
+    SetClientSize(client);
+    SetMinClientSize(client);
+    SetMaxClientSize(client);
+}
+
+wxWindow* CMainDlg::WebPaneSlot() const { return webPane_; }
+
+void CMainDlg::OnUpdateInfoReady() {
+    // The new-version dialog arrives with the update check; until then nothing is offered.
+}
+
+void CMainDlg::RestoreColumns() {
+    int nameWidth = kDefaultNameWidth;
+    int folderWidth = kDefaultFolderWidth;
+    const auto& columns = AppSettings::Instance().columns;
+    if (columns.size() == 2 && columns[0].inUse && columns[1].inUse && columns[0].width > 0 &&
+        columns[1].width > 0 && columns[0].width < 4000 && columns[1].width < 4000) {
+        nameWidth = columns[0].width;
+        folderWidth = columns[1].width;
+    }
+    list_->InsertColumn(0, wxS("Filename"), wxLIST_FORMAT_LEFT, nameWidth);
+    list_->InsertColumn(1, wxS("File Path"), wxLIST_FORMAT_CENTRE, folderWidth);
+}
+
+void CMainDlg::StoreColumns() {
+    AppSettings& settings = AppSettings::Instance();
+    // This list cannot reorder its columns; the order is the one they were made in.
+    settings.columns = {{0, list_->GetColumnWidth(0), true}, {1, list_->GetColumnWidth(1), true}};
+    settings.Save();
+}
+
+std::optional<std::size_t> CMainDlg::SelectedRow() const {
+    long row = list_->GetNextItem(-1, wxLIST_NEXT_ALL, wxLIST_STATE_SELECTED);
+    if (row < 0 || static_cast<std::size_t>(row) >= clips_.Count()) return std::nullopt;
+    return static_cast<std::size_t>(row);
+}
+
+void CMainDlg::SelectRow(std::optional<std::size_t> row) {
+    long current = list_->GetNextItem(-1, wxLIST_NEXT_ALL, wxLIST_STATE_SELECTED);
+    if (current >= 0) list_->SetItemState(current, 0, wxLIST_STATE_SELECTED | wxLIST_STATE_FOCUSED);
+    if (!row || *row >= clips_.Count()) return;
+    long index = static_cast<long>(*row);
+    list_->SetItemState(index, wxLIST_STATE_SELECTED | wxLIST_STATE_FOCUSED,
+                        wxLIST_STATE_SELECTED | wxLIST_STATE_FOCUSED);
+    list_->EnsureVisible(index);
+}
+
+void CMainDlg::RefreshList() {
+    list_->SetItemCount(static_cast<long>(clips_.Count()));
+    list_->Refresh();
+}
+
+void CMainDlg::EnterIdle(bool joinEnabled) {
+    for (wxWindow* control :
+         {static_cast<wxWindow*>(moveUp_), static_cast<wxWindow*>(moveDown_), static_cast<wxWindow*>(play_),
+          static_cast<wxWindow*>(add_), static_cast<wxWindow*>(remove_), static_cast<wxWindow*>(property_)})
+        control->Enable();
+    join_->Enable(joinEnabled);
+    cancel_->Disable();
+    clock_.Stop();
+    stepText_->SetLabel(wxEmptyString);
+    timeLeft_->SetLabel(wxEmptyString);
+}
+
+// ---- commands --------------------------------------------------------------------------------
+
+void CMainDlg::ExecuteCommand(int id) {
+    switch (id) {
+        case kIdClose:
+            Close();
+            return;
+        case kIdPlay:
+            Play(clips_.TargetOf(SelectedRow()));
+            return;
+        case kIdChooseSaveTo:
+            ChooseSaveToFolder();
+            return;
+        case kIdOpenSaveTo:
+            OpenSaveToFolder();
+            return;
+        case kIdMoveUp:
+            MoveUp();
+            return;
+        case kIdMoveDown:
+            MoveDown();
+            return;
+        case kIdRemove:
+            Remove();
+            return;
+        case kIdJoin:
+            Join();
+            return;
+        case kIdAbout:
+            ShowAbout();
+            return;
+        case kIdCancel:
+            Cancel();
+            return;
+        case kIdAdd:
+            Add();
+            return;
+        case kIdLink:
+            wxLaunchDefaultBrowser(ToWx(SiteLinkTarget(LanguageManager::Instance().CurrentLanguage())));
+            return;
+        case kIdRefresh:
+            RefreshLink();
+            return;
+        case kIdProperty:
+            Property();
+            return;
+        case kIdVideoDownload:
+            // The companion downloader is looked for once the web windows exist; until then its page.
+            wxLaunchDefaultBrowser(ToWx(DownloadPageAddress(LanguageManager::Instance().CurrentLanguage())));
+            return;
+        default:
+            pipeline_->HandleCommand(id);
+            return;
+    }
+}
+
+void CMainDlg::AddClips(const std::vector<std::wstring>& paths) {
+    if (IsJoining()) return;
+    std::size_t before = clips_.Count();
+    bool hadSelection = SelectedRow().has_value();
+    clips_.AppendAll(paths);
+    RefreshList();
+    if (!hadSelection && clips_.Count() > before) SelectRow(before);
+    join_->Enable(clips_.CanJoin());
+}
+
+void CMainDlg::Add() {
+    if (IsJoining()) return;
+    wxFileDialog dialog(this, wxFileSelectorPromptStr, wxEmptyString, wxEmptyString,
+                        Wildcard(AddDialogFilters()), wxFD_OPEN | wxFD_MULTIPLE | wxFD_FILE_MUST_EXIST);
+    if (dialog.ShowModal() != wxID_OK) return;
+    AddClips(ChosenPaths(dialog));
+}
+
+void CMainDlg::Remove() {
+    if (IsJoining()) return;
+    bool removed = false;
+    std::optional<std::size_t> next = clips_.Remove(SelectedRow(), &removed);
+    if (!removed) return;
+    RefreshList();
+    SelectRow(next);
+    join_->Enable(clips_.CanJoin());
+}
+
+void CMainDlg::MoveUp() {
+    if (IsJoining()) return;
+    if (auto row = clips_.MoveUp(SelectedRow())) {
+        RefreshList();
+        SelectRow(row);
+    }
+}
+
+void CMainDlg::MoveDown() {
+    if (IsJoining()) return;
+    if (auto row = clips_.MoveDown(SelectedRow())) {
+        RefreshList();
+        SelectRow(row);
+    }
+}
+
+void CMainDlg::Play(std::optional<std::size_t> row) {
+    if (!row || *row >= clips_.Count()) return;
+    const std::wstring path = clips_.At(*row).path;
+    if (!FileExists(path)) return;
+    PlayClip(this, path);
+}
+
+void CMainDlg::Property() {
+    if (IsJoining()) return;
+    auto row = clips_.TargetOf(SelectedRow());
+    if (!row) return;
+    const std::wstring path = clips_.At(*row).path;
+    if (!FileExists(path)) return;
+    ClipProperties record;
+    {
+        wxBusyCursor busy;
+        ProbeWithFallback(path, record, programFolder_ + L"ffmpeg");
+    }
+    record.path = path;
+    PropertyDialog::Open(this, record, 0);
+}
+
+std::wstring CMainDlg::SaveToFolder() const {
+    std::wstring folder = AppSettings::Instance().saveTo;
+    if (folder.empty() || !FolderExists(folder)) folder = AppSettings::DefaultSaveTo();
+    return folder;
+}
+
+std::wstring CMainDlg::AskOutputPath(const std::wstring& firstClip, bool ownOrder) {
+    std::vector<FileFilter> filters = SaveDialogFilters(ownOrder ? firstClip : std::wstring());
+    wxFileDialog dialog(this, wxFileSelectorPromptStr, PathToWx(SaveToFolder()),
+                        ToWx(DefaultOutputName(firstClip)), Wildcard(filters),
+                        wxFD_SAVE | wxFD_OVERWRITE_PROMPT);
+    if (dialog.ShowModal() != wxID_OK) return {};
+    std::vector<std::wstring> chosen = ChosenPaths(dialog);
+    if (chosen.empty()) return {};
+    int filter = dialog.GetFilterIndex();
+    std::wstring pattern = filter >= 0 && static_cast<std::size_t>(filter) < filters.size()
+                               ? filters[static_cast<std::size_t>(filter)].pattern
+                               : std::wstring(L"*.*");
+    return CompleteOutputPath(chosen.front(), pattern);
+}
+
+void CMainDlg::Join() {
+    if (IsJoining() || !clips_.CanJoin()) return;
+    const std::wstring first = clips_.At(0).path;
+    std::wstring output;
+    if (FirstClipChoosesFilters(first)) output = AskOutputPath(first, true);
+    if (output.empty()) output = AskOutputPath(first, false);
+    if (output.empty() || TargetFormatForPath(output).empty()) return;
+    leftOut_.clear();
+    std::wstring refusal = pipeline_->StartJoin(clips_.Paths(), output);
+    if (!refusal.empty()) ShowMessage(this, refusal, Tr(L"Tips"));
+}
+
+void CMainDlg::StartHandedOverJob(const HandOverRequest& job) {
+    if (IsJoining()) return;
+    clips_.Clear();
+    clips_.AppendAll(job.clips);
+    RefreshList();
+    if (!job.languageName.empty()) chooser_->Fill(job.languageName);
+    JoinState& state = pipeline_->MutableState();
+    state.callerWindowClass = job.callerWindowClass;
+    state.callerMessageName = job.callerMessageName;
+    state.languageName = job.languageName;
+    state.sourceUrl = job.sourceUrl;
+    leftOut_.clear();
+    std::wstring refusal = pipeline_->StartJoin(clips_.Paths(), job.outputPath, true);
+    if (!refusal.empty()) {
+        CLog::Instance().Write(LOG_ERR, L"handed-over join refused: " + refusal);
+        HandedOverJobEnded(false);
+    }
+}
+
+void CMainDlg::Cancel() {
+    if (!IsJoining()) return;
+    pipeline_->StopJoin();
+    // After a stop "&Join..." stays enabled; with the list emptied it does nothing.
+    EnterIdle(true);
+}
+
+void CMainDlg::ChooseSaveToFolder() {
+    wxDirDialog dialog(this, ToWx(Tr(L"Choose a folder...")), PathToWx(SaveToFolder()),
+                       wxDD_DEFAULT_STYLE | wxDD_DIR_MUST_EXIST);
+    if (dialog.ShowModal() != wxID_OK) return;
+    AppSettings& settings = AppSettings::Instance();
+    settings.saveTo = PathFromWx(dialog.GetPath());
+    settings.Save();
+}
+
+void CMainDlg::OpenSaveToFolder() { wxLaunchDefaultApplication(PathToWx(SaveToFolder())); }
+
+void CMainDlg::ShowAbout() { AboutDialog::Open(this); }
+
+void CMainDlg::RefreshLink() {
+    std::wstring language = LanguageManager::Instance().CurrentLanguage();
+    link_->SetLink(SiteLinkAddress(language), SiteLinkTarget(language));
+}
+
+// ---- the join's view ---------------------------------------------------------------------------
+
+void CMainDlg::SetProgress(int percent) {
+    percent_ = std::clamp(percent, 0, 100);
+    progress_->SetValue(percent_);
+    if (IsJoining()) UpdateClock();
+}
+
+void CMainDlg::SetJoining(bool joining) {
+    if (!joining) {
+        EnterIdle(clips_.CanJoin());
+        return;
+    }
+    for (wxWindow* control :
+         {static_cast<wxWindow*>(join_), static_cast<wxWindow*>(moveUp_), static_cast<wxWindow*>(moveDown_),
+          static_cast<wxWindow*>(add_), static_cast<wxWindow*>(remove_), static_cast<wxWindow*>(property_)})
+        control->Disable();
+    play_->Enable();
+    cancel_->Enable();
+    joinStart_ = std::chrono::steady_clock::now();
+    percent_ = 0;
+    clock_.Start(1000);
+    UpdateClock();
+}
+
+void CMainDlg::UpdateClock() {
+    if (!IsJoining()) return;
+    double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - joinStart_).count();
+    stepText_->SetLabel(ToWx(JoinStepText(pipeline_->State())));
+    timeLeft_->SetLabel(ToWx(TimeLeftText(percent_, elapsed)));
+}
+
+std::wstring CMainDlg::StepText() const { return stepText_->GetLabel().ToStdWstring(); }
+std::wstring CMainDlg::TimeLeft() const { return timeLeft_->GetLabel().ToStdWstring(); }
+
+void CMainDlg::PhaseChanged(JoinPhase) { UpdateClock(); }
+
+void CMainDlg::ClearClips() {
+    clips_.Clear();
+    RefreshList();
+    join_->Disable();  // "&Cancel" enables it again: a stopped join leaves "&Join..." enabled
+}
+
+void CMainDlg::ClipLeftOut(const std::wstring& clip) { leftOut_.push_back(clip); }
+
+void CMainDlg::ShowResult(const ClipProperties& result, bool probed) {
+    if (closing_) return;
+    if (probed) {
+        ClipProperties record = result;
+        PropertyDialog::Open(this, record, 1);
+    } else {
+        ShowMessage(this, Tr(L"The output was written but cannot be read back as video: ") + result.path,
+                    Tr(L"Tips"));
+    }
+    for (const auto& clip : leftOut_)
+        ShowMessage(this, Tr(L"This clip could not be converted and is missing from the output: ") + clip,
+                    Tr(L"Tips"));
+    leftOut_.clear();
+}
+
+void CMainDlg::ShowFailure(const std::wstring& message, const std::wstring& title,
+                           const std::wstring& detail) {
+    CLog::Instance().Write(LOG_ERR, message + (detail.empty() ? L"" : L" " + detail));
+    if (closing_) return;
+    ShowMessage(this, message, title, detail);
+}
+
+void CMainDlg::HandedOverJobEnded(bool finished) {
+    if (handOverEnded_) handOverEnded_(finished);
+    // The program ends once the caller knows.
+    CallAfter([this] { Close(true); });
+}
+
+void CMainDlg::ReportIncompleteClip(const std::wstring& sourceUrl) {
+    // The hidden report browser arrives with the web windows; the report is kept in the log.
+    CLog::Instance().Write(LOG_WARN, L"clip with incomplete properties: " + sourceUrl);
+}
+
+// ---- window events -----------------------------------------------------------------------------
+
+void CMainDlg::OnClose(wxCloseEvent&) {
+    if (closing_) return;
+    closing_ = true;
+    clock_.Stop();
+    pipeline_->Close();  // stops a running join and removes its files
+    StoreColumns();
+    Destroy();
+}
+
+void CMainDlg::OnCharHook(wxKeyEvent& event) {
+    if (event.GetKeyCode() == WXK_F1 && !event.HasAnyModifiers()) {
+        wxLaunchDefaultBrowser(ToWx(HelpPageAddress(LanguageManager::Instance().CurrentLanguage())));
+        return;
+    }
+    event.Skip();
+}
+
+void CMainDlg::OnListKey(wxListEvent& event) {
+    if (event.GetKeyCode() == WXK_DELETE || event.GetKeyCode() == WXK_NUMPAD_DELETE) {
+        Remove();
+        return;
+    }
+    event.Skip();
+}
+
+}  // namespace quilmer

@@ -1,0 +1,177 @@
+#pragma once
+// The main window: the clip list and its buttons, the join with its progress, the language
+// chooser, the link and the buttons to the maker's pages. It is the join's view: the engine
+// calls it to lock the controls, show progress and show the result.
+
+#include <wx/frame.h>
+#include <wx/timer.h>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/core/ClipList.h"
+#include "controls/WxEventLoop.h"
+#include "media/join/JoinMedia.h"
+#include "media/join/JoinPipeline.h"
+#include "media/join/JoinView.h"
+
+class wxButton;
+class wxGauge;
+class wxListEvent;
+class wxPanel;
+class wxStaticText;
+
+namespace quilmer {
+
+class HyperLink;
+class ImageButton;
+class LanguageChooser;
+class ClipListView;
+
+// Control and command ids of the main window.
+enum MainWindowId : int {
+    kIdClose = 2,
+    kIdPlay = 223,
+    kIdChooseSaveTo = 1001,
+    kIdClipList = 1011,
+    kIdLanguage = 1018,
+    kIdWebPane = 1027,
+    kIdOpenSaveTo = 1030,
+    kIdMoveUp = 1031,
+    kIdMoveDown = 1032,
+    kIdRemove = 1034,
+    kIdJoin = 1035,
+    kIdAbout = 1036,
+    kIdCancel = 1037,
+    kIdAdd = 1038,
+    kIdLink = 1039,
+    kIdProgress = 148,
+    kIdRefresh = 2007,
+    kIdProperty = 2011,
+    kIdVideoDownload = 2023,
+    kIdStepText = 2100,
+    kIdTimeLeft = 2101,
+};
+
+// The update check's notice that its descriptor is ready.
+wxDECLARE_EVENT(EVT_UPDATE_INFO_READY, wxCommandEvent);
+// Commands the join posts to its window.
+wxDECLARE_EVENT(EVT_JOIN_COMMAND, wxCommandEvent);
+
+class CMainDlg : public wxFrame, public JoinView {
+public:
+    // A whole join handed over by a calling program: clips, output and where to report.
+    struct HandOverRequest {
+        std::vector<std::wstring> clips;
+        std::wstring outputPath;
+        std::wstring callerWindowClass;
+        std::wstring callerMessageName;
+        std::wstring languageName;  // the language to show, empty for the user's own
+        std::wstring sourceUrl;     // echoed back to the caller
+    };
+
+    // programFolder (ending in '/') holds the encoder adapter and presets; empty: the program's.
+    explicit CMainDlg(const std::wstring& programFolder = {});
+    ~CMainDlg() override;
+
+    // Runs a command of the window, as its button, key or menu would.
+    void ExecuteCommand(int id);
+    // Clips from the command line or a drop: added by the rule of Add.
+    void AddClips(const std::vector<std::wstring>& paths);
+    // Starts a handed-over join without asking anything. At its end the hand-over handler is
+    // told and the window closes the program.
+    void StartHandedOverJob(const HandOverRequest& job);
+    // Called with finished=true/false when a handed-over join ends, before the window closes.
+    void SetHandOverEndedHandler(std::function<void(bool finished)> handler) {
+        handOverEnded_ = std::move(handler);
+    }
+    // The update check has its descriptor ready (the update dialogs come with their own work).
+    virtual void OnUpdateInfoReady();
+    // Where the web pane goes: an empty panel of the pane's size until the pane exists.
+    wxWindow* WebPaneSlot() const;
+
+    const ClipList& Clips() const { return clips_; }
+    std::optional<std::size_t> SelectedRow() const;
+    void SelectRow(std::optional<std::size_t> row);
+    const JoinPipeline& Pipeline() const { return *pipeline_; }
+    bool IsJoining() const { return pipeline_->IsJoining(); }
+    std::wstring StepText() const;
+    std::wstring TimeLeft() const;
+
+    // JoinView
+    void SetProgress(int percent) override;
+    void SetJoining(bool joining) override;
+    void ClearClips() override;
+    void ShowResult(const ClipProperties& result, bool probed) override;
+    void ShowFailure(const std::wstring& message, const std::wstring& title,
+                     const std::wstring& detail) override;
+    void HandedOverJobEnded(bool finished) override;
+    void ReportIncompleteClip(const std::wstring& sourceUrl) override;
+    void PhaseChanged(JoinPhase phase) override;
+    void ClipLeftOut(const std::wstring& clip) override;
+
+private:
+    void BuildControls();
+    void RestoreColumns();
+    void StoreColumns();
+    void RefreshList();
+    void EnterIdle(bool joinEnabled);
+    void UpdateClock();
+    void RefreshLink();
+
+    void Add();
+    void Remove();
+    void MoveUp();
+    void MoveDown();
+    void Play(std::optional<std::size_t> row);
+    void Property();
+    void Join();
+    void Cancel();
+    void ChooseSaveToFolder();
+    void OpenSaveToFolder();
+    void ShowAbout();
+    std::wstring AskOutputPath(const std::wstring& firstClip, bool ownOrder);
+    std::wstring SaveToFolder() const;
+
+    void OnClose(wxCloseEvent& event);
+    void OnCharHook(wxKeyEvent& event);
+    void OnListKey(wxListEvent& event);
+
+    std::wstring programFolder_;
+    ClipList clips_;
+    WxEventLoop loop_;
+    std::unique_ptr<JoinMedia> media_;
+    std::unique_ptr<JoinPipeline> pipeline_;
+
+    wxPanel* panel_ = nullptr;
+    ClipListView* list_ = nullptr;
+    ImageButton* moveUp_ = nullptr;
+    ImageButton* moveDown_ = nullptr;
+    ImageButton* play_ = nullptr;
+    ImageButton* add_ = nullptr;
+    ImageButton* remove_ = nullptr;
+    ImageButton* property_ = nullptr;
+    wxButton* join_ = nullptr;
+    wxButton* cancel_ = nullptr;
+    wxGauge* progress_ = nullptr;
+    wxStaticText* stepText_ = nullptr;
+    wxStaticText* timeLeft_ = nullptr;
+    LanguageChooser* chooser_ = nullptr;
+    HyperLink* link_ = nullptr;
+    wxButton* videoDownload_ = nullptr;
+    wxButton* about_ = nullptr;
+    wxPanel* webPane_ = nullptr;
+
+    wxTimer clock_;
+    std::chrono::steady_clock::time_point joinStart_;
+    int percent_ = 0;
+    std::vector<std::wstring> leftOut_;
+    std::function<void(bool)> handOverEnded_;
+    bool closing_ = false;
+};
+
+}  // namespace quilmer

@@ -1,0 +1,37 @@
+#pragma once
+// Messages of the GUI programs: LogAndShow's texts as message boxes, and a message that carries
+// details (an encoder's last words, a system error) as a dialog whose "Show details" button
+// opens the details below the message.
+
+#include <wx/dialog.h>
+
+#include <string>
+
+class wxButton;
+class wxTextCtrl;
+
+namespace quilmer {
+
+// Makes LogAndShow show its texts in a message box over the active window.
+void InstallMessageBoxes();
+
+// A message box, or a DetailsDialog when details is not empty. Modal; returns when closed.
+void ShowMessage(wxWindow* parent, const std::wstring& text, const std::wstring& caption,
+                 const std::wstring& details = {});
+
+class DetailsDialog : public wxDialog {
+public:
+    enum { kIdToggleDetails = 1100 };
+
+    DetailsDialog(wxWindow* parent, const std::wstring& text, const std::wstring& caption,
+                  const std::wstring& details);
+
+    bool DetailsShown() const;
+    void ToggleDetails();
+
+private:
+    wxButton* toggle_ = nullptr;
+    wxTextCtrl* details_ = nullptr;
+};
+
+}  // namespace quilmer
