@@ -47,7 +47,9 @@ struct DownloadEnvironment {
     long stallSeconds = 30;
     std::size_t chunkSize = 10240;
 
-    // The running updater's environment: unpack into its own folder, restart "quilmer" there.
+    // The running updater's environment: unpack into its own folder, restart "quilmer" there,
+    // close the main program through the window protocol (ProtocolWindows) unless told otherwise.
+    static DownloadEnvironment ForProgram(const UpdaterArgs& args);
     static DownloadEnvironment ForProgram(const UpdaterArgs& args, WindowProtocol* windows);
 };
 
