@@ -20,9 +20,12 @@ std::int64_t SingleInstance::Handle(const WindowRequest& request) {
             if (!text.empty() && callbacks_.acceptText) callbacks_.acceptText(text);
             return 1;
         }
-        case RequestKind::Close:
-            if (callbacks_.close) callbacks_.close();
+        case RequestKind::Close: {
+            // A copy: the close path may destroy this object before it returns.
+            std::function<void()> close = callbacks_.close;
+            if (close) close();
             return 0;
+        }
     }
     return 0;
 }
