@@ -231,6 +231,10 @@ void Serve(std::shared_ptr<ProtocolWindow::Shared> shared) {
 
 ProtocolWindow::ProtocolWindow(EventLoop& loop, const std::wstring& className, Handler handler)
     : className_(className) {
+    if (ClassNameBytes(className).size() > frames::kMaxClassBytes) {
+        error_ = "class name longer than " + std::to_string(frames::kMaxClassBytes) + " bytes";
+        return;
+    }
     std::string folder = WindowFolder(&error_);
     if (folder.empty()) return;
     std::string name = ClassKey(className) + "-" + std::to_string(::getpid()) + "-" + std::to_string(++g_serial);

@@ -128,6 +128,14 @@ TEST(HandOver, BrokenJobsNameTheProblemAndKeepTheUsableClips) {
     EXPECT_TRUE(listIsText.clips.empty());
 
     EXPECT_TRUE(Names(ParseHandOver(L"{[1,2]").problems, L"not valid JSON"));
+
+    // A NUL inside a path cannot name a file.
+    HandOverJob nul = ParseHandOver(Hashed(
+        LR"({"VideoClipsPath": ["/v/a\u0000b.flv", "/v/c.flv"], "OutputPath": "/o.avi", "AppMainWndClassName": "c",)"
+        LR"( "AppUserMsg": "m", "CurLangName": "", "FlvUrl": ""})"));
+    EXPECT_TRUE(Names(nul.problems, L"Clip 1 is not a usable file path"));
+    ASSERT_EQ(nul.clips.size(), 1u);
+    EXPECT_EQ(nul.clips[0].path, L"/v/c.flv");
 }
 
 TEST(HandOver, OneClipIsAJobThatRuns) {
