@@ -6,12 +6,6 @@
 // Exit status: 0 notice received; 1 bad arguments or quilmer could not be started; 3 quilmer
 // ended without a notice (the join failed, was stopped, or the job was refused); 4 time-out.
 
-#include "app/core/CallerNotice.h"
-#include "app/core/HandOver.h"
-#include "foundation/FileUtil.h"
-#include "foundation/PlainEventLoop.h"
-#include "foundation/protocol/ProtocolWindow.h"
-
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -25,6 +19,12 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "app/core/CallerNotice.h"
+#include "app/core/HandOver.h"
+#include "foundation/FileUtil.h"
+#include "foundation/PlainEventLoop.h"
+#include "foundation/protocol/ProtocolWindow.h"
 
 extern char** environ;
 
@@ -162,7 +162,8 @@ int Run(int argc, char** argv) {
     std::wstring job = BuildHandOverArgument(clips, WidePath(o.output), WidePath(o.windowClass),
                                              WidePath(o.message), WidePath(o.language), WidePath(o.url));
     if (job.empty()) {
-        std::cerr << "quilmer-caller: a clip, the output or a text is not valid UTF-8; a job cannot carry it\n";
+        std::cerr
+            << "quilmer-caller: a clip, the output or a text is not valid UTF-8; a job cannot carry it\n";
         return kExitUsage;
     }
 

@@ -2,9 +2,9 @@
 
 namespace quilmer {
 
-std::optional<WindowProtocol::WindowRef> ProtocolWindows::FindWindow(const std::wstring& windowClass,
-                                                                     const std::wstring& messageName,
-                                                                     std::chrono::milliseconds answerTimeout) {
+std::optional<WindowProtocol::WindowRef> ProtocolWindows::FindWindow(
+    const std::wstring& windowClass, const std::wstring& messageName,
+    std::chrono::milliseconds answerTimeout) {
     std::optional<WindowHandle> found = CWindowFinder(windowClass, messageName, answerTimeout).Find();
     if (!found) return std::nullopt;
     std::lock_guard<std::mutex> lock(mutex_);

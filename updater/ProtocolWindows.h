@@ -2,11 +2,11 @@
 // The updater's reach to the running main program over the window protocol
 // (foundation/protocol): found by class and registered message, closed by a close request.
 
-#include "foundation/protocol/WindowFinder.h"
-#include "updater/WindowProtocol.h"
-
 #include <map>
 #include <mutex>
+
+#include "foundation/protocol/WindowFinder.h"
+#include "updater/WindowProtocol.h"
 
 namespace quilmer {
 

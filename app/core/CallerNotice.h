@@ -8,14 +8,14 @@
 // notice, and takes that as the failure. A caller whose window cannot be found gets nothing
 // either; the program ends all the same.
 
-#include "foundation/EventLoop.h"
-#include "media/join/JoinState.h"
-
 #include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <thread>
+
+#include "foundation/EventLoop.h"
+#include "media/join/JoinState.h"
 
 namespace quilmer {
 

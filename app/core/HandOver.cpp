@@ -1,13 +1,13 @@
 #include "app/core/HandOver.h"
 
+#include <nlohmann/json.hpp>
+
 #include "foundation/Exceptions.h"
 #include "foundation/FileUtil.h"
 #include "foundation/PathName.h"
 #include "foundation/Strings.h"
 #include "foundation/TextTranslator.h"
 #include "foundation/Utf8.h"
-
-#include <nlohmann/json.hpp>
 
 namespace quilmer {
 
@@ -38,7 +38,8 @@ std::wstring TextMember(const json& job, const char* name, std::vector<std::wstr
 void ReadClips(const json& job, HandOverJob& result) {
     auto it = job.find("VideoClipsPath");
     if (it == job.end()) {
-        result.problems.push_back(FormatW(Tr(L"The member %s is missing.").c_str(), Member("VideoClipsPath").c_str()));
+        result.problems.push_back(
+            FormatW(Tr(L"The member %s is missing.").c_str(), Member("VideoClipsPath").c_str()));
         return;
     }
     if (!it->is_array()) {
@@ -47,7 +48,8 @@ void ReadClips(const json& job, HandOverJob& result) {
         return;
     }
     if (it->empty()) {
-        result.problems.push_back(FormatW(Tr(L"The member %s is empty.").c_str(), Member("VideoClipsPath").c_str()));
+        result.problems.push_back(
+            FormatW(Tr(L"The member %s is empty.").c_str(), Member("VideoClipsPath").c_str()));
         return;
     }
     int number = 0;
@@ -99,7 +101,8 @@ HandOverJob ParseHandOver(const std::wstring& argument) {
                                           static_cast<int>(e.byte)));
         return result;
     } catch (const json::exception&) {
-        result.problems.push_back(FormatW(Tr(L"It is not valid JSON text (the error is at byte %d).").c_str(), 0));
+        result.problems.push_back(
+            FormatW(Tr(L"It is not valid JSON text (the error is at byte %d).").c_str(), 0));
         return result;
     }
     if (!job.is_object()) {
@@ -126,8 +129,9 @@ void ApplyHandOver(const HandOverJob& job, JoinState& state) {
 }
 
 std::wstring BuildHandOverArgument(const std::vector<std::wstring>& clips, const std::wstring& outputPath,
-                                   const std::wstring& callerWindowClass, const std::wstring& callerMessageName,
-                                   const std::wstring& languageName, const std::wstring& sourceUrl) {
+                                   const std::wstring& callerWindowClass,
+                                   const std::wstring& callerMessageName, const std::wstring& languageName,
+                                   const std::wstring& sourceUrl) {
     bool ok = true;
     auto text = [&ok](const std::wstring& wide) {
         std::string bytes = NativePath(wide);

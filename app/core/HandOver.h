@@ -19,10 +19,10 @@
 // - A clip entry that is not a text, or is not a usable file path (empty, holds a NUL, names a
 //   folder), is left out and named in the message; the others are kept.
 
-#include "media/join/JoinState.h"
-
 #include <string>
 #include <vector>
+
+#include "media/join/JoinState.h"
 
 namespace quilmer {
 
@@ -64,7 +64,8 @@ void ApplyHandOver(const HandOverJob& job, JoinState& state);
 // every "#" inside a string written as \u0023, then every double quote as "#". Empty when a
 // text is not valid UTF-8 / not representable as JSON text.
 std::wstring BuildHandOverArgument(const std::vector<std::wstring>& clips, const std::wstring& outputPath,
-                                   const std::wstring& callerWindowClass, const std::wstring& callerMessageName,
-                                   const std::wstring& languageName, const std::wstring& sourceUrl);
+                                   const std::wstring& callerWindowClass,
+                                   const std::wstring& callerMessageName, const std::wstring& languageName,
+                                   const std::wstring& sourceUrl);
 
 }  // namespace quilmer

@@ -6,8 +6,8 @@ namespace quilmer {
 
 SingleInstance::SingleInstance(EventLoop& loop, Callbacks callbacks)
     : callbacks_(std::move(callbacks)), messageId_(RegisteredMessageId(kMessageName)) {
-    window_ = std::make_unique<ProtocolWindow>(loop, kWindowClass,
-                                               [this](const WindowRequest& request) { return Handle(request); });
+    window_ = std::make_unique<ProtocolWindow>(
+        loop, kWindowClass, [this](const WindowRequest& request) { return Handle(request); });
 }
 
 std::int64_t SingleInstance::Handle(const WindowRequest& request) {

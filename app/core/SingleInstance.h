@@ -11,13 +11,13 @@
 //   ignores it. Any other copy-data: reply 0;
 // - a close request: close() runs, which is the window's own close path (as its close box).
 
-#include "foundation/EventLoop.h"
-#include "foundation/protocol/ProtocolWindow.h"
-
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
+
+#include "foundation/EventLoop.h"
+#include "foundation/protocol/ProtocolWindow.h"
 
 namespace quilmer {
 

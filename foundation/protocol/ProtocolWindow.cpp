@@ -1,9 +1,5 @@
 #include "foundation/protocol/ProtocolWindow.h"
 
-#include "foundation/FileUtil.h"
-#include "foundation/Log.h"
-#include "foundation/protocol/WindowFolder.h"
-
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -21,6 +17,10 @@
 #include <mutex>
 #include <thread>
 #include <vector>
+
+#include "foundation/FileUtil.h"
+#include "foundation/Log.h"
+#include "foundation/protocol/WindowFolder.h"
 
 namespace quilmer {
 
@@ -63,7 +63,7 @@ struct ProtocolWindow::Shared {
     std::thread thread;
 
     std::mutex mutex;
-    bool alive = true;   // false once the window is gone: posted requests are dropped
+    bool alive = true;  // false once the window is gone: posted requests are dropped
     bool stop = false;
     std::deque<std::pair<std::uint64_t, std::int64_t>> replies;  // connection id, value
 
@@ -123,7 +123,8 @@ void Serve(std::shared_ptr<ProtocolWindow::Shared> shared) {
             short events = 0;
             if (c.phase == Connection::Phase::Reading) {
                 events = POLLIN;
-                auto left = std::chrono::duration_cast<std::chrono::milliseconds>(c.deadline - now).count() + 1;
+                auto left =
+                    std::chrono::duration_cast<std::chrono::milliseconds>(c.deadline - now).count() + 1;
                 if (left < 0) left = 0;
                 if (timeoutMs < 0 || left < timeoutMs) timeoutMs = static_cast<int>(left);
             } else if (c.phase == Connection::Phase::Writing) {
@@ -162,7 +163,8 @@ void Serve(std::shared_ptr<ProtocolWindow::Shared> shared) {
             short revents = fds[i + 2].revents;
             if (c.phase == Connection::Phase::Reading && (revents & (POLLIN | POLLHUP | POLLERR))) {
                 char buffer[16384];
-                ssize_t n = ::recv(c.fd, buffer, std::min(sizeof buffer, std::max<std::size_t>(c.reader.Wanted(), 1)), 0);
+                ssize_t n = ::recv(c.fd, buffer,
+                                   std::min(sizeof buffer, std::max<std::size_t>(c.reader.Wanted(), 1)), 0);
                 if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
                     close(it);  // gone mid-frame
                     continue;
@@ -170,7 +172,8 @@ void Serve(std::shared_ptr<ProtocolWindow::Shared> shared) {
                 if (n < 0) continue;
                 RequestReader::State state = c.reader.Feed(buffer, static_cast<std::size_t>(n));
                 if (state == RequestReader::State::Invalid) {
-                    CLog::Instance().Write(LOG_WARN, L"window request refused: " + WidePath(c.reader.Problem()) + L"\n");
+                    CLog::Instance().Write(
+                        LOG_WARN, L"window request refused: " + WidePath(c.reader.Problem()) + L"\n");
                     startReply(c, ReplyStatus::BadRequest, 0);
                 } else if (state == RequestReader::State::Complete) {
                     const WindowRequest& request = c.reader.Request();
@@ -189,7 +192,8 @@ void Serve(std::shared_ptr<ProtocolWindow::Shared> shared) {
                 close(it);  // the asker gave up; its reply is dropped when it comes
                 continue;
             }
-            if (c.phase == Connection::Phase::Writing && (revents & (POLLOUT | POLLHUP | POLLERR) || c.written == 0)) {
+            if (c.phase == Connection::Phase::Writing &&
+                (revents & (POLLOUT | POLLHUP | POLLERR) || c.written == 0)) {
                 ssize_t n = ::send(c.fd, c.out.data() + c.written, c.out.size() - c.written, MSG_NOSIGNAL);
                 if (n > 0) c.written += static_cast<std::size_t>(n);
                 if (c.written >= c.out.size() || (n < 0 && errno != EAGAIN && errno != EINTR)) {
@@ -237,7 +241,8 @@ ProtocolWindow::ProtocolWindow(EventLoop& loop, const std::wstring& className, H
     }
     std::string folder = WindowFolder(&error_);
     if (folder.empty()) return;
-    std::string name = ClassKey(className) + "-" + std::to_string(::getpid()) + "-" + std::to_string(++g_serial);
+    std::string name =
+        ClassKey(className) + "-" + std::to_string(::getpid()) + "-" + std::to_string(++g_serial);
     std::string finalPath = folder + "/" + name;
     std::string tempPath = folder + "/.t-" + name;
     sockaddr_un address{};

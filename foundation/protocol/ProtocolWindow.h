@@ -9,13 +9,13 @@
 // The handler runs on the loop thread and its result is the numeric reply. A close request is
 // acknowledged at once (like a posted message) and then handed to the handler.
 
-#include "foundation/EventLoop.h"
-#include "foundation/protocol/WindowFrames.h"
-
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
+
+#include "foundation/EventLoop.h"
+#include "foundation/protocol/WindowFrames.h"
 
 namespace quilmer {
 

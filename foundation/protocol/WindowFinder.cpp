@@ -1,8 +1,5 @@
 #include "foundation/protocol/WindowFinder.h"
 
-#include "foundation/protocol/WindowFolder.h"
-#include "foundation/protocol/WindowFrames.h"
-
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -15,6 +12,9 @@
 #include <cerrno>
 #include <cstring>
 #include <tuple>
+
+#include "foundation/protocol/WindowFolder.h"
+#include "foundation/protocol/WindowFrames.h"
 
 namespace quilmer {
 
@@ -149,8 +149,8 @@ std::optional<std::int64_t> SendWindowMessage(const WindowHandle& window, std::u
     return HandledValue(Exchange(window, request, timeout));
 }
 
-std::optional<std::int64_t> SendCopyData(const WindowHandle& window, std::uint64_t tag, std::string_view bytes,
-                                         std::chrono::milliseconds timeout) {
+std::optional<std::int64_t> SendCopyData(const WindowHandle& window, std::uint64_t tag,
+                                         std::string_view bytes, std::chrono::milliseconds timeout) {
     if (bytes.size() > frames::kMaxPayloadBytes) return std::nullopt;
     WindowRequest request;
     request.kind = RequestKind::CopyData;

@@ -48,7 +48,8 @@ private:
 // another class.
 std::optional<std::int64_t> SendWindowMessage(const WindowHandle& window, std::uint32_t message,
                                               std::chrono::milliseconds timeout = kWindowAnswerTimeout);
-std::optional<std::int64_t> SendCopyData(const WindowHandle& window, std::uint64_t tag, std::string_view bytes,
+std::optional<std::int64_t> SendCopyData(const WindowHandle& window, std::uint64_t tag,
+                                         std::string_view bytes,
                                          std::chrono::milliseconds timeout = kWindowAnswerTimeout);
 // Asks the window to close; true when it took the request (it closes in its own time).
 bool PostCloseRequest(const WindowHandle& window, std::chrono::milliseconds timeout = kWindowAnswerTimeout);

@@ -34,9 +34,10 @@ bool UsableRuntimeDir(const char* value) {
 
 std::string WindowFolder(std::string* error) {
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    std::string folder = UsableRuntimeDir(runtime)
-                             ? std::string(runtime) + "/quilmer-windows"
-                             : "/tmp/quilmer-windows-" + std::to_string(static_cast<unsigned long>(::geteuid()));
+    std::string folder =
+        UsableRuntimeDir(runtime)
+            ? std::string(runtime) + "/quilmer-windows"
+            : "/tmp/quilmer-windows-" + std::to_string(static_cast<unsigned long>(::geteuid()));
     while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
     if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
         if (error) *error = "cannot create " + folder + ": " + std::strerror(errno);

@@ -1,9 +1,9 @@
 #include "foundation/protocol/WindowFrames.h"
 
+#include <cstring>
+
 #include "foundation/FileUtil.h"
 #include "foundation/Utf8.h"
-
-#include <cstring>
 
 namespace quilmer {
 
@@ -85,7 +85,8 @@ std::string EncodeReply(ReplyStatus status, std::int64_t value) {
 }
 
 std::optional<Reply> DecodeReply(std::string_view bytes) {
-    if (bytes.size() != frames::kReplySize || std::memcmp(bytes.data(), kReplyMagic, 4) != 0) return std::nullopt;
+    if (bytes.size() != frames::kReplySize || std::memcmp(bytes.data(), kReplyMagic, 4) != 0)
+        return std::nullopt;
     if (bytes[5] || bytes[6] || bytes[7]) return std::nullopt;
     auto status = static_cast<unsigned char>(bytes[4]);
     if (status > static_cast<unsigned char>(ReplyStatus::Busy)) return std::nullopt;

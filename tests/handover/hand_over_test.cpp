@@ -1,12 +1,11 @@
 // Reading a handed-over job: the "#" quoting, the six members, the clips in order, and what a
 // broken job leaves.
 
+#include <gtest/gtest.h>
+#include <unistd.h>
+
 #include "app/core/HandOver.h"
 #include "foundation/FileUtil.h"
-
-#include <gtest/gtest.h>
-
-#include <unistd.h>
 
 namespace quilmer {
 namespace {
@@ -97,9 +96,9 @@ TEST(HandOver, BrokenJobsNameTheProblemAndKeepTheUsableClips) {
     EXPECT_TRUE(Names(ParseHandOver(L"{}x").problems, L"not valid JSON"));
 
     // Clips kept in order around the bad entries; missing and mistyped members each named.
-    HandOverJob partial = ParseHandOver(Hashed(
-        LR"({"VideoClipsPath": ["/v/a.flv", 7, "", "/v/b.flv", "/v/"], "AppMainWndClassName": 3,)"
-        LR"( "AppUserMsg": "m", "CurLangName": "English", "FlvUrl": "u"})"));
+    HandOverJob partial = ParseHandOver(
+        Hashed(LR"({"VideoClipsPath": ["/v/a.flv", 7, "", "/v/b.flv", "/v/"], "AppMainWndClassName": 3,)"
+               LR"( "AppUserMsg": "m", "CurLangName": "English", "FlvUrl": "u"})"));
     EXPECT_FALSE(partial.Runnable());
     ASSERT_EQ(partial.clips.size(), 2u);
     EXPECT_EQ(partial.clips[0].path, L"/v/a.flv");
@@ -140,9 +139,9 @@ TEST(HandOver, BrokenJobsNameTheProblemAndKeepTheUsableClips) {
 
 TEST(HandOver, OneClipIsAJobThatRuns) {
     // The join it asks for finds too few clips and does nothing; that is the window's business.
-    HandOverJob job = ParseHandOver(Hashed(
-        LR"({"VideoClipsPath": ["/v/only.flv"], "OutputPath": "/o.avi", "AppMainWndClassName": "c",)"
-        LR"( "AppUserMsg": "m", "CurLangName": "English", "FlvUrl": "", "Extra": {"x": 1}})"));
+    HandOverJob job = ParseHandOver(
+        Hashed(LR"({"VideoClipsPath": ["/v/only.flv"], "OutputPath": "/o.avi", "AppMainWndClassName": "c",)"
+               LR"( "AppUserMsg": "m", "CurLangName": "English", "FlvUrl": "", "Extra": {"x": 1}})"));
     EXPECT_TRUE(job.Runnable());
     EXPECT_EQ(job.clips.size(), 1u);
 }

@@ -1,15 +1,15 @@
 // The main window's responder and the notice a caller gets, over real sockets in one process.
 
-#include "ProtocolTestSupport.h"
-#include "app/core/CallerNotice.h"
-#include "app/core/SingleInstance.h"
-#include "foundation/protocol/WindowFinder.h"
-
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <future>
 #include <mutex>
+
+#include "ProtocolTestSupport.h"
+#include "app/core/CallerNotice.h"
+#include "app/core/SingleInstance.h"
+#include "foundation/protocol/WindowFinder.h"
 
 namespace quilmer {
 namespace {

@@ -2,17 +2,7 @@
 // job, quilmer joins without asking, tells the caller, and ends with exit code 2. Needs a display
 // (Xvfb), ffmpeg, and quilmer in the program folder.
 
-#include "MediaTools.h"
-#include "ProcessSupport.h"
-#include "ProtocolTestSupport.h"
-#include "app/core/CallerNotice.h"
-#include "app/core/HandOver.h"
-#include "app/core/SingleInstance.h"
-#include "foundation/FileUtil.h"
-#include "foundation/protocol/WindowFinder.h"
-
 #include <gtest/gtest.h>
-
 #include <signal.h>
 #include <unistd.h>
 
@@ -22,6 +12,15 @@
 #include <regex>
 #include <string>
 #include <thread>
+
+#include "MediaTools.h"
+#include "ProcessSupport.h"
+#include "ProtocolTestSupport.h"
+#include "app/core/CallerNotice.h"
+#include "app/core/HandOver.h"
+#include "app/core/SingleInstance.h"
+#include "foundation/FileUtil.h"
+#include "foundation/protocol/WindowFinder.h"
 
 namespace quilmer {
 namespace {
@@ -54,7 +53,8 @@ protected:
         auto deadline = Clock::now() + limit;
         while (Clock::now() < deadline) {
             if (MainWindows().size() == count &&
-                (count == 0 || CWindowFinder(SingleInstance::kWindowClass, SingleInstance::kMessageName).Find()))
+                (count == 0 ||
+                 CWindowFinder(SingleInstance::kWindowClass, SingleInstance::kMessageName).Find()))
                 return true;
             std::this_thread::sleep_for(200ms);
         }
@@ -81,7 +81,8 @@ TEST_F(HandOverGuiTest, JoinsThreeMixedClipsAndNotifiesTheCaller) {
     const std::string c = dir.Native("third [x] & y.avi");
     ASSERT_TRUE(testing::MakeClip(a, 2, "160x120", "25", {"-c:v", "flv1"}, 44100, 2, {"-c:a", "libmp3lame"}));
     ASSERT_TRUE(testing::MakeClip(b, 2, "176x144", "15", {"-c:v", "mpeg4"}, 22050, 1, {"-c:a", "aac"}));
-    ASSERT_TRUE(testing::MakeClip(c, 1, "160x120", "25", {"-c:v", "mpeg4"}, 44100, 2, {"-c:a", "libmp3lame"}));
+    ASSERT_TRUE(
+        testing::MakeClip(c, 1, "160x120", "25", {"-c:v", "mpeg4"}, 44100, 2, {"-c:a", "libmp3lame"}));
     const std::string output = dir.Native("joined \xc3\xa9 out.mp4");
     const std::string url = "http://video.example/watch?v=1&t=\"a b\"#\xc3\xa9";
 
@@ -117,7 +118,8 @@ TEST_F(HandOverGuiTest, BrokenJobShowsWhyAndJoinsNothing) {
     ASSERT_TRUE(testing::MakeClip(a, 1, "160x120", "25", {"-c:v", "flv1"}, 44100, 2, {"-c:a", "libmp3lame"}));
     ASSERT_TRUE(testing::MakeClip(b, 1, "160x120", "25", {"-c:v", "flv1"}, 44100, 2, {"-c:a", "libmp3lame"}));
     // Two good clips but no output path: the window starts with the clips and the message.
-    std::string job = "{#VideoClipsPath#:[#" + a + "#,#" + b + "#],#AppMainWndClassName#:#X#,#AppUserMsg#:#Y#," +
+    std::string job = "{#VideoClipsPath#:[#" + a + "#,#" + b +
+                      "#],#AppMainWndClassName#:#X#,#AppUserMsg#:#Y#," +
                       "#CurLangName#:#English#,#FlvUrl#:##}";
     Child quilmer = Start({kQuilmer, job});
     ASSERT_GT(quilmer.pid, 0);

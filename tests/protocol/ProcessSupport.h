@@ -27,7 +27,9 @@ struct Child {
     int err = -1;  // its standard error
 
     Child() = default;
-    Child(Child&& other) noexcept : pid(other.pid), out(other.out), err(other.err) { other.out = other.err = -1; }
+    Child(Child&& other) noexcept : pid(other.pid), out(other.out), err(other.err) {
+        other.out = other.err = -1;
+    }
     Child(const Child&) = delete;
     Child& operator=(const Child&) = delete;
 

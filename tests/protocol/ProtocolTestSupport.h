@@ -3,12 +3,12 @@
 // XDG_RUNTIME_DIR, which child processes inherit) and an event loop running on a thread of its
 // own, as the owner of a window would have.
 
-#include "ScratchFolder.h"
-#include "foundation/PlainEventLoop.h"
-
 #include <cstdlib>
 #include <memory>
 #include <thread>
+
+#include "ScratchFolder.h"
+#include "foundation/PlainEventLoop.h"
 
 namespace quilmer::test {
 

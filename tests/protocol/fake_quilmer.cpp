@@ -6,15 +6,15 @@
 //   QUILMER_FAKE_MODE=wait              stays until asked to close
 // Writes "registered" to standard output once its window is there.
 
+#include <cstdlib>
+#include <iostream>
+#include <string>
+
 #include "app/core/CallerNotice.h"
 #include "app/core/HandOver.h"
 #include "app/core/SingleInstance.h"
 #include "foundation/FileUtil.h"
 #include "foundation/PlainEventLoop.h"
-
-#include <cstdlib>
-#include <iostream>
-#include <string>
 
 int main(int argc, char** argv) {
     using namespace quilmer;

@@ -1,20 +1,19 @@
 // The window protocol between real processes: quilmer-caller against a fake main program that
 // uses the main window's own classes, two main programs at once, and the updater closing one.
 
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+
 #include "ProcessSupport.h"
 #include "ProtocolTestSupport.h"
 #include "app/core/SingleInstance.h"
 #include "foundation/protocol/WindowFinder.h"
 #include "updater/ProtocolWindows.h"
 #include "updater/WindowProtocol.h"
-
-#include <gtest/gtest.h>
-
-#include <signal.h>
-
-#include <chrono>
-#include <string>
-#include <thread>
 
 namespace quilmer {
 namespace {
@@ -31,31 +30,34 @@ protected:
 
 TEST_F(ProcessesTest, CallerReceivesTheExactNoticeBytes) {
     const std::string url = "http://v.example/watch?v=a b&t=\"1\"#x \xc3\xa9\xe6\x97\xa5";
-    Child caller = Start({QUILMER_CALLER, "--quilmer", QUILMER_FAKE_QUILMER, "-o", "/tmp/out file.mp4", "-u", url,
-                          "-t", "30", "/v/clip one.flv", "/v/it's \"q\".wmv", "/v/\xc3\xa9t\xc3\xa9.mov"});
+    Child caller =
+        Start({QUILMER_CALLER, "--quilmer", QUILMER_FAKE_QUILMER, "-o", "/tmp/out file.mp4", "-u", url, "-t",
+               "30", "/v/clip one.flv", "/v/it's \"q\".wmv", "/v/\xc3\xa9t\xc3\xa9.mov"});
     ASSERT_GT(caller.pid, 0);
     int code = caller.Wait();
     std::string out = Child::ReadRest(caller.out);
     std::string err = Child::ReadRest(caller.err);
     EXPECT_EQ(code, 0) << err;
-    EXPECT_EQ(out, std::string("http://v.example/watch%3fv%3da%20b%26t%3d%221%22%23x%20%c3%a9%e6%97%a5") + '\0');
+    EXPECT_EQ(out,
+              std::string("http://v.example/watch%3fv%3da%20b%26t%3d%221%22%23x%20%c3%a9%e6%97%a5") + '\0');
     EXPECT_NE(err.find("quilmer ended with exit code 2"), std::string::npos) << err;
 }
 
 TEST_F(ProcessesTest, CallerFailsWhenQuilmerEndsWithoutNoticeOrTakesTooLong) {
-    Child failed = Start({QUILMER_CALLER, "-q", QUILMER_FAKE_QUILMER, "-o", "/tmp/o.avi", "/v/a.flv", "/v/b.flv"},
-                         "fail");
+    Child failed = Start(
+        {QUILMER_CALLER, "-q", QUILMER_FAKE_QUILMER, "-o", "/tmp/o.avi", "/v/a.flv", "/v/b.flv"}, "fail");
     EXPECT_EQ(failed.Wait(), 3);
     EXPECT_EQ(Child::ReadRest(failed.out), "");
     EXPECT_NE(Child::ReadRest(failed.err).find("without a notice"), std::string::npos);
 
     auto start = Clock::now();
-    Child slow = Start({QUILMER_CALLER, "-q", QUILMER_FAKE_QUILMER, "-t", "1", "-o", "/tmp/o.avi", "/v/a.flv"},
-                       "wait");
+    Child slow = Start(
+        {QUILMER_CALLER, "-q", QUILMER_FAKE_QUILMER, "-t", "1", "-o", "/tmp/o.avi", "/v/a.flv"}, "wait");
     EXPECT_EQ(slow.Wait(), 4);
     EXPECT_LT(Clock::now() - start, 10s);
     // The fake main program is still there; close it through its window like anybody would.
-    std::optional<WindowHandle> left = CWindowFinder(SingleInstance::kWindowClass, SingleInstance::kMessageName).Find();
+    std::optional<WindowHandle> left =
+        CWindowFinder(SingleInstance::kWindowClass, SingleInstance::kMessageName).Find();
     ASSERT_TRUE(left);
     EXPECT_TRUE(PostCloseRequest(*left));
 

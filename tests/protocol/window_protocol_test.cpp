@@ -1,15 +1,7 @@
 // The window protocol inside one process: registration, the finder, replies, close requests,
 // and a window that survives whatever a peer sends.
 
-#include "ProtocolTestSupport.h"
-#include "foundation/ManualEventLoop.h"
-#include "foundation/protocol/ProtocolWindow.h"
-#include "foundation/protocol/WindowFinder.h"
-#include "foundation/protocol/WindowFolder.h"
-#include "foundation/protocol/WindowFrames.h"
-
 #include <gtest/gtest.h>
-
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -22,6 +14,13 @@
 #include <filesystem>
 #include <mutex>
 #include <vector>
+
+#include "ProtocolTestSupport.h"
+#include "foundation/ManualEventLoop.h"
+#include "foundation/protocol/ProtocolWindow.h"
+#include "foundation/protocol/WindowFinder.h"
+#include "foundation/protocol/WindowFolder.h"
+#include "foundation/protocol/WindowFrames.h"
 
 namespace quilmer {
 namespace {
@@ -43,8 +42,11 @@ struct Owner {
         return [this](const WindowRequest& r) -> std::int64_t {
             ++requests;
             if (r.kind == RequestKind::Message)
-                return answers && r.value == RegisteredMessageId(kMessage) ? static_cast<std::int64_t>(r.value) : 0;
-            if (r.kind == RequestKind::CopyData) return static_cast<std::int64_t>(r.value * 10 + r.bytes.size());
+                return answers && r.value == RegisteredMessageId(kMessage)
+                           ? static_cast<std::int64_t>(r.value)
+                           : 0;
+            if (r.kind == RequestKind::CopyData)
+                return static_cast<std::int64_t>(r.value * 10 + r.bytes.size());
             closeThread = std::this_thread::get_id();
             ++closes;
             return 0;
@@ -285,7 +287,8 @@ TEST_F(WindowProtocolTest, GarbageLongFramesAndBrokenPeersLeaveTheWindowWorking)
     request.bytes = "payload";
     std::string frame = EncodeRequest(ClassNameBytes(kClass), request);
     fd = RawConnect(path);
-    ASSERT_EQ(::send(fd, frame.data(), frame.size() / 2, MSG_NOSIGNAL), static_cast<ssize_t>(frame.size() / 2));
+    ASSERT_EQ(::send(fd, frame.data(), frame.size() / 2, MSG_NOSIGNAL),
+              static_cast<ssize_t>(frame.size() / 2));
     ::close(fd);
     int idle = RawConnect(path);
     ASSERT_GE(idle, 0);
