@@ -1,5 +1,7 @@
 #include "updater/DownloadStep.h"
 
+#include "updater/ProtocolWindows.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -58,6 +60,10 @@ bool WriteSmallFile(const std::string& path, const std::string& text) {
 }
 
 }  // namespace
+
+DownloadEnvironment DownloadEnvironment::ForProgram(const UpdaterArgs& args) {
+    return ForProgram(args, &ProtocolWindows::Instance());
+}
 
 DownloadEnvironment DownloadEnvironment::ForProgram(const UpdaterArgs& args, WindowProtocol* windows) {
     DownloadEnvironment env;

@@ -56,7 +56,9 @@ struct DownloadEnvironment {
     // The key the package's signature must verify with.
     PackageKey packageKey = BuiltInPackageKey();
 
-    // The running updater's environment: unpack into its own folder, restart "quilmer" there.
+    // The running updater's environment: unpack into its own folder, restart "quilmer" there,
+    // close the main program through the window protocol (ProtocolWindows) unless told otherwise.
+    static DownloadEnvironment ForProgram(const UpdaterArgs& args);
     static DownloadEnvironment ForProgram(const UpdaterArgs& args, WindowProtocol* windows);
 };
 

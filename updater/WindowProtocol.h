@@ -1,8 +1,8 @@
 #pragma once
 // How the updater reaches the running main program to close it: the window protocol finds a
 // window by its class name and by its answer to a registered message, and asks it to close.
-// The implementation over the desktop's IPC channel comes with the window layer; tests use
-// their own.
+// ProtocolWindows implements it over the window protocol (foundation/protocol); tests may
+// script their own.
 
 #include <chrono>
 #include <cstdint>

@@ -6,11 +6,6 @@
 
 namespace quilmer {
 
-std::wstring& StartupArgument() {
-    static std::wstring argument;
-    return argument;
-}
-
 StartupRequest ParseStartup(const std::vector<std::wstring>& arguments, const std::wstring& currentFolder) {
     StartupRequest request;
     CommandLine parser(L"", L"", L"-/");

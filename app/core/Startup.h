@@ -2,13 +2,12 @@
 // What the main program was started with: the value of the positional argument "1" (a handed-over
 // job when it begins with "{"), and the clips named on its command line.
 
+#include "app/core/StartupArgument.h"
+
 #include <string>
 #include <vector>
 
 namespace quilmer {
-
-// The process-wide value of argument "1", set once by the entry point.
-std::wstring& StartupArgument();
 
 struct StartupRequest {
     std::wstring argument;            // the value of "1", empty when none was given

@@ -6,7 +6,7 @@
 
 namespace quilmer {
 
-std::string EscapeUrl(std::string_view bytes) {
+std::string EscapeUrlBytes(std::string_view bytes) {
     static const char* kept = "!'()*-./:_~%";
     static const char* hex = "0123456789abcdef";
     std::string out;
@@ -20,8 +20,13 @@ std::string EscapeUrl(std::string_view bytes) {
             out.push_back(hex[c >> 4]);
             out.push_back(hex[c & 15]);
         }
-        if (out.size() > 2083) return {};
     }
+    return out;
+}
+
+std::string EscapeUrl(std::string_view bytes) {
+    std::string out = EscapeUrlBytes(bytes);
+    if (out.size() > 2083) return {};
     return out;
 }
 

@@ -10,6 +10,8 @@ namespace quilmer {
 // Keeps ASCII letters, digits, ! ' ( ) * - . / : _ ~ and %; every other byte becomes %xx (lower
 // case). Empty when the result would not fit in 2083 characters.
 std::string EscapeUrl(std::string_view bytes);
+// The same escape without the length limit (the caller notice of a handed-over job).
+std::string EscapeUrlBytes(std::string_view bytes);
 
 // server (e.g. "https://host") + "/api_joinerlog.php?lang=" + language + "&url=" + sourceUrl,
 // language and sourceUrl each in their escaped UTF-8 form.

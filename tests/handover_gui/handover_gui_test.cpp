@@ -1,0 +1,143 @@
+// A calling program hands the real main program a join: quilmer-caller starts quilmer with the
+// job, quilmer joins without asking, tells the caller, and ends with exit code 2. Needs a display
+// (Xvfb), ffmpeg, and quilmer in the program folder.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <regex>
+#include <string>
+#include <thread>
+
+#include "MediaTools.h"
+#include "ProcessSupport.h"
+#include "ProtocolTestSupport.h"
+#include "app/core/CallerNotice.h"
+#include "app/core/HandOver.h"
+#include "app/core/SingleInstance.h"
+#include "foundation/FileUtil.h"
+#include "foundation/protocol/WindowFinder.h"
+
+namespace quilmer {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+using test::Child;
+using test::Start;
+
+const std::string kQuilmer = QUILMER_PROGRAM_DIR "/quilmer";
+
+class HandOverGuiTest : public ::testing::Test {
+protected:
+    test::PrivateRuntimeDir runtime;
+    test::ScratchFolder dir{"handover-gui"};
+    test::ScratchFolder config{"handover-config"};
+
+    void SetUp() override {
+        if (::access(kQuilmer.c_str(), X_OK) != 0) GTEST_SKIP() << "no " << kQuilmer << " yet";
+        if (!std::getenv("DISPLAY")) GTEST_SKIP() << "needs a display (run under xvfb-run)";
+        if (!testing::HaveProgram("ffmpeg")) GTEST_SKIP() << "needs ffmpeg";
+        // The program's settings go to the scratch folder, not to the user's.
+        ::setenv("XDG_CONFIG_HOME", config.Path().c_str(), 1);
+    }
+
+    // The main windows of this test's folder, found as any caller would.
+    std::vector<WindowHandle> MainWindows() { return EnumerateWindows(SingleInstance::kWindowClass); }
+
+    bool WaitForMainWindows(std::size_t count, std::chrono::seconds limit = 30s) {
+        auto deadline = Clock::now() + limit;
+        while (Clock::now() < deadline) {
+            if (MainWindows().size() == count &&
+                (count == 0 ||
+                 CWindowFinder(SingleInstance::kWindowClass, SingleInstance::kMessageName).Find()))
+                return true;
+            std::this_thread::sleep_for(200ms);
+        }
+        return false;
+    }
+
+    // Asks every main window to close; then they must all be gone.
+    void CloseMainWindows() {
+        for (const auto& w : MainWindows()) PostCloseRequest(w);
+        EXPECT_TRUE(WaitForMainWindows(0, 20s));
+    }
+};
+
+// The process number quilmer-caller reports for the quilmer it started.
+pid_t StartedPid(const std::string& callerErrors) {
+    std::smatch m;
+    if (!std::regex_search(callerErrors, m, std::regex("\\(process ([0-9]+)\\)"))) return -1;
+    return static_cast<pid_t>(std::stol(m[1]));
+}
+
+TEST_F(HandOverGuiTest, JoinsThreeMixedClipsAndNotifiesTheCaller) {
+    const std::string a = dir.Native("first clip \"one\".flv");
+    const std::string b = dir.Native("zweiter \xc3\xa9t\xc3\xa9 'Clip' \xe6\x97\xa5.mp4");
+    const std::string c = dir.Native("third [x] & y.avi");
+    ASSERT_TRUE(testing::MakeClip(a, 2, "160x120", "25", {"-c:v", "flv1"}, 44100, 2, {"-c:a", "libmp3lame"}));
+    ASSERT_TRUE(testing::MakeClip(b, 2, "176x144", "15", {"-c:v", "mpeg4"}, 22050, 1, {"-c:a", "aac"}));
+    ASSERT_TRUE(
+        testing::MakeClip(c, 1, "160x120", "25", {"-c:v", "mpeg4"}, 44100, 2, {"-c:a", "libmp3lame"}));
+    const std::string output = dir.Native("joined \xc3\xa9 out.mp4");
+    const std::string url = "http://video.example/watch?v=1&t=\"a b\"#\xc3\xa9";
+
+    Child caller = Start({QUILMER_CALLER, "-q", kQuilmer, "-t", "400", "-o", output, "-u", url, a, b, c});
+    int code = caller.Wait(450s);
+    std::string notice = Child::ReadRest(caller.out);
+    std::string errors = Child::ReadRest(caller.err);
+    EXPECT_EQ(code, 0) << errors;
+    EXPECT_EQ(notice, CallerNoticeBytes(WidePath(url)));
+    EXPECT_EQ(notice, std::string("http://video.example/watch%3fv%3d1%26t%3d%22a%20b%22%23%c3%a9") + '\0');
+    EXPECT_NE(errors.find("quilmer ended with exit code 2"), std::string::npos) << errors;
+    EXPECT_NEAR(testing::FileDuration(output), 5.0, 0.8);
+    EXPECT_EQ(testing::DecodeErrors(output), "");
+}
+
+TEST_F(HandOverGuiTest, OneClipIsAddedAndNothingIsJoined) {
+    const std::string a = dir.Native("only.flv");
+    ASSERT_TRUE(testing::MakeClip(a, 1, "160x120", "25", {"-c:v", "flv1"}, 44100, 2, {"-c:a", "libmp3lame"}));
+    const std::string output = dir.Native("never.avi");
+    Child caller = Start({QUILMER_CALLER, "-q", kQuilmer, "-t", "10", "-o", output, a});
+    EXPECT_EQ(caller.Wait(60s), 4);  // no notice: the window stays open with the clip
+    pid_t quilmer = StartedPid(Child::ReadRest(caller.err));
+    EXPECT_GT(quilmer, 0);
+    EXPECT_TRUE(WaitForMainWindows(1, 5s));
+    EXPECT_FALSE(std::filesystem::exists(output));
+    CloseMainWindows();
+    if (quilmer > 0 && ::kill(quilmer, 0) == 0) ::kill(quilmer, SIGKILL);
+}
+
+TEST_F(HandOverGuiTest, BrokenJobShowsWhyAndJoinsNothing) {
+    const std::string a = dir.Native("a.flv");
+    const std::string b = dir.Native("b.flv");
+    ASSERT_TRUE(testing::MakeClip(a, 1, "160x120", "25", {"-c:v", "flv1"}, 44100, 2, {"-c:a", "libmp3lame"}));
+    ASSERT_TRUE(testing::MakeClip(b, 1, "160x120", "25", {"-c:v", "flv1"}, 44100, 2, {"-c:a", "libmp3lame"}));
+    // Two good clips but no output path: the window starts with the clips and the message.
+    std::string job = "{#VideoClipsPath#:[#" + a + "#,#" + b +
+                      "#],#AppMainWndClassName#:#X#,#AppUserMsg#:#Y#," +
+                      "#CurLangName#:#English#,#FlvUrl#:##}";
+    Child quilmer = Start({kQuilmer, job});
+    ASSERT_GT(quilmer.pid, 0);
+    EXPECT_TRUE(WaitForMainWindows(1, 30s));
+    std::this_thread::sleep_for(3s);  // time in which a wrongly started join would write something
+    EXPECT_EQ(dir.List(), (std::vector<std::string>{"a.flv", "b.flv"})) << "nothing joined";
+    ::kill(quilmer.pid, SIGTERM);  // a message box may be open; its close path is not the point here
+    quilmer.Wait(10s);
+}
+
+TEST_F(HandOverGuiTest, TwoCopiesRunAtOnce) {
+    Child first = Start({kQuilmer});
+    Child second = Start({kQuilmer});
+    ASSERT_TRUE(WaitForMainWindows(2, 40s));
+    CloseMainWindows();
+    EXPECT_EQ(first.Wait(20s), 2);
+    EXPECT_EQ(second.Wait(20s), 2);
+}
+
+}  // namespace
+}  // namespace quilmer
