@@ -11,6 +11,8 @@
 #include <wx/utils.h>
 #include <wx/window.h>
 
+#include <dlfcn.h>
+
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -53,17 +55,30 @@ inline std::filesystem::path ScreenshotFolder() {
     return folder;
 }
 
+// The screen's pixels in rect, read afresh. On GTK 3 a wxScreenDC blit returns the screen as it was at
+// the first blit of the process, so the root window is read through GDK (already loaded by wx).
+inline wxBitmap GrabScreen(const wxRect& rect) {
+#ifdef __WXGTK__
+    using RootFn = void* (*)();
+    using GrabFn = void* (*)(void*, int, int, int, int);
+    static auto root = reinterpret_cast<RootFn>(::dlsym(RTLD_DEFAULT, "gdk_get_default_root_window"));
+    static auto grab = reinterpret_cast<GrabFn>(::dlsym(RTLD_DEFAULT, "gdk_pixbuf_get_from_window"));
+    if (root && grab && rect.width > 0 && rect.height > 0)
+        if (void* pixbuf = grab(root(), rect.x, rect.y, rect.width, rect.height))
+            return wxBitmap(static_cast<GdkPixbuf*>(pixbuf));  // the bitmap takes the pixbuf over
+#endif
+    wxBitmap bitmap(rect.width > 0 ? rect.width : 1, rect.height > 0 ? rect.height : 1);
+    wxScreenDC screen;
+    wxMemoryDC memory(bitmap);
+    memory.Blit(0, 0, rect.width, rect.height, &screen, rect.x, rect.y);
+    return bitmap;
+}
+
 // Saves the window's screen rectangle (frame included for top-level windows) as <name>.png.
 inline std::filesystem::path SaveScreenshot(wxWindow* window, const std::string& name) {
     PumpEvents(150);
     window->Update();
-    wxRect rect = window->IsTopLevel() ? window->GetScreenRect() : window->GetScreenRect();
-    wxBitmap bitmap(rect.width > 0 ? rect.width : 1, rect.height > 0 ? rect.height : 1);
-    {
-        wxScreenDC screen;
-        wxMemoryDC memory(bitmap);
-        memory.Blit(0, 0, rect.width, rect.height, &screen, rect.x, rect.y);
-    }
+    wxBitmap bitmap = GrabScreen(window->GetScreenRect());
     std::filesystem::path file = ScreenshotFolder() / (name + ".png");
     bitmap.SaveFile(wxString::FromUTF8(file.string()), wxBITMAP_TYPE_PNG);
     return file;
