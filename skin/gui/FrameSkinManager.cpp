@@ -72,6 +72,8 @@ std::unique_ptr<LoadedWindowSkin> Prepare(const WindowSkin& def) {
     return loaded;
 }
 
+wxRegion WholeWindow() { return wxRegion(0, 0, 32767, 32767); }
+
 wxStockCursor CursorFor(SkinHit hit) {
     switch (hit) {
         case SkinHit::Left:
@@ -154,7 +156,7 @@ void SkinnedWindow::Unskin() {
     window_->Unbind(wxEVT_MOTION, &SkinnedWindow::OnMotion, this);
     window_->Unbind(wxEVT_LEAVE_WINDOW, &SkinnedWindow::OnLeave, this);
     window_->Unbind(wxEVT_MOUSE_CAPTURE_LOST, &SkinnedWindow::OnCaptureLost, this);
-    if (!shape_.IsEmpty()) window_->SetShape(wxRegion());
+    if (!shape_.IsEmpty()) window_->SetShape(WholeWindow());
     shape_ = wxRegion();
     window_->SetWindowStyleFlag(originalStyle_);
     SetDecorated(window_, (originalStyle_ & wxBORDER_NONE) != wxBORDER_NONE);
@@ -241,8 +243,14 @@ void SkinnedWindow::UpdateShape() {
             }
         }
     }
-    // An empty result would hide the window altogether: the window then keeps its whole rectangle.
-    if (region.IsEmpty() && shape_.IsEmpty()) return;
+    if (region.IsEmpty()) {
+        // No shape of its own. On GTK an empty region does not take an earlier shape away, so a
+        // rectangle larger than any window stands for "the whole window".
+        if (shape_.IsEmpty()) return;
+        shape_ = wxRegion();
+        window_->SetShape(WholeWindow());
+        return;
+    }
     shape_ = region;
     window_->SetShape(region);
 }

@@ -42,6 +42,13 @@ wxFrame* MakeMainWindow(bool* closed = nullptr) {
                1, wxEXPAND | wxLEFT | wxRIGHT, 8);
     sizer->Add(new wxButton(panel, wxID_OK, "&Join..."), 0, wxALL | wxALIGN_RIGHT, 8);
     panel->SetSizer(sizer);
+    // A small icon, so that skins with an "Icon" anchor have something to draw.
+    wxImage mark(16, 16);
+    mark.SetRGB(wxRect(0, 0, 16, 16), 0x4A, 0x90, 0xD9);
+    mark.SetRGB(wxRect(4, 4, 8, 8), 0xFF, 0xFF, 0xFF);
+    wxIcon icon;
+    icon.CopyFromBitmap(wxBitmap(mark));
+    frame->SetIcon(icon);
     if (closed)
         frame->Bind(wxEVT_CLOSE_WINDOW, [frame, closed](wxCloseEvent&) {
             *closed = true;
@@ -304,6 +311,64 @@ TEST_F(SkinnedFrameTest, CaptionDragMovesAndBorderResizeKeepsTheMinimum) {
     Drag(wxPoint(r.GetRight() - 3, r.GetBottom() - 3), wxPoint(r.GetRight() + 97, r.GetBottom() + 57));
     EXPECT_EQ(frame->GetSize(), wxSize(r.width + 100, r.height + 60));
     SaveScreenshot(frame, "skin_Midnight_after_resize");
+}
+
+TEST_F(SkinnedFrameTest, SystemButtonOpensTheSystemMenu) {
+    ASSERT_TRUE(manager_->LoadSkin(L"Midnight"));
+    bool closed = false;
+    wxFrame* frame = ShowMain(&closed);
+    SkinnedWindow* skinned = manager_->Find(frame);
+    ASSERT_TRUE(skinned);
+    wxRect system = skinned->AnchorScreenRect(kAnchorSystem);
+    ASSERT_FALSE(system.IsEmpty());
+
+    // The menu runs its own loop: the handler of its opening picks an entry (or none) and closes it.
+    int opened = 0;
+    wxString pick;
+    frame->Bind(wxEVT_MENU_OPEN, [&](wxMenuEvent& event) {
+        wxMenu* menu = event.GetMenu();
+        if (!menu || menu->GetParent() || !event.IsPopup()) return;
+        ++opened;
+        wxString item = pick;
+        frame->CallAfter([menu, item] {
+            if (!item.empty()) menu->SendEvent(menu->FindItem(item));
+            wxUIActionSimulator().Char(WXK_ESCAPE);
+        });
+    });
+
+    // Closed without a choice after more than 300 ms: the window stays.
+    wxUIActionSimulator sim;
+    sim.MouseMove(Centre(system));
+    PumpEvents(60);
+    frame->Bind(wxEVT_MENU_OPEN, [](wxMenuEvent& event) {
+        wxMilliSleep(350);
+        event.Skip();
+    });
+    sim.MouseClick();
+    PumpEvents(400);
+    EXPECT_EQ(opened, 1);
+    EXPECT_FALSE(closed);
+
+    // Maximise chosen from the menu.
+    pick = "Maximize";
+    sim.MouseClick();
+    ASSERT_TRUE(PumpUntil([&] { return skinned->IsMaximised(); }, 3000));
+    EXPECT_EQ(opened, 2);
+    auto shot = SaveScreenshot(frame, "skin_Midnight_maximised_from_menu");
+    // The rounded shape is gone: the far side of the maximised window is on screen.
+    wxSize size = frame->GetSize();
+    EXPECT_NE(ScreenPixel(shot, size.x - 30, size.y / 2), wxColour(0, 0, 0));
+    EXPECT_NE(ScreenPixel(shot, size.x - 1, 1), wxColour(0, 0, 0));
+    pick = "Restore";
+    sim.MouseMove(Centre(skinned->AnchorScreenRect(kAnchorSystem)));
+    PumpEvents(60);
+    sim.MouseClick();
+    ASSERT_TRUE(PumpUntil([&] { return !skinned->IsMaximised(); }, 3000));
+    pick = "Close";
+    sim.MouseMove(Centre(skinned->AnchorScreenRect(kAnchorSystem)));
+    PumpEvents(60);
+    sim.MouseClick();
+    EXPECT_TRUE(PumpUntil([&] { return closed; }, 3000));
 }
 
 TEST_F(SkinnedFrameTest, SwitchingSkinsRedrawsOpenWindows) {
