@@ -21,6 +21,8 @@
 #include <wx/textctrl.h>
 #include <wx/uiaction.h>
 
+#include <dlfcn.h>
+
 #include <filesystem>
 
 namespace quilmer {
@@ -369,6 +371,37 @@ TEST_F(SkinnedFrameTest, SystemButtonOpensTheSystemMenu) {
     PumpEvents(60);
     sim.MouseClick();
     EXPECT_TRUE(PumpUntil([&] { return closed; }, 3000));
+}
+
+TEST_F(SkinnedFrameTest, ActiveAndInactiveLook) {
+    ASSERT_TRUE(manager_->LoadSkin(L"Daylight"));
+    wxFrame* frame = ShowMain();
+    wxFrame* other = MakeMainWindow();
+    other->Move(700, 500);
+    manager_->AttachWindow(other);
+    other->Show();
+    PumpEvents(150);
+    const LoadedWindowSkin* skin = manager_->WindowSkinFor(L"CMainWnd");
+    wxImage image = skin->image.ConvertToImage();
+    auto partPixel = [&](int part) {
+        const SkinRect& r = skin->def.partRect[part];
+        return wxColour(image.GetRed(r.left, r.top + 3), image.GetGreen(r.left, r.top + 3), image.GetBlue(r.left, r.top + 3));
+    };
+    ASSERT_NE(partPixel(kPartTop), partPixel(kPartTopIA));
+    // Without a window manager nothing hands out the focus; GTK's present gives it to the window.
+    using PresentFn = void (*)(void*);
+    auto present = reinterpret_cast<PresentFn>(::dlsym(RTLD_DEFAULT, "gtk_window_present"));
+    ASSERT_TRUE(present);
+    for (wxTopLevelWindow* active : {static_cast<wxTopLevelWindow*>(frame), static_cast<wxTopLevelWindow*>(other)}) {
+        present(active->GetHandle());
+        ASSERT_TRUE(PumpUntil([&] { return active->IsActive(); }, 3000));
+        PumpEvents(150);
+        wxTopLevelWindow* inactive = active == frame ? other : frame;
+        auto activeShot = SaveScreenshot(active, active == frame ? "skin_Daylight_active" : "skin_Daylight_active_2");
+        auto inactiveShot = SaveScreenshot(inactive, active == frame ? "skin_Daylight_inactive" : "skin_Daylight_inactive_2");
+        EXPECT_EQ(ScreenPixel(activeShot, 200, 3), partPixel(kPartTop));
+        EXPECT_EQ(ScreenPixel(inactiveShot, 200, 3), partPixel(kPartTopIA));
+    }
 }
 
 TEST_F(SkinnedFrameTest, SwitchingSkinsRedrawsOpenWindows) {
