@@ -13,6 +13,7 @@
 #include <wx/dialog.h>
 #include <wx/display.h>
 #include <wx/image.h>
+#include <wx/imagpng.h>
 #include <wx/log.h>
 #include <wx/menu.h>
 #include <wx/settings.h>
@@ -44,7 +45,12 @@ void SetDecorated(wxTopLevelWindow* window, bool decorated) {
     if (fn && window->GetHandle()) fn(window->GetHandle(), decorated ? 1 : 0);
 }
 
+void EnsureImageHandlers() {
+    if (!wxImage::FindHandler(wxBITMAP_TYPE_PNG)) wxImage::AddHandler(new wxPNGHandler);
+}
+
 std::optional<ImageSize> DecodeImage(const std::wstring& path) {
+    EnsureImageHandlers();
     wxLogNull quiet;
     wxImage image;
     if (!FileExists(path) || !image.LoadFile(wxString::FromUTF8(NativePath(path).c_str()))) return std::nullopt;
@@ -131,6 +137,7 @@ void SkinnedWindow::Apply(const LoadedWindowSkin* skin) {
         window_->Bind(wxEVT_MOTION, &SkinnedWindow::OnMotion, this);
         window_->Bind(wxEVT_LEAVE_WINDOW, &SkinnedWindow::OnLeave, this);
         window_->Bind(wxEVT_MOUSE_CAPTURE_LOST, &SkinnedWindow::OnCaptureLost, this);
+        window_->Bind(wxEVT_IDLE, &SkinnedWindow::OnIdle, this);
     } else {
         UnwrapContents();
     }
@@ -156,6 +163,7 @@ void SkinnedWindow::Unskin() {
     window_->Unbind(wxEVT_MOTION, &SkinnedWindow::OnMotion, this);
     window_->Unbind(wxEVT_LEAVE_WINDOW, &SkinnedWindow::OnLeave, this);
     window_->Unbind(wxEVT_MOUSE_CAPTURE_LOST, &SkinnedWindow::OnCaptureLost, this);
+    window_->Unbind(wxEVT_IDLE, &SkinnedWindow::OnIdle, this);
     if (!shape_.IsEmpty()) window_->SetShape(WholeWindow());
     shape_ = wxRegion();
     window_->SetWindowStyleFlag(originalStyle_);
@@ -323,6 +331,7 @@ void SkinnedWindow::DrawTitleRow(wxDC& dc, int width, bool active) {
     }
 
     wxString text = window_->GetTitle();
+    drawnTitle_ = text;
     if (s.caps) text.MakeUpper();
     if (!s.captionPresent || text.empty()) return;
     dc.SetFont(skin_->font);
@@ -489,6 +498,15 @@ void SkinnedWindow::OnSize(wxSizeEvent& event) {
     event.Skip();
 }
 
+void SkinnedWindow::OnIdle(wxIdleEvent& event) {
+    // wx reports no title change: the caption is redrawn when the title differs from the one drawn.
+    if (window_->GetTitle() != drawnTitle_) {
+        drawnTitle_ = window_->GetTitle();
+        RepaintTitle();
+    }
+    event.Skip();
+}
+
 void SkinnedWindow::OnActivate(wxActivateEvent& event) {
     RepaintTitle();
     event.Skip();
@@ -606,8 +624,7 @@ CFrameSkinManager::CFrameSkinManager(std::wstring skinsFolder, SettingsStore& st
 
 CFrameSkinManager::~CFrameSkinManager() {
     // Windows still attached get their system frames back (at program exit they are gone).
-    for (auto& [window, skinned] : windows_) skinned->Apply(nullptr);
-    windows_.clear();
+    while (!windows_.empty()) DetachWindow(windows_.begin()->first);
 }
 
 void CFrameSkinManager::EnumerateSkins() { installed_ = quilmer::EnumerateSkins(skinsFolder_); }
@@ -676,18 +693,26 @@ bool CFrameSkinManager::AttachWindow(wxTopLevelWindow* window) {
         std::wstring kind = dynamic_cast<wxDialog*>(window) ? kDialogKind : kMainWindowKind;
         it = windows_.emplace(window, std::make_unique<SkinnedWindow>(*this, window, kind)).first;
         // A destroyed window leaves by itself.
-        window->Bind(wxEVT_DESTROY, [this, window](wxWindowDestroyEvent& event) {
-            if (event.GetEventObject() == window) Forget(window);
-            event.Skip();
-        });
+        window->Bind(wxEVT_DESTROY, &CFrameSkinManager::OnWindowDestroy, this);
     }
     it->second->Apply(WindowSkinFor(it->second->Kind()));
     return true;
 }
 
+void CFrameSkinManager::OnWindowDestroy(wxWindowDestroyEvent& event) {
+    event.Skip();
+    // Children's destroy events pass by too; only the attached window itself leaves.
+    for (auto& [window, skinned] : windows_)
+        if (static_cast<wxObject*>(window) == event.GetEventObject()) {
+            Forget(window);
+            return;
+        }
+}
+
 bool CFrameSkinManager::DetachWindow(wxTopLevelWindow* window) {
     auto it = windows_.find(window);
     if (it == windows_.end()) return false;
+    window->Unbind(wxEVT_DESTROY, &CFrameSkinManager::OnWindowDestroy, this);
     it->second->Apply(nullptr);
     windows_.erase(it);
     return true;

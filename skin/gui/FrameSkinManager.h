@@ -93,6 +93,7 @@ private:
     void OnPaint(wxPaintEvent& event);
     void OnSize(wxSizeEvent& event);
     void OnActivate(wxActivateEvent& event);
+    void OnIdle(wxIdleEvent& event);
     void OnLeftDown(wxMouseEvent& event);
     void OnLeftUp(wxMouseEvent& event);
     void OnLeftDClick(wxMouseEvent& event);
@@ -122,6 +123,7 @@ private:
     wxRect normalRect_;
     int minimiseCount_ = 0;
     wxRegion shape_;
+    wxString drawnTitle_;
 };
 
 class CFrameSkinManager {
@@ -160,6 +162,7 @@ public:
 private:
     friend class SkinnedWindow;
     void Forget(wxTopLevelWindow* window);
+    void OnWindowDestroy(wxWindowDestroyEvent& event);
 
     std::wstring skinsFolder_;
     SettingsStore& store_;

@@ -427,6 +427,18 @@ TEST_F(SkinnedFrameTest, SwitchingSkinsRedrawsOpenWindows) {
     EXPECT_EQ(ScreenPixel(second, x, 2), TopPartPixel(*manager_->WindowSkinFor(L"CMainWnd"), 2, frame));
     EXPECT_NE(ScreenPixel(first, x, 2), ScreenPixel(second, x, 2));
 
+    // A new title is drawn without anything else happening to the window.
+    frame->SetTitle("Joining 3 clips");
+    PumpEvents(200);
+    auto retitled = SaveScreenshot(frame, "skin_switch_2_Midnight_retitled");
+    wxImage before(wxString::FromUTF8(second.string()), wxBITMAP_TYPE_PNG);
+    wxImage after(wxString::FromUTF8(retitled.string()), wxBITMAP_TYPE_PNG);
+    int changed = 0;
+    for (int py = 4; py < 26; ++py)
+        for (int px = 60; px < frame->GetSize().x - 100; ++px)
+            if (before.GetRed(px, py) != after.GetRed(px, py)) ++changed;
+    EXPECT_GT(changed, 20);
+
     // "(No skin)" gives the window its system frame back.
     wxCommandEvent none(wxEVT_MENU, kSkinMenuFirstId);
     none.SetEventObject(menu.get());
