@@ -760,6 +760,16 @@ wxMenu* CreateSkinMenu(CFrameSkinManager& manager) {
         // Applied after the menu has closed, so the windows are redrawn without it.
         wxTheApp->CallAfter([target, name] { target->LoadSkin(name); });
     });
+    // A menu kept in a menu bar shows the skin in force each time it opens (another window's
+    // chooser, or a refused skin, may have changed it).
+    menu->Bind(wxEVT_MENU_OPEN, [menu, target, names](wxMenuEvent& event) {
+        event.Skip();
+        if (event.GetMenu() != menu) return;
+        int current = 0;
+        for (std::size_t i = 0; i < names.size(); ++i)
+            if (names[i] == target->SkinName()) current = int(i) + 1;
+        if (wxMenuItem* item = menu->FindItem(kSkinMenuFirstId + current)) item->Check(true);
+    });
     return menu;
 }
 

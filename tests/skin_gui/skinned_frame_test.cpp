@@ -417,12 +417,18 @@ TEST_F(SkinnedFrameTest, SwitchingSkinsRedrawsOpenWindows) {
     for (std::size_t i = 0; i < manager_->InstalledSkins().size(); ++i)
         if (manager_->InstalledSkins()[i] == L"Midnight") midnightId = kSkinMenuFirstId + 1 + int(i);
     EXPECT_TRUE(menu->FindItem(midnightId)->IsRadio());
-    EXPECT_TRUE(menu->IsChecked(midnightId - (midnightId - kSkinMenuFirstId)) == false);
+    EXPECT_FALSE(menu->IsChecked(kSkinMenuFirstId));  // not "(No skin)": Daylight is in force
     wxCommandEvent choose(wxEVT_MENU, midnightId);
     choose.SetEventObject(menu.get());
     menu->ProcessEvent(choose);
     ASSERT_TRUE(PumpUntil([&] { return manager_->SkinName() == L"Midnight"; }, 3000));
     EXPECT_EQ(store_->ReadString(L"Config", L"SkinName"), L"Midnight");
+    {
+        // The chooser opened again shows the skin in force.
+        wxMenuEvent open(wxEVT_MENU_OPEN, 0, menu.get());
+        menu->ProcessEvent(open);
+        EXPECT_TRUE(menu->IsChecked(midnightId));
+    }
     auto second = SaveScreenshot(frame, "skin_switch_2_Midnight");
     EXPECT_EQ(ScreenPixel(second, x, 2), TopPartPixel(*manager_->WindowSkinFor(L"CMainWnd"), 2, frame));
     EXPECT_NE(ScreenPixel(first, x, 2), ScreenPixel(second, x, 2));
