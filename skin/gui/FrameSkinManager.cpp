@@ -442,9 +442,15 @@ void SkinnedWindow::Minimise() {
 void SkinnedWindow::RunButton(int button) {
     wxTopLevelWindow* window = window_;
     // Commands run after the click is done, as a posted system command would.
+    // A window whose style has no minimise or maximise box ignores those buttons, as the system
+    // frame would (a skin may draw them on dialogs too).
     switch (button) {
-        case kButtonMinimise: window->CallAfter([this] { Minimise(); }); break;
-        case kButtonMaximise: window->CallAfter([this] { maximised_ ? Restore() : Maximise(); }); break;
+        case kButtonMinimise:
+            if (!window->HasFlag(wxMINIMIZE_BOX)) break;
+            window->CallAfter([this] { Minimise(); }); break;
+        case kButtonMaximise:
+            if (!window->HasFlag(wxMAXIMIZE_BOX) && !maximised_) break;
+            window->CallAfter([this] { maximised_ ? Restore() : Maximise(); }); break;
         case kButtonClose: window->CallAfter([window] { window->Close(); }); break;
         default: break;
     }
@@ -453,9 +459,8 @@ void SkinnedWindow::RunButton(int button) {
 void SkinnedWindow::ShowSystemMenu() {
     wxMenu menu;
     menu.Append(kSysRestore, W(Tr(L"&Restore")))->Enable(maximised_);
-    bool resizable = window_->HasFlag(wxRESIZE_BORDER);
-    menu.Append(kSysMinimise, W(Tr(L"Mi&nimize")));
-    menu.Append(kSysMaximise, W(Tr(L"Ma&ximize")))->Enable(resizable && !maximised_);
+    menu.Append(kSysMinimise, W(Tr(L"Mi&nimize")))->Enable(window_->HasFlag(wxMINIMIZE_BOX));
+    menu.Append(kSysMaximise, W(Tr(L"Ma&ximize")))->Enable(window_->HasFlag(wxMAXIMIZE_BOX) && !maximised_);
     menu.AppendSeparator();
     AppendSkinMenu(&menu, manager_);
     menu.AppendSeparator();
@@ -559,7 +564,7 @@ void SkinnedWindow::OnLeftDClick(wxMouseEvent& event) {
         RunButton(kButtonClose);
         return;
     }
-    if (hit == SkinHit::Caption && window_->HasFlag(wxRESIZE_BORDER)) {
+    if (hit == SkinHit::Caption && window_->HasFlag(wxMAXIMIZE_BOX)) {
         maximised_ ? Restore() : Maximise();
         return;
     }

@@ -277,6 +277,27 @@ TEST_F(SkinnedFrameTest, CaptionButtons) {
     PumpEvents(100);
     EXPECT_EQ(frame->GetRect(), before);
 
+    // A dialog without minimise and maximise boxes ignores those buttons of the skin.
+    wxDialog* dialog = MakeDialog();
+    manager_->AttachWindow(dialog);
+    dialog->Show();
+    PumpEvents(150);
+    dialog->Move(641, 81);
+    PumpEvents(50);
+    dialog->Move(640, 80);
+    PumpEvents(100);
+    SkinnedWindow* skinnedDialog = manager_->Find(dialog);
+    ASSERT_TRUE(skinnedDialog);
+    wxRect dialogRect = dialog->GetRect();
+    Click(Centre(skinnedDialog->AnchorScreenRect(kAnchorMaximise)));
+    Click(Centre(skinnedDialog->AnchorScreenRect(kAnchorMinimise)));
+    PumpEvents(100);
+    EXPECT_FALSE(skinnedDialog->IsMaximised());
+    EXPECT_EQ(skinnedDialog->MinimiseCount(), 0);
+    EXPECT_EQ(dialog->GetRect(), dialogRect);
+    dialog->Destroy();
+    PumpEvents(100);
+
     // Close closes, and the closed window leaves the manager.
     Click(Centre(skinned->AnchorScreenRect(kAnchorClose)));
     EXPECT_TRUE(PumpUntil([&] { return closed; }, 3000));
