@@ -1,13 +1,13 @@
 #include "skin/SkinCatalog.h"
 
+#include <dirent.h>
+
+#include <memory>
+
 #include "foundation/AppFolders.h"
 #include "foundation/FileUtil.h"
 #include "foundation/Settings.h"
 #include "foundation/Strings.h"
-
-#include <dirent.h>
-
-#include <memory>
 
 namespace quilmer {
 
@@ -28,7 +28,8 @@ std::vector<std::wstring> EnumerateSkins(const std::wstring& skinsFolder) {
         if (entry->d_name[0] == '.') continue;
         std::wstring name = WidePath(entry->d_name);
         std::wstring definition = folder + name + L"/skin.xml";
-        if (FolderExists(folder + name) && FileExists(definition) && !FolderExists(definition)) names.push_back(name);
+        if (FolderExists(folder + name) && FileExists(definition) && !FolderExists(definition))
+            names.push_back(name);
     }
     return names;
 }
@@ -44,6 +45,8 @@ std::wstring FindInstalledSkin(const std::vector<std::wstring>& installed, const
 
 std::wstring ReadSkinName(const SettingsStore& store) { return store.ReadString(kSection, kKey); }
 
-bool WriteSkinName(SettingsStore& store, const std::wstring& name) { return store.WriteString(kSection, kKey, name); }
+bool WriteSkinName(SettingsStore& store, const std::wstring& name) {
+    return store.WriteString(kSection, kKey, name);
+}
 
 }  // namespace quilmer

@@ -14,7 +14,9 @@ int PartWidth(const WindowSkin& skin, int part) {
     return skin.partPresent[part] ? std::max(0, skin.partRect[part].Width()) : 0;
 }
 
-bool Inside(const SkinRect& r, int x, int y) { return x >= r.left && x < r.right && y >= r.top && y < r.bottom; }
+bool Inside(const SkinRect& r, int x, int y) {
+    return x >= r.left && x < r.right && y >= r.top && y < r.bottom;
+}
 
 // A shape coordinate: negative values count from the far edge (width + 2 + v).
 int ShapeCoordinate(int v, int extent) { return v < 0 ? extent + 2 + v : v; }
@@ -36,11 +38,12 @@ bool InsidePolygon(const std::vector<SkinPoint>& polygon, double x, double y) {
 
 FrameSizes SkinFrameSizes(const WindowSkin& skin) {
     FrameSizes f;
-    f.top = std::max({PartHeight(skin, kPartTopLeft), PartHeight(skin, kPartTop), PartHeight(skin, kPartTopRight)});
+    f.top = std::max(
+        {PartHeight(skin, kPartTopLeft), PartHeight(skin, kPartTop), PartHeight(skin, kPartTopRight)});
     f.left = PartWidth(skin, kPartLeft);
     f.right = PartWidth(skin, kPartRight);
-    f.bottom = std::max(
-        {PartHeight(skin, kPartBottomLeft), PartHeight(skin, kPartBottom), PartHeight(skin, kPartBottomRight)});
+    f.bottom = std::max({PartHeight(skin, kPartBottomLeft), PartHeight(skin, kPartBottom),
+                         PartHeight(skin, kPartBottomRight)});
     return f;
 }
 
@@ -57,8 +60,8 @@ FrameSizes SkinResizeBorder(const WindowSkin& skin, int defaultBorder) {
     return FrameSizes{side(0), side(1), side(2), side(3)};
 }
 
-SkinHit SkinHitTest(const WindowSkin& skin, int x, int y, int width, int height, bool resizable, int defaultBorder,
-                    int gripSize) {
+SkinHit SkinHitTest(const WindowSkin& skin, int x, int y, int width, int height, bool resizable,
+                    int defaultBorder, int gripSize) {
     if (x < 0 || y < 0 || x >= width || y >= height) return SkinHit::Nowhere;
     static const std::pair<int, SkinHit> buttons[] = {{kAnchorSystem, SkinHit::SystemMenu},
                                                       {kAnchorMinimise, SkinHit::MinButton},
@@ -70,9 +73,12 @@ SkinHit SkinHitTest(const WindowSkin& skin, int x, int y, int width, int height,
     if (resizable) {
         if (x >= width - gripSize && y >= height - gripSize) return SkinHit::BottomRight;
         FrameSizes b = SkinResizeBorder(skin, defaultBorder);
-        if (x < b.left) return y < b.top ? SkinHit::TopLeft : y < height - b.bottom ? SkinHit::Left : SkinHit::BottomLeft;
+        if (x < b.left)
+            return y < b.top ? SkinHit::TopLeft : y < height - b.bottom ? SkinHit::Left : SkinHit::BottomLeft;
         if (x >= width - b.right)
-            return y < b.top ? SkinHit::TopRight : y < height - b.bottom ? SkinHit::Right : SkinHit::BottomRight;
+            return y < b.top               ? SkinHit::TopRight
+                   : y < height - b.bottom ? SkinHit::Right
+                                           : SkinHit::BottomRight;
         if (y < b.top) return SkinHit::Top;
         if (y >= height - b.bottom) return SkinHit::Bottom;
     }
@@ -84,11 +90,16 @@ SkinHit SkinHitTest(const WindowSkin& skin, int x, int y, int width, int height,
 
 int ButtonForHit(SkinHit hit) {
     switch (hit) {
-        case SkinHit::SystemMenu: return kButtonSystem;
-        case SkinHit::MinButton: return kButtonMinimise;
-        case SkinHit::MaxButton: return kButtonMaximise;
-        case SkinHit::Close: return kButtonClose;
-        default: return kButtonNone;
+        case SkinHit::SystemMenu:
+            return kButtonSystem;
+        case SkinHit::MinButton:
+            return kButtonMinimise;
+        case SkinHit::MaxButton:
+            return kButtonMaximise;
+        case SkinHit::Close:
+            return kButtonClose;
+        default:
+            return kButtonNone;
     }
 }
 
@@ -104,9 +115,15 @@ bool PlaceCaption(const WindowSkin& skin, int width, int textWidth, int textHeig
     clip.bottom = c.bottom > c.top ? c.bottom : c.top + std::max(SkinFrameSizes(skin).top - c.top, 0);
     out.clip = clip;
     switch (skin.align) {
-        case kAlignCentre: out.x = std::max((clip.left + clip.right) / 2 - textWidth / 2, clip.left + 1); break;
-        case kAlignRight: out.x = std::max(clip.right - textWidth - 1, clip.left + 1); break;
-        default: out.x = clip.left + 1; break;
+        case kAlignCentre:
+            out.x = std::max((clip.left + clip.right) / 2 - textWidth / 2, clip.left + 1);
+            break;
+        case kAlignRight:
+            out.x = std::max(clip.right - textWidth - 1, clip.left + 1);
+            break;
+        default:
+            out.x = clip.left + 1;
+            break;
     }
     out.y = (clip.top + clip.bottom) / 2 - textHeight / 2;
     return true;
@@ -148,7 +165,8 @@ std::vector<SkinPoint> ShapeOutline(const ResolvedShape& shape) {
     } else {
         rx = std::min(shape.cornerWidth, r.Width()) / 2.0;
         ry = std::min(shape.cornerHeight, r.Height()) / 2.0;
-        if (rx <= 0 || ry <= 0) return {{r.left, r.top}, {r.right, r.top}, {r.right, r.bottom}, {r.left, r.bottom}};
+        if (rx <= 0 || ry <= 0)
+            return {{r.left, r.top}, {r.right, r.top}, {r.right, r.bottom}, {r.left, r.bottom}};
     }
     // Corner centres: for an ellipse all four meet in the middle.
     double cxLeft = r.left + rx, cxRight = r.right - rx, cyTop = r.top + ry, cyBottom = r.bottom - ry;
@@ -162,9 +180,9 @@ std::vector<SkinPoint> ShapeOutline(const ResolvedShape& shape) {
             if (points.empty() || points.back().x != p.x || points.back().y != p.y) points.push_back(p);
         }
     };
-    arc(cxRight, cyTop, 0);          // top-right corner, counter-clockwise from the right
-    arc(cxLeft, cyTop, pi / 2);      // top-left
-    arc(cxLeft, cyBottom, pi);       // bottom-left
+    arc(cxRight, cyTop, 0);              // top-right corner, counter-clockwise from the right
+    arc(cxLeft, cyTop, pi / 2);          // top-left
+    arc(cxLeft, cyBottom, pi);           // bottom-left
     arc(cxRight, cyBottom, 3 * pi / 2);  // bottom-right
     return points;
 }
@@ -182,12 +200,23 @@ bool RegionContains(const ResolvedRegion& region, int x, int y) {
             continue;
         }
         switch (s.combine) {
-            case kCombineAnd: in = in && here; break;
-            case kCombineCopy: in = here; break;
-            case kCombineDiff: in = in && !here; break;
-            case kCombineOr: in = in || here; break;
-            case kCombineXor: in = in != here; break;
-            default: break;  // a shape without a combine mode is dropped
+            case kCombineAnd:
+                in = in && here;
+                break;
+            case kCombineCopy:
+                in = here;
+                break;
+            case kCombineDiff:
+                in = in && !here;
+                break;
+            case kCombineOr:
+                in = in || here;
+                break;
+            case kCombineXor:
+                in = in != here;
+                break;
+            default:
+                break;  // a shape without a combine mode is dropped
         }
     }
     return in;
@@ -204,7 +233,8 @@ SkinRect MaximisedPlacement(const WindowSkin& skin, int workWidth, int workHeigh
     return SkinRect{x, y, x + w, y + h};
 }
 
-void SkinMinimumSize(const WindowSkin& skin, int ownMinWidth, int ownMinHeight, int& minWidth, int& minHeight) {
+void SkinMinimumSize(const WindowSkin& skin, int ownMinWidth, int ownMinHeight, int& minWidth,
+                     int& minHeight) {
     minWidth = std::max({320, skin.minimumWidth, ownMinWidth});
     minHeight = std::max({240, skin.minimumHeight, ownMinHeight});
 }

@@ -4,9 +4,9 @@
 // by the frame drawing of the GUI and its tests. All coordinates are window coordinates: (0, 0)
 // is the window's top-left corner, W x H its outer size.
 
-#include "skin/WindowSkin.h"
-
 #include <vector>
+
+#include "skin/WindowSkin.h"
 
 namespace quilmer {
 
@@ -21,8 +21,22 @@ FrameSizes SkinFrameSizes(const WindowSkin& skin);
 SkinRect AnchorArea(const WindowSkin& skin, int anchor, int width, int height);
 
 enum class SkinHit {
-    Nowhere, Client, Caption, Border, SystemMenu, MinButton, MaxButton, Close,
-    Left, Right, Top, Bottom, TopLeft, TopRight, BottomLeft, BottomRight
+    Nowhere,
+    Client,
+    Caption,
+    Border,
+    SystemMenu,
+    MinButton,
+    MaxButton,
+    Close,
+    Left,
+    Right,
+    Top,
+    Bottom,
+    TopLeft,
+    TopRight,
+    BottomLeft,
+    BottomRight
 };
 
 // The resize border: each side as the skin says, else defaultBorder.
@@ -30,8 +44,8 @@ FrameSizes SkinResizeBorder(const WindowSkin& skin, int defaultBorder);
 
 // Hit code of the point (x, y). resizable: the window may be resized by the user and is not
 // maximised. gripSize: the square at the bottom-right corner that resizes both ways.
-SkinHit SkinHitTest(const WindowSkin& skin, int x, int y, int width, int height, bool resizable, int defaultBorder,
-                    int gripSize);
+SkinHit SkinHitTest(const WindowSkin& skin, int x, int y, int width, int height, bool resizable,
+                    int defaultBorder, int gripSize);
 // The caption button a hit code names (kButtonNone for other codes).
 int ButtonForHit(SkinHit hit);
 
@@ -74,7 +88,8 @@ SkinRect MaximisedPlacement(const WindowSkin& skin, int workWidth, int workHeigh
 
 // The smallest size the user may resize the window to: 320 x 240, the skin's minimum size and the
 // window's own minimum, whichever is larger.
-void SkinMinimumSize(const WindowSkin& skin, int ownMinWidth, int ownMinHeight, int& minWidth, int& minHeight);
+void SkinMinimumSize(const WindowSkin& skin, int ownMinWidth, int ownMinHeight, int& minWidth,
+                     int& minHeight);
 
 // The hot and pressed caption buttons, driven by the mouse over the frame.
 class CaptionButtonTracker {

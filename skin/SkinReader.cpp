@@ -1,16 +1,15 @@
 #include "skin/SkinReader.h"
 
-#include "foundation/FileUtil.h"
-#include "foundation/Strings.h"
-#include "foundation/Utf8.h"
-
-#include <pugixml.hpp>
-
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <pugixml.hpp>
+
+#include "foundation/FileUtil.h"
+#include "foundation/Strings.h"
+#include "foundation/Utf8.h"
 
 namespace quilmer {
 
@@ -18,14 +17,14 @@ const wchar_t* const kMainWindowKind = L"CMainWnd";
 const wchar_t* const kDialogKind = L"CDialog";
 
 const std::array<const wchar_t*, kPartCount> kSkinPartNames = {
-    L"TopLeft", L"Top", L"TopRight", L"TopLeftIA", L"TopIA", L"TopRightIA",
-    L"LeftTop", L"Left", L"LeftBottom", L"RightTop", L"Right", L"RightBottom",
-    L"BottomLeft", L"Bottom", L"BottomRight",
-    L"System", L"SystemHover", L"SystemDown", L"Minimise", L"MinimiseHover", L"MinimiseDown",
-    L"Maximise", L"MaximiseHover", L"MaximiseDown", L"Close", L"CloseHover", L"CloseDown"};
+    L"TopLeft",    L"Top",           L"TopRight",     L"TopLeftIA", L"TopIA",         L"TopRightIA",
+    L"LeftTop",    L"Left",          L"LeftBottom",   L"RightTop",  L"Right",         L"RightBottom",
+    L"BottomLeft", L"Bottom",        L"BottomRight",  L"System",    L"SystemHover",   L"SystemDown",
+    L"Minimise",   L"MinimiseHover", L"MinimiseDown", L"Maximise",  L"MaximiseHover", L"MaximiseDown",
+    L"Close",      L"CloseHover",    L"CloseDown"};
 
-const std::array<const wchar_t*, kAnchorCount> kSkinAnchorNames = {L"Icon", L"System", L"Minimise", L"Maximise",
-                                                                   L"Close"};
+const std::array<const wchar_t*, kAnchorCount> kSkinAnchorNames = {L"Icon", L"System", L"Minimise",
+                                                                   L"Maximise", L"Close"};
 
 int WindowSkin::CaptionFontHeight(int dotsPerInch) const {
     if (!fontSizeInPoints) return -fontSize;
@@ -91,10 +90,14 @@ SkinColour ParseColour(std::string_view text, SkinColour def) {
         for (int j = 0; j < 2; ++j) {
             char c = text[i * 2 + j];
             int digit;
-            if (c >= '0' && c <= '9') digit = c - '0';
-            else if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
-            else if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
-            else return def;
+            if (c >= '0' && c <= '9')
+                digit = c - '0';
+            else if (c >= 'a' && c <= 'f')
+                digit = c - 'a' + 10;
+            else if (c >= 'A' && c <= 'F')
+                digit = c - 'A' + 10;
+            else
+                return def;
             value = value * 16 + digit;
         }
         channels[i] = value;
@@ -111,7 +114,9 @@ using namespace skin_syntax;
 std::wstring Attr(const pugi::xml_node& node, const char* name) {
     return FromUtf8(node.attribute(name).value());
 }
-std::string_view RawAttr(const pugi::xml_node& node, const char* name) { return node.attribute(name).value(); }
+std::string_view RawAttr(const pugi::xml_node& node, const char* name) {
+    return node.attribute(name).value();
+}
 
 int PartIndex(const std::wstring& name) {
     for (int i = 0; i < kPartCount; ++i)
@@ -145,8 +150,8 @@ std::optional<ImageSize> ReadBmpSize(std::ifstream& in) {
     if (!in.read(reinterpret_cast<char*>(head), sizeof head)) return std::nullopt;
     if (head[0] != 'B' || head[1] != 'M') return std::nullopt;
     auto le32 = [&](int at) {
-        return std::uint32_t(head[at]) | (std::uint32_t(head[at + 1]) << 8) | (std::uint32_t(head[at + 2]) << 16) |
-               (std::uint32_t(head[at + 3]) << 24);
+        return std::uint32_t(head[at]) | (std::uint32_t(head[at + 1]) << 8) |
+               (std::uint32_t(head[at + 2]) << 16) | (std::uint32_t(head[at + 3]) << 24);
     };
     std::uint32_t infoSize = le32(14);
     long long w, h;
@@ -188,7 +193,8 @@ public:
 
     enum class Result { Ok, Missing, Malformed };
 
-    Result Read(const pugi::xml_node& windowSkins, const wchar_t* kind, WindowSkin& out, std::wstring& error) {
+    Result Read(const pugi::xml_node& windowSkins, const wchar_t* kind, WindowSkin& out,
+                std::wstring& error) {
         pugi::xml_node chosen;
         for (auto ws = windowSkins.child("windowSkin"); ws && !chosen; ws = ws.next_sibling("windowSkin"))
             for (auto target = ws.child("target"); target; target = target.next_sibling("target"))
@@ -203,14 +209,22 @@ public:
         for (auto child = chosen.first_child(); child && error_.empty(); child = child.next_sibling()) {
             if (child.type() != pugi::node_element) continue;
             std::string_view name = child.name();
-            if (name == "parts") ReadParts(child);
-            else if (name == "anchors") ReadAnchors(child);
-            else if (name == "region") ReadRegion(child);
-            else if (name == "caption") ReadCaption(child);
-            else if (name == "image") ReadImage(child);
-            else if (name == "maximiseCrop") ReadFour(child, "maximiseCrop", skin_.maximiseCrop, false);
-            else if (name == "resizeBorder") ReadFour(child, "resizeBorder", skin_.resizeBorder, true);
-            else if (name == "minimumSize") ReadMinimumSize(child);
+            if (name == "parts")
+                ReadParts(child);
+            else if (name == "anchors")
+                ReadAnchors(child);
+            else if (name == "region")
+                ReadRegion(child);
+            else if (name == "caption")
+                ReadCaption(child);
+            else if (name == "image")
+                ReadImage(child);
+            else if (name == "maximiseCrop")
+                ReadFour(child, "maximiseCrop", skin_.maximiseCrop, false);
+            else if (name == "resizeBorder")
+                ReadFour(child, "resizeBorder", skin_.resizeBorder, true);
+            else if (name == "minimumSize")
+                ReadMinimumSize(child);
         }
         if (error_.empty()) CheckParts();
         if (!error_.empty()) {
@@ -272,7 +286,8 @@ private:
                 return;
             }
             skin_.anchorPresent[index] = true;
-            skin_.anchorRect[index] = SkinRect{int(r.v[0]), int(r.v[1]), int(r.v[0] + r.v[2]), int(r.v[1] + r.v[3])};
+            skin_.anchorRect[index] =
+                SkinRect{int(r.v[0]), int(r.v[1]), int(r.v[0] + r.v[2]), int(r.v[1] + r.v[3])};
         }
     }
 
@@ -282,9 +297,12 @@ private:
         for (auto shape = region.child("shape"); shape; shape = shape.next_sibling("shape")) {
             SkinShape s;
             std::wstring type = Attr(shape, "type");
-            if (EqualsNoCase(type, L"rectangle")) s.type = kShapeRectangle;
-            else if (EqualsNoCase(type, L"ellipse")) s.type = kShapeEllipse;
-            else if (EqualsNoCase(type, L"roundRect")) s.type = kShapeRoundRect;
+            if (EqualsNoCase(type, L"rectangle"))
+                s.type = kShapeRectangle;
+            else if (EqualsNoCase(type, L"ellipse"))
+                s.type = kShapeEllipse;
+            else if (EqualsNoCase(type, L"roundRect"))
+                s.type = kShapeRoundRect;
             ParsedRect r = ParseRectOrPoint(RawAttr(shape, "rect"), RawAttr(shape, "point"));
             if (r.present) {
                 if (!InLimits(r, L"region shape")) return;
@@ -298,11 +316,16 @@ private:
                 s.cornerHeight = int(std::llabs(size.v[1]));
             }
             std::wstring combine = Attr(shape, "combine");
-            if (EqualsNoCase(combine, L"and")) s.combine = kCombineAnd;
-            else if (EqualsNoCase(combine, L"copy")) s.combine = kCombineCopy;
-            else if (EqualsNoCase(combine, L"diff")) s.combine = kCombineDiff;
-            else if (EqualsNoCase(combine, L"or")) s.combine = kCombineOr;
-            else if (EqualsNoCase(combine, L"xor")) s.combine = kCombineXor;
+            if (EqualsNoCase(combine, L"and"))
+                s.combine = kCombineAnd;
+            else if (EqualsNoCase(combine, L"copy"))
+                s.combine = kCombineCopy;
+            else if (EqualsNoCase(combine, L"diff"))
+                s.combine = kCombineDiff;
+            else if (EqualsNoCase(combine, L"or"))
+                s.combine = kCombineOr;
+            else if (EqualsNoCase(combine, L"xor"))
+                s.combine = kCombineXor;
             skin_.region.push_back(s);
         }
     }
@@ -324,14 +347,19 @@ private:
         skin_.fontSizeInPoints = size.find("pt") != std::string_view::npos;
         skin_.fontSize = 13;
         // A size no screen can show falls back to the default too.
-        if (n && *n > 0 && *n <= (skin_.fontSizeInPoints ? 7200 : 500)) skin_.fontSize = int(*n);
-        else if (n) skin_.fontSizeInPoints = false;
+        if (n && *n > 0 && *n <= (skin_.fontSizeInPoints ? 7200 : 500))
+            skin_.fontSize = int(*n);
+        else if (n)
+            skin_.fontSizeInPoints = false;
 
         std::wstring weight = Attr(caption, "fontWeight");
         skin_.fontWeight = 700;
-        if (EqualsNoCase(weight, L"bold")) skin_.fontWeight = 700;
-        else if (EqualsNoCase(weight, L"normal")) skin_.fontWeight = 400;
-        else if (auto w = ScanInt(RawAttr(caption, "fontWeight")); w && *w >= 1 && *w <= 1000) skin_.fontWeight = int(*w);
+        if (EqualsNoCase(weight, L"bold"))
+            skin_.fontWeight = 700;
+        else if (EqualsNoCase(weight, L"normal"))
+            skin_.fontWeight = 400;
+        else if (auto w = ScanInt(RawAttr(caption, "fontWeight")); w && *w >= 1 && *w <= 1000)
+            skin_.fontWeight = int(*w);
 
         skin_.colour = ParseColour(RawAttr(caption, "colour"), skin_.colour);
         skin_.inactiveColour = ParseColour(RawAttr(caption, "inactiveColour"), skin_.inactiveColour);
@@ -340,8 +368,10 @@ private:
         skin_.caps = !RawAttr(caption, "caps").empty();
         std::wstring align = Attr(caption, "align");
         skin_.align = kAlignLeft;
-        if (EqualsNoCase(align, L"center")) skin_.align = kAlignCentre;
-        else if (EqualsNoCase(align, L"right")) skin_.align = kAlignRight;
+        if (EqualsNoCase(align, L"center"))
+            skin_.align = kAlignCentre;
+        else if (EqualsNoCase(align, L"right"))
+            skin_.align = kAlignRight;
     }
 
     void ReadImage(const pugi::xml_node& image) {
@@ -349,8 +379,9 @@ private:
         std::wstring full;
         if (path.empty()) {
             // Bitmap resources of the program do not exist on this system.
-            Fail(RawAttr(image, "res").empty() ? L"image names no file"
-                                               : L"image names a program resource (\"res\"); skins here use files");
+            Fail(RawAttr(image, "res").empty()
+                     ? L"image names no file"
+                     : L"image names a program resource (\"res\"); skins here use files");
             return;
         }
         if (!SkinFilePath(folder_, path, full)) {
@@ -363,13 +394,15 @@ private:
             return;
         }
         std::wstring type = Attr(image, "type");
-        if (EqualsNoCase(type, L"watermark") || EqualsNoCase(type, L"water") || EqualsNoCase(type, L"alpha")) return;
+        if (EqualsNoCase(type, L"watermark") || EqualsNoCase(type, L"water") || EqualsNoCase(type, L"alpha"))
+            return;
         skin_.imagePath = full;
         skin_.imageWidth = size->width;
         skin_.imageHeight = size->height;
     }
 
-    void ReadFour(const pugi::xml_node& node, const char* what, std::array<int, 4>& out, bool negativeIsDefault) {
+    void ReadFour(const pugi::xml_node& node, const char* what, std::array<int, 4>& out,
+                  bool negativeIsDefault) {
         ParsedRect r = ParseRectOrPoint(RawAttr(node, "rect"), {});
         if (!r.present) return;
         if (!InLimits(r, FromUtf8(what))) return;
@@ -399,7 +432,8 @@ private:
             if (r.left < 0 || r.top < 0 || r.right > skin_.imageWidth || r.bottom > skin_.imageHeight ||
                 r.right <= r.left || r.bottom <= r.top) {
                 Fail(std::wstring(L"part \"") + kSkinPartNames[i] + L"\" lies outside the " +
-                     std::to_wstring(skin_.imageWidth) + L"x" + std::to_wstring(skin_.imageHeight) + L" image");
+                     std::to_wstring(skin_.imageWidth) + L"x" + std::to_wstring(skin_.imageHeight) +
+                     L" image");
                 return;
             }
         }
@@ -435,7 +469,8 @@ bool ReadDocument(const pugi::xml_document& doc, const std::wstring& folder, Ski
     if (watermark && std::string_view(watermark.attribute("target").value()) == "CCoolMenuBar") {
         std::wstring full;
         // A watermark that cannot be used is only an ornament: the skin stays without it.
-        if (SkinFilePath(folder, Attr(watermark, "path"), full) && probe && probe(full)) def.watermarkPath = full;
+        if (SkinFilePath(folder, Attr(watermark, "path"), full) && probe && probe(full))
+            def.watermarkPath = full;
     }
     out = std::move(def);
     return true;
@@ -455,8 +490,8 @@ std::optional<ImageSize> ProbeImageFile(const std::wstring& path) {
     return ReadBmpSize(in);
 }
 
-bool ReadSkinText(std::string_view xml, const std::wstring& skinFolder, SkinDefinition& out, std::wstring& error,
-                  const ImageProbe& probe) {
+bool ReadSkinText(std::string_view xml, const std::wstring& skinFolder, SkinDefinition& out,
+                  std::wstring& error, const ImageProbe& probe) {
     pugi::xml_document doc;
     pugi::xml_parse_result parsed = doc.load_buffer(xml.data(), xml.size());
     if (!parsed) {

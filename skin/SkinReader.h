@@ -8,13 +8,13 @@
 // (colours, font size and weight, alignment, minimum size, unknown part names, unknown elements)
 // fall back to it instead.
 
-#include "skin/WindowSkin.h"
-
 #include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "skin/WindowSkin.h"
 
 namespace quilmer {
 
@@ -51,8 +51,8 @@ struct SkinDefinition {
 bool ReadSkinFolder(const std::wstring& skinFolder, SkinDefinition& out, std::wstring& error,
                     const ImageProbe& probe = ProbeImageFile);
 // The same from the text of a definition (tests; images still come from skinFolder).
-bool ReadSkinText(std::string_view xml, const std::wstring& skinFolder, SkinDefinition& out, std::wstring& error,
-                  const ImageProbe& probe = ProbeImageFile);
+bool ReadSkinText(std::string_view xml, const std::wstring& skinFolder, SkinDefinition& out,
+                  std::wstring& error, const ImageProbe& probe = ProbeImageFile);
 
 // Value syntax, exposed for the tests of each rule.
 namespace skin_syntax {

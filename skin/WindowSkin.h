@@ -12,22 +12,53 @@ namespace quilmer {
 
 // The frame pieces, in the order of the part table of "skin.xml".
 enum SkinPart : int {
-    kPartTopLeft, kPartTop, kPartTopRight,
-    kPartTopLeftIA, kPartTopIA, kPartTopRightIA,
-    kPartLeftTop, kPartLeft, kPartLeftBottom,
-    kPartRightTop, kPartRight, kPartRightBottom,
-    kPartBottomLeft, kPartBottom, kPartBottomRight,
-    kPartSystem, kPartSystemHover, kPartSystemDown,
-    kPartMinimise, kPartMinimiseHover, kPartMinimiseDown,
-    kPartMaximise, kPartMaximiseHover, kPartMaximiseDown,
-    kPartClose, kPartCloseHover, kPartCloseDown,
+    kPartTopLeft,
+    kPartTop,
+    kPartTopRight,
+    kPartTopLeftIA,
+    kPartTopIA,
+    kPartTopRightIA,
+    kPartLeftTop,
+    kPartLeft,
+    kPartLeftBottom,
+    kPartRightTop,
+    kPartRight,
+    kPartRightBottom,
+    kPartBottomLeft,
+    kPartBottom,
+    kPartBottomRight,
+    kPartSystem,
+    kPartSystemHover,
+    kPartSystemDown,
+    kPartMinimise,
+    kPartMinimiseHover,
+    kPartMinimiseDown,
+    kPartMaximise,
+    kPartMaximiseHover,
+    kPartMaximiseDown,
+    kPartClose,
+    kPartCloseHover,
+    kPartCloseDown,
     kPartCount
 };
 
-enum SkinAnchor : int { kAnchorIcon, kAnchorSystem, kAnchorMinimise, kAnchorMaximise, kAnchorClose, kAnchorCount };
+enum SkinAnchor : int {
+    kAnchorIcon,
+    kAnchorSystem,
+    kAnchorMinimise,
+    kAnchorMaximise,
+    kAnchorClose,
+    kAnchorCount
+};
 
 // Caption buttons as the run-time state counts them: 0 none, then the anchors that are buttons.
-enum CaptionButton : int { kButtonNone = 0, kButtonSystem = 1, kButtonMinimise = 2, kButtonMaximise = 3, kButtonClose = 4 };
+enum CaptionButton : int {
+    kButtonNone = 0,
+    kButtonSystem = 1,
+    kButtonMinimise = 2,
+    kButtonMaximise = 3,
+    kButtonClose = 4
+};
 
 enum PartMode : int { kModeTile = 0, kModeStretch = 1 };
 enum CaptionAlign : int { kAlignLeft = 0, kAlignCentre = 1, kAlignRight = 2 };

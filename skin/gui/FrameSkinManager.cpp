@@ -1,11 +1,6 @@
 #include "skin/gui/FrameSkinManager.h"
 
-#include "foundation/FileUtil.h"
-#include "foundation/Log.h"
-#include "foundation/Settings.h"
-#include "foundation/TextTranslator.h"
-#include "skin/SkinCatalog.h"
-
+#include <dlfcn.h>
 #include <wx/app.h>
 #include <wx/dcclient.h>
 #include <wx/dcmemory.h>
@@ -19,10 +14,14 @@
 #include <wx/settings.h>
 #include <wx/sizer.h>
 
-#include <dlfcn.h>
-
 #include <algorithm>
 #include <chrono>
+
+#include "foundation/FileUtil.h"
+#include "foundation/Log.h"
+#include "foundation/Settings.h"
+#include "foundation/TextTranslator.h"
+#include "skin/SkinCatalog.h"
 
 namespace quilmer {
 
@@ -41,7 +40,8 @@ wxColour Colour(SkinColour c) { return wxColour(ColourRed(c), ColourGreen(c), Co
 // already loaded by wx, so the function is looked up rather than linked.
 void SetDecorated(wxTopLevelWindow* window, bool decorated) {
     using SetDecoratedFn = void (*)(void*, int);
-    static SetDecoratedFn fn = reinterpret_cast<SetDecoratedFn>(::dlsym(RTLD_DEFAULT, "gtk_window_set_decorated"));
+    static SetDecoratedFn fn =
+        reinterpret_cast<SetDecoratedFn>(::dlsym(RTLD_DEFAULT, "gtk_window_set_decorated"));
     if (fn && window->GetHandle()) fn(window->GetHandle(), decorated ? 1 : 0);
 }
 
@@ -53,7 +53,8 @@ std::optional<ImageSize> DecodeImage(const std::wstring& path) {
     EnsureImageHandlers();
     wxLogNull quiet;
     wxImage image;
-    if (!FileExists(path) || !image.LoadFile(wxString::FromUTF8(NativePath(path).c_str()))) return std::nullopt;
+    if (!FileExists(path) || !image.LoadFile(wxString::FromUTF8(NativePath(path).c_str())))
+        return std::nullopt;
     return ImageSize{image.GetWidth(), image.GetHeight()};
 }
 
@@ -83,21 +84,32 @@ wxRegion WholeWindow() { return wxRegion(0, 0, 32767, 32767); }
 wxStockCursor CursorFor(SkinHit hit) {
     switch (hit) {
         case SkinHit::Left:
-        case SkinHit::Right: return wxCURSOR_SIZEWE;
+        case SkinHit::Right:
+            return wxCURSOR_SIZEWE;
         case SkinHit::Top:
-        case SkinHit::Bottom: return wxCURSOR_SIZENS;
+        case SkinHit::Bottom:
+            return wxCURSOR_SIZENS;
         case SkinHit::TopLeft:
-        case SkinHit::BottomRight: return wxCURSOR_SIZENWSE;
+        case SkinHit::BottomRight:
+            return wxCURSOR_SIZENWSE;
         case SkinHit::TopRight:
-        case SkinHit::BottomLeft: return wxCURSOR_SIZENESW;
-        default: return wxCURSOR_ARROW;
+        case SkinHit::BottomLeft:
+            return wxCURSOR_SIZENESW;
+        default:
+            return wxCURSOR_ARROW;
     }
 }
 
 bool IsResizeHit(SkinHit hit) {
     switch (hit) {
-        case SkinHit::Left: case SkinHit::Right: case SkinHit::Top: case SkinHit::Bottom:
-        case SkinHit::TopLeft: case SkinHit::TopRight: case SkinHit::BottomLeft: case SkinHit::BottomRight:
+        case SkinHit::Left:
+        case SkinHit::Right:
+        case SkinHit::Top:
+        case SkinHit::Bottom:
+        case SkinHit::TopLeft:
+        case SkinHit::TopRight:
+        case SkinHit::BottomLeft:
+        case SkinHit::BottomRight:
             return true;
         default:
             return false;
@@ -196,9 +208,12 @@ void SkinnedWindow::WrapContents() {
     outer->AddSpacer(f.top);
     auto* row = new wxBoxSizer(wxHORIZONTAL);
     row->AddSpacer(f.left);
-    if (contentSizer_) row->Add(contentSizer_, 1, wxEXPAND);
-    else if (soleChild_) row->Add(soleChild_, 1, wxEXPAND);
-    else row->AddStretchSpacer();
+    if (contentSizer_)
+        row->Add(contentSizer_, 1, wxEXPAND);
+    else if (soleChild_)
+        row->Add(soleChild_, 1, wxEXPAND);
+    else
+        row->AddStretchSpacer();
     row->AddSpacer(f.right);
     outer->Add(row, 1, wxEXPAND);
     outer->AddSpacer(f.bottom);
@@ -242,12 +257,23 @@ void SkinnedWindow::UpdateShape() {
                 continue;
             }
             switch (s.combine) {
-                case kCombineAnd: region.Intersect(piece); break;
-                case kCombineCopy: region = piece; break;
-                case kCombineDiff: region.Subtract(piece); break;
-                case kCombineOr: region.Union(piece); break;
-                case kCombineXor: region.Xor(piece); break;
-                default: break;
+                case kCombineAnd:
+                    region.Intersect(piece);
+                    break;
+                case kCombineCopy:
+                    region = piece;
+                    break;
+                case kCombineDiff:
+                    region.Subtract(piece);
+                    break;
+                case kCombineOr:
+                    region.Union(piece);
+                    break;
+                case kCombineXor:
+                    region.Xor(piece);
+                    break;
+                default:
+                    break;
             }
         }
     }
@@ -284,8 +310,8 @@ void SkinnedWindow::FillPart(wxDC& dc, int part, int x, int y, int width, int he
     }
     for (int ty = 0; ty < height; ty += r.Height())
         for (int tx = 0; tx < width; tx += r.Width())
-            dc.Blit(x + tx, y + ty, std::min(r.Width(), width - tx), std::min(r.Height(), height - ty), &source, r.left,
-                    r.top);
+            dc.Blit(x + tx, y + ty, std::min(r.Width(), width - tx), std::min(r.Height(), height - ty),
+                    &source, r.left, r.top);
 }
 
 void SkinnedWindow::DrawTitleRow(wxDC& dc, int width, bool active) {
@@ -409,7 +435,8 @@ SkinHit SkinnedWindow::HitAt(const wxPoint& point) const {
     if (!skin_ || !window_) return SkinHit::Nowhere;
     wxSize size = window_->GetSize();
     bool resizable = window_->HasFlag(wxRESIZE_BORDER) && !maximised_;
-    return SkinHitTest(skin_->def, point.x, point.y, size.x, size.y, resizable, kDefaultResizeBorder, kGripSize);
+    return SkinHitTest(skin_->def, point.x, point.y, size.x, size.y, resizable, kDefaultResizeBorder,
+                       kGripSize);
 }
 
 void SkinnedWindow::Maximise() {
@@ -418,7 +445,8 @@ void SkinnedWindow::Maximise() {
     int index = wxDisplay::GetFromWindow(window_);
     wxDisplay display(index == wxNOT_FOUND ? 0u : unsigned(index));
     wxRect work = display.GetClientArea();
-    SkinRect place = MaximisedPlacement(skin_ ? skin_->def : WindowSkin{}, work.width, work.height, display.IsPrimary());
+    SkinRect place =
+        MaximisedPlacement(skin_ ? skin_->def : WindowSkin{}, work.width, work.height, display.IsPrimary());
     maximised_ = true;
     window_->SetSize(work.x + place.left, work.y + place.top, place.Width(), place.Height());
     UpdateShape();
@@ -447,12 +475,17 @@ void SkinnedWindow::RunButton(int button) {
     switch (button) {
         case kButtonMinimise:
             if (!window->HasFlag(wxMINIMIZE_BOX)) break;
-            window->CallAfter([this] { Minimise(); }); break;
+            window->CallAfter([this] { Minimise(); });
+            break;
         case kButtonMaximise:
             if (!window->HasFlag(wxMAXIMIZE_BOX) && !maximised_) break;
-            window->CallAfter([this] { maximised_ ? Restore() : Maximise(); }); break;
-        case kButtonClose: window->CallAfter([window] { window->Close(); }); break;
-        default: break;
+            window->CallAfter([this] { maximised_ ? Restore() : Maximise(); });
+            break;
+        case kButtonClose:
+            window->CallAfter([window] { window->Close(); });
+            break;
+        default:
+            break;
     }
 }
 
@@ -468,8 +501,10 @@ void SkinnedWindow::ShowSystemMenu() {
 
     int chosen = wxID_NONE;
     menu.Bind(wxEVT_MENU, [&](wxCommandEvent& e) {
-        if (e.GetId() >= kSysRestore && e.GetId() <= kSysClose) chosen = e.GetId();
-        else e.Skip();
+        if (e.GetId() >= kSysRestore && e.GetId() <= kSysClose)
+            chosen = e.GetId();
+        else
+            e.Skip();
     });
     wxRect anchor = AnchorScreenRect(kAnchorSystem);
     wxPoint at = window_->ScreenToClient(wxPoint(anchor.x, anchor.y + anchor.height));
@@ -479,11 +514,20 @@ void SkinnedWindow::ShowSystemMenu() {
     tracker_.Reset();
     RepaintTitle();
     switch (chosen) {
-        case kSysRestore: window_->CallAfter([this] { Restore(); }); return;
-        case kSysMinimise: RunButton(kButtonMinimise); return;
-        case kSysMaximise: RunButton(kButtonMaximise); return;
-        case kSysClose: RunButton(kButtonClose); return;
-        default: break;
+        case kSysRestore:
+            window_->CallAfter([this] { Restore(); });
+            return;
+        case kSysMinimise:
+            RunButton(kButtonMinimise);
+            return;
+        case kSysMaximise:
+            RunButton(kButtonMaximise);
+            return;
+        case kSysClose:
+            RunButton(kButtonClose);
+            return;
+        default:
+            break;
     }
     // A menu closed at once by a second click on the system button closes the window.
     auto elapsed = std::chrono::steady_clock::now() - opened;
@@ -583,11 +627,16 @@ void SkinnedWindow::OnMotion(wxMouseEvent& event) {
         wxSize own = window_->GetMinSize();
         SkinMinimumSize(skin_->def, own.x, own.y, minWidth, minHeight);
         wxRect r = dragStartRect_;
-        int left = r.GetLeft(), top = r.GetTop(), right = r.GetLeft() + r.width, bottom = r.GetTop() + r.height;
-        bool moveLeft = dragHit_ == SkinHit::Left || dragHit_ == SkinHit::TopLeft || dragHit_ == SkinHit::BottomLeft;
-        bool moveRight = dragHit_ == SkinHit::Right || dragHit_ == SkinHit::TopRight || dragHit_ == SkinHit::BottomRight;
-        bool moveTop = dragHit_ == SkinHit::Top || dragHit_ == SkinHit::TopLeft || dragHit_ == SkinHit::TopRight;
-        bool moveBottom = dragHit_ == SkinHit::Bottom || dragHit_ == SkinHit::BottomLeft || dragHit_ == SkinHit::BottomRight;
+        int left = r.GetLeft(), top = r.GetTop(), right = r.GetLeft() + r.width,
+            bottom = r.GetTop() + r.height;
+        bool moveLeft =
+            dragHit_ == SkinHit::Left || dragHit_ == SkinHit::TopLeft || dragHit_ == SkinHit::BottomLeft;
+        bool moveRight =
+            dragHit_ == SkinHit::Right || dragHit_ == SkinHit::TopRight || dragHit_ == SkinHit::BottomRight;
+        bool moveTop =
+            dragHit_ == SkinHit::Top || dragHit_ == SkinHit::TopLeft || dragHit_ == SkinHit::TopRight;
+        bool moveBottom = dragHit_ == SkinHit::Bottom || dragHit_ == SkinHit::BottomLeft ||
+                          dragHit_ == SkinHit::BottomRight;
         if (moveLeft) left = std::min(left + delta.x, right - minWidth);
         if (moveRight) right = std::max(right + delta.x, left + minWidth);
         if (moveTop) top = std::min(top + delta.y, bottom - minHeight);

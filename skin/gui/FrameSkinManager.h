@@ -13,9 +13,6 @@
 // Windows join with AttachWindow once they exist and leave by themselves when destroyed.
 // Everything runs on the GUI thread.
 
-#include "skin/SkinReader.h"
-#include "skin/SkinGeometry.h"
-
 #include <wx/bitmap.h>
 #include <wx/font.h>
 #include <wx/gdicmn.h>
@@ -25,6 +22,9 @@
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "skin/SkinGeometry.h"
+#include "skin/SkinReader.h"
 
 class wxDC;
 class wxMenu;

@@ -1,6 +1,6 @@
-#include "skin/SkinGeometry.h"
-
 #include <gtest/gtest.h>
+
+#include "skin/SkinGeometry.h"
 
 namespace quilmer {
 namespace {
@@ -39,7 +39,7 @@ TEST(SkinGeometry, HitTest) {
     WindowSkin s = FrameSkin();
     s.resizeBorder = {3, 2, kSkinDefault, kSkinDefault};
     const int W = 300, H = 200, border = 5, grip = 16;
-    EXPECT_EQ(SkinHitTest(s, 276, 4, W, H, true, border, grip), SkinHit::Close);  // inclusive left/top
+    EXPECT_EQ(SkinHitTest(s, 276, 4, W, H, true, border, grip), SkinHit::Close);     // inclusive left/top
     EXPECT_EQ(SkinHitTest(s, 294, 10, W, H, true, border, grip), SkinHit::Caption);  // exclusive right
     EXPECT_EQ(SkinHitTest(s, 296, 40, W, H, true, border, grip), SkinHit::Right);
     EXPECT_EQ(SkinHitTest(s, 10, 10, W, H, true, border, grip), SkinHit::SystemMenu);
@@ -91,10 +91,10 @@ TEST(SkinGeometry, RegionFollowsTheWindowSize) {
         ASSERT_TRUE(region.valid);
         ASSERT_EQ(region.shapes.size(), 4u);  // the unknown shape is left out
         EXPECT_EQ(region.shapes[0].rect, (SkinRect{0, 0, W + 1, H + 1}));
-        EXPECT_FALSE(RegionContains(region, 0, 0));       // rounded top-left corner
-        EXPECT_FALSE(RegionContains(region, W - 1, 0));   // rounded top-right corner
+        EXPECT_FALSE(RegionContains(region, 0, 0));      // rounded top-left corner
+        EXPECT_FALSE(RegionContains(region, W - 1, 0));  // rounded top-right corner
         EXPECT_TRUE(RegionContains(region, W / 2, 0));
-        EXPECT_TRUE(RegionContains(region, 0, H - 20));   // square bottom (the "or" rectangle)
+        EXPECT_TRUE(RegionContains(region, 0, H - 20));      // square bottom (the "or" rectangle)
         EXPECT_FALSE(RegionContains(region, W - 5, H - 5));  // cut out by "diff", at the moving corner
         EXPECT_TRUE(RegionContains(region, W - 20, H - 5));
         EXPECT_TRUE(RegionContains(region, 1, 1) == false);  // the dropped ellipse adds nothing

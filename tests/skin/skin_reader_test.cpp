@@ -1,12 +1,11 @@
-#include "skin/SkinCatalog.h"
-#include "skin/SkinReader.h"
-
-#include "foundation/Settings.h"
-#include "tests/support/ScratchFolder.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
+
+#include "foundation/Settings.h"
+#include "skin/SkinCatalog.h"
+#include "skin/SkinReader.h"
+#include "tests/support/ScratchFolder.h"
 
 namespace quilmer {
 namespace {
@@ -31,7 +30,8 @@ ImageProbe FakeImages(int width = 64, int height = 64) {
     };
 }
 
-std::string Definition(const std::string& windowSkinBody, const std::string& targets = R"(<target window="CMainWnd"/>)") {
+std::string Definition(const std::string& windowSkinBody,
+                       const std::string& targets = R"(<target window="CMainWnd"/>)") {
     return "<root><skin><windowSkins><windowSkin>" + targets + windowSkinBody +
            "</windowSkin></windowSkins></skin></root>";
 }
@@ -124,7 +124,8 @@ TEST(SkinReader, PartsAnchorsAndValueSyntax) {
 }
 
 TEST(SkinReader, DefaultsWhenTheFileSaysNothing) {
-    auto r = Read(Definition(kImage + R"(<caption point="4,4" fontSize="12" fontWeight="heavy" align="middle"/>)"));
+    auto r = Read(
+        Definition(kImage + R"(<caption point="4,4" fontSize="12" fontWeight="heavy" align="middle"/>)"));
     ASSERT_TRUE(r.ok);
     const WindowSkin& s = r.def.mainWindow;
     EXPECT_EQ(s.maximiseCrop, (std::array<int, 4>{-1, 0, -1, -1}));
@@ -157,7 +158,8 @@ TEST(SkinReader, WindowKindsAndImageTypes) {
     EXPECT_EQ(r.def.watermarkPath, L"/skins/Test/mark.png");
 
     // An image of the watermark type in any capitals is never the frame image.
-    auto water = Read(Definition(R"(<image path="a.png"/><image path="b.png" type="WaterMark"/><image path="c.png" type="Alpha"/>)"));
+    auto water = Read(Definition(
+        R"(<image path="a.png"/><image path="b.png" type="WaterMark"/><image path="c.png" type="Alpha"/>)"));
     ASSERT_TRUE(water.ok);
     EXPECT_EQ(water.def.mainWindow.imagePath, L"/skins/Test/a.png");
     auto onlyWater = Read(Definition(R"(<image path="b.png" type="water"/>)"));
@@ -206,14 +208,20 @@ TEST(SkinReader, MalformedDefinitionsAreRefused) {
         {"resource bitmap", Definition(R"(<image res="101"/>)")},
         {"image outside the folder", Definition(R"(<image path="../../etc/frame.png"/>)")},
         {"absolute image path", Definition(R"(<image path="/etc/frame.png"/>)")},
-        {"part outside the image", Definition(kImage + R"(<parts><part name="Top" rect="60,0,10,10"/></parts>)")},
-        {"part left of the image", Definition(kImage + R"(<parts><part name="Top" rect="-2,0,10,10"/></parts>)")},
+        {"part outside the image",
+         Definition(kImage + R"(<parts><part name="Top" rect="60,0,10,10"/></parts>)")},
+        {"part left of the image",
+         Definition(kImage + R"(<parts><part name="Top" rect="-2,0,10,10"/></parts>)")},
         {"negative part size", Definition(kImage + R"(<parts><part name="Left" rect="4,4,-3,10"/></parts>)")},
-        {"huge number", Definition(kImage + R"(<parts><part name="Left" rect="4,4,99999999999999999999,1"/></parts>)")},
-        {"huge anchor", Definition(kImage + R"(<anchors><anchor name="Close" rect="40000,0,1,1"/></anchors>)")},
-        {"negative anchor size", Definition(kImage + R"(<anchors><anchor name="Close" rect="-20,0,-16,1"/></anchors>)")},
+        {"huge number",
+         Definition(kImage + R"(<parts><part name="Left" rect="4,4,99999999999999999999,1"/></parts>)")},
+        {"huge anchor",
+         Definition(kImage + R"(<anchors><anchor name="Close" rect="40000,0,1,1"/></anchors>)")},
+        {"negative anchor size",
+         Definition(kImage + R"(<anchors><anchor name="Close" rect="-20,0,-16,1"/></anchors>)")},
         {"huge minimum size", Definition(kImage + R"(<minimumSize width="2147483648" height="1"/>)")},
-        {"huge region", Definition(kImage + R"(<region><shape type="ellipse" rect="0,0,70000,1" combine="or"/></region>)")},
+        {"huge region",
+         Definition(kImage + R"(<region><shape type="ellipse" rect="0,0,70000,1" combine="or"/></region>)")},
         {"negative caption height", Definition(kImage + R"(<caption rect="0,0,10,-4"/>)")},
     };
     for (const Case& c : cases) {
@@ -228,9 +236,11 @@ TEST(SkinReader, RefusesFilesThatAreNotImages) {
     ScratchFolder folder;
     folder.Write("Broken/skin.xml", Definition(R"(<image path="frame.png"/>)"));
     folder.Write("Broken/frame.png", "GIF89a not a png at all");
-    folder.Write("Good/skin.xml", Definition(R"(<image path="frame.png"/><parts><part name="Top" rect="0,0,2,1"/></parts>)"));
+    folder.Write("Good/skin.xml",
+                 Definition(R"(<image path="frame.png"/><parts><part name="Top" rect="0,0,2,1"/></parts>)"));
     folder.Write("Good/frame.png", TinyPng(2, 1));
-    folder.Write("Wide/skin.xml", Definition(R"(<image path="frame.png"/><parts><part name="Top" rect="0,0,3,1"/></parts>)"));
+    folder.Write("Wide/skin.xml",
+                 Definition(R"(<image path="frame.png"/><parts><part name="Top" rect="0,0,3,1"/></parts>)"));
     folder.Write("Wide/frame.png", TinyPng(2, 1));
     folder.Write("Garbage/skin.xml", std::string("\xff\xfe\x00<\x01", 5));
 

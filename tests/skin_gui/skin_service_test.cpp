@@ -2,18 +2,17 @@
 // a runner of its own process state: the program folder and the user folder are set first, so the
 // singleton finds the shipped skins and a private settings file.
 
-#include "skin/gui/FrameSkinManager.h"
-
-#include "foundation/AppFolders.h"
-#include "foundation/FileUtil.h"
-#include "foundation/Settings.h"
-#include "tests/support/GuiTestSupport.h"
-#include "tests/support/ScratchFolder.h"
-
 #include <gtest/gtest.h>
 #include <wx/dialog.h>
 #include <wx/frame.h>
 #include <wx/menu.h>
+
+#include "foundation/AppFolders.h"
+#include "foundation/FileUtil.h"
+#include "foundation/Settings.h"
+#include "skin/gui/FrameSkinManager.h"
+#include "tests/support/GuiTestSupport.h"
+#include "tests/support/ScratchFolder.h"
 
 namespace quilmer {
 namespace {

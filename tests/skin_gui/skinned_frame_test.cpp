@@ -1,13 +1,7 @@
 // Skinned frames on real windows under Xvfb: a test frame stands in for the main window
 // ("CMainWnd") and a dialog of its own for the program's dialogs ("CDialog").
 
-#include "skin/gui/FrameSkinManager.h"
-
-#include "foundation/FileUtil.h"
-#include "foundation/Settings.h"
-#include "tests/support/GuiTestSupport.h"
-#include "tests/support/ScratchFolder.h"
-
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <wx/button.h>
 #include <wx/dialog.h>
@@ -21,9 +15,13 @@
 #include <wx/textctrl.h>
 #include <wx/uiaction.h>
 
-#include <dlfcn.h>
-
 #include <filesystem>
+
+#include "foundation/FileUtil.h"
+#include "foundation/Settings.h"
+#include "skin/gui/FrameSkinManager.h"
+#include "tests/support/GuiTestSupport.h"
+#include "tests/support/ScratchFolder.h"
 
 namespace quilmer {
 namespace {
@@ -62,7 +60,8 @@ wxFrame* MakeMainWindow(bool* closed = nullptr) {
 wxDialog* MakeDialog() {
     auto* dialog = new wxDialog(nullptr, wxID_ANY, "Clip properties", wxPoint(640, 80), wxSize(360, 240));
     auto* sizer = new wxBoxSizer(wxVERTICAL);
-    sizer->Add(new wxStaticText(dialog, wxID_ANY, "Duration: 00:01:05\nSize: 640x360"), 1, wxALL | wxEXPAND, 12);
+    sizer->Add(new wxStaticText(dialog, wxID_ANY, "Duration: 00:01:05\nSize: 640x360"), 1, wxALL | wxEXPAND,
+               12);
     sizer->Add(dialog->CreateButtonSizer(wxOK), 0, wxALL | wxEXPAND, 8);
     dialog->SetSizer(sizer);
     return dialog;
@@ -81,7 +80,8 @@ wxColour TopPartPixel(const LoadedWindowSkin& skin, int y, wxTopLevelWindow* win
     wxImage image = skin.image.ConvertToImage();
     int part = (!window->IsActive() && skin.def.partPresent[kPartTopIA]) ? kPartTopIA : kPartTop;
     const SkinRect& r = skin.def.partRect[part];
-    return wxColour(image.GetRed(r.left, r.top + y), image.GetGreen(r.left, r.top + y), image.GetBlue(r.left, r.top + y));
+    return wxColour(image.GetRed(r.left, r.top + y), image.GetGreen(r.left, r.top + y),
+                    image.GetBlue(r.left, r.top + y));
 }
 
 class SkinnedFrameTest : public ::testing::Test {
@@ -196,10 +196,10 @@ TEST_F(SkinnedFrameTest, RoundedRegionFollowsTheSize) {
         PumpEvents(150);
         const wxRegion& shape = skinned->Shape();
         ASSERT_FALSE(shape.IsEmpty());
-        EXPECT_EQ(shape.Contains(0, 0), wxOutRegion);                 // rounded top-left corner
-        EXPECT_EQ(shape.Contains(size.x - 1, 0), wxOutRegion);        // rounded top-right corner, at the new size
+        EXPECT_EQ(shape.Contains(0, 0), wxOutRegion);           // rounded top-left corner
+        EXPECT_EQ(shape.Contains(size.x - 1, 0), wxOutRegion);  // rounded top-right corner, at the new size
         EXPECT_EQ(shape.Contains(size.x / 2, 0), wxInRegion);
-        EXPECT_EQ(shape.Contains(0, size.y - 1), wxInRegion);         // square bottom corners
+        EXPECT_EQ(shape.Contains(0, size.y - 1), wxInRegion);  // square bottom corners
         EXPECT_EQ(shape.Contains(size.x - 1, size.y - 1), wxInRegion);
     }
     auto shot = SaveScreenshot(frame, "skin_Midnight_resized");
@@ -245,9 +245,10 @@ TEST_F(SkinnedFrameTest, CaptionButtons) {
         const SkinRect& part = skin->def.partRect[kPartCloseHover];
         wxRect area = closeRect;
         area.Offset(-frame->GetScreenPosition());
-        EXPECT_EQ(ScreenPixel(hover, area.x + 2, area.y + 2),
-                  wxColour(image.GetRed(part.left + 2, part.top + 2), image.GetGreen(part.left + 2, part.top + 2),
-                           image.GetBlue(part.left + 2, part.top + 2)));
+        EXPECT_EQ(
+            ScreenPixel(hover, area.x + 2, area.y + 2),
+            wxColour(image.GetRed(part.left + 2, part.top + 2), image.GetGreen(part.left + 2, part.top + 2),
+                     image.GetBlue(part.left + 2, part.top + 2)));
     }
 
     // Pressing Close and letting go elsewhere does not close.
@@ -406,20 +407,24 @@ TEST_F(SkinnedFrameTest, ActiveAndInactiveLook) {
     wxImage image = skin->image.ConvertToImage();
     auto partPixel = [&](int part) {
         const SkinRect& r = skin->def.partRect[part];
-        return wxColour(image.GetRed(r.left, r.top + 3), image.GetGreen(r.left, r.top + 3), image.GetBlue(r.left, r.top + 3));
+        return wxColour(image.GetRed(r.left, r.top + 3), image.GetGreen(r.left, r.top + 3),
+                        image.GetBlue(r.left, r.top + 3));
     };
     ASSERT_NE(partPixel(kPartTop), partPixel(kPartTopIA));
     // Without a window manager nothing hands out the focus; GTK's present gives it to the window.
     using PresentFn = void (*)(void*);
     auto present = reinterpret_cast<PresentFn>(::dlsym(RTLD_DEFAULT, "gtk_window_present"));
     ASSERT_TRUE(present);
-    for (wxTopLevelWindow* active : {static_cast<wxTopLevelWindow*>(frame), static_cast<wxTopLevelWindow*>(other)}) {
+    for (wxTopLevelWindow* active :
+         {static_cast<wxTopLevelWindow*>(frame), static_cast<wxTopLevelWindow*>(other)}) {
         present(active->GetHandle());
         ASSERT_TRUE(PumpUntil([&] { return active->IsActive(); }, 3000));
         PumpEvents(150);
         wxTopLevelWindow* inactive = active == frame ? other : frame;
-        auto activeShot = SaveScreenshot(active, active == frame ? "skin_Daylight_active" : "skin_Daylight_active_2");
-        auto inactiveShot = SaveScreenshot(inactive, active == frame ? "skin_Daylight_inactive" : "skin_Daylight_inactive_2");
+        auto activeShot =
+            SaveScreenshot(active, active == frame ? "skin_Daylight_active" : "skin_Daylight_active_2");
+        auto inactiveShot =
+            SaveScreenshot(inactive, active == frame ? "skin_Daylight_inactive" : "skin_Daylight_inactive_2");
         EXPECT_EQ(ScreenPixel(activeShot, 200, 3), partPixel(kPartTop));
         EXPECT_EQ(ScreenPixel(inactiveShot, 200, 3), partPixel(kPartTopIA));
     }
@@ -482,9 +487,10 @@ TEST_F(SkinnedFrameTest, BrokenSkinFolderLeavesTheSystemFrame) {
     std::filesystem::copy(std::filesystem::path(QUILMER_PROGRAM_DIR) / "skins", skins.Path(),
                           std::filesystem::copy_options::recursive);
     skins.Write("Broken/skin.xml", "<root><skin><windowSkins><windowSkin><target window=");
-    skins.Write("NotAnImage/skin.xml",
-                "<root><skin><windowSkins><windowSkin><target window=\"CMainWnd\"/><image path=\"frame.png\"/>"
-                "</windowSkin></windowSkins></skin></root>");
+    skins.Write(
+        "NotAnImage/skin.xml",
+        "<root><skin><windowSkins><windowSkin><target window=\"CMainWnd\"/><image path=\"frame.png\"/>"
+        "</windowSkin></windowSkins></skin></root>");
     skins.Write("NotAnImage/frame.png", "\x89PNG\r\n\x1a\n but nothing after the signature");
     CFrameSkinManager manager(skins.Wide(), *store_);
 
