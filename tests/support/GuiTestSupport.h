@@ -56,41 +56,19 @@ inline std::filesystem::path ScreenshotFolder() {
     return folder;
 }
 
-// The screen's pixels in rect, read from the X server through GDK (XGetImage of the root window,
-// children included). wxScreenDC on GTK 3 can hand back a stale picture of the screen, so it is
-// only the fallback. GDK is already loaded by wx; its functions are looked up, not linked.
+// The screen's pixels in rect, read afresh. On GTK 3 a wxScreenDC blit returns the screen as it was at
+// the first blit of the process, so the root window is read through GDK (already loaded by wx).
 inline wxBitmap GrabScreen(const wxRect& rect) {
+#ifdef __WXGTK__
     using RootFn = void* (*)();
     using GrabFn = void* (*)(void*, int, int, int, int);
-    using PixelsFn = unsigned char* (*)(const void*);
-    using IntFn = int (*)(const void*);
-    using UnrefFn = void (*)(void*);
-    auto root = reinterpret_cast<RootFn>(dlsym(RTLD_DEFAULT, "gdk_get_default_root_window"));
-    auto grab = reinterpret_cast<GrabFn>(dlsym(RTLD_DEFAULT, "gdk_pixbuf_get_from_window"));
-    auto pixels = reinterpret_cast<PixelsFn>(dlsym(RTLD_DEFAULT, "gdk_pixbuf_get_pixels"));
-    auto stride = reinterpret_cast<IntFn>(dlsym(RTLD_DEFAULT, "gdk_pixbuf_get_rowstride"));
-    auto channels = reinterpret_cast<IntFn>(dlsym(RTLD_DEFAULT, "gdk_pixbuf_get_n_channels"));
-    auto unref = reinterpret_cast<UnrefFn>(dlsym(RTLD_DEFAULT, "g_object_unref"));
-    if (root && grab && pixels && stride && channels && unref) {
-        if (void* pixbuf = grab(root(), rect.x, rect.y, rect.width, rect.height)) {
-            wxImage image(rect.width, rect.height, false);
-            const unsigned char* data = pixels(pixbuf);
-            const int rowStride = stride(pixbuf);
-            const int step = channels(pixbuf);
-            unsigned char* out = image.GetData();
-            for (int y = 0; y < rect.height; ++y)
-                for (int x = 0; x < rect.width; ++x) {
-                    const unsigned char* p = data + y * rowStride + x * step;
-                    unsigned char* q = out + (y * rect.width + x) * 3;
-                    q[0] = p[0];
-                    q[1] = p[1];
-                    q[2] = p[2];
-                }
-            unref(pixbuf);
-            return wxBitmap(image);
-        }
-    }
-    wxBitmap bitmap(rect.width, rect.height);
+    static auto root = reinterpret_cast<RootFn>(::dlsym(RTLD_DEFAULT, "gdk_get_default_root_window"));
+    static auto grab = reinterpret_cast<GrabFn>(::dlsym(RTLD_DEFAULT, "gdk_pixbuf_get_from_window"));
+    if (root && grab && rect.width > 0 && rect.height > 0)
+        if (void* pixbuf = grab(root(), rect.x, rect.y, rect.width, rect.height))
+            return wxBitmap(static_cast<GdkPixbuf*>(pixbuf));  // the bitmap takes the pixbuf over
+#endif
+    wxBitmap bitmap(rect.width > 0 ? rect.width : 1, rect.height > 0 ? rect.height : 1);
     wxScreenDC screen;
     wxMemoryDC memory(bitmap);
     memory.Blit(0, 0, rect.width, rect.height, &screen, rect.x, rect.y);
@@ -101,10 +79,7 @@ inline wxBitmap GrabScreen(const wxRect& rect) {
 inline std::filesystem::path SaveScreenshot(wxWindow* window, const std::string& name) {
     PumpEvents(150);
     window->Update();
-    wxRect rect = window->GetScreenRect();
-    rect.width = rect.width > 0 ? rect.width : 1;
-    rect.height = rect.height > 0 ? rect.height : 1;
-    wxBitmap bitmap = GrabScreen(rect);
+    wxBitmap bitmap = GrabScreen(window->GetScreenRect());
     std::filesystem::path file = ScreenshotFolder() / (name + ".png");
     bitmap.SaveFile(wxString::FromUTF8(file.string()), wxBITMAP_TYPE_PNG);
     return file;
