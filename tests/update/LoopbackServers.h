@@ -47,7 +47,7 @@ public:
     ServerProcess& operator=(const ServerProcess&) = delete;
     ~ServerProcess() { Stop(); }
 
-    // Starts the program under `timeout lifetimeSeconds`. With captureLine, waits up to 10 s
+    // Starts the program under `timeout lifetimeSeconds`. With captureLine, waits up to 30 s
     // for the first line of its standard output and stores it.
     bool Start(std::vector<std::string> argv, int lifetimeSeconds, std::string* captureLine = nullptr,
                const std::string& stderrFile = "/dev/null") {
@@ -74,7 +74,7 @@ public:
         bool ok = true;
         if (captureLine) {
             captureLine->clear();
-            auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+            auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
             while (std::chrono::steady_clock::now() < deadline) {
                 pollfd p{out[0], POLLIN, 0};
                 if (::poll(&p, 1, 100) <= 0) continue;
@@ -190,7 +190,7 @@ private:
                             300, nullptr, dir + "stderr.log"))
             return false;
         // The pid file appears once nginx holds its port; a failed bind ends the process first.
-        for (int i = 0; i < 100 && process_.Alive(); ++i) {
+        for (int i = 0; i < 600 && process_.Alive(); ++i) {  // up to 30 s on a busy machine
             if (::access((dir + "nginx.pid").c_str(), F_OK) == 0 && CanConnect(port_)) return true;
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
