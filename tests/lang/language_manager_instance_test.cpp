@@ -25,6 +25,14 @@ TEST(LanguageManagerInstance, InstallsItselfAsTheTextTranslator) {
     SetTextTranslator(before);
 
     LanguageManager& lm = LanguageManager::Instance();
+    // The manager is made once per process; when this test runs again in the same process
+    // (--gtest_repeat), redo what its first use did, since this test undid it.
+    static bool madeBefore = false;
+    if (madeBefore) {
+        SetTextTranslator([&lm](const std::wstring& text) { return lm.Translate(text); });
+        lm.SwitchLanguage(L"German", false);
+    }
+    madeBefore = true;
     EXPECT_EQ(lm.CurrentLanguage(), L"German");
     EXPECT_EQ(Tr(L"Move Up"), L"Nach oben");
     lm.SwitchLanguage(L"Spanish", false);
