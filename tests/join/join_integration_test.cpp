@@ -104,7 +104,10 @@ private:
 
 class JoinIntegrationTest : public ::testing::Test {
 protected:
+    // Runs once for each suite built on this fixture, so everything starts afresh.
     static void SetUpTestSuite() {
+        sumSeconds_ = 0;
+        clipFailure_.clear();
         haveTools_ = HaveProgram("ffmpeg") && HaveProgram("ffprobe");
         haveAdapter_ = access((kProgramDir + "ffmpeg").c_str(), X_OK) == 0;
         if (!haveTools_ || !haveAdapter_) return;

@@ -280,7 +280,9 @@ TEST_F(ClipPipelineTest, EveryInputTypeIsProbedRight) {
 }
 
 TEST_F(ClipPipelineTest, UnreadableAndMissingInputsFailTheProbe) {
-    const fs::path junk = dir_ / "junk.flv";
+    // A folder of its own, so that what other cases leave in the scratch folder does not count.
+    fs::create_directories(dir_ / "probe");
+    const fs::path junk = dir_ / "probe" / "junk.flv";
     std::ofstream(junk) << "not a video at all";
     ClipProperties p;
     EXPECT_FALSE(ProbeClip(junk.wstring(), p, kAdapter));
@@ -290,12 +292,12 @@ TEST_F(ClipPipelineTest, UnreadableAndMissingInputsFailTheProbe) {
     EXPECT_EQ(p.path, junk.wstring());
     // The retry's temporary copy is gone again.
     std::size_t files = 0;
-    for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir_)) ++files;
-    EXPECT_EQ(files, fs::exists(dir_ / "clips") ? 3u : 2u) << "a copy was left";  // out dir/, junk.flv, perhaps clips/
+    for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir_ / "probe")) ++files;
+    EXPECT_EQ(files, 1u) << "a copy was left beside the clip";
 
     ClipProperties untouched;
     untouched.format = L"kept";
-    EXPECT_FALSE(ProbeClip((dir_ / "missing.flv").wstring(), untouched, kAdapter));
+    EXPECT_FALSE(ProbeClip((dir_ / "probe" / "missing.flv").wstring(), untouched, kAdapter));
     EXPECT_EQ(untouched.format, L"kept");
     EXPECT_FALSE(ProbeClip(Clip("flv").wstring(), p, L"/no/such/encoder"));
 }
