@@ -31,7 +31,8 @@ function(quilmer_add_gtest name)
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 120)
   endif()
-  add_executable(${name} ${T_SOURCES})
+  # Every runner gets a private HOME and XDG folders (tests/support/IsolatedHome.cpp).
+  add_executable(${name} ${T_SOURCES} ${CMAKE_SOURCE_DIR}/tests/support/IsolatedHome.cpp)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
   target_compile_definitions(${name} PRIVATE

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <thread>
 #include <vector>
 
@@ -45,17 +46,28 @@ TEST(ManualEventLoop, TasksPostedFromOtherThreadsRunOnRunPending) {
 
 TEST(PlainEventLoop, RunsPostedTasksAndTimersUntilQuit) {
     PlainEventLoop loop;
+    const auto loopThread = std::this_thread::get_id();
+    bool ran = false;  // touched on the loop thread only
+    std::thread::id ranOn;
     int ticks = 0;
     loop.StartTimer(5, [&](std::uint32_t) {
-        if (++ticks == 3) loop.Quit(7);
+        // Quits only once the task posted from the other thread has run here.
+        if (++ticks >= 3 && ran) loop.Quit(7);
         return true;
     });
-    std::thread t([&] { loop.Post([] {}); });
+    std::thread t([&] {
+        loop.Post([&] {
+            ran = true;
+            ranOn = std::this_thread::get_id();
+        });
+    });
     int code = -1;
-    EXPECT_TRUE(loop.RunFor(std::chrono::seconds(5), &code));
+    EXPECT_TRUE(loop.RunFor(std::chrono::seconds(30), &code)) << "the posted task never ran";
     t.join();
     EXPECT_EQ(code, 7);
-    EXPECT_EQ(ticks, 3);
+    EXPECT_TRUE(ran);
+    EXPECT_EQ(ranOn, loopThread);
+    EXPECT_GE(ticks, 3);
 }
 
 TEST(PlainEventLoop, RunForGivesUpAtItsLimit) {
@@ -66,11 +78,24 @@ TEST(PlainEventLoop, RunForGivesUpAtItsLimit) {
 }
 
 TEST(PlainEventLoop, QuitFromAnotherThreadWakesTheLoop) {
+    // The loop waits with nothing to do (no timer, no task); only Quit's wake-up can end the wait
+    // before the limit. A loop that missed the wake-up would sit out the whole minute.
     PlainEventLoop loop;
+    std::atomic<bool> running{false};
+    loop.Post([&] { running = true; });
     std::thread t([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        while (!running) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        // The loop has run the task; give it a moment to go back to waiting (either order must
+        // work, the pause only makes the waiting case the usual one).
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
         loop.Quit(3);
     });
-    EXPECT_EQ(loop.Run(), 3);
+    const auto start = std::chrono::steady_clock::now();
+    int code = -1;
+    const bool quit = loop.RunFor(std::chrono::seconds(60), &code);
+    const auto took = std::chrono::steady_clock::now() - start;
     t.join();
+    EXPECT_TRUE(quit);
+    EXPECT_EQ(code, 3);
+    EXPECT_LT(took, std::chrono::seconds(30)) << "Quit did not wake the waiting loop";
 }

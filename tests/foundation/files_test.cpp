@@ -9,6 +9,7 @@
 #include <fstream>
 
 #include "tests/support/ScratchFolder.h"
+#include "tests/support/TestSupport.h"
 
 using namespace quilmer;
 using quilmer::test::ScratchFolder;
@@ -106,10 +107,31 @@ TEST(FileUtil, WholeFileWriteReplacesAtomically) {
     EXPECT_FALSE(WriteWholeFile(dir.Wide() + L"no/such/folder/x", "x"));
 }
 
+namespace {
+
+// Puts the process-wide folders back as they were, whatever the test overrode.
+class RestoreAppFolders {
+public:
+    RestoreAppFolders()
+        : program_(AppFolders::Instance().ProgramFolder()), user_(AppFolders::Instance().UserFolder()) {}
+    ~RestoreAppFolders() {
+        AppFolders::OverrideProgramFolder(program_);
+        AppFolders::OverrideUserFolder(user_);
+    }
+
+private:
+    std::wstring program_, user_;
+};
+
+}  // namespace
+
 TEST(AppFolders, FoldersEndInSlashAndUserFoldersExist) {
+    RestoreAppFolders restore;
     AppFolders& folders = AppFolders::Instance();
     EXPECT_EQ(folders.ProgramFolder().back(), L'/');
     EXPECT_TRUE(FileExists(folders.ProgramFolder() + L"foundation_tests"));
+    // Without an override the user folder follows XDG_CONFIG_HOME (the runner's private one).
+    EXPECT_EQ(folders.UserFolder(), WidePath(std::getenv("XDG_CONFIG_HOME")) + L"/quilmer/");
     ScratchFolder dir;
     AppFolders::OverrideUserFolder(dir.Wide() + L"user");
     EXPECT_EQ(folders.UserFolder(), dir.Wide() + L"user/");
@@ -124,19 +146,11 @@ TEST(AppFolders, FoldersEndInSlashAndUserFoldersExist) {
 
 TEST(AppFolders, VideosFolderFromUserDirs) {
     ScratchFolder dir;
-    std::string oldHome = std::getenv("HOME") ? std::getenv("HOME") : "";
-    const char* oldXdg = std::getenv("XDG_CONFIG_HOME");
-    std::string savedXdg = oldXdg ? oldXdg : "";
-    ::setenv("HOME", dir.Path().c_str(), 1);
-    ::setenv("XDG_CONFIG_HOME", dir.File("cfg").c_str(), 1);
+    quilmer::test::ScopedEnv home("HOME", dir.Path());
+    quilmer::test::ScopedEnv config("XDG_CONFIG_HOME", dir.File("cfg"));
     EXPECT_EQ(AppFolders::UserVideosFolder(), WidePath(dir.Path()) + L"/Videos");
     dir.Write("cfg/user-dirs.dirs", "# comment\nXDG_VIDEOS_DIR=\"$HOME/Filme\"\n");
     EXPECT_EQ(AppFolders::UserVideosFolder(), WidePath(dir.Path()) + L"/Filme");
     dir.Write("cfg/user-dirs.dirs", "XDG_VIDEOS_DIR=\"/srv/vid/\"\n");
     EXPECT_EQ(AppFolders::UserVideosFolder(), L"/srv/vid");
-    ::setenv("HOME", oldHome.c_str(), 1);
-    if (oldXdg)
-        ::setenv("XDG_CONFIG_HOME", savedXdg.c_str(), 1);
-    else
-        ::unsetenv("XDG_CONFIG_HOME");
 }

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 
 #include "tests/support/ScratchFolder.h"
@@ -115,34 +116,64 @@ TEST(SettingsStore, TwoProcessesWritingAtOnceLoseNothing) {
     ScratchFolder dir;
     const std::wstring path = dir.Wide() + L"settings.json";
     constexpr int kWrites = 60;
+    // The file exists and parses before anyone starts: the reader can then tell a file it could
+    // not parse (every read gives its default) from one it could.
+    {
+        SettingsStore seed(path);
+        ASSERT_TRUE(seed.WriteInt(L"Seed", L"present", 1));
+    }
+    // All three processes start together, so the reader reads while the writers write.
+    int gate[2];
+    ASSERT_EQ(::pipe(gate), 0);
+    auto waitForGate = [&] {
+        ::close(gate[1]);
+        char c;
+        while (::read(gate[0], &c, 1) < 0) {
+        }
+    };
     auto writer = [&](const wchar_t* section) {
+        waitForGate();
         SettingsStore store(path);
         for (int i = 0; i < kWrites; ++i)
             if (!store.WriteInt(section, L"k" + std::to_wstring(i), i)) return 1;
         return 0;
     };
-    // A third process keeps reading: it must never see a file it cannot parse.
+    // A third process keeps reading until both writers are done: the seed value must be there in
+    // every read (a half-written or unparsable file reads as empty), and every value it sees of
+    // a writer is one that writer wrote.
     pid_t reader = ::fork();
     if (reader == 0) {
+        waitForGate();
         SettingsStore store(path);
-        for (int i = 0; i < 400; ++i)
-            if (store.ReadInt(L"A", L"k0", 0) == -1) ::_exit(1);
+        int reads = 0;
+        for (;;) {
+            ++reads;
+            if (store.ReadInt(L"Seed", L"present", -1) != 1) ::_exit(1);
+            int lastA = store.ReadInt(L"A", L"k" + std::to_wstring(kWrites - 1), -1);
+            int lastB = store.ReadInt(L"B", L"k" + std::to_wstring(kWrites - 1), -1);
+            if (lastA == kWrites - 1 && lastB == kWrites - 1) break;
+            if (reads > 1000000) ::_exit(3);
+        }
         ::_exit(DamagedCopies(dir).empty() ? 0 : 2);
     }
     pid_t first = ::fork();
     if (first == 0) ::_exit(writer(L"A"));
     pid_t second = ::fork();
     if (second == 0) ::_exit(writer(L"B"));
+    ::close(gate[0]);
+    ::close(gate[1]);  // opens the gate
     for (pid_t pid : {first, second, reader}) {
         int status = 0;
         ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+            << (pid == reader ? "reader" : "writer") << " status " << status;
     }
     SettingsStore store(path);
     for (int i = 0; i < kWrites; ++i) {
         EXPECT_EQ(store.ReadInt(L"A", L"k" + std::to_wstring(i), -1), i);
         EXPECT_EQ(store.ReadInt(L"B", L"k" + std::to_wstring(i), -1), i);
     }
+    EXPECT_EQ(store.ReadInt(L"Seed", L"present", -1), 1);
     EXPECT_TRUE(DamagedCopies(dir).empty());
     // Only the settings file and its lock file: no temporary file left behind.
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path()), {}), 2);
@@ -176,8 +207,8 @@ TEST(AppSettings, FirstRunDefaultsAndWriteBackAtDestruction) {
         EXPECT_EQ(settings.baseViewFlags, 4096);
         EXPECT_EQ(settings.lastOptionId, -1);
         EXPECT_EQ(settings.sysFlags, 0);
-        EXPECT_EQ(settings.saveTo, AppSettings::DefaultSaveTo());
-        EXPECT_FALSE(settings.saveTo.empty());
+        // The user's videos folder, here under the private HOME every test runner gets.
+        EXPECT_EQ(settings.saveTo, WidePath(std::getenv("HOME")) + L"/Videos");
         EXPECT_TRUE(settings.columns.empty());
         settings.runCount = 1;
         settings.sysFlags = 2;  // never written

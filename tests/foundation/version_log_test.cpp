@@ -2,12 +2,14 @@
 #include "foundation/Log.h"
 #include "foundation/Strings.h"
 #include "foundation/TextTranslator.h"
+#include "foundation/Utf8.h"
 #include "foundation/Version.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cwchar>
 #include <ctime>
 
 #include "tests/support/ScratchFolder.h"
@@ -44,22 +46,50 @@ std::string ReadLog(const ScratchFolder& dir) {
 }  // namespace
 
 TEST(Version, FourDisplayForms) {
-    EXPECT_EQ(FileVersionString(), L"1, 9, 0, 1");
-    EXPECT_EQ(FormatVersion(0), L"v1.90");
-    EXPECT_EQ(FormatVersion(1), L"Version: 1.90 build 001 Unicode");
-    EXPECT_EQ(FormatVersion(2), L"1.90.001");
-    EXPECT_EQ(FormatVersion(3), L"v1.9");
+    // The display forms, on fixed versions: they do not change with the project's version.
+    EXPECT_EQ(FormatVersion(0, L"1, 9, 0, 1"), L"v1.90");
+    EXPECT_EQ(FormatVersion(1, L"1, 9, 0, 1"), L"Version: 1.90 build 001 Unicode");
+    EXPECT_EQ(FormatVersion(2, L"1, 9, 0, 1"), L"1.90.001");
+    EXPECT_EQ(FormatVersion(3, L"1, 9, 0, 1"), L"v1.9");
     EXPECT_EQ(FormatVersion(2, L"2, 1, 3, 45"), L"2.13.045");
     EXPECT_EQ(FormatVersion(3, L"2, 1, 3, 45"), L"v2.13");
+    EXPECT_EQ(FormatVersion(9, L"2, 1, 3, 45"), L"v2.13");  // unknown style: style 0
     // Fewer than three commas: the whole text is the version, build 1.
     EXPECT_EQ(FormatVersion(1, L"1, 9, 0"), L"Version: 1.90 build 001 Unicode");
     EXPECT_EQ(FormatVersion(2, L"3"), L"3.001");
     auto previous = SetTextTranslator([](const std::wstring& s) { return s == L"Version:" ? L"Fassung:" : s; });
-    EXPECT_EQ(FormatVersion(1), L"Fassung: 1.90 build 001 Unicode");
+    EXPECT_EQ(FormatVersion(1, L"1, 9, 0, 1"), L"Fassung: 1.90 build 001 Unicode");
     SetTextTranslator(previous);
-    EXPECT_EQ(BuildDate().size(), 10u);
-    EXPECT_EQ(CVersionInfo().GetString(L"FileVersion"), L"1, 9, 0, 1");
+}
+
+TEST(Version, TheProgramsVersionIsTheProjectVersion) {
+    // The build's project version ("1.9.0.1") in the file-version form "1, 9, 0, 1".
+    std::wstring expected;
+    for (char c : std::string(QUILMER_TEST_PROJECT_VERSION)) {
+        if (c == '.')
+            expected += L", ";
+        else
+            expected += static_cast<wchar_t>(c);
+    }
+    EXPECT_EQ(FileVersionString(), expected);
+    EXPECT_EQ(CVersionInfo().GetString(L"FileVersion"), expected);
+    EXPECT_EQ(CVersionInfo().GetString(L"ProductVersion"), expected);
     EXPECT_EQ(CVersionInfo().GetString(L"Nonsense"), L"");
+    for (int style = 0; style < 4; ++style) EXPECT_EQ(FormatVersion(style), FormatVersion(style, expected));
+}
+
+TEST(Version, BuildDateIsARealDayNotAfterToday) {
+    // "MM-DD-YYYY" of a real day: the month and day are in range and it reads back as the same day.
+    const std::wstring date = BuildDate();
+    ASSERT_EQ(date.size(), 10u) << ToUtf8(date);
+    int month = 0, day = 0, year = 0;
+    ASSERT_EQ(std::swscanf(date.c_str(), L"%2d-%2d-%4d", &month, &day, &year), 3) << ToUtf8(date);
+    EXPECT_TRUE(month >= 1 && month <= 12) << month;
+    EXPECT_TRUE(day >= 1 && day <= 31) << day;
+    EXPECT_GE(year, 2024);
+    EXPECT_EQ(date, BuildDateTime().Format(L"%m-%d-%Y"));
+    EXPECT_LE(BuildDateTime(), CDateTime::Now());
+    EXPECT_EQ(CDateTime::FromLocal(year, month, day).Format(L"%m-%d-%Y"), date);
 }
 
 TEST(CDateTime, ExtensionTokensAndLocalTime) {
@@ -79,7 +109,12 @@ TEST(CDateTime, ExtensionTokensAndLocalTime) {
     EXPECT_EQ(parts.dayOfWeek, 4);
     EXPECT_EQ(parts.dayOfYear, 1);
     EXPECT_EQ(CDateTime(-1).Format(L"%Y"), L"Invalid datetime");
-    EXPECT_LT(CDateTime::FromUnix(1'600'000'000), CDateTime::Now());
+    // Now is the system clock's time: within a few seconds of time(), in Unix seconds.
+    const std::time_t before = std::time(nullptr);
+    const CDateTime now = CDateTime::Now();
+    const std::time_t after = std::time(nullptr);
+    EXPECT_FALSE(now < CDateTime::FromUnix(before));
+    EXPECT_LT(now, CDateTime::FromUnix(after + 1));
 }
 
 TEST(CLog, WritesNothingWithoutAFileAndStillShows) {

@@ -9,18 +9,16 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/TestSupport.h"
+
 using namespace quilmer;
 using namespace std::chrono_literals;
 
 namespace {
 
-// Polls the owner's view until the worker is seen ended (or two seconds pass).
+// Polls the owner's view until the worker is seen ended (the limit only turns a hang into a failure).
 bool EventuallyEnded(WorkerThread& worker) {
-    for (int i = 0; i < 200; ++i) {
-        if (worker.QueryState(0) == WorkerThread::kEnded) return true;
-        std::this_thread::sleep_for(10ms);
-    }
-    return false;
+    return quilmer::test::WaitUntil([&] { return worker.QueryState(0) == WorkerThread::kEnded; }, 30s);
 }
 
 }  // namespace
@@ -69,13 +67,14 @@ TEST(WorkerThread, CooperativeWorkStopsWithoutTheHandler) {
             }
             return 5;
         },
-        5000);
+        60000);
     self = &worker;
     worker.SetStopHandler([&] { handlerCalled = true; });
     ASSERT_TRUE(worker.Start());
     auto begin = std::chrono::steady_clock::now();
     worker.Stop();
-    EXPECT_LT(std::chrono::steady_clock::now() - begin, 1000ms);
+    // The work saw the stop itself: the owner did not sit out the minute of the stop time-out.
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, 30s);
     EXPECT_FALSE(handlerCalled);
     EXPECT_FALSE(worker.IsRunning());
     EXPECT_EQ(worker.QueryState(0), WorkerThread::kEnded);
@@ -102,8 +101,8 @@ TEST(WorkerThread, StopOutlastingTimeoutCallsHandlerThenJoins) {
     auto begin = std::chrono::steady_clock::now();
     worker.StopAndWait();
     auto took = std::chrono::steady_clock::now() - begin;
-    EXPECT_GE(took, 100ms);
-    EXPECT_LT(took, 2000ms);
+    EXPECT_GE(took, 100ms);  // the handler comes only after the time-out
+    EXPECT_LT(took, 30s);
     EXPECT_EQ(handlerCalls, 1);
     EXPECT_FALSE(worker.IsRunning());
     EXPECT_EQ(worker.ExitCode(), 9);

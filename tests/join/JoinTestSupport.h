@@ -32,8 +32,9 @@ inline std::string ReadFile(const std::string& path) {
 }
 
 // Polls until the condition holds or the time is up; step runs between polls (e.g. RunPending).
+// The limit is generous: it only turns a fault into a failure instead of a hang.
 inline bool WaitFor(const std::function<bool()>& condition, const std::function<void()>& step,
-                    std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+                    std::chrono::milliseconds limit = std::chrono::seconds(30)) {
     auto end = std::chrono::steady_clock::now() + limit;
     while (std::chrono::steady_clock::now() < end) {
         if (step) step();

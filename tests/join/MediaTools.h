@@ -2,6 +2,7 @@
 // Real-media helpers for the integration tests: run a program with an argument vector (no
 // shell), make short clips with the system's ffmpeg, measure what a file holds with ffprobe.
 
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -130,8 +131,14 @@ inline std::vector<int> ProcessesMentioning(const std::string& text) {
     while (dirent* entry = readdir(proc)) {
         int pid = std::atoi(entry->d_name);
         if (pid <= 0 || pid == getpid()) continue;
-        std::ifstream in("/proc/" + std::string(entry->d_name) + "/cmdline", std::ios::binary);
-        std::string cmdline((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        // Plain reads: a process may end while it is read (ESRCH), which a stream would throw on.
+        std::string cmdline;
+        int fd = open(("/proc/" + std::string(entry->d_name) + "/cmdline").c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) continue;
+        char buffer[4096];
+        ssize_t n;
+        while ((n = read(fd, buffer, sizeof buffer)) > 0) cmdline.append(buffer, static_cast<std::size_t>(n));
+        close(fd);
         if (cmdline.find(text) != std::string::npos) {
             // A zombie has an empty command line, so whatever matched is alive.
             found.push_back(pid);

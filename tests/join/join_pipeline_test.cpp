@@ -431,7 +431,9 @@ TEST_F(JoinPipelineTest, StopDuringAConversionEndsAtOnceRemovesItsFilesAndANewJo
     ASSERT_TRUE(WaitHolding());
     auto start = std::chrono::steady_clock::now();
     pipeline->StopJoin();
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+    // The stop reaches the running step at once: only a stop that fell back on the worker's
+    // five-second stop time-out (and its handler) takes this long.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(4500));
     EXPECT_FALSE(pipeline->IsJoining());
     EXPECT_FALSE(media.holding);
     ExpectOnly({"a.flv", "b.flv", "c.flv", "out.flv"});

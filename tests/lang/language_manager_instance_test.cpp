@@ -6,29 +6,45 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <string>
 
 namespace quilmer {
 namespace {
 
-namespace fs = std::filesystem;
-
-// The process-wide manager reads the shipped packs and the stored choice, and becomes Tr.
+// The process-wide manager reads the shipped packs and the stored choice, and becomes Tr. The
+// settings file is the runner's private one (tests/support/IsolatedHome.cpp); the program
+// folder, the translator and the stored choice are put back afterwards.
 TEST(LanguageManagerInstance, InstallsItselfAsTheTextTranslator) {
-    // The manager writes the choice back at process exit, so the folder lives in the build tree.
-    fs::path user = fs::path(QUILMER_PROGRAM_DIR).parent_path() / "tests" / "lang-instance-user";
-    fs::remove_all(user);
-    fs::create_directories(user);
+    const std::wstring programBefore = AppFolders::Instance().ProgramFolder();
+    SettingsStore& store = SettingsStore::Instance();
+    const std::wstring choiceBefore = store.ReadString(L"Config", L"Language");
     AppFolders::OverrideProgramFolder(FromUtf8(QUILMER_PROGRAM_DIR) + L"/");
-    AppFolders::OverrideUserFolder(FromUtf8(user.string()) + L"/");
-    ASSERT_TRUE(SettingsStore::Instance().WriteString(L"Config", L"Language", L"German"));
+    ASSERT_TRUE(store.WriteString(L"Config", L"Language", L"German"));
+    // Whatever translates now; the manager replaces it when it is first made.
+    TextTranslatorFn before = SetTextTranslator({});
+    SetTextTranslator(before);
 
     LanguageManager& lm = LanguageManager::Instance();
+    // The manager is made once per process; when this test runs again in the same process
+    // (--gtest_repeat), redo what its first use did, since this test undid it.
+    static bool madeBefore = false;
+    if (madeBefore) {
+        SetTextTranslator([&lm](const std::wstring& text) { return lm.Translate(text); });
+        lm.SwitchLanguage(L"German", false);
+    }
+    madeBefore = true;
     EXPECT_EQ(lm.CurrentLanguage(), L"German");
     EXPECT_EQ(Tr(L"Move Up"), L"Nach oben");
     lm.SwitchLanguage(L"Spanish", false);
     EXPECT_EQ(Tr(L"Nach oben"), L"Subir");
+
+    SetTextTranslator(before);
+    EXPECT_EQ(Tr(L"Move Up"), before ? before(L"Move Up") : L"Move Up");
+    AppFolders::OverrideProgramFolder(programBefore);
+    if (choiceBefore.empty())
+        store.DeleteValue(L"Config", L"Language");
+    else
+        store.WriteString(L"Config", L"Language", choiceBefore);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "lang/LanguageManager.h"
 
 #include "foundation/Utf8.h"
+#include "tests/support/ScratchFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -37,11 +38,8 @@ std::string Bitmap16() {
 class LanguageManagerTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        folder_ =
-            fs::temp_directory_path() / ("quilmer-lang-" + std::to_string(getpid()) + "-" +
-                                         ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(folder_);
-        fs::create_directories(folder_);
+        ASSERT_FALSE(scratch_.Path().empty());
+        folder_ = scratch_.Path();
         Write("English.lng", kBom +
                                  "[Info]\nicon=flag_en.bmp\n"
                                  "[String]\n"
@@ -65,7 +63,6 @@ protected:
         Write("flag_en.bmp", Bitmap16());
         Write("flag_fr.bmp", Bitmap16());
     }
-    void TearDown() override { fs::remove_all(folder_); }
 
     void Write(const std::string& name, const std::string& bytes) {
         std::ofstream(folder_ / name, std::ios::binary) << bytes;
@@ -79,6 +76,7 @@ protected:
         return std::make_unique<LanguageManager>(env);
     }
 
+    quilmer::test::ScratchFolder scratch_{"quilmer-lang"};
     fs::path folder_;
     std::wstring saved_;
 };

@@ -9,6 +9,9 @@
 
 #include "media/CancelFlag.h"
 #include "media/EncoderRunner.h"
+#include "tests/join/MediaTools.h"
+#include "tests/support/ScratchFolder.h"
+#include "tests/support/TestSupport.h"
 
 namespace quilmer {
 namespace {
@@ -19,31 +22,35 @@ using Clock = std::chrono::steady_clock;
 class EncoderRunnerTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("quilmer-runner-" + std::to_string(getpid()));
-        fs::create_directories(dir_);
+        ASSERT_FALSE(scratch_.Path().empty());
+        dir_ = scratch_.Path();
     }
-    void TearDown() override { fs::remove_all(dir_); }
 
     // A shell script run as the encoder; the runner itself never uses a shell.
     std::wstring Script(const std::string& body) {
         return L"/bin/sh -c \"" + std::wstring(body.begin(), body.end()) + L"\"";
     }
     std::wstring Path(const char* name) const { return (dir_ / name).wstring(); }
+    // The pid a script wrote; 0 (and a failure) when it wrote none, so that a process that never
+    // got to write its pid cannot pass for one that was killed.
     pid_t ReadPid(const char* name) const {
         std::ifstream in(dir_ / name);
         pid_t pid = 0;
         in >> pid;
+        EXPECT_GT(pid, 0) << "no pid in " << name;
         return pid;
     }
     // Running, not merely a zombie waiting for whoever adopted it.
     static bool Alive(pid_t pid) {
-        if (pid <= 0 || kill(pid, 0) != 0) return false;
+        if (pid <= 0) return false;
+        if (kill(pid, 0) != 0) return false;
         std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
         std::string pidText, name, state;
         stat >> pidText >> name >> state;
         return state != "Z";
     }
 
+    quilmer::test::ScratchFolder scratch_{"quilmer-runner"};
     fs::path dir_;
     int chunks_ = 0;
     int ends_ = 0;
@@ -115,10 +122,12 @@ TEST_F(EncoderRunnerTest, StoppingHandlerKillsTheWholeProcessGroup) {
         End());
     EXPECT_TRUE(result);
     EXPECT_EQ(ends_, 1);
-    EXPECT_LT(Clock::now() - start, std::chrono::seconds(10));
-    EXPECT_FALSE(Alive(ReadPid("parent")));  // reaped, not a zombie
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_FALSE(Alive(ReadPid("child")));
+    // Far less than the minute the script would otherwise take.
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(30));
+    const pid_t parent = ReadPid("parent"), child = ReadPid("child");
+    EXPECT_FALSE(Alive(parent));  // reaped, not a zombie
+    // The grandchild, adopted by init, may take a moment to be gone.
+    EXPECT_TRUE(quilmer::test::WaitUntil([&] { return !Alive(child); })) << "the sleep outlived the stop";
 }
 
 TEST_F(EncoderRunnerTest, ThrowingHandlerEndsTheRunLikeAStop) {
@@ -134,22 +143,30 @@ TEST_F(EncoderRunnerTest, ThrowingHandlerEndsTheRunLikeAStop) {
 
 TEST_F(EncoderRunnerTest, CancelStopsASilentProcessAtOnce) {
     CancelFlag cancel;
+    // The stop comes once the process has surely started (it wrote its pid), not after a guess.
     std::thread stopper([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        quilmer::test::WaitUntil([&] { return fs::exists(dir_ / "pid.ready"); });
         cancel.Request();
     });
     const auto start = Clock::now();
-    RunEncoder(L"", Script("echo $$ > " + fs::path(Path("pid")).string() + "; exec sleep 60"), Collect(),
-               End(), &cancel);
+    const std::string pidFile = (dir_ / "pid").string();
+    RunEncoder(L"", Script("echo $$ > " + pidFile + "; mv " + pidFile + " " + pidFile + ".ready; exec sleep 60"),
+               Collect(), End(), &cancel);
     stopper.join();
-    EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(30)) << "the silent sleep ran on";
     EXPECT_EQ(ends_, 1);
-    EXPECT_FALSE(Alive(ReadPid("pid")));
+    EXPECT_FALSE(Alive(ReadPid("pid.ready")));
 
-    // A flag raised before the run stops it before it reads anything; Reset makes it usable again.
+    // A flag raised before the run stops it before it reads anything: no output is seen, the
+    // end handler still runs and decides the result, and the minute-long process is gone.
     EXPECT_TRUE(cancel.IsRequested());
-    RunEncoder(L"", Script("sleep 60"), Collect(), End(), &cancel);
+    const std::string marker = "60.0" + std::to_string(::getpid());  // a unique sleep length
+    const auto again = Clock::now();
+    EXPECT_FALSE(RunEncoder(L"", Script("echo started; exec sleep " + marker), Collect(), End(false), &cancel));
+    EXPECT_LT(Clock::now() - again, std::chrono::seconds(30));
     EXPECT_EQ(ends_, 2);
+    EXPECT_EQ(seen_, "") << "output was read after the stop";
+    EXPECT_TRUE(quilmer::test::WaitUntil([&] { return quilmer::testing::ProcessesMentioning(marker).empty(); }));
     cancel.Reset();
     EXPECT_FALSE(cancel.IsRequested());
     EXPECT_TRUE(RunEncoder(L"", Script("echo done"), Collect(), End(), &cancel));

@@ -21,6 +21,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/TestSupport.h"
+
 extern char** environ;
 
 namespace quilmer::testing {
@@ -36,18 +38,7 @@ inline bool CanConnect(int port) {
     return ok;
 }
 
-// A port nothing listens on right now.
-inline int FreePort() {
-    int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    socklen_t len = sizeof addr;
-    ::getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len);
-    ::close(s);
-    return ntohs(addr.sin_port);
-}
+using quilmer::test::ReservedPort;
 
 class ServerProcess {
 public:
@@ -56,7 +47,7 @@ public:
     ServerProcess& operator=(const ServerProcess&) = delete;
     ~ServerProcess() { Stop(); }
 
-    // Starts the program under `timeout lifetimeSeconds`. With captureLine, waits up to 10 s
+    // Starts the program under `timeout lifetimeSeconds`. With captureLine, waits up to 30 s
     // for the first line of its standard output and stores it.
     bool Start(std::vector<std::string> argv, int lifetimeSeconds, std::string* captureLine = nullptr,
                const std::string& stderrFile = "/dev/null") {
@@ -83,7 +74,7 @@ public:
         bool ok = true;
         if (captureLine) {
             captureLine->clear();
-            auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+            auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
             while (std::chrono::steady_clock::now() < deadline) {
                 pollfd p{out[0], POLLIN, 0};
                 if (::poll(&p, 1, 100) <= 0) continue;
@@ -132,19 +123,20 @@ private:
     int outFd_ = -1;
 };
 
-// nginx serving one folder on a free loopback port, logging each request's status and Range.
+// nginx serving one folder on a loopback port, logging each request's status and Range. The
+// port is reserved by this process first and nginx binds it beside the reservation (reuseport),
+// so no parallel test can take it in between. Under /held/ the same files are served, but a
+// request without Range gets its first MiB and then a trickle (1 KiB/s) that cannot finish
+// while a test is still to pause it; a resume (with Range) comes at full speed.
 class NginxServer {
 public:
     // dir: a scratch folder for configuration and logs; root: the folder served. With a
     // certificate and key, the server speaks HTTPS.
     bool Start(const std::string& dir, const std::string& root, const std::string& certificate = "",
                const std::string& key = "") {
-        // Another test may take the free port first; nginx then fails to bind and ends, and a
-        // new port is tried.
-        for (int attempt = 0; attempt < 5; ++attempt) {
-            if (TryStart(dir, root, certificate, key)) return true;
-            process_.Stop();
-        }
+        if (reserved_.Port() <= 0) return false;
+        if (TryStart(dir, root, certificate, key)) return true;
+        process_.Stop();
         return false;
     }
     std::string Url(const std::string& path, const char* scheme = "http") const {
@@ -166,7 +158,7 @@ private:
                   const std::string& key) {
         dir_ = dir;
         ::unlink((dir + "nginx.pid").c_str());
-        port_ = FreePort();
+        port_ = reserved_.Port();
         std::string user;
         if (::geteuid() == 0) user = std::string("user ") + ::getpwuid(0)->pw_name + ";\n";
         std::ofstream conf(dir + "nginx.conf");
@@ -182,8 +174,10 @@ private:
              << "  uwsgi_temp_path " << dir << "uwsgi;\n"
              << "  scgi_temp_path " << dir << "scgi;\n"
              << "  types { application/zip zip; text/plain ini; }\n"
+             << "  map $http_range $held_rate { \"\" 1k; default 0; }\n"
              << "  server { location /moved/ { rewrite ^/moved/(.*)$ /$1 redirect; }\n"
-             << "    listen 127.0.0.1:" << port_ << (certificate.empty() ? "" : " ssl") << "; root " << root
+             << "    location /held/ { alias " << root << "/; limit_rate_after 1m; limit_rate $held_rate; }\n"
+             << "    listen 127.0.0.1:" << port_ << (certificate.empty() ? "" : " ssl") << " reuseport; root " << root
              << ";"
              << (certificate.empty()
                      ? ""
@@ -196,13 +190,14 @@ private:
                             300, nullptr, dir + "stderr.log"))
             return false;
         // The pid file appears once nginx holds its port; a failed bind ends the process first.
-        for (int i = 0; i < 100 && process_.Alive(); ++i) {
+        for (int i = 0; i < 600 && process_.Alive(); ++i) {  // up to 30 s on a busy machine
             if (::access((dir + "nginx.pid").c_str(), F_OK) == 0 && CanConnect(port_)) return true;
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
         return false;
     }
 
+    ReservedPort reserved_{true};
     ServerProcess process_;
     std::string dir_;
     int port_ = 0;

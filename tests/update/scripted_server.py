@@ -15,6 +15,10 @@ Paths (every scenario keeps its own request counter):
   /norange      package A, always the whole of it with 200, Range ignored
   /chunked      package A in chunked transfer encoding, Range ignored
   /slow         like /ok, but the body trickles in 64 KiB pieces 20 ms apart
+  /hold         first download: headers for all of A and its first 512 KiB, then nothing more
+                until /__release is requested (the test pauses meanwhile); later requests
+                behave like /ok
+  /__release    lets a held transfer go on
   /404, /500    error pages
   /headers      small text body with two Set-Cookie headers
   /__log        JSON list of the raw header lines of every request so far
@@ -34,6 +38,8 @@ SIGNATURES = {}
 LOG = []
 COUNTS = {}
 LOCK = threading.Lock()
+RELEASED = threading.Event()
+HOLD_AT = 512 * 1024
 
 
 class TeeReader:
@@ -70,7 +76,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.end_headers()
         self.wfile.write(body)
 
-    def serve_package(self, name, honour_range=True, length=True, slow=False):
+    def serve_package(self, name, honour_range=True, length=True, slow=False, hold=False):
         data = PACKAGES[name]
         rng = self.headers.get("Range")
         start = 0
@@ -95,6 +101,16 @@ class Handler(http.server.BaseHTTPRequestHandler):
             status = 200
         if length:
             headers.append(("Content-Length", str(len(body))))
+        if hold:
+            self.send_body(status, body[:HOLD_AT], headers)
+            self.wfile.flush()
+            # A client that paused has closed the connection; the rest then fails harmlessly.
+            RELEASED.wait(120)
+            try:
+                self.wfile.write(body[HOLD_AT:])
+            except OSError:
+                pass
+            return
         if not slow:
             return self.send_body(status, body, headers)
         self.send_body(status, b"", headers)
@@ -124,6 +140,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 body = json.dumps(LOG).encode()
             return self.send_body(200, body, [("Content-Type", "application/json"),
                                               ("Content-Length", str(len(body)))])
+        if path == "/__release":
+            RELEASED.set()
+            return self.send_body(200, b"released", [("Content-Length", "8")])
         if path.endswith(".sig"):
             base = path[:-4]
             with LOCK:
@@ -143,6 +162,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return self.serve_package("A")
         if path == "/slow":
             return self.serve_package("A", slow=True)
+        if path == "/hold":
+            return self.serve_package("A", hold=(n == 0 and not probe))
         if path == "/drop":
             return self.drop_half("A") if n == 0 and not probe else self.serve_package("A")
         if path == "/drop-change":

@@ -2,8 +2,21 @@
 
 #include "update/VersionCheck.h"
 #include "foundation/SiteAddresses.h"
+#include "tests/support/TestSupport.h"
 
 using namespace quilmer;
+using quilmer::test::ScopedEnv;
+
+namespace {
+
+// Fixed addresses for the two hosts, so that the expected texts are written out here instead of
+// being taken from the code under test.
+class KnownAddresses {
+    ScopedEnv site_{"QUILMER_SITE_URL", std::string("http://site.test.example")};
+    ScopedEnv update_{"QUILMER_UPDATE_URL", std::string("http://update.test.example/")};
+};
+
+}  // namespace
 
 TEST(VersionCheck, VersionsCompareByTheirNumbers) {
     EXPECT_GT(CompareVersions(L"v1.10", L"v1.9"), 0);
@@ -25,18 +38,20 @@ TEST(VersionCheck, ReleaseDateTakesTheMonthDayYearForm) {
 }
 
 TEST(VersionCheck, DescriptorUrlUsesAValidSettingOrTheBuiltInAddress) {
-    EXPECT_EQ(DescriptorUrl(L"", L"English", L"v1.9"),
-              UpdateServerAddress() + L"/flv/quilmerver.php?lang=English&ver=v1.9");
+    KnownAddresses addresses;
+    const std::wstring builtIn = L"http://update.test.example/flv/quilmerver.php?lang=English&ver=v1.9";
+    EXPECT_EQ(DescriptorUrl(L"", L"English", L"v1.9"), builtIn);
     EXPECT_EQ(DescriptorUrl(L"", L"Chinese Simplified", L"v1.9"),
-              UpdateServerAddress() + L"/flv/quilmerver.php?lang=Chinese%20Simplified&ver=v1.9");
+              L"http://update.test.example/flv/quilmerver.php?lang=Chinese%20Simplified&ver=v1.9");
     EXPECT_EQ(DescriptorUrl(L"http://127.0.0.1:8080/ver.ini", L"English", L"v1.9"),
               L"http://127.0.0.1:8080/ver.ini");
     EXPECT_EQ(DescriptorUrl(L"HTTPS://mirror.example/v", L"English", L"v1.9"), L"HTTPS://mirror.example/v");
     for (const wchar_t* bad : {L"not a url", L"file:///etc/passwd", L"http://", L"http://host:70000/"})
-        EXPECT_EQ(DescriptorUrl(bad, L"English", L"v1.9"), DescriptorUrl(L"", L"English", L"v1.9")) << bad;
+        EXPECT_EQ(DescriptorUrl(bad, L"English", L"v1.9"), builtIn) << bad;
 }
 
 TEST(VersionCheck, EvaluationOffersNewerVersionsOnly) {
+    KnownAddresses addresses;
     using A = UpdateDecision::Action;
     auto eval = [](const char* text, const wchar_t* current = L"v1.9") {
         return EvaluateDescriptorText(text, current, L"Oct 22 2011", L"English");
@@ -50,7 +65,7 @@ TEST(VersionCheck, EvaluationOffersNewerVersionsOnly) {
     EXPECT_EQ(d.action, A::OfferNewVersion);
     EXPECT_EQ(d.newestVersion, L"v1.10");
     EXPECT_EQ(d.releaseDate, L"Oct 22 2011");
-    EXPECT_EQ(d.downloadUrl, DefaultDownloadPage());
+    EXPECT_EQ(d.downloadUrl, L"http://site.test.example/soft.php?type=joiner");
 
     d = eval("[main]\nversion=v2.0\nreleasedate=Jan 1 2012\ndownloadurl=http://dl.example/q.zip\n");
     EXPECT_EQ(d.action, A::OfferNewVersion);
@@ -61,7 +76,7 @@ TEST(VersionCheck, EvaluationOffersNewerVersionsOnly) {
     d = EvaluateDescriptorText("[main]\nlastversion=v1.10\nversion=v2.0\n", L"v1.9", L"Oct 22 2011",
                                L"Chinese Simplified");
     EXPECT_EQ(d.action, A::ShowTipPage);
-    EXPECT_EQ(d.tipPageUrl, DefaultDownloadPage() + L"?lang=Chinese%20Simplified");
+    EXPECT_EQ(d.tipPageUrl, L"http://site.test.example/soft.php?type=joiner?lang=Chinese%20Simplified");
     d = eval("[main]\nlastversion=v1.5\ntipurl=http://t.example/tip.php\n", L"v1.4");
     EXPECT_EQ(d.tipPageUrl, L"http://t.example/tip.php?lang=English");
 

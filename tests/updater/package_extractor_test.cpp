@@ -111,8 +111,10 @@ TEST(PackageExtractor, UnsafeNamesAreRefusedBeforeAnythingIsWritten) {
         EXPECT_EQ(PackageExtractor::SafeRelativePath(bad), "") << bad;
 
     ScratchFolder tmp;
-    for (const char* bad :
-         {"../evil.txt", "/tmp/quilmer-absolute-evil.txt", "sub/../../evil.txt", "..\\evil.txt"}) {
+    // An absolute name pointing into this test's own folder, so no other run can have made it.
+    const std::string absolute = tmp / "absolute-evil.txt";
+    for (const std::string& bad :
+         {std::string("../evil.txt"), absolute, std::string("sub/../../evil.txt"), std::string("..\\evil.txt")}) {
         std::string zip = tmp / "bad.zip";
         ASSERT_TRUE(MakeZip(zip, {{"good.txt", "good"}, {bad, "evil"}}));
         PackageExtractor ex;
@@ -122,7 +124,7 @@ TEST(PackageExtractor, UnsafeNamesAreRefusedBeforeAnythingIsWritten) {
         EXPECT_FALSE(fs::exists(tmp / "dest/inner")) << bad;
         EXPECT_FALSE(fs::exists(tmp / "dest/evil.txt")) << bad;
         EXPECT_FALSE(fs::exists(tmp / "evil.txt")) << bad;
-        EXPECT_FALSE(fs::exists("/tmp/quilmer-absolute-evil.txt"));
+        EXPECT_FALSE(fs::exists(absolute)) << bad;
         // A single entry is refused the same way.
         ASSERT_TRUE(ex.GoToFirst());
         ASSERT_TRUE(ex.GoToNext());
