@@ -11,8 +11,12 @@
 #include "media/TargetFormat.h"
 #include "media/join/Concatenate.h"
 
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <mutex>
+#include <unistd.h>
 
 namespace quilmer {
 
@@ -111,6 +115,8 @@ std::wstring JoinPipeline::StartJoin(const std::vector<std::wstring>& clips, con
                outputPath;
     std::wstring refusal = CheckOutputPath(outputPath, clips);
     if (!refusal.empty()) return refusal;
+    refusal = outputLock_.Acquire(outputPath);
+    if (!refusal.empty()) return refusal;
 
     state_.cancel.Reset();
     state_.clips.clear();
@@ -122,7 +128,7 @@ std::wstring JoinPipeline::StartJoin(const std::vector<std::wstring>& clips, con
     state_.currentClip.clear();
     state_.clipCopy.clear();
     state_.outputPath = NormalPath(outputPath);
-    state_.finalOutputPath.clear();
+    state_.finalOutputPath = state_.outputPath;
     state_.handedOver = handedOver;
     state_.targetFormat = format;
     state_.encodeParams = FinalEncodeParams{};
@@ -137,6 +143,14 @@ std::wstring JoinPipeline::StartJoin(const std::vector<std::wstring>& clips, con
     namer_.Clear();
     for (const auto& clip : state_.clips) namer_.Protect(clip);
     namer_.Protect(state_.outputPath);
+    namer_.Protect(OutputLock::LockPathFor(state_.outputPath));
+    // The result is written under a name of its own beside the output and replaces the user's
+    // file only once it is complete and checked: a stop, a failure or a full disk leave an
+    // existing file as it was. The extension stays last: some formats follow it.
+    state_.outputPath = namer_.Reserve(FolderOf(state_.finalOutputPath), TitleOf(state_.finalOutputPath),
+                                       L".partial", ExtensionOf(state_.finalOutputPath));
+    state_.fileFlags |= JoinState::kFlagTemporaryOutput;
+    resultProbed_ = false;
 
     joining_ = true;
     lastPercent_ = 0;
@@ -204,13 +218,6 @@ void JoinPipeline::ConvertNextClip() {
         state_.currentClip = copy;
         state_.clipCopy = copy;
         state_.fileFlags |= JoinState::kFlagClipCopy;
-        if (first) {
-            // Keep the output's own extension: the container of some formats follows it.
-            state_.finalOutputPath = state_.outputPath;
-            state_.outputPath = namer_.Reserve(FolderOf(state_.finalOutputPath), TitleOf(copy), L"_all",
-                                               ExtensionOf(state_.finalOutputPath));
-            state_.fileFlags |= JoinState::kFlagTemporaryOutput;
-        }
         media_.Probe(copy, state_.probe);
     }
 
@@ -327,10 +334,17 @@ void JoinPipeline::CheckEndedWorker() {
     switch (state_.phase) {
     case JoinPhase::Converting: {
         // The chain goes on without a clip the encoder could not convert, but the user hears of it.
+        // A full disk is no fault of the clip's, and no later step can succeed.
+        std::wstring storage = StorageFailure(encoderTail_);
         FileFacts facts;
-        if (!state_.cancel.IsRequested() &&
-            (!GetFileFacts(state_.intermediateFiles.back(), facts) || facts.size == 0))
+        if (state_.cancel.IsRequested()) {
+        } else if (!storage.empty()) {
+            state_.pendingClips.clear();
+            StopStepTimer();
+            FailJoin(Tr(L"The folder of the output file cannot be written:") + L" " + FolderOf(state_.outputPath) + L": " + storage);
+        } else if (!GetFileFacts(state_.intermediateFiles.back(), facts) || facts.size == 0) {
             view_.ClipLeftOut(state_.clips[state_.nextClipIndex - 1]);
+        }
         break;
     }
     case JoinPhase::Concatenating:
@@ -421,7 +435,32 @@ void JoinPipeline::FailJoin(const std::wstring& reason) {
     PostCommand(kCmdFinishJoin);
 }
 
+// The new output must be whole before it may replace anything: there, not empty, not cut short
+// by a full disk, and readable as media. Its probe is kept for the result shown afterwards.
+std::wstring JoinPipeline::CheckFinishedOutput() {
+    std::wstring storage = StorageFailure(encoderTail_);
+    if (!storage.empty()) return Tr(L"The folder of the output file cannot be written:") + L" " + FolderOf(state_.outputPath) + L": " + storage;
+    FileFacts facts;
+    if (!GetFileFacts(state_.outputPath, facts) || facts.size == 0) {
+        std::wstring why = LastLine(encoderTail_);
+        return why.empty() ? Tr(L"The encoder wrote no output.") : why;
+    }
+    // On disk before it replaces the old file, so that a crash cannot leave an empty one.
+    int fd = open(NativePath(state_.outputPath).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+        bool synced = fsync(fd) == 0;
+        int error = errno;
+        close(fd);
+        if (!synced && error != EINVAL)
+            return Tr(L"The folder of the output file cannot be written:") + L" " + FolderOf(state_.outputPath) + L": " + FromUtf8(std::strerror(error));
+    }
+    resultProbed_ = ProbeWithFallback(state_.outputPath, resultProbe_);
+    if (!resultProbed_) return Tr(L"The encoder's output cannot be read back as video.");
+    return {};
+}
+
 void JoinPipeline::EndJoin() {
+    outputLock_.Release();
     joining_ = false;
     StopStepTimer();
     view_.SetJoining(false);
@@ -442,13 +481,13 @@ void JoinPipeline::FinishJoin() {
     state_.clipCopy.clear();
     if (state_.workingFolder != programFolder_) RemoveFolderQuietly(state_.workingFolder);
     state_.workingFolder = programFolder_;
-    if (state_.failure.empty() && state_.outputStarted && !fs::exists(ToFsPath(state_.outputPath)))
-        state_.failure = LastLine(encoderTail_);
+    if (state_.failure.empty() && state_.outputStarted) state_.failure = CheckFinishedOutput();
 
     if (state_.fileFlags & JoinState::kFlagTemporaryOutput) {
         if (state_.failure.empty()) {
+            // One rename: the old file is replaced by the complete new one, never by a part.
             std::error_code ec;
-            fs::rename(ToFsPath(state_.outputPath), ToFsPath(state_.finalOutputPath), ec);  // replaces
+            fs::rename(ToFsPath(state_.outputPath), ToFsPath(state_.finalOutputPath), ec);
             if (ec)
                 state_.failure = Tr(L"Cannot move the result to ") + state_.finalOutputPath + L": " +
                                  FromUtf8(ec.message());
@@ -457,6 +496,7 @@ void JoinPipeline::FinishJoin() {
         state_.outputPath = state_.finalOutputPath;
         state_.fileFlags &= ~JoinState::kFlagTemporaryOutput;
     }
+    resultProbe_.path = state_.outputPath;
     EndJoin();
     if (!state_.handedOver) {
         PostCommand(kCmdShowJoinResult);
@@ -480,8 +520,10 @@ void JoinPipeline::ShowJoinResult() {
     std::error_code ec;
     bool made = state_.failure.empty() && state_.outputStarted && fs::is_regular_file(ToFsPath(state_.outputPath), ec);
     if (made) {
-        ClipProperties result;
-        bool probed = ProbeWithFallback(state_.outputPath, result);
+        ClipProperties result = resultProbe_;
+        bool probed = resultProbed_;
+        if (!probed) probed = ProbeWithFallback(state_.outputPath, result);
+        result.path = state_.outputPath;
         view_.ShowResult(result, probed);
         return;
     }
@@ -532,6 +574,7 @@ void JoinPipeline::Close() {
         state_.workingFolder = programFolder_;
         joining_ = false;
     }
+    outputLock_.Release();
 }
 
 }  // namespace quilmer

@@ -13,6 +13,7 @@
 #include "media/join/JoinMedia.h"
 #include "media/join/JoinState.h"
 #include "media/join/JoinView.h"
+#include "media/join/OutputLock.h"
 
 #include <atomic>
 #include <functional>
@@ -90,6 +91,7 @@ private:
     void EndJoin();
     void FailJoin(const std::wstring& reason);
     bool ProbeWithFallback(const std::wstring& path, ClipProperties& properties);
+    std::wstring CheckFinishedOutput();
 
     EventLoop& loop_;
     JoinView& view_;
@@ -97,6 +99,10 @@ private:
     std::wstring programFolder_;
     JoinState state_;
     JoinFileNamer namer_;
+    OutputLock outputLock_;
+    // The probe of the finished output, made before it replaced anything.
+    ClipProperties resultProbe_;
+    bool resultProbed_ = false;
     std::function<void(int)> commandSink_;
 
     std::unique_ptr<WorkerThread> worker_;
