@@ -86,7 +86,7 @@ std::vector<double> ToneOnsets(const std::string& path) {
     return times;
 }
 
-// A clip as the issue met it: Flash video, 96x72 at 25 fps, MP3 at 22050 Hz mono, the sound
+// A clip of the kind that used to lose frames: Flash video, 96x72 at 25 fps, MP3 at 22050 Hz mono, the sound
 // stream stored first. Its first frame is white and its sound a beep at its very start, so that
 // the output shows where each clip begins in the picture and in the sound.
 bool MakeMarkedClip(const std::string& path, double seconds) {
