@@ -13,12 +13,13 @@ namespace {
 
 std::int64_t Timestamp(const unsigned char* b) {
     return (static_cast<std::int64_t>((b[0] >> 1) & 7) << 30) | (static_cast<std::int64_t>(b[1]) << 22) |
-           (static_cast<std::int64_t>(b[2] >> 1) << 15) | (static_cast<std::int64_t>(b[3]) << 7) | (b[4] >> 1);
+           (static_cast<std::int64_t>(b[2] >> 1) << 15) | (static_cast<std::int64_t>(b[3]) << 7) |
+           (b[4] >> 1);
 }
 
 // Frame rates of MPEG-1/2 sequence headers, by frame_rate_code.
-constexpr int kRates[][2] = {{0, 0},       {24000, 1001}, {24, 1}, {25, 1}, {30000, 1001},
-                             {30, 1},      {50, 1},       {60000, 1001}, {60, 1}};
+constexpr int kRates[][2] = {{0, 0},  {24000, 1001}, {24, 1},       {25, 1}, {30000, 1001},
+                             {30, 1}, {50, 1},       {60000, 1001}, {60, 1}};
 
 // Watches the picture stream's bytes go by (across packet boundaries) for the start codes that
 // matter: pictures, the sequence header (size, rate) and its extension (rate factor).
@@ -122,9 +123,11 @@ std::vector<ProgramStreamPart> ScanProgramStream(const unsigned char* d, std::si
                 if (at + 14 > size) return fail();
                 const unsigned char* b = d + at + 4;
                 clock = (static_cast<std::int64_t>((b[0] >> 3) & 7) << 30) |
-                        (static_cast<std::int64_t>(b[0] & 3) << 28) | (static_cast<std::int64_t>(b[1]) << 20) |
-                        (static_cast<std::int64_t>(b[2] >> 3) << 15) | (static_cast<std::int64_t>(b[2] & 3) << 13) |
-                        (static_cast<std::int64_t>(b[3]) << 5) | (b[4] >> 3);
+                        (static_cast<std::int64_t>(b[0] & 3) << 28) |
+                        (static_cast<std::int64_t>(b[1]) << 20) |
+                        (static_cast<std::int64_t>(b[2] >> 3) << 15) |
+                        (static_cast<std::int64_t>(b[2] & 3) << 13) | (static_cast<std::int64_t>(b[3]) << 5) |
+                        (b[4] >> 3);
                 length = 14 + (d[at + 13] & 7);
             } else {
                 if (at + 12 > size) return fail();

@@ -1,18 +1,19 @@
 #include "media/join/OutputLock.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <functional>
+
 #include "foundation/FileUtil.h"
 #include "foundation/Strings.h"
 #include "foundation/TextTranslator.h"
 #include "foundation/Utf8.h"
 #include "media/join/JoinFiles.h"
-
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
-#include <functional>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace quilmer {
 
@@ -32,17 +33,20 @@ std::wstring OutputLock::Acquire(const std::wstring& outputPath) {
     for (int attempt = 0; attempt < 8; ++attempt) {
         int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
         if (fd < 0)
-            return Tr(L"Cannot lock the output file") + L" " + outputPath + L": " + FromUtf8(std::strerror(errno));
+            return Tr(L"Cannot lock the output file") + L" " + outputPath + L": " +
+                   FromUtf8(std::strerror(errno));
         if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
             int error = errno;
             close(fd);
             if (error == EWOULDBLOCK)
                 return Tr(L"Another join is writing this output file right now:") + L" " + outputPath;
-            return Tr(L"Cannot lock the output file") + L" " + outputPath + L": " + FromUtf8(std::strerror(error));
+            return Tr(L"Cannot lock the output file") + L" " + outputPath + L": " +
+                   FromUtf8(std::strerror(error));
         }
         // The holder before us may have removed the file between our open and our lock: then
         // the lock is on a file nobody else will see, and we start over with the new one.
-        struct stat held {}, named {};
+        struct stat held {
+        }, named{};
         if (fstat(fd, &held) == 0 && stat(path.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
             held.st_ino == named.st_ino) {
             fd_ = fd;

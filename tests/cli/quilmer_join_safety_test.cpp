@@ -2,17 +2,17 @@
 // second join into the same output is refused, a full disk keeps the old output and is named,
 // and messages give the real cause.
 
-#include "JoinTestSupport.h"
-#include "MediaTools.h"
-
-#include <gtest/gtest.h>
-
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "JoinTestSupport.h"
+#include "MediaTools.h"
 
 namespace quilmer {
 namespace {
@@ -50,11 +50,12 @@ protected:
     void SetUp() override {
         if (!HaveProgram("ffmpeg") || access((QUILMER_PROGRAM_DIR "/ffmpeg"), X_OK) != 0)
             GTEST_SKIP() << "needs ffmpeg and the encoder adapter";
-        ASSERT_TRUE(MakeClip(dir.Native("a.flv"), 1, "96x72", "25", {"-c:v", "flv1"}, 22050, 1, {"-c:a", "libmp3lame"}));
+        ASSERT_TRUE(MakeClip(dir.Native("a.flv"), 1, "96x72", "25", {"-c:v", "flv1"}, 22050, 1,
+                             {"-c:a", "libmp3lame"}));
     }
     void MakeLongClip() {
-        ASSERT_TRUE(
-            MakeClip(dir.Native("long.mp4"), 20, "320x240", "25", {"-c:v", "libx264"}, 44100, 2, {"-c:a", "aac"}));
+        ASSERT_TRUE(MakeClip(dir.Native("long.mp4"), 20, "320x240", "25", {"-c:v", "libx264"}, 44100, 2,
+                             {"-c:a", "aac"}));
     }
     ProgramResult Join(std::vector<std::string> args) {
         args.insert(args.begin(), kProgram);
@@ -91,7 +92,8 @@ TEST_F(QuilmerJoinSafetyTest, ASecondJoinIntoTheSameOutputIsRefusedWhileTheFirst
     waitpid(pid, nullptr, 0);
     ASSERT_TRUE(converting);
     EXPECT_EQ(second.status, 1);
-    EXPECT_NE(second.output.find("Another join is writing this output file"), std::string::npos) << second.output;
+    EXPECT_NE(second.output.find("Another join is writing this output file"), std::string::npos)
+        << second.output;
     EXPECT_EQ(dir.List(), (std::vector<std::string>{"a.flv", "long.mp4"}));
 
     auto again = Join({"-o", dir.Native("out.flv"), dir.Native("a.flv"), dir.Native("a.flv")});
@@ -109,7 +111,8 @@ TEST_F(QuilmerJoinSafetyTest, FullDiskKeepsTheOldOutputAndIsNamed) {
         if (mount("tmpfs", small.Path().c_str(), "tmpfs", 0, size) != 0)
             GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
         WriteFile(small.Native("out.avi"), "old");
-        auto r = Join({"-o", small.Native("out.avi"), dir.Native("a.flv"), dir.Native("a.flv"), dir.Native("a.flv")});
+        auto r = Join(
+            {"-o", small.Native("out.avi"), dir.Native("a.flv"), dir.Native("a.flv"), dir.Native("a.flv")});
         std::vector<std::string> left = small.List();
         std::string result = ReadFile(small.Native("out.avi"));
         double seconds = FileDuration(small.Native("out.avi"));
@@ -122,7 +125,8 @@ TEST_F(QuilmerJoinSafetyTest, FullDiskKeepsTheOldOutputAndIsNamed) {
         ++failed;
         EXPECT_EQ(r.status, 1);
         EXPECT_NE(r.output.find("No space left on device"), std::string::npos) << r.output;
-        EXPECT_EQ(r.output.find("could not be converted"), std::string::npos) << "not the clip's fault\n" << r.output;
+        EXPECT_EQ(r.output.find("could not be converted"), std::string::npos) << "not the clip's fault\n"
+                                                                              << r.output;
         EXPECT_EQ(result, "old");
     }
     EXPECT_GE(failed, 1);
@@ -145,7 +149,8 @@ TEST_F(QuilmerJoinSafetyTest, MessagesGiveTheRealCause) {
     std::filesystem::copy_file(dir.Native("a.flv"), dir.Native(longClip));
     auto longName = Join({"-o", dir.Native("out.flv"), dir.Native(longClip), dir.Native(longClip)});
     EXPECT_EQ(longName.status, 0) << longName.output;
-    auto tooLong = Join({"-o", dir.Native(std::string(252, 'o') + ".flv"), dir.Native("a.flv"), dir.Native("a.flv")});
+    auto tooLong =
+        Join({"-o", dir.Native(std::string(252, 'o') + ".flv"), dir.Native("a.flv"), dir.Native("a.flv")});
     EXPECT_EQ(tooLong.status, 1);
     EXPECT_NE(tooLong.output.find("too long"), std::string::npos) << tooLong.output;
     EXPECT_EQ(dir.List(), (std::vector<std::string>{"a.flv", longClip, "out.flv"}));

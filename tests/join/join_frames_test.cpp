@@ -2,15 +2,14 @@
 // in step with the picture at each place where two clips meet, and pictures of another shape are
 // fitted into the first clip's frame with their shape kept.
 
-#include "media/join/JoinPipeline.h"
+#include <gtest/gtest.h>
+
+#include <cmath>
 
 #include "JoinTestSupport.h"
 #include "MediaTools.h"
 #include "foundation/PlainEventLoop.h"
-
-#include <gtest/gtest.h>
-
-#include <cmath>
+#include "media/join/JoinPipeline.h"
 
 namespace quilmer {
 namespace {
@@ -91,18 +90,41 @@ std::vector<double> ToneOnsets(const std::string& path) {
 // the output shows where each clip begins in the picture and in the sound.
 bool MakeMarkedClip(const std::string& path, double seconds) {
     const std::string length = std::to_string(seconds);
-    return RunProgram({"ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i",
-                       "sine=frequency=1000:sample_rate=22050:duration=" + length +
-                           ",volume=volume=0:enable='gte(t,0.08)'",
-                       "-f", "lavfi", "-i",
-                       "color=c=black:s=96x72:r=25:d=" + length + ",drawbox=c=white:t=fill:enable='lt(t,0.04)'",
-                       "-map", "0:a", "-map", "1:v", "-c:v", "flv1", "-c:a", "libmp3lame", "-ac", "1", "-ar", "22050",
-                       "-t", length, "file:" + path})
+    return RunProgram(
+               {"ffmpeg",
+                "-v",
+                "error",
+                "-y",
+                "-f",
+                "lavfi",
+                "-i",
+                "sine=frequency=1000:sample_rate=22050:duration=" + length +
+                    ",volume=volume=0:enable='gte(t,0.08)'",
+                "-f",
+                "lavfi",
+                "-i",
+                "color=c=black:s=96x72:r=25:d=" + length + ",drawbox=c=white:t=fill:enable='lt(t,0.04)'",
+                "-map",
+                "0:a",
+                "-map",
+                "1:v",
+                "-c:v",
+                "flv1",
+                "-c:a",
+                "libmp3lame",
+                "-ac",
+                "1",
+                "-ar",
+                "22050",
+                "-t",
+                length,
+                "file:" + path})
                .status == 0;
 }
 
 bool Ready() {
-    return HaveProgram("ffmpeg") && HaveProgram("ffprobe") && access((kProgramDir + "ffmpeg").c_str(), X_OK) == 0;
+    return HaveProgram("ffmpeg") && HaveProgram("ffprobe") &&
+           access((kProgramDir + "ffmpeg").c_str(), X_OK) == 0;
 }
 
 class ShortClipsTest : public ::testing::TestWithParam<std::string> {
@@ -112,7 +134,8 @@ protected:
         folder_ = new ScratchFolder("join-frames");
         for (int i = 0; i < 10; ++i) {
             std::string name = "clip " + std::to_string(i) + ".flv";
-            if (!MakeMarkedClip(folder_->Native(name), 0.2) || DecodedFrames(folder_->Native(name)) != 5) return;
+            if (!MakeMarkedClip(folder_->Native(name), 0.2) || DecodedFrames(folder_->Native(name)) != 5)
+                return;
         }
         ready_ = true;
     }
@@ -174,7 +197,8 @@ Box LitBox(const std::string& path, double seconds) {
     if (frame.output.size() != static_cast<std::size_t>(box.width * box.height)) return box;
     for (int y = 0; y < box.height; ++y)
         for (int x = 0; x < box.width; ++x) {
-            if (static_cast<unsigned char>(frame.output[static_cast<std::size_t>(y * box.width + x)]) < 72) continue;
+            if (static_cast<unsigned char>(frame.output[static_cast<std::size_t>(y * box.width + x)]) < 72)
+                continue;
             if (box.left < 0 || x < box.left) box.left = x;
             if (x > box.right) box.right = x;
             if (box.top < 0) box.top = y;
@@ -184,9 +208,17 @@ Box LitBox(const std::string& path, double seconds) {
 }
 
 bool MakeGrayClip(const std::string& path, const std::string& size, const std::string& sar) {
-    return RunProgram({"ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i", "color=c=gray:s=" + size + ":r=25:d=1",
-                       "-f", "lavfi", "-i", "sine=sample_rate=44100:duration=1", "-vf", "setsar=" + sar, "-c:v",
-                       "libx264", "-c:a", "aac", "-t", "1", "file:" + path})
+    return RunProgram({"ffmpeg",      "-v",
+                       "error",       "-y",
+                       "-f",          "lavfi",
+                       "-i",          "color=c=gray:s=" + size + ":r=25:d=1",
+                       "-f",          "lavfi",
+                       "-i",          "sine=sample_rate=44100:duration=1",
+                       "-vf",         "setsar=" + sar,
+                       "-c:v",        "libx264",
+                       "-c:a",        "aac",
+                       "-t",          "1",
+                       "file:" + path})
                .status == 0;
 }
 

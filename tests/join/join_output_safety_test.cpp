@@ -2,19 +2,18 @@
 // one, a full disk is named as such, a second join into the same output is refused, and names of
 // any length the file system allows work.
 
-#include "media/join/JoinPipeline.h"
-
-#include "JoinTestSupport.h"
-#include "foundation/ManualEventLoop.h"
-#include "media/WindowsCommandLine.h"
-
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <atomic>
 #include <mutex>
 #include <set>
-#include <sys/stat.h>
-#include <sys/wait.h>
+
+#include "JoinTestSupport.h"
+#include "foundation/ManualEventLoop.h"
+#include "media/WindowsCommandLine.h"
+#include "media/join/JoinPipeline.h"
 
 namespace quilmer {
 namespace {
@@ -107,7 +106,8 @@ protected:
     ManualEventLoop loop;
     FakeEncoder encoder;
     Outcome view;
-    std::unique_ptr<JoinPipeline> pipeline = std::make_unique<JoinPipeline>(loop, view, encoder, program.Wide());
+    std::unique_ptr<JoinPipeline> pipeline =
+        std::make_unique<JoinPipeline>(loop, view, encoder, program.Wide());
 
     std::vector<std::wstring> Clips(int count) {
         std::vector<std::wstring> clips;
@@ -179,7 +179,8 @@ TEST_F(OutputSafetyTest, ASecondJoinIntoTheSameOutputIsRefusedWhileTheFirstRuns)
     Outcome otherView;
     JoinPipeline other(otherLoop, otherView, otherEncoder, program.Wide());
     std::wstring refusal = other.StartJoin(clips, dir.Wide("./out.flv"));
-    EXPECT_NE(refusal.find(L"Another join is writing this output file"), std::wstring::npos) << NativePath(refusal);
+    EXPECT_NE(refusal.find(L"Another join is writing this output file"), std::wstring::npos)
+        << NativePath(refusal);
     EXPECT_TRUE(otherEncoder.Outputs().empty());
     // The lock is on the output, not on the program.
     EXPECT_EQ(other.StartJoin(clips, dir.Wide("other.flv")), L"");
@@ -248,7 +249,8 @@ TEST(ClipReadable, SaysWhyAClipCannotBeRead) {
     close(fds[1]);
     std::string said;
     char buffer[256];
-    for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) said.append(buffer, static_cast<std::size_t>(n));
+    for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;)
+        said.append(buffer, static_cast<std::size_t>(n));
     close(fds[0]);
     waitpid(child, nullptr, 0);
     EXPECT_EQ(said, "Permission denied");

@@ -37,15 +37,25 @@ void Packet(Bytes& out, unsigned char id, std::int64_t pts, const Bytes& payload
         header.push_back(0x0F);
     }
     const std::size_t length = header.size() + payload.size();
-    out.insert(out.end(), {0, 0, 1, id, static_cast<unsigned char>(length >> 8), static_cast<unsigned char>(length)});
+    out.insert(out.end(),
+               {0, 0, 1, id, static_cast<unsigned char>(length >> 8), static_cast<unsigned char>(length)});
     out.insert(out.end(), header.begin(), header.end());
     out.insert(out.end(), payload.begin(), payload.end());
 }
 
 Bytes SequenceHeader(int width, int height, int rateCode) {
-    return {0, 0, 1, 0xB3, static_cast<unsigned char>(width >> 4),
-            static_cast<unsigned char>(((width & 15) << 4) | (height >> 8)), static_cast<unsigned char>(height),
-            static_cast<unsigned char>(0x10 | rateCode), 0xFF, 0xFF, 0xE0, 0x00};
+    return {0,
+            0,
+            1,
+            0xB3,
+            static_cast<unsigned char>(width >> 4),
+            static_cast<unsigned char>(((width & 15) << 4) | (height >> 8)),
+            static_cast<unsigned char>(height),
+            static_cast<unsigned char>(0x10 | rateCode),
+            0xFF,
+            0xFF,
+            0xE0,
+            0x00};
 }
 
 const Bytes kPicture = {0, 0, 1, 0x00, 0x00, 0x0F, 0xFF, 0xF8, 0, 0, 1, 0x01, 0x12, 0x34};
@@ -93,12 +103,14 @@ TEST(JoinedStream, FindsEachIntermediateAndItsPictures) {
     // Each part lasts until the next one's pictures go on where its own stopped.
     std::string list = ConcatListFor("/v/it's.qjv", parts);
     EXPECT_EQ(list.rfind("ffconcat version 1.0\n", 0), 0u);
-    EXPECT_NE(list.find("file 'subfile,,start,0,end," + std::to_string(firstEnd) + ",,:/v/it'\\''s.qjv'\n"
+    EXPECT_NE(list.find("file 'subfile,,start,0,end," + std::to_string(firstEnd) +
+                        ",,:/v/it'\\''s.qjv'\n"
                         "duration 0.189000\n"),
               std::string::npos)
         << list;
     EXPECT_NE(list.find("duration 0.051000\n"), std::string::npos) << list;
-    EXPECT_EQ(list.substr(list.size() - 19), "\nduration 0.480000\n") << "the last part lasts as its pictures";
+    EXPECT_EQ(list.substr(list.size() - 19), "\nduration 0.480000\n")
+        << "the last part lasts as its pictures";
 }
 
 TEST(JoinedStream, AnythingElseIsNotLaidOut) {
@@ -114,9 +126,10 @@ TEST(JoinedStream, AnythingElseIsNotLaidOut) {
 }
 
 TEST(JoinedStream, FirstPictureTimeFromAOnePacketRun) {
-    EXPECT_EQ(FirstPacketSeconds("#software: x\n#tb 0: 1/1000\n#media_type 0: video\n0,         50,         50,"
-                                 "       40,     3734, 0xe2337b95\n"),
-              0.05);
+    EXPECT_EQ(
+        FirstPacketSeconds("#software: x\n#tb 0: 1/1000\n#media_type 0: video\n0,         50,         50,"
+                           "       40,     3734, 0xe2337b95\n"),
+        0.05);
     EXPECT_EQ(FirstPacketSeconds("#tb 0: 1/600\n0, -20, 12, 60, 1052, 0x2a10cdbb\n"), 0.02);
     EXPECT_FALSE(FirstPacketSeconds("Output file #0 does not contain any stream\n"));
 }
