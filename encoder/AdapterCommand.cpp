@@ -60,15 +60,16 @@ std::string ConcatListFor(const std::string& path, const std::vector<ProgramStre
     for (std::size_t i = 0; i < parts.size(); ++i) {
         const ProgramStreamPart& p = parts[i];
         list += "file " +
-                ConcatQuoted("subfile,,start," + std::to_string(p.begin) + ",end," + std::to_string(p.end) + ",,:" +
-                             path) +
+                ConcatQuoted("subfile,,start," + std::to_string(p.begin) + ",end," + std::to_string(p.end) +
+                             ",,:" + path) +
                 "\n";
         // The reader starts each part at its earliest timestamp; the pictures may begin a little
         // later. Each part lasts until the next part's first picture follows its last one (the
         // last part until its last picture ends, so that the reader knows the whole length).
         const double lead = (p.videoStart - p.firstTimestamp) / 90000.0;
         double nextLead = 0;
-        if (i + 1 < parts.size()) nextLead = (parts[i + 1].videoStart - parts[i + 1].firstTimestamp) / 90000.0;
+        if (i + 1 < parts.size())
+            nextLead = (parts[i + 1].videoStart - parts[i + 1].firstTimestamp) / 90000.0;
         const double seconds = lead + PictureSeconds(p) - nextLead;
         list += "duration " + FormatSeconds(std::max(seconds, 0.0)) + "\n";
     }
@@ -91,8 +92,8 @@ std::optional<double> FirstPacketSeconds(const std::string& framecrc) {
 }
 
 std::vector<std::string> FirstPictureArgs(const std::string& input) {
-    return {"-hide_banner", "-nostdin", "-v", "error", "-i", input, "-map", "0:V:0", "-c", "copy",
-            "-frames:v", "1", "-f", "framecrc", "-"};
+    return {"-hide_banner", "-nostdin", "-v",        "error", "-i", input,      "-map", "0:V:0",
+            "-c",           "copy",     "-frames:v", "1",     "-f", "framecrc", "-"};
 }
 
 std::optional<ConvertVariant> VariantFromProbeReport(const std::string& report) {
@@ -233,8 +234,9 @@ std::vector<std::string> BuildModernArgs(const OldCommand& c, Kind kind, const C
     auto fitPicture = [&](int width, int height) {
         if (width <= 0 || height <= 0) return;
         const std::string w = std::to_string(width), h = std::to_string(height);
-        add({"-vf", "scale=" + w + ":" + h + ":force_original_aspect_ratio=decrease:force_divisible_by=2,pad=" + w +
-                        ":" + h + ":(ow-iw)/2:(oh-ih)/2,setsar=1"});
+        add({"-vf", "scale=" + w + ":" + h +
+                        ":force_original_aspect_ratio=decrease:force_divisible_by=2,pad=" + w + ":" + h +
+                        ":(ow-iw)/2:(oh-ih)/2,setsar=1"});
     };
     auto sameq = [&] {
         if (c.sameQuality) add({"-q:v", kSameQuality});

@@ -2,11 +2,11 @@
 // The encoder adapter's translation: the engine's (old-style) encoder command lines in, the
 // argument vectors for Debian's ffmpeg out.
 
-#include "encoder/ProgramStreamScan.h"
-
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "encoder/ProgramStreamScan.h"
 
 namespace quilmer::adapter {
 

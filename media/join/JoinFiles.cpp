@@ -1,17 +1,18 @@
 #include "media/join/JoinFiles.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
 #include "foundation/FileUtil.h"
 #include "foundation/TextTranslator.h"
 #include "foundation/Utf8.h"
 #include "media/ProbeParser.h"
 #include "media/TempNames.h"
-
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace quilmer {
 
@@ -124,7 +125,8 @@ std::wstring CheckOutputPath(const std::wstring& outputPath, const std::vector<s
     std::wstring probe = ReserveTemporaryName(folder, L".quilmer-test");
     if (probe.empty()) {
         int error = errno != 0 ? errno : EACCES;
-        return Tr(L"The folder of the output file cannot be written:") + L" " + folder + L": " + FromUtf8(std::strerror(error));
+        return Tr(L"The folder of the output file cannot be written:") + L" " + folder + L": " +
+               FromUtf8(std::strerror(error));
     }
     RemoveFileQuietly(probe);
     return {};
@@ -133,7 +135,8 @@ std::wstring CheckOutputPath(const std::wstring& outputPath, const std::vector<s
 std::wstring CheckClipReadable(const std::wstring& clip) {
     const std::string native = NativePath(clip);
     struct stat st {};
-    if (native.empty() || stat(native.c_str(), &st) != 0) return FromUtf8(std::strerror(native.empty() ? ENOENT : errno));
+    if (native.empty() || stat(native.c_str(), &st) != 0)
+        return FromUtf8(std::strerror(native.empty() ? ENOENT : errno));
     if (S_ISDIR(st.st_mode)) return FromUtf8(std::strerror(EISDIR));
     int fd = open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return FromUtf8(std::strerror(errno));

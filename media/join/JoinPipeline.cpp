@@ -1,5 +1,13 @@
 #include "media/join/JoinPipeline.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <mutex>
+
 #include "foundation/FileUtil.h"
 #include "foundation/Strings.h"
 #include "foundation/TextTranslator.h"
@@ -10,13 +18,6 @@
 #include "media/Progress.h"
 #include "media/TargetFormat.h"
 #include "media/join/Concatenate.h"
-
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
-#include <filesystem>
-#include <mutex>
-#include <unistd.h>
 
 namespace quilmer {
 
@@ -341,7 +342,8 @@ void JoinPipeline::CheckEndedWorker() {
         } else if (!storage.empty()) {
             state_.pendingClips.clear();
             StopStepTimer();
-            FailJoin(Tr(L"The folder of the output file cannot be written:") + L" " + FolderOf(state_.outputPath) + L": " + storage);
+            FailJoin(Tr(L"The folder of the output file cannot be written:") + L" " +
+                     FolderOf(state_.outputPath) + L": " + storage);
         } else if (!GetFileFacts(state_.intermediateFiles.back(), facts) || facts.size == 0) {
             view_.ClipLeftOut(state_.clips[state_.nextClipIndex - 1]);
         }
@@ -439,7 +441,9 @@ void JoinPipeline::FailJoin(const std::wstring& reason) {
 // by a full disk, and readable as media. Its probe is kept for the result shown afterwards.
 std::wstring JoinPipeline::CheckFinishedOutput() {
     std::wstring storage = StorageFailure(encoderTail_);
-    if (!storage.empty()) return Tr(L"The folder of the output file cannot be written:") + L" " + FolderOf(state_.outputPath) + L": " + storage;
+    if (!storage.empty())
+        return Tr(L"The folder of the output file cannot be written:") + L" " + FolderOf(state_.outputPath) +
+               L": " + storage;
     FileFacts facts;
     if (!GetFileFacts(state_.outputPath, facts) || facts.size == 0) {
         std::wstring why = LastLine(encoderTail_);
@@ -452,7 +456,8 @@ std::wstring JoinPipeline::CheckFinishedOutput() {
         int error = errno;
         close(fd);
         if (!synced && error != EINVAL)
-            return Tr(L"The folder of the output file cannot be written:") + L" " + FolderOf(state_.outputPath) + L": " + FromUtf8(std::strerror(error));
+            return Tr(L"The folder of the output file cannot be written:") + L" " +
+                   FolderOf(state_.outputPath) + L": " + FromUtf8(std::strerror(error));
     }
     resultProbed_ = ProbeWithFallback(state_.outputPath, resultProbe_);
     if (!resultProbed_) return Tr(L"The encoder's output cannot be read back as video.");

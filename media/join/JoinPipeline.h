@@ -5,6 +5,12 @@
 // besides, a worker that ends posts a notice, so the next step starts at once instead of at the
 // next tick. The steps after the concatenation are commands posted to the owner through the loop.
 
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
 #include "foundation/CallbackTimer.h"
 #include "foundation/EventLoop.h"
 #include "foundation/WorkerThread.h"
@@ -14,12 +20,6 @@
 #include "media/join/JoinState.h"
 #include "media/join/JoinView.h"
 #include "media/join/OutputLock.h"
-
-#include <atomic>
-#include <functional>
-#include <memory>
-#include <string>
-#include <vector>
 
 namespace quilmer {
 

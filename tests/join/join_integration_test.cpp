@@ -180,8 +180,8 @@ TEST_P(JoinFormatTest, MixedClipsJoinIntoAPlayableFileOfTheSummedLength) {
     ASSERT_GT(audioEnd, 0);
     // The clips' rates differ from the output's (the first clip's 25 fps): the picture lasts as
     // long as the clips together, within one output frame per clip.
-    auto start = RunProgram({"ffprobe", "-v", "error", "-select_streams", "v:0", "-show_entries", "stream=start_time",
-                             "-of", "csv=p=0", "file:" + out});
+    auto start = RunProgram({"ffprobe", "-v", "error", "-select_streams", "v:0", "-show_entries",
+                             "stream=start_time", "-of", "csv=p=0", "file:" + out});
     double videoStart = std::max(ToDouble(start.output), 0.0);
     EXPECT_NEAR(videoEnd - videoStart, clipSeconds_, 0.04 * static_cast<double>(MixedClips().size()))
         << "from " << videoStart << " to " << videoEnd;
