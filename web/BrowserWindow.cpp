@@ -84,7 +84,9 @@ BrowserWindow::BrowserWindow(const std::wstring& startAddress, const std::string
     SetClientSize(wxDLG_UNIT(this, wxSize(540, 200)));
     SetWindowStyleFlag(GetWindowStyleFlag() | wxCLIP_CHILDREN);
     toolbar_ = CreateHostedWebView(this, kToolbarId);
-    content_ = CreateHostedWebView(this, kContentId);
+    content_ = CreateHostedWebView(this, kContentId, false,
+                                   formData.empty() && !startAddress.empty() ? wxString(startAddress)
+                                                                             : wxString(wxWebViewDefaultURLStr));
     toolbar_->SetMinSize(wxSize(-1, wxDLG_UNIT(this, wxSize(0, 49)).y));
     auto* sizer = new wxBoxSizer(wxVERTICAL);
     sizer->Add(toolbar_, 0, wxEXPAND);
@@ -104,11 +106,18 @@ BrowserWindow::BrowserWindow(const std::wstring& startAddress, const std::string
     content_->Bind(wxEVT_WEBVIEW_SCRIPT_MESSAGE_RECEIVED, &BrowserWindow::OnContentMessage, this);
     content_->Bind(wxEVT_WEBVIEW_TITLE_CHANGED, &BrowserWindow::OnTitleChanged, this);
     Bind(wxEVT_CLOSE_WINDOW, &BrowserWindow::OnClose, this);
+    errorTimer_.SetOwner(this);
+    Bind(wxEVT_TIMER, [this](wxTimerEvent&) {
+        if (afterErrorPage_.empty()) return;
+        wxString target = afterErrorPage_;
+        afterErrorPage_.clear();
+        content_->LoadURL(target);
+    });
     Bind(wxEVT_MENU, &BrowserWindow::OnCommand, this);
 
     toolbarAddress_ = ToolbarPageAddress(WebSiteAddress(), language_, type_);
     toolbar_->LoadURL(wxString(toolbarAddress_));
-    if (!startAddress.empty()) NavigateWithPost(content_, startAddress, formData);
+    if (!startAddress.empty() && !formData.empty()) NavigateWithPost(content_, startAddress, formData);
     placement_.Restore(this);
 }
 
@@ -126,6 +135,7 @@ BrowserWindow::~BrowserWindow() {
 const std::vector<BrowserWindow*>& BrowserWindow::OpenWindows() { return Windows(); }
 
 void BrowserWindow::OnClose(wxCloseEvent&) {
+    errorTimer_.Stop();
     placement_.Save(this);
     toolbar_->Stop();
     content_->Stop();
@@ -197,7 +207,13 @@ void BrowserWindow::OnToolbarMessage(wxWebViewEvent& event) {
 }
 
 void BrowserWindow::OnToolbarLoaded(wxWebViewEvent& event) {
-    if (!IsTopFrame(event) || event.GetURL() == "about:blank") return;
+    if (!IsTopFrame(event)) return;
+    if (toolbarFailed_) {
+        toolbarFailed_ = false;
+        LoadBuiltInToolbar();
+        return;
+    }
+    if (event.GetURL() == "about:blank") return;
     ToolbarLoaded();
 }
 
@@ -213,7 +229,9 @@ void BrowserWindow::ToolbarLoaded() {
 void BrowserWindow::OnToolbarError(wxWebViewEvent& event) {
     if (!IsTopFrame(event) || builtInToolbar_) return;
     if (NavigationErrorCode(event) == 0) return;
-    LoadBuiltInToolbar();
+    // After WebKit's own error page, which would otherwise replace the built-in page.
+    builtInToolbar_ = true;
+    toolbarFailed_ = true;
 }
 
 void BrowserWindow::LoadBuiltInToolbar() {
@@ -304,6 +322,13 @@ void BrowserWindow::OnContentNavigated(wxWebViewEvent& event) {
 
 void BrowserWindow::OnContentLoaded(wxWebViewEvent& event) {
     if (!IsTopFrame(event)) return;
+    if (!afterErrorPage_.empty()) {
+        // WebKit has put its own error page up for the failed address; the maker's replaces it.
+        wxString target = afterErrorPage_;
+        afterErrorPage_.clear();
+        content_->LoadURL(target);
+        return;
+    }
     RefreshToolbar();
     int status = MainResourceStatus(content_);
     if (status >= 400) ReportNavigationError(event.GetURL(), status);
@@ -311,7 +336,12 @@ void BrowserWindow::OnContentLoaded(wxWebViewEvent& event) {
 
 void BrowserWindow::OnContentError(wxWebViewEvent& event) {
     if (!IsTopFrame(event)) return;
-    ReportNavigationError(event.GetURL(), NavigationErrorCode(event));
+    std::wstring target = NavigationErrorAddress(WebSiteAddress(), event.GetURL().ToStdWstring(),
+                                                 NavigationErrorCode(event), language_);
+    if (target.empty()) return;
+    afterErrorPage_ = wxString(target);
+    // Should WebKit put up no page of its own, the maker's comes anyway.
+    errorTimer_.StartOnce(1500);
 }
 
 void BrowserWindow::ReportNavigationError(const wxString& failedAddress, long long status) {

@@ -8,6 +8,7 @@
 #include "web/WindowPlacementKeeper.h"
 
 #include <wx/frame.h>
+#include <wx/timer.h>
 #include <wx/webview.h>
 
 #include <functional>
@@ -84,6 +85,9 @@ private:
     std::wstring pending_;
     bool hasPending_ = false;
     bool builtInToolbar_ = false;
+    bool toolbarFailed_ = false;
+    wxString afterErrorPage_;
+    wxTimer errorTimer_;
     bool toolbarReady_ = false;
     std::vector<ScriptErrorRecord> scriptErrors_;
     std::function<void()> onClosed_;

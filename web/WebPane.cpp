@@ -57,13 +57,24 @@ WebPane::WebPane(wxWindow* parent, wxWindowID browserId, Rules rules, std::funct
     browser_->Bind(wxEVT_WEBVIEW_ERROR, &WebPane::OnError, this);
     browser_->Bind(wxEVT_WEBVIEW_NEWWINDOW, &WebPane::OnNewWindow, this);
     browser_->Bind(wxEVT_WEBVIEW_SCRIPT_MESSAGE_RECEIVED, &WebPane::OnMessage, this);
-    Bind(wxEVT_TIMER, [this](wxTimerEvent&) { Restart(); });
+    snapTimer_.SetOwner(this);
+    Bind(wxEVT_TIMER, [this](wxTimerEvent& event) {
+        if (event.GetTimer().GetId() == refreshTimer_.GetId()) {
+            Restart();
+        } else if (snapAfterErrorPage_) {
+            snapAfterErrorPage_ = false;
+            ShowSnapPage();
+        }
+    });
     Bind(wxEVT_MENU, [this](wxCommandEvent&) { Restart(); }, kRefreshCommand);
     if (rules_ == Rules::MainWindow) refreshTimer_.Start(kRefreshIntervalMs);
     Restart();
 }
 
-WebPane::~WebPane() { refreshTimer_.Stop(); }
+WebPane::~WebPane() {
+    refreshTimer_.Stop();
+    snapTimer_.Stop();
+}
 
 void WebPane::Restart() {
     showingSnap_ = false;
@@ -106,14 +117,23 @@ void WebPane::OnMessage(wxWebViewEvent& event) {
 }
 
 void WebPane::OnLoaded(wxWebViewEvent& event) {
-    if (!IsTopFrame(event) || showingSnap_) return;
+    if (!IsTopFrame(event)) return;
+    if (snapAfterErrorPage_) {
+        // WebKit has put its own error page up; the snap page replaces it.
+        snapAfterErrorPage_ = false;
+        ShowSnapPage();
+        return;
+    }
+    if (showingSnap_) return;
     if (event.GetURL().ToStdWstring() == loadingStart_) loadingStart_.clear();
     if (rules_ == Rules::MainWindow && MainResourceStatus(browser_) >= 400) ShowSnapPage();
 }
 
 void WebPane::OnError(wxWebViewEvent& event) {
     if (!IsTopFrame(event) || NavigationErrorCode(event) == 0) return;
-    if (rules_ == Rules::MainWindow) ShowSnapPage();
+    if (rules_ != Rules::MainWindow) return;
+    snapAfterErrorPage_ = true;
+    snapTimer_.StartOnce(1500);
 }
 
 void WebPane::OnNewWindow(wxWebViewEvent& event) {

@@ -49,7 +49,9 @@ private:
     std::function<std::wstring()> startAddress_;
     std::wstring loadingStart_;  // the start address while the pane opens it
     bool showingSnap_ = false;
+    bool snapAfterErrorPage_ = false;
     wxTimer refreshTimer_;
+    wxTimer snapTimer_;
     std::vector<ScriptErrorRecord> scriptErrors_;
 };
 

@@ -103,6 +103,9 @@ int MainResourceStatus(wxWebView* view) {
 }
 
 long long NavigationErrorCode(const wxWebViewEvent& event) {
+    // WebKit reports loads it dropped itself (a newer load, a vetoed navigation) as errors too.
+    wxString text = event.GetString().Lower();
+    if (text.Contains("cancelled") || text.Contains("interrupted")) return 0;
     switch (static_cast<wxWebViewNavigationError>(event.GetInt())) {
         case wxWEBVIEW_NAV_ERR_USER_CANCELLED:
             return 0;
