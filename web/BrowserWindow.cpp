@@ -322,7 +322,7 @@ void BrowserWindow::OnContentNavigated(wxWebViewEvent& event) {
 
 void BrowserWindow::OnContentLoaded(wxWebViewEvent& event) {
     if (!IsTopFrame(event)) return;
-    if (!afterErrorPage_.empty()) {
+    if (!afterErrorPage_.empty() && event.GetURL() == failedAddress_) {
         // WebKit has put its own error page up for the failed address; the maker's replaces it.
         wxString target = afterErrorPage_;
         afterErrorPage_.clear();
@@ -335,11 +335,13 @@ void BrowserWindow::OnContentLoaded(wxWebViewEvent& event) {
 }
 
 void BrowserWindow::OnContentError(wxWebViewEvent& event) {
+
     if (!IsTopFrame(event)) return;
     std::wstring target = NavigationErrorAddress(WebSiteAddress(), event.GetURL().ToStdWstring(),
                                                  NavigationErrorCode(event), language_);
     if (target.empty()) return;
     afterErrorPage_ = wxString(target);
+    failedAddress_ = event.GetURL();
     // Should WebKit put up no page of its own, the maker's comes anyway.
     errorTimer_.StartOnce(1500);
 }

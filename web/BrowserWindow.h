@@ -87,6 +87,7 @@ private:
     bool builtInToolbar_ = false;
     bool toolbarFailed_ = false;
     wxString afterErrorPage_;
+    wxString failedAddress_;
     wxTimer errorTimer_;
     bool toolbarReady_ = false;
     std::vector<ScriptErrorRecord> scriptErrors_;

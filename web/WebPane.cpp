@@ -118,7 +118,7 @@ void WebPane::OnMessage(wxWebViewEvent& event) {
 
 void WebPane::OnLoaded(wxWebViewEvent& event) {
     if (!IsTopFrame(event)) return;
-    if (snapAfterErrorPage_) {
+    if (snapAfterErrorPage_ && event.GetURL() == failedAddress_) {
         // WebKit has put its own error page up; the snap page replaces it.
         snapAfterErrorPage_ = false;
         ShowSnapPage();
@@ -133,6 +133,7 @@ void WebPane::OnError(wxWebViewEvent& event) {
     if (!IsTopFrame(event) || NavigationErrorCode(event) == 0) return;
     if (rules_ != Rules::MainWindow) return;
     snapAfterErrorPage_ = true;
+    failedAddress_ = event.GetURL();
     snapTimer_.StartOnce(1500);
 }
 

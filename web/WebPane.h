@@ -50,6 +50,7 @@ private:
     std::wstring loadingStart_;  // the start address while the pane opens it
     bool showingSnap_ = false;
     bool snapAfterErrorPage_ = false;
+    wxString failedAddress_;
     wxTimer refreshTimer_;
     wxTimer snapTimer_;
     std::vector<ScriptErrorRecord> scriptErrors_;

@@ -170,7 +170,7 @@ TEST(BrowserWindowTest, NavigationErrorsLandOnTheErrorPageAndScriptErrorsStayQui
     ASSERT_TRUE(PumpUntil([&] {
         return Url(w->Content()).rfind(Site().base + "/naverr.php", 0) == 0 &&
                Eval(w->Content(), "document.getElementById('url').textContent") == dead;
-    }));
+    })) << Url(w->Content());
     EXPECT_EQ(Eval(w->Content(), "document.getElementById('errorid').textContent"), "-2146697211");
 
     // The same script error twice is one record; nothing is shown.
