@@ -11,6 +11,7 @@
 #include "web/WebViewHost.h"
 
 #include <gtest/gtest.h>
+#include <wx/clipbrd.h>
 #include <wx/frame.h>
 #include <wx/sizer.h>
 
@@ -145,6 +146,16 @@ TEST(BrowserWindowTest, ToolbarAddressSearchBackForwardAndTitle) {
     }));
     Eval(w->Toolbar(), "document.getElementById('forward_i').click();1");
     ASSERT_TRUE(WaitForPage(w->Content(), Site().base + "/video_search.php"));
+
+    // The toolbar's "Paste and go" on the focused address box.
+    if (wxTheClipboard->Open()) {
+        wxTheClipboard->SetData(new wxTextDataObject(wxString::FromUTF8(Site().base + "/soft.php?type=pasted")));
+        wxTheClipboard->Close();
+    }
+    Eval(w->Toolbar(), "document.querySelector('input[name=address]').focus();1");
+    wxCommandEvent pasteAndGo(wxEVT_MENU, BrowserWindow::kPasteAndGoCommand);
+    w->GetEventHandler()->ProcessEvent(pasteAndGo);
+    ASSERT_TRUE(WaitForPage(w->Content(), Site().base + "/soft.php?type=pasted"));
 
     // A bare word in the address box is a search on the site.
     SubmitToolbarForm(w, "address", "kittens");
