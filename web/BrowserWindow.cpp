@@ -108,6 +108,10 @@ BrowserWindow::BrowserWindow(const std::wstring& startAddress, const std::string
     Bind(wxEVT_CLOSE_WINDOW, &BrowserWindow::OnClose, this);
     errorTimer_.SetOwner(this);
     Bind(wxEVT_TIMER, [this](wxTimerEvent&) {
+        if (toolbarFailed_) {
+            toolbarFailed_ = false;
+            LoadBuiltInToolbar();
+        }
         if (afterErrorPage_.empty()) return;
         wxString target = afterErrorPage_;
         afterErrorPage_.clear();
@@ -137,8 +141,8 @@ const std::vector<BrowserWindow*>& BrowserWindow::OpenWindows() { return Windows
 void BrowserWindow::OnClose(wxCloseEvent&) {
     errorTimer_.Stop();
     placement_.Save(this);
-    toolbar_->Stop();
-    content_->Stop();
+    ReleaseHostedWebView(toolbar_);
+    ReleaseHostedWebView(content_);
     Destroy();
 }
 
@@ -191,6 +195,8 @@ void BrowserWindow::OnToolbarMessage(wxWebViewEvent& event) {
     std::string kind = doc.value("kind", "");
     if (kind == "form") {
         HandleToolbarForm(wxString::FromUTF8(doc.value("action", "")).ToStdWstring(), doc.value("data", ""));
+    } else if (kind == "ready") {
+        RefreshToolbar();
     } else if (kind == "button") {
         HandleToolbarButton(doc.value("id", ""));
     } else if (kind == "contextmenu") {
@@ -209,8 +215,10 @@ void BrowserWindow::OnToolbarMessage(wxWebViewEvent& event) {
 void BrowserWindow::OnToolbarLoaded(wxWebViewEvent& event) {
     if (!IsTopFrame(event)) return;
     if (toolbarFailed_) {
-        toolbarFailed_ = false;
-        LoadBuiltInToolbar();
+        if (event.GetURL() == failedToolbarAddress_) {
+            toolbarFailed_ = false;
+            LoadBuiltInToolbar();
+        }
         return;
     }
     if (event.GetURL() == "about:blank") return;
@@ -232,6 +240,8 @@ void BrowserWindow::OnToolbarError(wxWebViewEvent& event) {
     // After WebKit's own error page, which would otherwise replace the built-in page.
     builtInToolbar_ = true;
     toolbarFailed_ = true;
+    failedToolbarAddress_ = event.GetURL();
+    errorTimer_.StartOnce(1500);
 }
 
 void BrowserWindow::LoadBuiltInToolbar() {
@@ -254,17 +264,17 @@ void BrowserWindow::RefreshToolbar() {
         "else{f.setAttribute('disabled','disabled');f.src='ico/forward_gray.png';}}})(" +
         JsQuote(wxString(currentAddress_)) + "," + JsQuote(wxString(DecodeEntities(searchText_))) + "," +
         (back ? "true" : "false") + "," + (forward ? "true" : "false") + ")";
-    toolbar_->RunScriptAsync(wxString::FromUTF8(js));
+    RunPageScript(toolbar_, wxString::FromUTF8(js));
 }
 
 void BrowserWindow::FocusAddress() {
     toolbar_->SetFocus();
-    toolbar_->RunScriptAsync("(function(){var e=document.querySelector('input[name=address]');if(e){e.focus();e.select();}})()");
+    RunPageScript(toolbar_, "(function(){var e=document.querySelector('input[name=address]');if(e){e.focus();e.select();}})()");
 }
 
 void BrowserWindow::FocusSearch() {
     toolbar_->SetFocus();
-    toolbar_->RunScriptAsync(
+    RunPageScript(toolbar_, 
         "(function(){var e=document.querySelector('input[name=q]')||document.getElementById('q');"
         "if(e){e.focus();e.select();}})()");
 }
@@ -272,7 +282,7 @@ void BrowserWindow::FocusSearch() {
 void BrowserWindow::OnCommand(wxCommandEvent& event) {
     switch (event.GetId()) {
         case kCopyCommand:
-            toolbar_->RunScriptAsync(
+            RunPageScript(toolbar_, 
                 "(function(){var e=document.activeElement;if(e&&e.tagName==='INPUT')"
                 "window.webkit.messageHandlers.quilmer.postMessage(JSON.stringify({kind:'copy',text:e.value}));})()");
             break;
@@ -286,7 +296,7 @@ void BrowserWindow::OnCommand(wxCommandEvent& event) {
                 wxTheClipboard->Close();
             }
             bool submit = event.GetId() != kPasteCommand;
-            toolbar_->RunScriptAsync("(function(t,go){var e=document.activeElement;"
+            RunPageScript(toolbar_, "(function(t,go){var e=document.activeElement;"
                                      "if(!e||e.tagName!=='INPUT')return;e.value=t;"
                                      "if(go&&e.form&&e.form.onsubmit&&e.form.onsubmit()!==false)e.form.submit();})(" +
                                      JsQuote(text) + "," + (submit ? "true" : "false") + ")");

@@ -88,6 +88,7 @@ private:
     bool toolbarFailed_ = false;
     wxString afterErrorPage_;
     wxString failedAddress_;
+    wxString failedToolbarAddress_;
     wxTimer errorTimer_;
     bool toolbarReady_ = false;
     std::vector<ScriptErrorRecord> scriptErrors_;

@@ -147,7 +147,7 @@ void PlayerWindow::OnLoaded(wxWebViewEvent& event) {
 }
 
 void PlayerWindow::PlaceMediaElement(const std::wstring& url, const std::wstring& note) {
-    browser_->RunScriptAsync(wxString::FromUTF8(MediaElementScript(ToUtf8(url), IsAudioOnly(mediaPath_), note)));
+    RunPageScript(browser_, wxString::FromUTF8(MediaElementScript(ToUtf8(url), IsAudioOnly(mediaPath_), note)));
     watchTimer_.StartOnce(kStartLimitMs);
 }
 
@@ -190,7 +190,7 @@ void PlayerWindow::OnScriptMessage(wxWebViewEvent& event) {
 
 void PlayerWindow::CopyFocusedInput() {
     // The search bar is a page of the site inside the player page: it answers with a "copy" message.
-    browser_->RunScriptAsync(
+    RunPageScript(browser_, 
         "(function(){var e=document.activeElement;"
         "if(e&&e.tagName==='INPUT'){window.webkit.messageHandlers.quilmer.postMessage("
         "JSON.stringify({kind:'copy',text:e.value}));return;}"
@@ -204,7 +204,7 @@ void PlayerWindow::PasteIntoFocusedInput() {
         if (wxTheClipboard->GetData(data)) text = data.GetText();
         wxTheClipboard->Close();
     }
-    browser_->RunScriptAsync("(function(t){var e=document.activeElement;"
+    RunPageScript(browser_, "(function(t){var e=document.activeElement;"
                              "if(e&&e.tagName==='INPUT'){e.value=t;return;}"
                              "for(var i=0;i<window.frames.length;i++)window.frames[i].postMessage({quilmerPaste:t},'*');})(" +
                              JsQuote(text) + ")");
@@ -221,7 +221,7 @@ void PlayerWindow::OnNavigating(wxWebViewEvent& event) {
 void PlayerWindow::StartPreviewCopy() {
     if (previewPid_ > 0 || state_ == PlaybackState::MakingPreview) return;
     state_ = PlaybackState::MakingPreview;
-    browser_->RunScriptAsync(wxString::FromUTF8(
+    RunPageScript(browser_, wxString::FromUTF8(
         WrapperMessageScript(Tr(L"This system cannot play the clip directly; making a preview copy..."))));
     CTempFile file;
     if (!file.Create()) {
@@ -276,7 +276,7 @@ void PlayerWindow::PollPreview() {
     }
     state_ = PlaybackState::PlayingPreview;
     mediaPlaced_ = false;  // the watch timer now waits for the copy
-    browser_->RunScriptAsync(wxString::FromUTF8(MediaElementScript(
+    RunPageScript(browser_, wxString::FromUTF8(MediaElementScript(
         FileUrl(previewFile_), IsAudioOnly(mediaPath_),
         Tr(L"Playing a preview copy: this system cannot decode the clip itself."))));
     mediaPlaced_ = true;
@@ -286,7 +286,7 @@ void PlayerWindow::PollPreview() {
 void PlayerWindow::ShowFailure(const std::wstring& message) {
     watchTimer_.Stop();
     state_ = PlaybackState::Failed;
-    browser_->RunScriptAsync(wxString::FromUTF8(WrapperMessageScript(message)));
+    RunPageScript(browser_, wxString::FromUTF8(WrapperMessageScript(message)));
 }
 
 void PlayerWindow::ResizeWrapper() {
@@ -294,7 +294,7 @@ void PlayerWindow::ResizeWrapper() {
     int w = outer.x - 8;
     int h = outer.y - WrapperHeightMargin(kind_);
     browser_->SetSize(GetClientSize());
-    browser_->RunScriptAsync(wxString::Format(
+    RunPageScript(browser_, wxString::Format(
         "(function(){var a=document.getElementsByTagName('*');for(var i=0;i<a.length;i++){"
         "if(a[i].id&&a[i].id.toLowerCase()==='wrapper'){a[i].style.width='%dpx';a[i].style.height='%dpx';}}})()",
         w, h));
@@ -316,7 +316,7 @@ void PlayerWindow::OnClose(wxCloseEvent&) {
     buildTimer_.Stop();
     watchTimer_.Stop();
     previewTimer_.Stop();
-    browser_->Stop();
+    ReleaseHostedWebView(browser_);
     placement_.Save(this);
     RemoveGeneratedFiles();
     Destroy();

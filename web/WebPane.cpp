@@ -72,6 +72,7 @@ WebPane::WebPane(wxWindow* parent, wxWindowID browserId, Rules rules, std::funct
 }
 
 WebPane::~WebPane() {
+    ReleaseHostedWebView(browser_);
     refreshTimer_.Stop();
     snapTimer_.Stop();
 }

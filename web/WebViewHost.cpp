@@ -71,6 +71,39 @@ wxWebView* CreateHostedWebView(wxWindow* parent, wxWindowID id, bool allowAutopl
     return view;
 }
 
+void RunPageScript(wxWebView* view, const wxString& script) {
+    using Evaluate = void (*)(void*, const char*, long, const char*, const char*, void*, void*, void*);
+    static auto evaluate = WebKitFunction<Evaluate>("webkit_web_view_evaluate_javascript");
+    void* native = view ? view->GetNativeBackend() : nullptr;
+    if (!native) return;
+    if (!evaluate) {
+        view->RunScriptAsync(script);
+        return;
+    }
+    wxScopedCharBuffer utf8 = script.utf8_str();
+    evaluate(native, utf8.data(), static_cast<long>(utf8.length()), nullptr, nullptr, nullptr, nullptr, nullptr);
+}
+
+void ReleaseHostedWebView(wxWebView* view) {
+    if (!view) return;
+    view->Stop();
+    view->RemoveScriptMessageHandler(kMessageHandlerName);
+    using Disconnect = unsigned (*)(void*, int, unsigned, unsigned, void*, void*, void*);
+    static auto disconnect = WebKitFunction<Disconnect>("g_signal_handlers_disconnect_matched");
+    void* native = view->GetNativeBackend();
+    if (native && disconnect) {
+        // G_SIGNAL_MATCH_DATA: every handler connected with the wx view as its data.
+        disconnect(native, 1 << 4, 0, 0, nullptr, nullptr, view);
+        disconnect(native, 1 << 3, 0, 0, nullptr, reinterpret_cast<void*>(&DecideWithAutoplay), nullptr);
+        // The page's messages arrive through the view's user content manager.
+        using GetManager = void* (*)(void*);
+        static auto getManager = WebKitFunction<GetManager>("webkit_web_view_get_user_content_manager");
+        if (void* manager = getManager ? getManager(native) : nullptr) {
+            disconnect(manager, 1 << 4, 0, 0, nullptr, nullptr, view);
+        }
+    }
+}
+
 bool RecordScriptError(std::vector<ScriptErrorRecord>& records, const ScriptErrorRecord& record) {
     bool known = false;
     for (const auto& r : records) known = known || r == record;

@@ -32,6 +32,14 @@ inline constexpr const char* kMessageHandlerName = "quilmer";
 wxWebView* CreateHostedWebView(wxWindow* parent, wxWindowID id, bool allowAutoplay = false,
                                const wxString& url = wxWebViewDefaultURLStr);
 
+// Before a hosted view goes: no more messages, loads or signals reach the window (WebKit may still
+// deliver a page's message after the view's window has been destroyed).
+void ReleaseHostedWebView(wxWebView* view);
+
+// Runs a script in the page without waiting for or reading its result. (A result callback could
+// arrive after the view has gone; this one never calls back.)
+void RunPageScript(wxWebView* view, const wxString& script);
+
 // Adds the record unless an equal one is listed; returns the continue flag of the last record.
 bool RecordScriptError(std::vector<ScriptErrorRecord>& records, const ScriptErrorRecord& record);
 

@@ -75,6 +75,8 @@ var quilmer = (function () {
 (function () {
   var m = /[?&]type=([^&]*)/.exec(location.search);
   if (m) document.querySelector('#search_f input[name=type]').value = decodeURIComponent(m[1]);
+  // The window fills in the address, the search text and the button states.
+  quilmer.post({ kind: 'ready' });
 })();
 </script>
 </body></html>

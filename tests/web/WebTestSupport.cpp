@@ -11,6 +11,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <dlfcn.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -106,6 +107,38 @@ bool WaitForPage(wxWebView* view, const std::string& prefix, int timeoutMs) {
 }
 
 int ClosedPort() { return FreePort(); }
+
+void Settle() {
+    for (int i = 0; i < 3; ++i) {
+        wxTheApp->ProcessIdle();
+        PumpEvents(30);
+    }
+}
+
+// wxScreenDC reads a stale copy of the screen under Xvfb once the first window has been captured;
+// the window's own GDK window gives what it shows now. GDK is reached through the library wx
+// already loaded.
+void Screenshot(wxWindow* window, const std::string& name) {
+    Settle();
+    wxWindow* top = wxGetTopLevelParent(window);
+    top->Raise();
+    PumpEvents(600);
+    using GetWindow = void* (*)(void*);
+    using FromWindow = void* (*)(void*, int, int, int, int);
+    auto getWindow = reinterpret_cast<GetWindow>(dlsym(RTLD_DEFAULT, "gtk_widget_get_window"));
+    auto fromWindow = reinterpret_cast<FromWindow>(dlsym(RTLD_DEFAULT, "gdk_pixbuf_get_from_window"));
+    void* gdkWindow = getWindow ? getWindow(top->GetHandle()) : nullptr;
+    wxPoint offset = window == top ? wxPoint(0, 0) : top->ScreenToClient(window->GetScreenPosition()) +
+                                                         (top->GetClientAreaOrigin());
+    wxSize size = window->GetSize();
+    void* pixbuf = gdkWindow && fromWindow ? fromWindow(gdkWindow, offset.x, offset.y, size.x, size.y) : nullptr;
+    if (!pixbuf) {
+        SaveScreenshot(window, name);
+        return;
+    }
+    wxBitmap bitmap(static_cast<GdkPixbuf*>(pixbuf));
+    bitmap.SaveFile(wxString::FromUTF8((ScreenshotFolder() / (name + ".png")).string()), wxBITMAP_TYPE_PNG);
+}
 
 std::string ReadText(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

@@ -26,6 +26,12 @@ std::string Eval(wxWebView* view, const std::string& js);
 // Waits until the view shows a page whose address starts with prefix and has finished loading.
 bool WaitForPage(wxWebView* view, const std::string& prefix, int timeoutMs = 20000);
 
+// Lets closed windows really go (wx deletes them when idle) so later screenshots see no leftovers.
+void Settle();
+
+// Raises the window, lets WebKit paint it, and saves the screenshot.
+void Screenshot(wxWindow* window, const std::string& name);
+
 // A loopback port nothing listens on.
 int ClosedPort();
 

@@ -101,12 +101,12 @@ PlayerWindow::PlaybackState PlayAndCheck(const std::wstring& path, bool screensh
                   std::string::npos);
         EXPECT_TRUE(w->GeneratedFiles().back().ends_with(L".mp4"));
         EXPECT_TRUE(FileExists(w->GeneratedFiles().back()));
-        if (screenshot) test::SaveScreenshot(w, "player-playing-preview-copy");
+        if (screenshot) test::Screenshot(w, "player-playing-preview-copy");
     }
-    if (screenshot) test::SaveScreenshot(w, "player-playing");
+    if (screenshot) test::Screenshot(w, "player-playing");
     std::vector<std::wstring> files = w->GeneratedFiles();
     w->Close(true);
-    PumpEvents(50);
+    test::Settle();
     for (const auto& f : files) EXPECT_FALSE(FileExists(f)) << ToUtf8(f) << " left behind";
     return state;
 }
@@ -217,7 +217,7 @@ TEST_F(PlayerTest, ClipNothingCanReadShowsAMessage) {
         return Eval(w->Browser(), "(function(){var m=document.getElementById('quilmer_message');return m?m.textContent:'';})()")
                    .find("cannot be played") != std::string::npos;
     }));
-    test::SaveScreenshot(w, "player-cannot-play");
+    test::Screenshot(w, "player-cannot-play");
     auto files = w->GeneratedFiles();
     w->Close(true);
     PumpEvents(50);

@@ -31,7 +31,7 @@ std::string Url(wxWebView* view) { return Eval(view, "location.href"); }
 
 void CloseAll() {
     for (BrowserWindow* w : std::vector<BrowserWindow*>(BrowserWindow::OpenWindows())) w->Close(true);
-    PumpEvents(100);
+    test::Settle();
 }
 
 BrowserWindow* NewestBrowser() {
@@ -60,7 +60,7 @@ struct PaneFrame {
     }
     ~PaneFrame() {
         frame->Destroy();
-        PumpEvents(50);
+        test::Settle();
     }
 };
 
@@ -72,7 +72,7 @@ TEST(MainWebPane, StartsOnTheJoinerPageWithLanguageAndVersionAndLinksOpenBrowser
     EXPECT_EQ(Eval(view, "document.getElementById('lang').textContent"), "English");
     EXPECT_EQ(Eval(view, "document.getElementById('ver').textContent"), "v1.9");
     EXPECT_EQ(view->GetId(), WebPane::kMainPaneId);
-    test::SaveScreenshot(f.frame, "main-web-pane");
+    test::Screenshot(f.frame, "main-web-pane");
 
     // A link of the pane opens a browser window on its target; the pane stays on its page.
     Eval(view, "document.getElementById('help_link').click()");
@@ -136,7 +136,7 @@ TEST(BrowserWindowTest, ToolbarAddressSearchBackForwardAndTitle) {
     EXPECT_EQ(Url(w->Content()), Site().base + "/video_search.php?q=funny+cats&type=flv");
     EXPECT_EQ(Eval(w->Content(), "document.getElementById('query').textContent"), "funny cats");
     EXPECT_EQ(w->CurrentSearchText(), L"funny cats");
-    test::SaveScreenshot(w, "browser-window");
+    test::Screenshot(w, "browser-window");
 
     // Back and forward through the toolbar's images.
     Eval(w->Toolbar(), "document.getElementById('back_i').click();1");
@@ -210,7 +210,7 @@ TEST(SiteDown, SnapPageInThePaneAndBuiltInToolbarThatStillBrowses) {
         EXPECT_EQ(Eval(f.pane->Browser(), "document.getElementById('snap').parentNode.getAttribute('href')"),
                   down + "/download.php");
         EXPECT_EQ(Eval(f.pane->Browser(), "document.getElementById('snap').naturalWidth > 0"), "true");
-        test::SaveScreenshot(f.frame, "main-web-pane-snap");
+        test::Screenshot(f.frame, "main-web-pane-snap");
     }
 
     BrowserWindow* w = OpenBrowserWindow(WidePath(live) + L"/download.php", {}, L"English", L"flv");
@@ -230,7 +230,7 @@ TEST(SiteDown, SnapPageInThePaneAndBuiltInToolbarThatStillBrowses) {
     Eval(w->Toolbar(), "document.getElementById('refresh_i').click();1");
     ASSERT_TRUE(PumpUntil([&] { return Eval(w->Content(), "document.body && document.body.getAttribute('data-old')") == "null" &&
                                        Eval(w->Content(), "document.readyState") == "complete"; }));
-    test::SaveScreenshot(w, "browser-window-built-in-toolbar");
+    test::Screenshot(w, "browser-window-built-in-toolbar");
     CloseAll();
     setenv("QUILMER_SITE_URL", live.c_str(), 1);
 }
