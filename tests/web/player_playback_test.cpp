@@ -103,7 +103,7 @@ PlayerWindow::PlaybackState PlayAndCheck(const std::wstring& path, bool screensh
         EXPECT_TRUE(FileExists(w->GeneratedFiles().back()));
         if (screenshot) test::Screenshot(w, "player-playing-preview-copy");
     }
-    if (screenshot) test::Screenshot(w, "player-playing");
+    else if (screenshot) test::Screenshot(w, "player-playing");
     std::vector<std::wstring> files = w->GeneratedFiles();
     w->Close(true);
     test::Settle();
