@@ -51,9 +51,13 @@ int RunSiteScript(const std::string& action, int port, const std::string& runtim
 class SiteEnvironment : public ::testing::Environment {
 public:
     void SetUp() override {
-        char folder[] = "/tmp/quilmer-web-test-XXXXXX";
-        root_ = mkdtemp(folder) ? folder : "";
-        ASSERT_FALSE(root_.empty());
+        // A fixed folder in the build tree, emptied at each start: the settings singleton writes
+        // its file back at process exit, after the tests, so the folder cannot be removed then.
+        root_ = std::string(QUILMER_BINARY_DIR) + "/test-output/web-test";
+        std::error_code ec;
+        std::filesystem::remove_all(root_, ec);
+        std::filesystem::create_directories(root_, ec);
+        ASSERT_FALSE(ec) << root_;
         // Messages wx logs go to the terminal, never to a dialog that would wait for a click.
         delete wxLog::SetActiveTarget(new wxLogStderr());
         AppFolders::OverrideUserFolder(WidePath(root_ + "/user/"));
@@ -73,8 +77,6 @@ public:
     }
     void TearDown() override {
         if (gSite.port != 0) RunSiteScript("stop", gSite.port, gSite.runtime);
-        std::error_code ec;
-        if (!root_.empty()) std::filesystem::remove_all(root_, ec);
     }
 
 private:
