@@ -60,7 +60,13 @@ function(quilmer_add_gui_test name)
     QUILMER_BINARY_DIR="${CMAKE_BINARY_DIR}"
     QUILMER_PROGRAM_DIR="${QUILMER_PROGRAM_DIR}"
     QUILMER_SHARED_DIR="${QUILMER_SHARED_DIR}")
-  gtest_discover_tests(${name}
-    DISCOVERY_TIMEOUT 60
-    PROPERTIES LABELS gui TIMEOUT ${T_TIMEOUT} ENVIRONMENT "${T_ENV}" RUN_SERIAL TRUE)
+  # One display and one pointer for all of them: never two at once. (An empty ENVIRONMENT value
+  # would swallow the next property name, so it is given only when there is one.)
+  if(T_ENV)
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
+      PROPERTIES LABELS gui TIMEOUT ${T_TIMEOUT} RUN_SERIAL TRUE ENVIRONMENT "${T_ENV}")
+  else()
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
+      PROPERTIES LABELS gui TIMEOUT ${T_TIMEOUT} RUN_SERIAL TRUE)
+  endif()
 endfunction()
