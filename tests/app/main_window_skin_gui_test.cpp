@@ -152,7 +152,7 @@ TEST_F(MainWindowSkinTest, ChooserSwitchesTheOpenWindowAndKeepsTheChoice) {
     ASSERT_TRUE(Choose(wxS("(No skin)")));
     ASSERT_TRUE(PumpUntil([&] { return !manager.IsSkinActive(); }, 5000));
     EXPECT_FALSE(manager.Find(window)->IsSkinned()) << "the system frame is back";
-    EXPECT_EQ(SettingsStore::Instance().ReadString(L"Config", L"SkinName", L"unset"), L"");
+    EXPECT_EQ(SettingsStore::Instance().ReadString(L"Config", L"SkinName"), L"") << "Daylight is no longer kept";
     SaveScreenshot(window, "main-window-chooser-none");
 }
 
