@@ -11,10 +11,12 @@
 #include "app/core/MainWindowRules.h"
 #include "app/core/Startup.h"
 #include "controls/MessageBoxes.h"
+#include "controls/WindowSkin.h"
 #include "controls/WxText.h"
 #include "foundation/FileUtil.h"
 #include "foundation/Log.h"
 #include "lang/LanguageManager.h"
+#include "skin/gui/FrameSkinManager.h"
 
 namespace quilmer {
 namespace {
@@ -45,15 +47,14 @@ public:
 
         LanguageManager::Instance();
         InstallMessageBoxes();
+        // Every window of the program draws its frame from the skin chosen last time (if any).
+        SetSkinAttacher([](wxTopLevelWindow* window) { AttachFrameSkin(window); });
 
+        // The window takes in a handed-over job (StartupArgument) itself while it is built, and
+        // starts its join once the loop runs.
         auto* window = new CMainDlg();
         SetTopWindow(window);
         window->Show();
-        if (IsHandOverArgument(StartupArgument())) {
-            // The hand-over of whole jobs is wired to the window's StartHandedOverJob by its own work.
-            CLog::Instance().Write(LOG_WARN,
-                                   L"handed-over job not taken; starting normally: " + StartupArgument());
-        }
         // As the open dialog would: only files that exist join the list.
         std::vector<std::wstring> clips;
         for (const auto& clip : request.clips) {

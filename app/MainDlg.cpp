@@ -7,6 +7,7 @@
 #include <wx/filedlg.h>
 #include <wx/gauge.h>
 #include <wx/listctrl.h>
+#include <wx/menu.h>
 #include <wx/panel.h>
 #include <wx/stattext.h>
 #include <wx/utils.h>
@@ -14,7 +15,10 @@
 #include "app/AboutDialog.h"
 #include "app/PlayClip.h"
 #include "app/PropertyDialog.h"
+#include "app/core/HandOver.h"
 #include "app/core/MainWindowRules.h"
+#include "app/core/SingleInstance.h"
+#include "app/core/StartupArgument.h"
 #include "controls/HyperLink.h"
 #include "controls/ImageButton.h"
 #include "controls/LanguageChooser.h"
@@ -29,6 +33,7 @@
 #include "foundation/TextTranslator.h"
 #include "lang/LanguageManager.h"
 #include "media/ClipProbe.h"
+#include "skin/gui/FrameSkinManager.h"
 
 namespace quilmer {
 
@@ -137,15 +142,57 @@ CMainDlg::CMainDlg(const std::wstring& programFolder)
     list_->SetDropTarget(new ClipDropTarget(*this));
 
     EnterIdle(false);
+    JoinProtocol();
+    std::wstring language = TakeStartupArgument();
     RefreshLink();
     chooser_->SetOnSwitched([this] { RefreshLink(); });
-    chooser_->Fill();  // also relabels the window in the chosen language
+    chooser_->Fill(language);  // also relabels the window in the chosen language
+    if (!language.empty()) RefreshLink();
     AttachSkin(this);
 }
 
 CMainDlg::~CMainDlg() {
     clock_.Stop();
     pipeline_->Close();
+    singleInstance_.reset();  // leaves the window protocol
+}
+
+// ---- start-up ----------------------------------------------------------------------------------
+
+void CMainDlg::JoinProtocol() {
+    SingleInstance::Callbacks callbacks;
+    callbacks.acceptText = [](const std::wstring&) { return true; };  // taken, and ignored
+    callbacks.close = [this] { Close(); };                            // as the close box
+    singleInstance_ = std::make_unique<SingleInstance>(loop_, std::move(callbacks));
+    if (!singleInstance_->IsRegistered())
+        CLog::Instance().Write(LOG_ERR, L"other programs cannot find this window: " +
+                                            WidePath(singleInstance_->Error()));
+}
+
+bool CMainDlg::IsFindable() const { return singleInstance_ && singleInstance_->IsRegistered(); }
+
+// Takes in the job a calling program handed over. Returns the language the job asks for (empty:
+// the user's own).
+std::wstring CMainDlg::TakeStartupArgument() {
+    const std::wstring& argument = StartupArgument();
+    if (ClassifyStartupArgument(argument) != StartupKind::Job) return {};  // clip paths: Main adds them
+    HandOverJob job = ParseHandOver(argument);
+    for (const auto& clip : job.clips) clips_.AppendHandedOver({clip.displayName, clip.path});
+    RefreshList();
+    if (!clips_.Empty()) SelectRow(0);
+    join_->Enable(clips_.CanJoin());
+    if (!job.Runnable()) {
+        // Started as if by the user, with the usable clips; the message once the window shows.
+        std::wstring message = job.Message();
+        CLog::Instance().Write(LOG_ERR, L"handed-over job not run: " + message);
+        CallAfter([this, message] {
+            if (!closing_) ShowMessage(this, message, Tr(L"Tips"));
+        });
+        return {};
+    }
+    ApplyHandOver(job, pipeline_->MutableState());
+    QueueEvent(new wxCommandEvent(EVT_JOIN_COMMAND, kIdJoin));
+    return job.languageName;
 }
 
 void CMainDlg::BuildControls() {
@@ -197,6 +244,9 @@ void CMainDlg::BuildControls() {
     videoDownload_ =
         new wxButton(panel_, kIdVideoDownload, wxS("&Video Download..."), dlu(248, 228), dlus(90, 16));
     about_ = new wxButton(panel_, kIdAbout, wxS("&About..."), dlu(342, 228), dlus(70, 16));
+    // The skin chooser: on wx the window has no system menu of its own to put it in (a skinned
+    // frame's system menu carries it as well).
+    skin_ = new wxButton(panel_, kIdSkin, wxS("S&kin"), dlu(352, 190), dlus(60, 13));
 
     webPane_ = new wxPanel(panel_, kIdWebPane, dlu(7, 250), dlus(405, 75));
 
@@ -207,6 +257,14 @@ void CMainDlg::BuildControls() {
 }
 
 wxWindow* CMainDlg::WebPaneSlot() const { return webPane_; }
+
+wxMenu* CMainDlg::CreateSkinChooserMenu() { return CreateSkinMenu(CFrameSkinManager::Instance()); }
+
+void CMainDlg::ShowSkinChooser() {
+    std::unique_ptr<wxMenu> menu(CreateSkinChooserMenu());
+    wxPoint below = skin_->GetPosition() + wxPoint(0, skin_->GetSize().y);
+    panel_->PopupMenu(menu.get(), below);
+}
 
 void CMainDlg::OnUpdateInfoReady() {
     // The new-version dialog arrives with the update check; until then nothing is offered.
@@ -311,6 +369,9 @@ void CMainDlg::ExecuteCommand(int id) {
         case kIdProperty:
             Property();
             return;
+        case kIdSkin:
+            ShowSkinChooser();
+            return;
         case kIdVideoDownload:
             // The companion downloader is looked for once the web windows exist; until then its page.
             wxLaunchDefaultBrowser(ToWx(DownloadPageAddress(LanguageManager::Instance().CurrentLanguage())));
@@ -409,6 +470,11 @@ std::wstring CMainDlg::AskOutputPath(const std::wstring& firstClip, bool ownOrde
 }
 
 void CMainDlg::Join() {
+    if (pipeline_->State().handedOver) {
+        // The caller's job: its output, no save dialog.
+        StartHandedOverJob(RequestFromState());
+        return;
+    }
     if (IsJoining() || !clips_.CanJoin()) return;
     const std::wstring first = clips_.At(0).path;
     std::wstring output;
@@ -420,21 +486,47 @@ void CMainDlg::Join() {
     if (!refusal.empty()) ShowMessage(this, refusal, Tr(L"Tips"));
 }
 
+CMainDlg::HandOverRequest CMainDlg::RequestFromState() const {
+    const JoinState& state = pipeline_->State();
+    HandOverRequest job;
+    job.clips = clips_.Paths();
+    job.outputPath = state.outputPath;
+    job.callerWindowClass = state.callerWindowClass;
+    job.callerMessageName = state.callerMessageName;
+    job.languageName = state.languageName;
+    job.sourceUrl = state.sourceUrl;
+    return job;
+}
+
 void CMainDlg::StartHandedOverJob(const HandOverRequest& job) {
-    if (IsJoining()) return;
-    clips_.Clear();
-    clips_.AppendAll(job.clips);
-    RefreshList();
-    if (!job.languageName.empty()) chooser_->Fill(job.languageName);
+    if (IsJoining() || ending_) return;
+    if (job.clips != clips_.Paths()) {
+        clips_.Clear();
+        clips_.AppendAll(job.clips);
+        RefreshList();
+        if (!clips_.Empty()) SelectRow(0);
+    }
+    if (!job.languageName.empty() && job.languageName != LanguageManager::Instance().CurrentLanguage()) {
+        chooser_->Fill(job.languageName);
+        RefreshLink();
+    }
     JoinState& state = pipeline_->MutableState();
+    state.handedOver = true;
+    state.outputPath = job.outputPath;
     state.callerWindowClass = job.callerWindowClass;
     state.callerMessageName = job.callerMessageName;
     state.languageName = job.languageName;
     state.sourceUrl = job.sourceUrl;
+    join_->Enable(clips_.CanJoin());
+    // One clip joins nothing: the window stays with it, as it would for the user.
+    if (!clips_.CanJoin()) return;
     leftOut_.clear();
     std::wstring refusal = pipeline_->StartJoin(clips_.Paths(), job.outputPath, true);
     if (!refusal.empty()) {
+        // The caller's job cannot run (say, the output cannot be written): logged, and the
+        // program ends without a notice.
         CLog::Instance().Write(LOG_ERR, L"handed-over join refused: " + refusal);
+        pipeline_->MutableState().failure = refusal;
         HandedOverJobEnded(false);
     }
 }
@@ -532,9 +624,25 @@ void CMainDlg::ShowFailure(const std::wstring& message, const std::wstring& titl
 }
 
 void CMainDlg::HandedOverJobEnded(bool finished) {
+    if (ending_) return;
+    ending_ = true;
+    if (!finished) {
+        const std::wstring& failure = pipeline_->State().failure;
+        CLog::Instance().Write(LOG_ERR, L"handed-over join failed" + (failure.empty() ? L"" : L": " + failure));
+    }
     if (handOverEnded_) handOverEnded_(finished);
-    // The program ends once the caller knows.
-    CallAfter([this] { Close(true); });
+    // The caller is looked for off this thread; the program ends once that is over.
+    notifier_.JobEnded(pipeline_->State(), finished, [this](bool sent) {
+        if (!sent && pipeline_->State().failure.empty())
+            CLog::Instance().Write(LOG_WARN, L"the calling program could not be told: " +
+                                                 pipeline_->State().callerWindowClass);
+        EndHandOver();
+    });
+}
+
+void CMainDlg::EndHandOver() {
+    // The close path of the window; quilmer's loop then ends with exit code 2.
+    Close(true);
 }
 
 void CMainDlg::ReportIncompleteClip(const std::wstring& sourceUrl) {

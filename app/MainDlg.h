@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "app/core/CallerNotice.h"
 #include "app/core/ClipList.h"
 #include "controls/WxEventLoop.h"
 #include "media/join/JoinMedia.h"
@@ -22,6 +23,7 @@
 class wxButton;
 class wxGauge;
 class wxListEvent;
+class wxMenu;
 class wxPanel;
 class wxStaticText;
 
@@ -31,6 +33,7 @@ class HyperLink;
 class ImageButton;
 class LanguageChooser;
 class ClipListView;
+class SingleInstance;
 
 // Control and command ids of the main window.
 enum MainWindowId : int {
@@ -49,6 +52,7 @@ enum MainWindowId : int {
     kIdCancel = 1037,
     kIdAdd = 1038,
     kIdLink = 1039,
+    kIdSkin = 1040,
     kIdProgress = 148,
     kIdRefresh = 2007,
     kIdProperty = 2011,
@@ -82,10 +86,13 @@ public:
     void ExecuteCommand(int id);
     // Clips from the command line or a drop: added by the rule of Add.
     void AddClips(const std::vector<std::wstring>& paths);
-    // Starts a handed-over join without asking anything. At its end the hand-over handler is
-    // told and the window closes the program.
+    // Starts a handed-over join without asking anything (command 1035 of a handed-over window
+    // comes here with the job of the start-up argument). A list other than the job's is replaced
+    // by the job's clips. With fewer than two clips nothing is joined and the window stays. At
+    // the end of the join the hand-over handler is told, the caller gets its notice (only when
+    // the join finished) and the window closes the program (exit code 2).
     void StartHandedOverJob(const HandOverRequest& job);
-    // Called with finished=true/false when a handed-over join ends, before the window closes.
+    // Called with finished=true/false when a handed-over join ends, before the caller is told.
     void SetHandOverEndedHandler(std::function<void(bool finished)> handler) {
         handOverEnded_ = std::move(handler);
     }
@@ -93,6 +100,12 @@ public:
     virtual void OnUpdateInfoReady();
     // Where the web pane goes: an empty panel of the pane's size until the pane exists.
     wxWindow* WebPaneSlot() const;
+    // The skin chooser the "S&kin" button opens: "(No skin)" and the installed skins, in the
+    // language shown now; a choice applies to every open window and is kept in "SkinName".
+    // The caller owns the menu.
+    wxMenu* CreateSkinChooserMenu();
+    // Whether the window answers on the window protocol (other programs can find it).
+    bool IsFindable() const;
 
     const ClipList& Clips() const { return clips_; }
     std::optional<std::size_t> SelectedRow() const;
@@ -116,6 +129,11 @@ public:
 
 private:
     void BuildControls();
+    void JoinProtocol();
+    std::wstring TakeStartupArgument();
+    HandOverRequest RequestFromState() const;
+    void EndHandOver();
+    void ShowSkinChooser();
     void RestoreColumns();
     void StoreColumns();
     void RefreshList();
@@ -146,6 +164,9 @@ private:
     WxEventLoop loop_;
     std::unique_ptr<JoinMedia> media_;
     std::unique_ptr<JoinPipeline> pipeline_;
+    // Tells the caller of a handed-over join; destroyed before the loop it posts to.
+    CallerNotifier notifier_{loop_};
+    std::unique_ptr<SingleInstance> singleInstance_;
 
     wxPanel* panel_ = nullptr;
     ClipListView* list_ = nullptr;
@@ -164,6 +185,7 @@ private:
     HyperLink* link_ = nullptr;
     wxButton* videoDownload_ = nullptr;
     wxButton* about_ = nullptr;
+    wxButton* skin_ = nullptr;
     wxPanel* webPane_ = nullptr;
 
     wxTimer clock_;
@@ -172,6 +194,7 @@ private:
     std::vector<std::wstring> leftOut_;
     std::function<void(bool)> handOverEnded_;
     bool closing_ = false;
+    bool ending_ = false;  // a handed-over join has ended: the program is on its way out
 };
 
 }  // namespace quilmer

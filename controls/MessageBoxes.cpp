@@ -10,9 +10,13 @@
 #include <wx/textctrl.h>
 #include <wx/thread.h>
 
+#include <cstdio>
+#include <cstdlib>
+
 #include "controls/TranslateWindowTree.h"
 #include "controls/WindowSkin.h"
 #include "controls/WxText.h"
+#include "foundation/FileUtil.h"
 #include "foundation/Log.h"
 #include "foundation/TextTranslator.h"
 
@@ -24,6 +28,15 @@ wxWindow* ActiveParent() {
     wxWindow* active = wxGetActiveWindow();
     if (active) return wxGetTopLevelParent(active);
     return wxTheApp ? wxTheApp->GetTopWindow() : nullptr;
+}
+
+void EchoMessage(const std::wstring& text, const std::wstring& caption) {
+    const char* echo = std::getenv("QUILMER_ECHO_MESSAGES");
+    if (!echo || !*echo) return;
+    // Names in a message keep their bytes.
+    std::string line = "message: " + NativePath(caption) + ": " + NativePath(text) + "\n";
+    std::fwrite(line.data(), 1, line.size(), stderr);
+    std::fflush(stderr);
 }
 
 }  // namespace
@@ -42,6 +55,7 @@ void InstallMessageBoxes() {
 
 void ShowMessage(wxWindow* parent, const std::wstring& text, const std::wstring& caption,
                  const std::wstring& details) {
+    EchoMessage(text, caption);
     if (details.empty()) {
         wxMessageDialog box(parent, ToWx(text), ToWx(caption), wxOK | wxICON_INFORMATION);
         box.ShowModal();

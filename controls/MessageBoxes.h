@@ -16,6 +16,9 @@ namespace quilmer {
 void InstallMessageBoxes();
 
 // A message box, or a DetailsDialog when details is not empty. Modal; returns when closed.
+// With the environment variable QUILMER_ECHO_MESSAGES set (to anything but empty), the text is
+// also written to stderr as "message: <caption>: <text>" before the box opens, so that a script
+// or test that starts the program can tell what it showed.
 void ShowMessage(wxWindow* parent, const std::wstring& text, const std::wstring& caption,
                  const std::wstring& details = {});
 

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace quilmer {
@@ -24,6 +25,9 @@ public:
     bool Append(const std::wstring& path);
     // Appends each path in order by the rule of Append; returns how many were appended.
     std::size_t AppendAll(const std::vector<std::wstring>& paths);
+    // A clip of a handed-over job: listed as the caller gave it, without the duplicate test (a
+    // caller may join one clip twice).
+    void AppendHandedOver(ClipItem item) { items_.push_back(std::move(item)); }
 
     void EraseAt(std::size_t index);
     void SwapNeighbours(std::size_t first);  // swaps first and first + 1

@@ -2,13 +2,13 @@
 
 #include <algorithm>
 
-#include "cli/TerminalProgress.h"
 #include "foundation/Exceptions.h"
 #include "foundation/PathName.h"
 #include "foundation/SiteAddresses.h"
 #include "foundation/Strings.h"
 #include "foundation/TextTranslator.h"
 #include "foundation/Utf8.h"
+#include "media/TimeLeft.h"
 #include "media/join/JoinReport.h"
 
 namespace quilmer {

@@ -788,7 +788,7 @@ SkinnedWindow* CFrameSkinManager::Find(wxTopLevelWindow* window) const {
     return it == windows_.end() ? nullptr : it->second.get();
 }
 
-bool AttachSkin(wxTopLevelWindow* window) { return CFrameSkinManager::Instance().AttachWindow(window); }
+bool AttachFrameSkin(wxTopLevelWindow* window) { return CFrameSkinManager::Instance().AttachWindow(window); }
 
 // ---------------------------------------------------------------------------------------------
 // Skin chooser

@@ -174,9 +174,10 @@ private:
     std::map<wxTopLevelWindow*, std::unique_ptr<SkinnedWindow>> windows_;
 };
 
-// What the programs call on each top-level window and dialog once it exists (constructor end):
-// CFrameSkinManager::Instance().AttachWindow(window).
-bool AttachSkin(wxTopLevelWindow* window);
+// CFrameSkinManager::Instance().AttachWindow(window). The programs install it as the attacher of
+// controls/WindowSkin.h (SetSkinAttacher), through which every top-level window and dialog comes
+// here once it exists.
+bool AttachFrameSkin(wxTopLevelWindow* window);
 
 // The skin chooser: "(No skin)" and every installed skin as radio items, the skin in force
 // checked; choosing one applies it at once to every attached window and stores it. The menu

@@ -28,6 +28,8 @@
 #include "app/AboutDialog.h"
 #include "app/MainDlg.h"
 #include "app/PropertyDialog.h"
+#include "app/core/HandOver.h"
+#include "app/core/StartupArgument.h"
 #include "controls/LanguageChooser.h"
 #include "controls/MessageBoxes.h"
 #include "controls/WxEventLoop.h"
@@ -484,6 +486,76 @@ TEST_F(MainWindowTest, HandedOverJobJoinsWithoutAskingAndEndsTheProgram) {
     window_ = nullptr;              // the window closed itself
     EXPECT_EQ(answers_.Seen(), 0);  // no save dialog, no result dialog
     EXPECT_GT(testing::FileDuration(output_->File("handed.avi")), 1.5);
+}
+
+// A job handed over on the command line, as quilmer's entry point leaves it for the window.
+class StartupJob {
+public:
+    explicit StartupJob(std::wstring job) { StartupArgument() = std::move(job); }
+    ~StartupJob() { StartupArgument().clear(); }
+};
+
+TEST_F(MainWindowTest, StartupJobJoinsInItsLanguageAndEndsTheProgram) {
+    const Setting& s = Shared();
+    window_->Close(true);
+    PumpEvents(100);
+    std::wstring output = WidePath(output_->File("started «job».avi"));
+    StartupJob job(BuildHandOverArgument({WidePath(s.flv), WidePath(s.avi)}, output, L"No Such Caller",
+                                         L"UWM_NoSuchCaller", L"French", L"http://source.example/v?a=1"));
+    window_ = new CMainDlg();
+    bool destroyed = false;
+    window_->Bind(wxEVT_DESTROY, [&](wxWindowDestroyEvent& event) {
+        if (event.GetEventObject() == window_) destroyed = true;
+        event.Skip();
+    });
+    window_->Show();
+    EXPECT_TRUE(window_->IsFindable());
+    EXPECT_EQ(Rows(), (std::vector<std::wstring>{L"first clip.flv", L"third.avi"}));
+    ASSERT_TRUE(PumpUntil([&] { return window_->IsJoining(); }, 5000)) << "command 1035 was posted";
+    EXPECT_TRUE(window_->Pipeline().State().handedOver);
+    EXPECT_EQ(window_->Pipeline().State().sourceUrl, L"http://source.example/v?a=1");
+    EXPECT_EQ(LanguageManager::Instance().CurrentLanguage(), L"French");
+    EXPECT_EQ(Control(kIdJoin)->GetLabel(), wxString::FromUTF8("&Fusionner..."));
+    SaveScreenshot(window_, "main-window-startup-job-french");
+    EXPECT_TRUE(PumpUntil(
+        [&] {
+            wxTheApp->ProcessIdle();
+            return destroyed;
+        },
+        120000))
+        << "the window ends the program once the join is over";
+    window_ = nullptr;
+    EXPECT_EQ(answers_.Seen(), 0);  // no save dialog, no result
+    EXPECT_NEAR(testing::FileDuration(NativePath(output)), 2.0, 0.5);
+    LanguageManager& languages = LanguageManager::Instance();
+    for (std::size_t i = 0; i < languages.LanguageCount(); ++i)
+        if (languages.LanguageAt(i).name == L"English") languages.SelectLanguage(i);
+}
+
+TEST_F(MainWindowTest, BrokenStartupJobShowsWhyAndKeepsItsUsableClips) {
+    const Setting& s = Shared();
+    window_->Close(true);
+    PumpEvents(100);
+    // A folder among the clips, and no output path.
+    StartupJob job(WidePath("{#VideoClipsPath#:[#" + s.flv + "#,#" + s.clips->Native() + "#,#" + s.mp4 +
+                            "#],#AppMainWndClassName#:#X#,#AppUserMsg#:#Y#,#CurLangName#:#English#,#FlvUrl#:##}"));
+    wxString shown;
+    answers_.Then([&](wxDialog* dialog) {
+        if (auto* box = dynamic_cast<wxMessageDialogBase*>(dialog)) shown = box->GetMessage();
+        return static_cast<int>(wxID_OK);
+    });
+    window_ = new CMainDlg();
+    window_->Show();
+    ASSERT_TRUE(PumpUntil([&] { return answers_.Seen() == 1; }, 5000)) << "the message once the window is up";
+    EXPECT_NE(shown.Find("OutputPath"), wxNOT_FOUND) << shown;
+    EXPECT_NE(shown.Find("Clip 2"), wxNOT_FOUND) << shown;
+    EXPECT_EQ(Rows(), (std::vector<std::wstring>{L"first clip.flv", WidePath("second «clip».mp4")}));
+    PumpEvents(300);
+    EXPECT_FALSE(window_->IsJoining());
+    EXPECT_FALSE(window_->Pipeline().State().handedOver) << "started as if by the user";
+    EXPECT_TRUE(Enabled(kIdJoin));
+    EXPECT_TRUE(FilesIn(output_->Path()).empty());
+    SaveScreenshot(window_, "main-window-broken-startup-job");
 }
 
 TEST_F(MainWindowTest, FailureDetailsOpenAndCloseWithTheirButton) {

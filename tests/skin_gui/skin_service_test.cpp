@@ -1,4 +1,4 @@
-// The program's own manager, as the programs reach it: AttachSkin on each top-level window. Runs in
+// The program's own manager, as the programs reach it: AttachFrameSkin on each top-level window. Runs in
 // a runner of its own process state: the program folder and the user folder are set first, so the
 // singleton finds the shipped skins and a private settings file.
 
@@ -24,7 +24,7 @@ TEST(SkinService, TheChoiceOfTheLastRunIsInForceAtStart) {
     ASSERT_TRUE(SettingsStore::Instance().WriteString(L"Config", L"SkinName", L"midnight"));
 
     auto* frame = new wxFrame(nullptr, wxID_ANY, "Quilmer", wxPoint(80, 80), wxSize(480, 320));
-    ASSERT_TRUE(AttachSkin(frame));
+    ASSERT_TRUE(AttachFrameSkin(frame));
     CFrameSkinManager& manager = CFrameSkinManager::Instance();
     // The stored name matches the installed folder without regard to case.
     EXPECT_EQ(manager.SkinName(), L"Midnight");

@@ -1,0 +1,15 @@
+#pragma once
+// The time a running join still needs, as the progress displays of both the command-line joiner
+// and the main window show it.
+
+#include <string>
+
+namespace quilmer {
+
+// "m:ss", or "h:mm:ss" from an hour on.
+std::string FormatClock(double seconds);
+
+// Estimated seconds left after elapsed seconds at percent (linear); negative when unknown.
+double EstimateSecondsLeft(int percent, double elapsedSeconds);
+
+}  // namespace quilmer
