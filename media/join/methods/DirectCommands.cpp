@@ -85,7 +85,10 @@ std::vector<std::wstring> LosslessArgs(const std::wstring& ffmpeg, const std::ws
                                        const std::wstring& output, const TargetFormat& target,
                                        const MediaInfo& first) {
     std::vector<std::wstring> a = Head(ffmpeg);
-    a.insert(a.end(), {L"-f", L"concat", L"-safe", L"0", L"-i", FileUrl(listFile)});
+    // auto_convert off: the demuxer would otherwise turn H.264 into its byte-stream form and the
+    // muxer back, leaving the setup data in every key frame; the clips share it, so the packets
+    // can pass as they are.
+    a.insert(a.end(), {L"-f", L"concat", L"-safe", L"0", L"-auto_convert", L"0", L"-i", FileUrl(listFile)});
     if (first.video) a.insert(a.end(), {L"-map", L"0:v:0"});
     if (first.audio) a.insert(a.end(), {L"-map", L"0:a:0"});
     a.insert(a.end(), {L"-c", L"copy"});
@@ -93,6 +96,10 @@ std::vector<std::wstring> LosslessArgs(const std::wstring& ffmpeg, const std::ws
     // (The MP4 and FLV muxers add the filters they need, ADTS to raw AAC included, by themselves.)
     if (target == L"avi" && first.video && first.video->codec == "h264")
         a.insert(a.end(), {L"-bsf:v", L"h264_mp4toannexb"});
+    // AVI has no timestamps, only a frame rate: without it the millisecond clock of FLV or ASF
+    // would become the rate, and every frame would be followed by empty ones.
+    if (target == L"avi" && first.video && FractionValue(first.video->frameRate) > 0)
+        a.insert(a.end(), {L"-r", W(first.video->frameRate)});
     a.insert(a.end(), {L"-f", W(MuxerFor(target)), FileUrl(output)});
     return a;
 }
@@ -106,7 +113,9 @@ std::vector<std::wstring> ReorderArgs(const std::wstring& ffmpeg, const std::wst
     } else {
         a.insert(a.end(), {L"-map", L"0:a:0", L"-map", L"0:v:0"});
     }
-    a.insert(a.end(), {L"-c", L"copy", L"-f", L"nut", FileUrl(output)});
+    // Matroska counts in milliseconds like FLV, whose files are the ones that differ in order:
+    // the joining demuxer takes every file's timestamps in the first file's time base.
+    a.insert(a.end(), {L"-c", L"copy", L"-f", L"matroska", FileUrl(output)});
     return a;
 }
 

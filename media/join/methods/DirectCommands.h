@@ -37,7 +37,7 @@ std::vector<std::wstring> LosslessArgs(const std::wstring& ffmpeg, const std::ws
                                        const std::wstring& output, const TargetFormat& target,
                                        const MediaInfo& first);
 
-// Stream copy of one clip into a NUT file whose streams stand in the given order (picture
+// Stream copy of one clip into a Matroska file whose streams stand in the given order (picture
 // first or sound first), so that it joins with clips of that order.
 std::vector<std::wstring> ReorderArgs(const std::wstring& ffmpeg, const std::wstring& clip, const std::wstring& output,
                                       bool pictureFirst);

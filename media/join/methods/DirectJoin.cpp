@@ -248,7 +248,7 @@ void DirectJoin::AfterProbe() {
                 named.push_back(clip);
                 continue;
             }
-            std::wstring stand = ReserveTemporaryName(folder, reorder ? L".nut" : ExtensionOf(clip));
+            std::wstring stand = ReserveTemporaryName(folder, reorder ? L".mkv" : ExtensionOf(clip));
             if (!stand.empty()) links_.push_back(stand);
             if (stand.empty()) {
                 Fail(Tr(L"Cannot create a file in the output folder: ") + folder);
