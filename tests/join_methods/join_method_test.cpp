@@ -134,11 +134,11 @@ TEST(DirectCommandsTest, FilterGraphFillsMissingPictureAndSoundForTheClipsLength
                                     Info(Report(Audio(), "3.250000"))};
     SingleTarget t = SingleTargetFor(L"flv", clips[0]);
     std::string graph = SingleFilterGraph(clips, t);
-    EXPECT_NE(graph.find("[0:v:0]"), std::string::npos);
-    EXPECT_NE(graph.find("[0:a:0]"), std::string::npos);
-    EXPECT_EQ(graph.find("[1:a:0]"), std::string::npos);
+    EXPECT_NE(graph.find("[0:0]setpts"), std::string::npos);
+    EXPECT_NE(graph.find("[0:1]asetpts"), std::string::npos);
+    EXPECT_EQ(graph.find("[1:1]"), std::string::npos);
     EXPECT_NE(graph.find("anullsrc=r=22050:cl=stereo,atrim=duration=1.500"), std::string::npos);
-    EXPECT_EQ(graph.find("[2:v:0]"), std::string::npos);
+    EXPECT_EQ(graph.find("[2:0]"), std::string::npos);
     EXPECT_NE(graph.find("color=c=black:s=640x360:r=25/1:d=3.250"), std::string::npos);
     EXPECT_NE(graph.find("force_original_aspect_ratio=decrease"), std::string::npos);
     EXPECT_NE(graph.find("[v0][a0][v1][a1][v2][a2]concat=n=3:v=1:a=1"), std::string::npos);

@@ -89,8 +89,8 @@ std::vector<std::wstring> LosslessArgs(const std::wstring& ffmpeg, const std::ws
     // muxer back, leaving the setup data in every key frame; the clips share it, so the packets
     // can pass as they are.
     a.insert(a.end(), {L"-f", L"concat", L"-safe", L"0", L"-auto_convert", L"0", L"-i", FileUrl(listFile)});
-    if (first.video) a.insert(a.end(), {L"-map", L"0:v:0"});
-    if (first.audio) a.insert(a.end(), {L"-map", L"0:a:0"});
+    if (first.video) a.insert(a.end(), {L"-map", L"0:" + std::to_wstring(first.video->index)});
+    if (first.audio) a.insert(a.end(), {L"-map", L"0:" + std::to_wstring(first.audio->index)});
     a.insert(a.end(), {L"-c", L"copy"});
     // H.264 from MP4, FLV or MKV is stored with length prefixes; AVI wants the plain byte stream.
     // (The MP4 and FLV muxers add the filters they need, ADTS to raw AAC included, by themselves.)
@@ -108,10 +108,11 @@ std::vector<std::wstring> ReorderArgs(const std::wstring& ffmpeg, const std::wst
                                       bool pictureFirst) {
     std::vector<std::wstring> a = Head(ffmpeg);
     a.insert(a.end(), {L"-i", FileUrl(clip)});
+    const std::wstring picture = L"0:V:0", sound = L"0:a:0";  // V: not a cover picture
     if (pictureFirst) {
-        a.insert(a.end(), {L"-map", L"0:v:0", L"-map", L"0:a:0"});
+        a.insert(a.end(), {L"-map", picture, L"-map", sound});
     } else {
-        a.insert(a.end(), {L"-map", L"0:a:0", L"-map", L"0:v:0"});
+        a.insert(a.end(), {L"-map", sound, L"-map", picture});
     }
     // Matroska counts in milliseconds like FLV, whose files are the ones that differ in order:
     // the joining demuxer takes every file's timestamps in the first file's time base.
@@ -165,7 +166,7 @@ std::string SingleFilterGraph(const std::vector<MediaInfo>& clips, const SingleT
         const std::string n = std::to_string(i);
         const std::string length = Seconds(c.duration);
         if (c.video) {
-            graph += "[" + n + ":v:0]setpts=PTS-STARTPTS,";
+            graph += "[" + n + ":" + std::to_string(c.video->index) + "]setpts=PTS-STARTPTS,";
             // Pixels that are not square are made square first, so that the fit keeps the shape.
             const std::string& sar = c.video->aspect;
             if (!sar.empty() && sar != "1:1" && sar != "0:1") graph += "scale=trunc(iw*sar/2)*2:ih,setsar=1,";
@@ -177,7 +178,7 @@ std::string SingleFilterGraph(const std::vector<MediaInfo>& clips, const SingleT
                      n + "];";
         }
         if (c.audio) {
-            graph += "[" + n + ":a:0]asetpts=PTS-STARTPTS,aresample=" + std::to_string(t.sampleRate) +
+            graph += "[" + n + ":" + std::to_string(c.audio->index) + "]asetpts=PTS-STARTPTS,aresample=" + std::to_string(t.sampleRate) +
                      ":async=1000," + sound + "[a" + n + "];";
         } else {
             graph += "anullsrc=r=" + std::to_string(t.sampleRate) + ":cl=stereo,atrim=duration=" + length + "," +

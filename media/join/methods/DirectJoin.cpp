@@ -15,6 +15,8 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <system_error>
+#include <thread>
 
 namespace quilmer {
 
@@ -26,6 +28,7 @@ constexpr std::uint32_t kWorkerStopTimeoutMs = 5000;
 constexpr std::uint32_t kTickMs = 250;
 constexpr std::size_t kReportLimit = 8u << 20;  // an ffprobe report beyond this is no clip's
 constexpr std::size_t kErrorTail = 4096;
+constexpr std::size_t kParallelProbes = 4;
 
 // Runs ffprobe on one file: the report, or nullopt (with why) when it cannot be read.
 std::optional<MediaInfo> ProbeFile(const std::wstring& ffprobe, const std::wstring& path, CancelFlag& cancel,
@@ -138,17 +141,33 @@ std::wstring DirectJoin::StartJoin(const std::vector<std::wstring>& clips, const
 
     const std::vector<std::wstring> paths = clips_;
     StartWorker([this, paths] {
-        for (const std::wstring& clip : paths) {
-            if (cancel_.IsRequested()) return;
-            std::wstring why;
-            std::optional<MediaInfo> info = ProbeFile(ffprobe_, clip, cancel_, why);
-            if (cancel_.IsRequested()) return;
-            if (!info) {
-                workerFailure_ = Tr(L"Clip is not a video or audio file the encoder can read: ") + clip +
-                                 (why.empty() ? L"" : L" (" + why + L")");
+        // Each probe is mostly ffprobe's start-up: a few run side by side.
+        std::vector<std::optional<MediaInfo>> found(paths.size());
+        std::vector<std::wstring> why(paths.size());
+        std::atomic<std::size_t> next{0};
+        auto probeSome = [&] {
+            for (std::size_t i; (i = next++) < paths.size() && !cancel_.IsRequested();)
+                found[i] = ProbeFile(ffprobe_, paths[i], cancel_, why[i]);
+        };
+        const std::size_t helpers = std::min<std::size_t>(kParallelProbes, paths.size()) - 1;
+        std::vector<std::thread> threads;
+        for (std::size_t t = 0; t < helpers; ++t) {
+            try {
+                threads.emplace_back(probeSome);
+            } catch (const std::system_error&) {
+                break;  // fewer helpers; this thread probes the rest
+            }
+        }
+        probeSome();
+        for (auto& thread : threads) thread.join();
+        if (cancel_.IsRequested()) return;
+        for (std::size_t i = 0; i < paths.size(); ++i) {
+            if (!found[i]) {
+                workerFailure_ = Tr(L"Clip is not a video or audio file the encoder can read: ") + paths[i] +
+                                 (why[i].empty() ? L"" : L" (" + why[i] + L")");
                 return;
             }
-            infos_.push_back(*info);
+            infos_.push_back(*found[i]);
         }
     });
     return {};

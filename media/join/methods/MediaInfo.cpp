@@ -95,6 +95,7 @@ std::optional<MediaInfo> ParseMediaInfoJson(const std::string& text) {
             v.aspect = Text(s, "sample_aspect_ratio");
             v.setup = Text(s, "extradata_hash");
             v.rotation = Rotation(s);
+            v.index = static_cast<int>(Whole(s, "index"));
             if (v.width > 0 && v.height > 0) {
                 info.video = v;
                 if (info.audio) info.pictureFirst = false;
@@ -105,6 +106,7 @@ std::optional<MediaInfo> ParseMediaInfoJson(const std::string& text) {
             a.sampleRate = static_cast<int>(Whole(s, "sample_rate"));
             a.channels = static_cast<int>(Whole(s, "channels"));
             a.bitRate = Whole(s, "bit_rate");
+            a.index = static_cast<int>(Whole(s, "index"));
             info.audio = a;
         }
     }

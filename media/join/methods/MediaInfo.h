@@ -21,6 +21,7 @@ struct VideoInfo {
     std::string aspect;       // sample aspect ratio, "1:1" ("" or "0:1" when unknown)
     std::string setup;        // the codec's setup data (extradata) as a hash, "" when none
     int rotation = 0;         // degrees the picture is turned for display
+    int index = 0;            // the stream's number in the file (a cover picture may come first)
 };
 
 struct AudioInfo {
@@ -28,6 +29,7 @@ struct AudioInfo {
     int sampleRate = 0;
     int channels = 0;
     long long bitRate = 0;  // bits/s, 0 when unknown
+    int index = 0;          // the stream's number in the file
 };
 
 struct MediaInfo {
