@@ -93,8 +93,11 @@ std::string JoinUsage() {
            "  --                   everything after it is a clip, even if it begins with '-'\n"
            "\n"
            "Progress goes to standard error: a bar on a terminal, plain lines otherwise.\n"
-           "Ctrl-C (or SIGTERM) stops the join, removes its temporary files and the unfinished\n"
-           "output, and exits with status 130 (143).\n"
+           "The new file replaces an existing OUTPUT only when it is complete; until then it is\n"
+           "written beside it under a name ending in .partial plus the extension.\n"
+           "Ctrl-C (or SIGTERM, or SIGHUP when the terminal closes) stops the join, removes its\n"
+           "temporary files and the unfinished output, and exits with status 130 (143, 129).\n"
+           "A second join into the same OUTPUT is refused while the first one runs.\n"
            "Exit status: 0 when OUTPUT was written and reads back as media; 1 when the join\n"
            "failed; 2 for a usage mistake.\n";
 }

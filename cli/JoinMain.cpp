@@ -227,19 +227,19 @@ bool CheckInputs(const JoinArguments& args, const std::wstring& encoder, ProbeOn
         return false;
     }
     for (const auto& clip : args.clips) {
-        FileFacts facts;
-        if (!GetFileFacts(clip, facts)) {
-            Say(Tr(L"Clip not found: ") + clip);
+        // The system's own reason: a clip in a folder one may not enter is not "not found".
+        std::wstring why = CheckClipReadable(clip);
+        if (!why.empty()) {
+            Say(Tr(L"Clip cannot be read:") + L" " + clip + L" (" + why + L")");
             return false;
         }
-        if (facts.attributes & kAttrDirectory) {
-            Say(Tr(L"A clip is a folder, not a file: ") + clip);
-            return false;
-        }
-        if (access(NativePath(clip).c_str(), R_OK) != 0) {
-            Say(Tr(L"Clip cannot be read (permission denied): ") + clip);
-            return false;
-        }
+    }
+    // The output's place is checked before the clips are probed, so that an output nobody can
+    // write costs nothing and is not blamed on the clips.
+    std::wstring refusal = CheckOutputPath(args.output, args.clips);
+    if (!refusal.empty()) {
+        Say(refusal);
+        return false;
     }
     if (!probe) return true;
     // All at once first; a clip that fails there is tried again alone (and as a copy), so that
@@ -275,8 +275,10 @@ int Run(int argc, char** argv) {
     const std::wstring encoder = DefaultEncoderPath();
     ProbeOnceMedia media(MakeEncoderJoinMedia(encoder), encoder);
 
-    // Ctrl-C and SIGTERM reach the loop through a pipe: a signal handler may do nothing else.
-    // Close-on-exec: no encoder child may hold it.
+    // Ctrl-C, SIGTERM and SIGHUP (the terminal closed) reach the loop through a pipe: a signal
+    // handler may do nothing else. All three stop the join and clean up. A reader of standard
+    // output or error that went away must not end the program before it has cleaned up.
+    // Close-on-exec: no encoder child may hold the pipe.
     if (pipe2(gSignalPipe, O_CLOEXEC) != 0) {
         Say(Tr(L"Cannot set up signal handling."));
         return kExitFailure;
@@ -287,6 +289,8 @@ int Run(int argc, char** argv) {
     action.sa_flags = SA_RESTART;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
+    signal(SIGPIPE, SIG_IGN);
 
     const JoinMethod method = ParseJoinMethod(args.method).value_or(JoinMethod::Auto);
     const bool classic = method == JoinMethod::Classic;
@@ -340,6 +344,7 @@ int Run(int argc, char** argv) {
 
     signal(SIGINT, SIG_DFL);
     signal(SIGTERM, SIG_DFL);
+    signal(SIGHUP, SIG_DFL);
     char stop = 0;
     ssize_t ignored = write(gSignalPipe[1], &stop, 1);
     (void)ignored;

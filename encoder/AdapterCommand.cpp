@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <map>
+#include <sstream>
 
 #include "encoder/OutputFilter.h"
 
@@ -29,11 +30,71 @@ std::string Rate(const std::string& requested, const std::vector<int>& supported
 
 std::string FormatSeconds(double seconds) {
     char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%.3f", seconds);
+    std::snprintf(buffer, sizeof buffer, "%.6f", seconds);
     return buffer;
 }
 
+// Pictures of every clip get square pixels and even sizes (MPEG-2 wants them), so that the final
+// encode can fit each one into the first clip's frame by its shape alone.
+constexpr const char* kSquarePixels = "scale=trunc(iw*sar/2)*2:trunc(ih/2)*2,setsar=1";
+
+std::string ConcatQuoted(const std::string& text) {
+    std::string out = "'";
+    for (char c : text) {
+        if (c == '\'') {
+            out += "'\\''";
+        } else {
+            out += c;
+        }
+    }
+    return out + "'";
+}
+
 }  // namespace
+
+std::string ConcatListFor(const std::string& path, const std::vector<ProgramStreamPart>& parts) {
+    // The part reader takes options up to ",,:"; a name holding it cannot be given.
+    if (path.empty() || path[0] != '/' || path.find(",,") != std::string::npos || parts.empty()) return {};
+    if (path.find('\n') != std::string::npos || path.find('\r') != std::string::npos) return {};
+    std::string list = "ffconcat version 1.0\n";
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        const ProgramStreamPart& p = parts[i];
+        list += "file " +
+                ConcatQuoted("subfile,,start," + std::to_string(p.begin) + ",end," + std::to_string(p.end) +
+                             ",,:" + path) +
+                "\n";
+        // The reader starts each part at its earliest timestamp; the pictures may begin a little
+        // later. Each part lasts until the next part's first picture follows its last one (the
+        // last part until its last picture ends, so that the reader knows the whole length).
+        const double lead = (p.videoStart - p.firstTimestamp) / 90000.0;
+        double nextLead = 0;
+        if (i + 1 < parts.size())
+            nextLead = (parts[i + 1].videoStart - parts[i + 1].firstTimestamp) / 90000.0;
+        const double seconds = lead + PictureSeconds(p) - nextLead;
+        list += "duration " + FormatSeconds(std::max(seconds, 0.0)) + "\n";
+    }
+    return list;
+}
+
+std::optional<double> FirstPacketSeconds(const std::string& framecrc) {
+    std::istringstream lines(framecrc);
+    long long num = 0, den = 0;
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("#tb 0:", 0) == 0) {
+            if (std::sscanf(line.c_str(), "#tb 0: %lld/%lld", &num, &den) != 2) num = den = 0;
+        } else if (line.rfind("0,", 0) == 0 && num > 0 && den > 0) {
+            long long dts = 0, pts = 0;
+            if (std::sscanf(line.c_str(), "0, %lld, %lld", &dts, &pts) != 2) return std::nullopt;
+            return static_cast<double>(pts) * num / den;
+        }
+    }
+    return std::nullopt;
+}
+
+std::vector<std::string> FirstPictureArgs(const std::string& input) {
+    return {"-hide_banner", "-nostdin", "-v",        "error", "-i", input,      "-map", "0:V:0",
+            "-c",           "copy",     "-frames:v", "1",     "-f", "framecrc", "-"};
+}
 
 std::optional<ConvertVariant> VariantFromProbeReport(const std::string& report) {
     // One input's report (a probe of several files is split into one report per file first).
@@ -155,7 +216,8 @@ bool ParseOldCommand(const std::vector<std::string>& args, OldCommand& c, Kind& 
     return true;
 }
 
-std::vector<std::string> BuildModernArgs(const OldCommand& c, Kind kind, const ConvertVariant& v) {
+std::vector<std::string> BuildModernArgs(const OldCommand& c, Kind kind, const ConvertVariant& v,
+                                         const JoinedInput& joined) {
     std::vector<std::string> a = {"-hide_banner", "-nostdin"};
     if (kind == Kind::Probe) {
         a.insert(a.end(), {"-i", c.input});
@@ -163,12 +225,28 @@ std::vector<std::string> BuildModernArgs(const OldCommand& c, Kind kind, const C
         return a;
     }
     if (c.overwrite) a.push_back("-y");
-    if (!c.inputFormat.empty()) a.insert(a.end(), {"-f", c.inputFormat});
-    a.insert(a.end(), {"-i", c.input});
+    if (!joined.concatList.empty()) {
+        // The intermediates laid end to end by their own clocks (see ProgramStreamScan.h).
+        a.insert(a.end(), {"-protocol_whitelist", "file,subfile", "-f", "concat", "-safe", "0", "-i",
+                           joined.concatList});
+    } else {
+        if (!c.inputFormat.empty()) a.insert(a.end(), {"-f", c.inputFormat});
+        a.insert(a.end(), {"-i", c.input});
+    }
     auto add = [&a](std::initializer_list<std::string> items) { a.insert(a.end(), items); };
-    // The joined intermediates' sound follows their timestamps: small gaps or overlaps where two
-    // clips meet are filled or dropped instead of shifting all sound after them.
-    auto syncAudio = [&] { add({"-af", "aresample=async=1000"}); };
+    // The sound follows the timestamps of the picture: where one clip's sound runs a little past
+    // its last picture, the overlap is dropped (and a gap filled) at that very boundary instead of
+    // shifting all sound after it.
+    auto syncAudio = [&] { add({"-af", "aresample=async=1:min_hard_comp=0.02:first_pts=0"}); };
+    // Later clips of another size or shape are fitted into the first clip's frame, their shape
+    // kept, with black bars.
+    auto fitPicture = [&](int width, int height) {
+        if (width <= 0 || height <= 0) return;
+        const std::string w = std::to_string(width), h = std::to_string(height);
+        add({"-vf", "scale=" + w + ":" + h +
+                        ":force_original_aspect_ratio=decrease:force_divisible_by=2,pad=" + w + ":" + h +
+                        ":(ow-iw)/2:(oh-ih)/2,setsar=1"});
+    };
     auto sameq = [&] {
         if (c.sameQuality) add({"-q:v", kSameQuality});
     };
@@ -189,18 +267,23 @@ std::vector<std::string> BuildModernArgs(const OldCommand& c, Kind kind, const C
             if (v.blackVideo) {
                 add({"-map", "[v]"});
             } else {
-                // Not an attached cover picture; MPEG-2 wants even sizes.
-                add({"-map", "0:V:0", "-vf", "scale=trunc(iw/2)*2:trunc(ih/2)*2"});
+                // Not an attached cover picture. The intermediate starts with the clip's first
+                // picture, never with a copy of it standing in for time before it.
+                add({"-map", "0:V:0", "-vf", std::string("setpts=PTS-STARTPTS,") + kSquarePixels});
             }
             if (v.silentAudio) {
                 add({"-map", "[a]"});
             } else if (v.blackVideo) {
                 add({"-map", "0:a:0"});
             } else {
-                // Sound that ends before the picture is padded with silence: in the byte-joined
-                // stream each clip's sound must last as long as its picture, or the clips after
-                // it play out of step.
-                add({"-map", "0:a:0", "-af", "apad"});
+                // The sound keeps its place against the first picture: what comes before it is
+                // cut, a late start is filled with silence. Sound that ends before the picture is
+                // padded: in the joined stream each clip's sound must last as long as its picture.
+                std::string sound = "asetpts=PTS-STARTPTS,apad";
+                if (v.videoOffsetSeconds)
+                    sound = "asetpts=PTS-" + FormatSeconds(*v.videoOffsetSeconds) +
+                            "/TB,atrim=start=0,aresample=async=1:first_pts=0,apad";
+                add({"-map", "0:a:0", "-af", sound});
             }
             // Everything ends with the clip's own picture (or, for a made-up picture, its sound);
             // the muxer-level flag cuts the padded stream exactly there instead of up to half a
@@ -220,6 +303,7 @@ std::vector<std::string> BuildModernArgs(const OldCommand& c, Kind kind, const C
         }
         case Kind::EncodeAvi:
             syncAudio();
+            fitPicture(joined.width, joined.height);
             add({"-c:v", "msmpeg4", "-c:a", "libmp3lame"});
             if (!c.audioBitrate.empty()) add({"-b:a", c.audioBitrate});
             if (!c.videoBitrate.empty()) add({"-b:v", c.videoBitrate});
@@ -229,6 +313,7 @@ std::vector<std::string> BuildModernArgs(const OldCommand& c, Kind kind, const C
             break;
         case Kind::EncodeFlv:
             syncAudio();
+            fitPicture(joined.width, joined.height);
             add({"-c:v", "flv", "-c:a", "libmp3lame"});
             sameq();
             if (!c.sampleRate.empty()) add({"-ar", Rate(c.sampleRate, kFlvRates)});
@@ -237,13 +322,19 @@ std::vector<std::string> BuildModernArgs(const OldCommand& c, Kind kind, const C
         case Kind::EncodeRm:
             // RealVideo 1 codes only sizes in whole macroblocks.
             syncAudio();
-            add({"-c:v", "rv10", "-c:a", "ac3", "-vf", "scale=trunc((iw+8)/16)*16:trunc((ih+8)/16)*16"});
+            if (joined.width > 0 && joined.height > 0) {
+                fitPicture((joined.width + 8) / 16 * 16, (joined.height + 8) / 16 * 16);
+            } else {
+                add({"-vf", "scale=trunc((iw+8)/16)*16:trunc((ih+8)/16)*16"});
+            }
+            add({"-c:v", "rv10", "-c:a", "ac3"});
             sameq();
             if (!c.sampleRate.empty()) add({"-ar", Rate(c.sampleRate, kAc3Rates)});
             add({"-f", "rm"});
             break;
         case Kind::EncodeWmv:
             syncAudio();
+            fitPicture(joined.width, joined.height);
             sameq();
             if (!c.sampleRate.empty()) add({"-ar", Rate(c.sampleRate, kWmaRates)});
             // The container is named, not guessed from the output's extension, which may be a
@@ -256,6 +347,7 @@ std::vector<std::string> BuildModernArgs(const OldCommand& c, Kind kind, const C
             // Both passes encode the audio too: x264's second pass needs exactly the frames of
             // the first, and ffmpeg's frame timing at the end depends on the audio stream.
             syncAudio();
+            fitPicture(joined.width, joined.height);
             add({"-c:a", "aac"});
             if (second && !c.audioBitrate.empty()) add({"-b:a", c.audioBitrate});
             add({"-pass", second ? "2" : "1", "-c:v", "libx264"});

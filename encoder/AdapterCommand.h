@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "encoder/ProgramStreamScan.h"
+
 namespace quilmer::adapter {
 
 // One command line of the engine, as options.
@@ -35,7 +37,24 @@ struct ConvertVariant {
     bool silentAudio = false;               // the clip has no sound: silence of its length
     std::optional<double> durationSeconds;  // the clip's length, when known
     bool standardFrameRate = false;         // the clip's rate cannot be coded in MPEG-2: use 25
+    // Where the clip's first picture lies after the clip's start (the earliest of its streams):
+    // the intermediate starts with that picture, and its sound keeps its place against it.
+    std::optional<double> videoOffsetSeconds;
 };
+
+// What a final encode knows of the byte-joined intermediates it reads.
+struct JoinedInput {
+    std::string concatList;     // a list of the parts for ffmpeg's concat reader; empty: one stream
+    int width = 0, height = 0;  // the first part's picture size: later parts are fitted into it
+};
+
+// The concat list that lays the parts of `path` end to end: each part begins where the pictures
+// of the one before it end. Empty when the path cannot be named in such a list.
+std::string ConcatListFor(const std::string& path, const std::vector<ProgramStreamPart>& parts);
+
+// Reads the first picture's time from a one-packet framecrc run ("#tb 0: 1/1000" and
+// "0, dts, pts, ..."); nullopt when the text holds none.
+std::optional<double> FirstPacketSeconds(const std::string& framecrc);
 
 // What a probe report of one input (as the adapter prints it) says a conversion must make up: no video
 // stream other than a cover picture gives a black picture, no audio stream gives silence.
@@ -44,7 +63,10 @@ std::optional<ConvertVariant> VariantFromProbeReport(const std::string& report);
 
 // The arguments for the real ffmpeg (without its program name).
 std::vector<std::string> BuildModernArgs(const OldCommand& command, Kind kind,
-                                         const ConvertVariant& variant = {});
+                                         const ConvertVariant& variant = {}, const JoinedInput& joined = {});
+
+// The arguments that find where a clip's first picture lies (see ConvertVariant).
+std::vector<std::string> FirstPictureArgs(const std::string& input);
 
 // The sample rate nearest to `requested` among `supported` (ascending): the smallest that is not
 // below it, else the largest.

@@ -195,14 +195,8 @@ RunResult RunReal(const std::string& program, const std::vector<std::string>& ar
 // The engine probes each clip right before converting it. What the probe found (whether the clip
 // has a picture and sound) is kept in a small per-user cache keyed by the file's identity, so
 // that the conversion starts with the right options instead of learning them from a failed run.
-std::string CacheFile(const std::string& input) {
-    struct stat st;
-    if (stat(input.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
-    char resolved[PATH_MAX];
-    std::string key = realpath(input.c_str(), resolved) != nullptr ? resolved : input;
-    for (const std::string& part : {std::to_string(st.st_dev), std::to_string(st.st_ino), std::to_string(st.st_size),
-                                    std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec)})
-        key.append("|").append(part);
+// The adapter's private folder (mode 0700, ours), or an empty string when there is none.
+std::string PrivateFolder() {
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
     std::string folder = (runtime != nullptr && *runtime == '/')
                              ? std::string(runtime) + "/quilmer-adapter"
@@ -214,6 +208,19 @@ std::string CacheFile(const std::string& input) {
         folderStat.st_uid != getuid() || (folderStat.st_mode & 077) != 0) {
         return {};
     }
+    return folder;
+}
+
+std::string CacheFile(const std::string& input) {
+    struct stat st;
+    if (stat(input.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
+    char resolved[PATH_MAX];
+    std::string key = realpath(input.c_str(), resolved) != nullptr ? resolved : input;
+    key += "|" + std::to_string(st.st_dev) + "|" + std::to_string(st.st_ino) + "|" +
+           std::to_string(st.st_size) + "|" + std::to_string(st.st_mtim.tv_sec) + "." +
+           std::to_string(st.st_mtim.tv_nsec);
+    const std::string folder = PrivateFolder();
+    if (folder.empty()) return {};
     char name[32];
     std::snprintf(name, sizeof name, "/%016zx", std::hash<std::string>{}(key));
     return folder + name;
@@ -297,14 +304,61 @@ int Probe(const std::string& real, const OldCommand& command) {
 
 bool Contains(const std::string& text, const char* needle) { return text.find(needle) != std::string::npos; }
 
+// Where the clip's first picture lies after its start, from a one-packet run of the real encoder.
+std::optional<double> FirstPictureOffset(const std::string& real, const std::string& input) {
+    std::string text;
+    RunResult r = RunReal(real, FirstPictureArgs(input), [&](std::string_view bytes) { text.append(bytes); });
+    if (!r.started || r.status != 0) return std::nullopt;
+    std::optional<double> seconds = FirstPacketSeconds(text);
+    if (seconds && *seconds < 0) seconds = 0.0;
+    return seconds;
+}
+
+// A concat list for the final encode, in the private folder; removed when the run ends.
+class JoinedList {
+public:
+    ~JoinedList() {
+        if (!path_.empty()) unlink(path_.c_str());
+    }
+    // Fills joined when the input is a set of byte-joined program streams it can lay out.
+    void Prepare(const std::string& input, JoinedInput& joined) {
+        char resolved[PATH_MAX];
+        if (realpath(input.c_str(), resolved) == nullptr) return;
+        const std::vector<ProgramStreamPart> parts = ScanProgramStream(resolved);
+        if (parts.empty()) return;
+        joined.width = parts.front().width;
+        joined.height = parts.front().height;
+        const std::string list = ConcatListFor(resolved, parts);
+        const std::string folder = PrivateFolder();
+        if (list.empty() || folder.empty()) return;
+        std::string name = folder + "/join-XXXXXX";
+        int fd = mkstemp(name.data());
+        if (fd < 0) return;
+        path_ = name;
+        WriteAll(fd, list);
+        if (close(fd) != 0) return;
+        joined.concatList = path_;
+    }
+
+private:
+    std::string path_;
+};
+
 // Runs a conversion or encode; a conversion that fails at once because the clip lacks a picture
 // or sound, or has a rate MPEG-2 cannot code, is run again with that made up.
 int Encode(const std::string& real, const OldCommand& command, Kind kind) {
     ConvertVariant variant;
-    if (kind == Kind::Convert) variant = RecalledStreams(command.input);
+    JoinedInput joined;
+    JoinedList list;
+    if (kind == Kind::Convert) {
+        variant = RecalledStreams(command.input);
+        if (!variant.blackVideo) variant.videoOffsetSeconds = FirstPictureOffset(real, command.input);
+    } else if (command.inputFormat == "mpeg") {
+        list.Prepare(command.input, joined);
+    }
     RunOutputFilter filter;
     for (int attempt = 0;; ++attempt) {
-        RunResult r = RunReal(real, BuildModernArgs(command, kind, variant),
+        RunResult r = RunReal(real, BuildModernArgs(command, kind, variant, joined),
                               [&](std::string_view bytes) { WriteAll(STDOUT_FILENO, filter.Feed(bytes)); });
         if (!r.started) return 1;
         if (r.status != 0 && kind == Kind::Convert && attempt < 3) {

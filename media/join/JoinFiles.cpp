@@ -1,12 +1,18 @@
 #include "media/join/JoinFiles.h"
 
-#include "foundation/FileUtil.h"
-#include "foundation/TextTranslator.h"
-
-#include <cstdlib>
-#include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "foundation/FileUtil.h"
+#include "foundation/TextTranslator.h"
+#include "foundation/Utf8.h"
+#include "media/ProbeParser.h"
+#include "media/TempNames.h"
 
 namespace quilmer {
 
@@ -54,6 +60,19 @@ bool SameFile(const std::wstring& a, const std::wstring& b) {
     return !ec && same;
 }
 
+std::wstring FitTitle(const std::wstring& title, std::size_t maxBytes) {
+    if (NativePath(title).size() <= maxBytes) return title;
+    std::wstring fitted;
+    std::size_t bytes = 0;
+    for (wchar_t c : title) {
+        std::size_t size = NativePath(std::wstring(1, c)).size();
+        if (bytes + size > maxBytes) break;
+        fitted += c;
+        bytes += size;
+    }
+    return fitted;
+}
+
 void JoinFileNamer::Protect(const std::wstring& path) { protected_.push_back(path); }
 
 bool JoinFileNamer::IsReserved(const std::wstring& path) const { return reserved_.count(NormalPath(path)) != 0; }
@@ -74,9 +93,12 @@ bool JoinFileNamer::Taken(const std::wstring& path) const {
 
 std::wstring JoinFileNamer::Reserve(const std::wstring& folder, const std::wstring& title,
                                     const std::wstring& suffix, const std::wstring& extension) {
-    std::wstring candidate = folder + title + suffix + extension;
+    // Room for the suffix, the extension and a "-NNNNN" that tells clashing names apart.
+    const std::size_t fixed = NativePath(suffix + extension).size() + 6;
+    const std::wstring fitted = FitTitle(title, fixed < kMaxNameBytes ? kMaxNameBytes - fixed : 0);
+    std::wstring candidate = folder + fitted + suffix + extension;
     for (int n = 2; Taken(candidate); ++n)
-        candidate = folder + title + L"-" + std::to_wstring(n) + suffix + extension;
+        candidate = folder + fitted + L"-" + std::to_wstring(n) + suffix + extension;
     reserved_.insert(NormalPath(candidate));
     return candidate;
 }
@@ -89,11 +111,45 @@ std::wstring CheckOutputPath(const std::wstring& outputPath, const std::vector<s
     fs::path parent = fs::absolute(out, ec).parent_path();
     if (!fs::is_directory(parent, ec))
         return Tr(L"The folder of the output file does not exist: ") + FromFsPath(parent);
-    if (access(parent.c_str(), W_OK | X_OK) != 0)
-        return Tr(L"The folder of the output file cannot be written: ") + FromFsPath(parent);
+    const std::size_t nameBytes = out.filename().native().size();
+    if (nameBytes > kMaxNameBytes)
+        return Tr(L"The output file's name is too long for the file system (at most 255 bytes):") + L" " +
+               outputPath;
     for (const auto& clip : clips)
         if (SameFile(clip, outputPath))
             return Tr(L"The output file is one of the clips to join: ") + outputPath;
+    // Permissions alone do not tell (a read-only mount, /proc, a full disk): try it.
+    std::wstring folder = FromFsPath(parent);
+    if (!folder.empty() && folder.back() != L'/') folder += L'/';
+    errno = 0;
+    std::wstring probe = ReserveTemporaryName(folder, L".quilmer-test");
+    if (probe.empty()) {
+        int error = errno != 0 ? errno : EACCES;
+        return Tr(L"The folder of the output file cannot be written:") + L" " + folder + L": " +
+               FromUtf8(std::strerror(error));
+    }
+    RemoveFileQuietly(probe);
+    return {};
+}
+
+std::wstring CheckClipReadable(const std::wstring& clip) {
+    const std::string native = NativePath(clip);
+    struct stat st {};
+    if (native.empty() || stat(native.c_str(), &st) != 0)
+        return FromUtf8(std::strerror(native.empty() ? ENOENT : errno));
+    if (S_ISDIR(st.st_mode)) return FromUtf8(std::strerror(EISDIR));
+    int fd = open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return FromUtf8(std::strerror(errno));
+    close(fd);
+    return {};
+}
+
+std::wstring StorageFailure(const std::string& encoderOutput) {
+    std::wstring text = EncoderTextToWide(encoderOutput);
+    for (const wchar_t* reason : {L"No space left on device", L"Disk quota exceeded", L"File too large"}) {
+        auto at = text.rfind(reason);
+        if (at != std::wstring::npos) return reason;
+    }
     return {};
 }
 

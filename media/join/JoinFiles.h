@@ -25,8 +25,15 @@ std::wstring NormalPath(const std::wstring& path);
 // True when both name the same file: the same normal path, or the same inode when both exist.
 bool SameFile(const std::wstring& a, const std::wstring& b);
 
+// The longest file name (in bytes on disk) the join's own names may have.
+constexpr std::size_t kMaxNameBytes = 255;
+
+// title shortened (whole characters only) so that its bytes on disk fit in maxBytes.
+std::wstring FitTitle(const std::wstring& title, std::size_t maxBytes);
+
 // Hands out file names for one join. A name is never one already handed out, never one of the
 // protected paths (clips, output), and never a file that exists; a clash adds "-2", "-3", ...
+// A title too long for the file system is shortened, so any clip's name gives a usable name.
 class JoinFileNamer {
 public:
     void Protect(const std::wstring& path);
@@ -43,9 +50,19 @@ private:
     std::set<std::wstring> reserved_;
 };
 
-// Refuses an output path that would destroy a clip of the join or cannot be written at all.
-// Returns the reason shown to the user, or an empty string when the output path is usable.
+// Refuses an output path that would destroy a clip of the join or cannot be written at all: its
+// folder is tried by creating (and removing) a file in it, so that a folder nobody can write in
+// is named before any work, not blamed on the clips later. Returns the reason shown to the user,
+// or an empty string when the output path is usable.
 std::wstring CheckOutputPath(const std::wstring& outputPath, const std::vector<std::wstring>& clips);
+
+// Why a clip cannot be read, in the system's words ("No such file or directory", "Permission
+// denied", a folder given as a clip, ...); an empty string when it can be opened for reading.
+std::wstring CheckClipReadable(const std::wstring& clip);
+
+// The line of an encoder's output that says the disk is full (or the quota or file size limit
+// is reached); empty when there is none.
+std::wstring StorageFailure(const std::string& encoderOutput);
 
 // Deletions that ignore failures: a missing file is not an error when cleaning up.
 void RemoveFileQuietly(const std::wstring& path);

@@ -1,5 +1,13 @@
 #include "media/join/JoinPipeline.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <mutex>
+
 #include "foundation/FileUtil.h"
 #include "foundation/Strings.h"
 #include "foundation/TextTranslator.h"
@@ -11,9 +19,6 @@
 #include "media/TargetFormat.h"
 #include "media/join/Concatenate.h"
 #include "media/join/ResultCheck.h"
-
-#include <filesystem>
-#include <mutex>
 
 namespace quilmer {
 
@@ -147,6 +152,8 @@ std::wstring JoinPipeline::StartJoin(const std::vector<std::wstring>& clips, con
                outputPath;
     std::wstring refusal = CheckOutputPath(outputPath, clips);
     if (!refusal.empty()) return refusal;
+    refusal = outputLock_.Acquire(outputPath);
+    if (!refusal.empty()) return refusal;
 
     state_.cancel.Reset();
     state_.clips.clear();
@@ -158,7 +165,7 @@ std::wstring JoinPipeline::StartJoin(const std::vector<std::wstring>& clips, con
     state_.currentClip.clear();
     state_.clipCopy.clear();
     state_.outputPath = NormalPath(outputPath);
-    state_.finalOutputPath.clear();
+    state_.finalOutputPath = state_.outputPath;
     state_.handedOver = handedOver;
     state_.targetFormat = format;
     state_.encodeParams = FinalEncodeParams{};
@@ -177,6 +184,14 @@ std::wstring JoinPipeline::StartJoin(const std::vector<std::wstring>& clips, con
     namer_.Clear();
     for (const auto& clip : state_.clips) namer_.Protect(clip);
     namer_.Protect(state_.outputPath);
+    namer_.Protect(OutputLock::LockPathFor(state_.outputPath));
+    // The result is written under a name of its own beside the output and replaces the user's
+    // file only once it is complete and checked: a stop, a failure or a full disk leave an
+    // existing file as it was. The extension stays last: some formats follow it.
+    state_.outputPath = namer_.Reserve(FolderOf(state_.finalOutputPath), TitleOf(state_.finalOutputPath),
+                                       L".partial", ExtensionOf(state_.finalOutputPath));
+    state_.fileFlags |= JoinState::kFlagTemporaryOutput;
+    resultProbed_ = false;
 
     joining_ = true;
     lastPercent_ = 0;
@@ -263,13 +278,6 @@ void JoinPipeline::ContinueConversion() {
         state_.currentClip = copy;
         state_.clipCopy = copy;
         state_.fileFlags |= JoinState::kFlagClipCopy;
-        if (first) {
-            // Keep the output's own extension: the container of some formats follows it.
-            state_.finalOutputPath = state_.outputPath;
-            state_.outputPath = namer_.Reserve(FolderOf(state_.finalOutputPath), TitleOf(copy), L"_all",
-                                               ExtensionOf(state_.finalOutputPath));
-            state_.fileFlags |= JoinState::kFlagTemporaryOutput;
-        }
     }
 
     const ClipProperties& p = state_.probe;
@@ -412,10 +420,17 @@ void JoinPipeline::CheckEndedWorker() {
     case JoinPhase::Converting: {
         // A failed conversion leaves its clip out: the chain goes on without it, the user hears of
         // it, and whatever part of an intermediate it wrote is never joined as if it were whole.
+        // A full disk is no fault of the clip's, and no later step can succeed.
         if (state_.cancel.IsRequested() || state_.intermediateFiles.empty()) break;
+        std::wstring storage = StorageFailure(encoderTail_);
         FileFacts facts;
         const std::wstring made = state_.intermediateFiles.back();
-        if (!runExit_.Succeeded() || !GetFileFacts(made, facts) || facts.size == 0) {
+        if (!storage.empty()) {
+            state_.pendingClips.clear();
+            StopStepTimer();
+            FailJoin(Tr(L"The folder of the output file cannot be written:") + L" " +
+                     FolderOf(state_.outputPath) + L": " + storage);
+        } else if (!runExit_.Succeeded() || !GetFileFacts(made, facts) || facts.size == 0) {
             RemoveFileQuietly(made);
             state_.intermediateFiles.pop_back();
             view_.ClipLeftOut(state_.clips[state_.nextClipIndex - 1]);
@@ -445,12 +460,18 @@ void JoinPipeline::CheckEndedWorker() {
             FailJoin(FailedRunReason());
         } else if (state_.phase == JoinPhase::EncodingMp4Pass1) {
             PostCommand(kCmdEncodeMp4Pass2);
+        } else if (std::wstring bad = CheckWrittenOutput(); !bad.empty()) {
+            FailJoin(bad);
         } else {
             StartResultCheck();
         }
         break;
     case JoinPhase::CheckingResult: {
         if (state_.cancel.IsRequested()) break;
+        if (!resultSyncError_.empty()) {
+            FailJoin(resultSyncError_);
+            break;
+        }
         std::optional<double> expected;
         if (expectedKnown_) expected = expectedSeconds_;
         std::wstring reason = CheckJoinResult(resultProbe_, resultProbed_, expected);
@@ -475,7 +496,20 @@ std::wstring JoinPipeline::FailedRunReason() const {
 void JoinPipeline::StartResultCheck() {
     SetPhase(JoinPhase::CheckingResult);
     const std::wstring output = state_.outputPath;
+    resultSyncError_.clear();
     StartWorker([this, output] {
+        // On disk before it may replace the user's file, so that a crash cannot leave an empty one.
+        int fd = open(NativePath(output).c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd >= 0) {
+            bool synced = fsync(fd) == 0;
+            int error = errno;
+            close(fd);
+            if (!synced && error != EINVAL) {
+                resultSyncError_ = Tr(L"The folder of the output file cannot be written:") + L" " +
+                                   FolderOf(output) + L": " + WidePath(std::strerror(error));
+                return;
+            }
+        }
         resultProbed_ = media_.Probe(output, resultProbe_, state_.cancel);
         if (!resultProbed_ && !state_.cancel.IsRequested()) {
             // Some names are refused by the encoder; a copy under a plain name is read instead.
@@ -561,7 +595,23 @@ void JoinPipeline::FailJoin(const std::wstring& reason) {
     PostCommand(kCmdFinishJoin);
 }
 
+// The new output must be there, not empty and not cut short by a full disk before it is read
+// back (on the worker) and may replace anything.
+std::wstring JoinPipeline::CheckWrittenOutput() const {
+    std::wstring storage = StorageFailure(encoderTail_);
+    if (!storage.empty())
+        return Tr(L"The folder of the output file cannot be written:") + L" " + FolderOf(state_.outputPath) +
+               L": " + storage;
+    FileFacts facts;
+    if (!GetFileFacts(state_.outputPath, facts) || facts.size == 0) {
+        std::wstring why = LastLine(encoderTail_);
+        return why.empty() ? Tr(L"The encoder wrote no output.") : why;
+    }
+    return {};
+}
+
 void JoinPipeline::EndJoin() {
+    outputLock_.Release();
     joining_ = false;
     StopStepTimer();
     view_.SetJoining(false);
@@ -586,13 +636,12 @@ void JoinPipeline::FinishJoin() {
     state_.clipCopy.clear();
     if (state_.workingFolder != programFolder_) RemoveFolderQuietly(state_.workingFolder);
     state_.workingFolder = programFolder_;
-    if (state_.failure.empty() && state_.outputStarted && !fs::exists(ToFsPath(state_.outputPath)))
-        state_.failure = LastLine(encoderTail_);
 
     if (state_.fileFlags & JoinState::kFlagTemporaryOutput) {
         if (state_.failure.empty()) {
+            // One rename: the old file is replaced by the complete new one, never by a part.
             std::error_code ec;
-            fs::rename(ToFsPath(state_.outputPath), ToFsPath(state_.finalOutputPath), ec);  // replaces
+            fs::rename(ToFsPath(state_.outputPath), ToFsPath(state_.finalOutputPath), ec);
             if (ec)
                 state_.failure = Tr(L"Cannot move the result to ") + state_.finalOutputPath + L": " +
                                  WidePath(ec.message());
@@ -601,6 +650,7 @@ void JoinPipeline::FinishJoin() {
         state_.outputPath = state_.finalOutputPath;
         state_.fileFlags &= ~JoinState::kFlagTemporaryOutput;
     }
+    resultProbe_.path = state_.outputPath;
     EndJoin();
     if (!state_.handedOver) {
         PostCommand(kCmdShowJoinResult);
@@ -670,6 +720,7 @@ void JoinPipeline::Close() {
         state_.workingFolder = programFolder_;
         joining_ = false;
     }
+    outputLock_.Release();
 }
 
 }  // namespace quilmer

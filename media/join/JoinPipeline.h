@@ -5,6 +5,12 @@
 // besides, a worker that ends posts a notice, so the next step starts at once instead of at the
 // next tick. The steps after the concatenation are commands posted to the owner through the loop.
 
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
 #include "foundation/CallbackTimer.h"
 #include "foundation/EventLoop.h"
 #include "foundation/WorkerThread.h"
@@ -13,12 +19,7 @@
 #include "media/join/JoinMedia.h"
 #include "media/join/JoinState.h"
 #include "media/join/JoinView.h"
-
-#include <atomic>
-#include <functional>
-#include <memory>
-#include <string>
-#include <vector>
+#include "media/join/OutputLock.h"
 
 namespace quilmer {
 
@@ -96,6 +97,8 @@ private:
     // Ends a join that met something unexpected: like a stop, but it shows the reason.
     void AbortJoin(const std::wstring& reason) noexcept;
     std::wstring FailedRunReason() const;
+    // The final encode's output is there and whole as far as can be seen without reading it.
+    std::wstring CheckWrittenOutput() const;
 
     EventLoop& loop_;
     JoinView& view_;
@@ -103,6 +106,7 @@ private:
     std::wstring programFolder_;
     JoinState state_;
     JoinFileNamer namer_;
+    OutputLock outputLock_;
     std::function<void(int)> commandSink_;
 
     std::unique_ptr<WorkerThread> worker_;
@@ -115,8 +119,9 @@ private:
     ClipProperties workerProbe_;     // the probe of the clip at the front of the queue
     bool workerProbeOk_ = false;
     std::wstring workerCopy_;        // the copy that probe made, if any
-    ClipProperties resultProbe_;     // the probe of the finished output
+    ClipProperties resultProbe_;     // the probe of the finished output, made before it replaced anything
     bool resultProbed_ = false;
+    std::wstring resultSyncError_;   // the output could not be flushed to disk
     // Loop thread only: what the joined clips add up to, for the result check.
     double expectedSeconds_ = 0;
     bool expectedKnown_ = true;

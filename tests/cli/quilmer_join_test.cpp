@@ -58,7 +58,7 @@ TEST_F(QuilmerJoinTest, FailuresSayWhyAndExitNonZero) {
         {{"--help"}, 0, "Usage: quilmer-join"},
         {{"-o", dir.Native("out.flv")}, 2, "no clips"},
         {{"-o", dir.Native("out.mkv"), clip}, 1, "Unknown output extension"},
-        {{"-o", dir.Native("out.flv"), dir.Native("missing.flv")}, 1, "Clip not found"},
+        {{"-o", dir.Native("out.flv"), dir.Native("missing.flv")}, 1, "No such file or directory"},
         {{"-o", dir.Native("out.flv"), clip, dir.Native("notes.txt")}, 1, "not a video or audio file"},
         {{"-o", clip, clip}, 1, "one of the clips"},
         {{"-o", dir.Native("no/such/folder/out.flv"), clip}, 1, "does not exist"},

@@ -119,6 +119,8 @@ protected:
                 return;
             }
             sumSeconds_ += c.seconds;
+            double length = FileDuration(folder_->Native(c.name));
+            clipSeconds_ += length > 0 ? length : c.seconds;
         }
     }
     static void TearDownTestSuite() {
@@ -174,6 +176,7 @@ protected:
     static bool haveTools_, haveAdapter_;
     static std::string clipFailure_;
     static double sumSeconds_;
+    static double clipSeconds_;  // as the clips' own files give their lengths
 };
 
 ScratchFolder* JoinIntegrationTest::folder_ = nullptr;
@@ -181,6 +184,7 @@ bool JoinIntegrationTest::haveTools_ = false;
 bool JoinIntegrationTest::haveAdapter_ = false;
 std::string JoinIntegrationTest::clipFailure_;
 double JoinIntegrationTest::sumSeconds_ = 0;
+double JoinIntegrationTest::clipSeconds_ = 0;
 
 class JoinFormatTest : public JoinIntegrationTest, public ::testing::WithParamInterface<std::string> {};
 
@@ -198,6 +202,13 @@ TEST_P(JoinFormatTest, MixedClipsJoinIntoAPlayableFileOfTheSummedLength) {
     double videoEnd = StreamEnd(out, "v"), audioEnd = StreamEnd(out, "a");
     ASSERT_GT(videoEnd, 0);
     ASSERT_GT(audioEnd, 0);
+    // The clips' rates differ from the output's (the first clip's 25 fps): the picture lasts as
+    // long as the clips together, within one output frame per clip.
+    auto start = RunProgram({"ffprobe", "-v", "error", "-select_streams", "v:0", "-show_entries",
+                             "stream=start_time", "-of", "csv=p=0", "file:" + out});
+    double videoStart = std::max(ToDouble(start.output), 0.0);
+    EXPECT_NEAR(videoEnd - videoStart, clipSeconds_, 0.04 * static_cast<double>(MixedClips().size()))
+        << "from " << videoStart << " to " << videoEnd;
     EXPECT_NEAR(videoEnd, audioEnd, 0.2);
     EXPECT_FALSE(view.progress.empty());
     EXPECT_EQ(view.progress.back(), 0);  // the bar returns to rest at the end

@@ -254,7 +254,7 @@ TEST_F(JoinPipelineTest, JoinsClipsInOrderAndLeavesOnlyTheOutput) {
     EXPECT_EQ(runs[0].Output(), dir.Wide("a.qjv"));
     EXPECT_EQ(runs[3].After(L"-f"), L"mpeg");
     EXPECT_EQ(runs[3].Input(), dir.Wide("a_all.qjv"));
-    EXPECT_EQ(runs[3].Output(), dir.Wide("out.flv"));
+    EXPECT_EQ(runs[3].Output(), dir.Wide("out.partial.flv"));  // renamed once complete
     EXPECT_EQ(runs[3].After(L"-ar"), L"22050");  // 44100 Hz first clip, mapped
     EXPECT_EQ(runs[3].folder, program.Wide());
     EXPECT_EQ(view.joining, (std::vector<bool>{true, false}));
@@ -364,7 +364,7 @@ TEST_F(JoinPipelineTest, EveryClipLeftOutFailsWithoutCopyOrEncode) {
     EXPECT_FALSE(pipeline->IsJoining());
 }
 
-TEST_F(JoinPipelineTest, FailedFinalEncodeIsAFailureEvenWhenTheOutputExistedBefore) {
+TEST_F(JoinPipelineTest, FailedFinalEncodeIsAFailureAndLeavesTheOldOutputAsItWas) {
     WriteFile(dir.Native("out.wmv"), "old");
     std::vector<std::wstring> clips = {Clip("a.flv", "A")};
     media.failFinal = true;
@@ -373,7 +373,8 @@ TEST_F(JoinPipelineTest, FailedFinalEncodeIsAFailureEvenWhenTheOutputExistedBefo
     EXPECT_EQ(view.results, 0);
     EXPECT_EQ(view.failures, 1);
     EXPECT_FALSE(view.failureDetail.empty());  // the encoder's last words
-    ExpectOnly({"a.flv"});
+    ExpectOnly({"a.flv", "out.wmv"});
+    EXPECT_EQ(ReadFile(dir.Native("out.wmv")), "old");
 }
 
 TEST_F(JoinPipelineTest, RefusesUnsafeOrUnusableOutputsBeforeAnyWork) {
@@ -455,7 +456,7 @@ TEST_F(JoinPipelineTest, StopDuringTheFinalEncodeRemovesThePartialOutput) {
     media.holdRun = 3;  // mp4 pass 1
     ASSERT_EQ(pipeline->StartJoin(clips, dir.Wide("out.mp4")), L"");
     ASSERT_TRUE(WaitHolding());
-    EXPECT_TRUE(FileExists(dir.Wide("out.mp4")));
+    EXPECT_TRUE(FileExists(dir.Wide("out.partial.mp4")));
     pipeline->StopJoin();
     ExpectOnly({"a.flv", "b.flv"});
     EXPECT_EQ(pipeline->State().workingFolder, program.Wide());

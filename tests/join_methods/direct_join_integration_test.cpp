@@ -274,6 +274,27 @@ TEST_F(DirectJoinTest, LosslessRefusesClipsThatDifferAndNamesTheFirst) {
     EXPECT_EQ(folder_.List(), expected);
 }
 
+TEST_F(DirectJoinTest, ASecondJoinIntoTheSameOutputIsRefusedWhileTheFirstRuns) {
+    std::vector<std::string> parts = MakeParts(kPartsCases[0], "flv");
+    const std::string out = folder_.Native("one output.flv");
+    PlainEventLoop loop;
+    RecordingView first(loop), second(loop);
+    DirectJoin a(loop, first), b(loop, second);
+    std::vector<std::wstring> clips;
+    for (const auto& p : parts) clips.push_back(WidePath(p));
+    ASSERT_EQ(a.StartJoin(clips, WidePath(out), JoinMethod::Auto), L"");
+    std::wstring refusal = b.StartJoin(clips, WidePath(out), JoinMethod::Auto);
+    EXPECT_FALSE(refusal.empty());
+    EXPECT_FALSE(b.IsJoining());
+    int code = -1;
+    ASSERT_TRUE(loop.RunFor(std::chrono::minutes(2), &code));
+    EXPECT_EQ(code, 0) << NativePath(first.detail);
+    // Once the first has ended, the output is free again.
+    EXPECT_EQ(b.StartJoin(clips, WidePath(out), JoinMethod::Lossless), L"");
+    ASSERT_TRUE(loop.RunFor(std::chrono::minutes(2), &code));
+    EXPECT_EQ(code, 0) << NativePath(second.detail);
+}
+
 struct Recipe {
     std::string name;
     double seconds;

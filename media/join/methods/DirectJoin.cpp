@@ -112,11 +112,17 @@ std::wstring DirectJoin::StartJoin(const std::vector<std::wstring>& clips, const
     if (!refusal.empty()) return refusal;
     if (access(NativePath(ffmpeg_).c_str(), X_OK) != 0 || access(NativePath(ffprobe_).c_str(), X_OK) != 0)
         return Tr(L"ffmpeg and ffprobe are needed for this join method: ") + ffmpeg_;
+    refusal = outputLock_.Acquire(outputPath);
+    if (!refusal.empty()) return refusal;
 
     cancel_.Reset();
     clips_.clear();
     for (const auto& clip : clips) clips_.push_back(NormalPath(clip));
     output_ = NormalPath(outputPath);
+    namer_.Clear();
+    for (const auto& clip : clips_) namer_.Protect(clip);
+    namer_.Protect(output_);
+    namer_.Protect(OutputLock::LockPathFor(output_));
     format_ = format;
     requested_ = method;
     chosen_ = JoinMethod::Auto;
@@ -251,11 +257,8 @@ void DirectJoin::AfterProbe() {
     totalMicros_ = static_cast<std::int64_t>(expectedSeconds_ * 1e6);
 
     const std::wstring folder = FolderOf(output_);
-    temporaryOutput_ = ReserveTemporaryName(folder, ExtensionOf(output_));
-    if (temporaryOutput_.empty()) {
-        Fail(Tr(L"Cannot create a file in the output folder: ") + folder + L" (" + WidePath(std::strerror(errno)) + L")");
-        return;
-    }
+    // The name the classic join writes under too; the extension stays last.
+    temporaryOutput_ = namer_.Reserve(folder, TitleOf(output_), L".partial", ExtensionOf(output_));
     std::vector<std::wstring> args;
     if (chosen_ == JoinMethod::Lossless) {
         std::vector<std::wstring> named;
@@ -329,6 +332,10 @@ void DirectJoin::AfterProbe() {
 }
 
 void DirectJoin::AfterJoin() {
+    if (std::wstring storage = StorageFailure(runErrors_); !storage.empty()) {
+        Fail(Tr(L"The folder of the output file cannot be written:") + L" " + FolderOf(output_) + L": " + storage);
+        return;
+    }
     if (!runExit_.Succeeded()) {
         std::wstring reason = runExit_.Describe();
         std::wstring last = LastLine(runErrors_);
@@ -339,7 +346,20 @@ void DirectJoin::AfterJoin() {
     step_ = Step::Checking;
     view_.PhaseChanged(JoinPhase::CheckingResult);
     const std::wstring made = temporaryOutput_;
+    syncError_.clear();
     StartWorker([this, made] {
+        // On disk before it may replace the user's file, so that a crash cannot leave an empty one.
+        int fd = open(NativePath(made).c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd >= 0) {
+            bool synced = fsync(fd) == 0;
+            int error = errno;
+            close(fd);
+            if (!synced && error != EINVAL) {
+                syncError_ = Tr(L"The folder of the output file cannot be written:") + L" " + FolderOf(made) + L": " +
+                             WidePath(std::strerror(error));
+                return;
+            }
+        }
         std::wstring why;
         std::optional<MediaInfo> info = ProbeFile(ffprobe_, made, cancel_, why);
         resultProbed_ = info.has_value();
@@ -348,6 +368,10 @@ void DirectJoin::AfterJoin() {
 }
 
 void DirectJoin::AfterCheck() {
+    if (!syncError_.empty()) {
+        Fail(syncError_);
+        return;
+    }
     std::optional<double> expected;
     if (expectedKnown_) expected = expectedSeconds_;
     std::wstring reason = CheckJoinResult(result_, resultProbed_, expected);
@@ -401,6 +425,7 @@ void DirectJoin::RemoveFiles() {
 }
 
 void DirectJoin::EndJoin() {
+    outputLock_.Release();
     joining_ = false;
     step_ = Step::Idle;
     if (timer_) timer_->StopTimer();
@@ -438,6 +463,7 @@ void DirectJoin::Close() {
     StopJoin();
     closed_ = true;
     timer_.reset();
+    outputLock_.Release();
 }
 
 }  // namespace quilmer

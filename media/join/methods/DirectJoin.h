@@ -3,8 +3,10 @@
 // behind the same front-end interface as the classic pipeline. The clips are probed (ffprobe,
 // JSON) on a worker, the method settled on the loop thread, the one ffmpeg run and the final
 // check of the output run on a worker again. The output is written under a temporary name in
-// its own folder and replaces the user's file only once it has been checked; a stop or a failure
-// removes every file of the join and leaves the user's file as it was.
+// its own folder and replaces the user's file only once it has been checked, and the output is
+// locked against a second join meanwhile, both as the classic pipeline does (JoinFileNamer's
+// ".partial" name, OutputLock); a stop or a failure removes every file of the join and leaves
+// the user's file as it was.
 
 #include "foundation/CallbackTimer.h"
 #include "foundation/EventLoop.h"
@@ -12,7 +14,9 @@
 #include "media/CancelFlag.h"
 #include "media/EncoderRunner.h"
 #include "media/JoinPhase.h"
+#include "media/join/JoinFiles.h"
 #include "media/join/JoinView.h"
+#include "media/join/OutputLock.h"
 #include "media/join/methods/JoinMethod.h"
 #include "media/join/methods/MediaInfo.h"
 
@@ -82,6 +86,9 @@ private:
     double expectedSeconds_ = 0;
     bool expectedKnown_ = true;
     int lastPercent_ = 0;
+    JoinFileNamer namer_;
+    OutputLock outputLock_;
+    std::wstring syncError_;  // the finished output could not be put on disk
 
     // Written by the worker, read on the loop thread after it has been joined.
     std::vector<MediaInfo> infos_;
