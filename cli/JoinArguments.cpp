@@ -29,6 +29,21 @@ bool ParseJoinArguments(const std::vector<std::string>& args, JoinArguments& par
                 return false;
             }
             parsed.output = WidePath(args[++i]);
+        } else if (arg == "-m" || arg == "--method" || arg.rfind("--method=", 0) == 0) {
+            std::string value;
+            if (arg.rfind("--method=", 0) == 0) {
+                value = arg.substr(9);
+            } else if (i + 1 < args.size()) {
+                value = args[++i];
+            } else {
+                error = "option " + arg + " needs a method: classic, lossless, single or auto";
+                return false;
+            }
+            if (value != "classic" && value != "lossless" && value != "single" && value != "auto") {
+                error = "unknown join method '" + value + "' (use classic, lossless, single or auto)";
+                return false;
+            }
+            parsed.method = value;
         } else if (arg.rfind("--output=", 0) == 0) {
             parsed.output = WidePath(arg.substr(9));
         } else {
@@ -50,10 +65,11 @@ bool ParseJoinArguments(const std::vector<std::string>& args, JoinArguments& par
 }
 
 std::string JoinUsage() {
-    return "Usage: quilmer-join [-q] -o OUTPUT CLIP...\n"
+    return "Usage: quilmer-join [-q] [--method METHOD] -o OUTPUT CLIP...\n"
            "Joins the clips, in the order given, into one video file OUTPUT.\n"
            "\n"
-           "The extension of OUTPUT chooses the format:\n"
+           "The extension of OUTPUT chooses the format (the codecs are those of an encode;\n"
+           "a lossless join keeps the clips' own):\n"
            "  .avi                               AVI (MPEG-4 video, MP3 audio)\n"
            "  .flv .hlv .f4v .flx .fmv           Flash video\n"
            "  .rmvb .rm                          RealMedia\n"
@@ -66,6 +82,14 @@ std::string JoinUsage() {
            "Options:\n"
            "  -o, --output OUTPUT  the file to write\n"
            "  -q, --quiet          no progress display\n"
+           "  -m, --method METHOD  how to join (default auto):\n"
+           "      classic   convert every clip, join, encode the result (two passes for MP4)\n"
+           "      lossless  copy the streams without re-encoding; only when all clips share\n"
+           "                codecs, frame size, frame rate and sound format and the output\n"
+           "                container can hold them (otherwise it refuses and says why)\n"
+           "      single    decode each clip once and encode the output once, every clip\n"
+           "                fitted into the first clip's frame\n"
+           "      auto      lossless when the clips allow it, single otherwise\n"
            "  -h, --help           this text\n"
            "  --                   everything after it is a clip, even if it begins with '-'\n"
            "\n"

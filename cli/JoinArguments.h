@@ -1,5 +1,5 @@
 #pragma once
-// Command line of quilmer-join: quilmer-join [-q] -o OUTPUT CLIP...
+// Command line of quilmer-join: quilmer-join [-q] [--method M] -o OUTPUT CLIP...
 
 #include <string>
 #include <vector>
@@ -11,6 +11,7 @@ struct JoinArguments {
     std::vector<std::wstring> clips;
     bool help = false;
     bool quiet = false;  // no progress display, only the result and errors
+    std::string method = "auto";  // classic, lossless, single or auto
 };
 
 // args excludes the program name. On a mistake returns false with the reason in error.

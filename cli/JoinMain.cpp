@@ -14,6 +14,8 @@
 #include "media/join/JoinFiles.h"
 #include "media/join/JoinMedia.h"
 #include "media/join/JoinPipeline.h"
+#include "media/join/methods/DirectJoin.h"
+#include "media/join/methods/JoinMethod.h"
 
 #include <chrono>
 #include <clocale>
@@ -48,6 +50,7 @@ public:
         : loop_(loop), quiet_(quiet), terminal_(isatty(STDERR_FILENO) != 0), start_(Clock::now()) {}
 
     void SetPipeline(const JoinPipeline* pipeline) { pipeline_ = pipeline; }
+    void SetDirectJoin(const DirectJoin* direct) { direct_ = direct; }
 
     void SetProgress(int percent) override {
         if (percent <= 0 && percent_ > 0) return;  // the end of a join resets the bar; keep the last value
@@ -86,6 +89,11 @@ public:
         loop_.Quit(kExitFailure);
     }
     void PhaseChanged(JoinPhase) override { Draw(false); }
+    void MethodChosen(const std::wstring& method, const std::wstring& reason) override {
+        EndLine();
+        std::fprintf(stderr, "quilmer-join: method %s: %s\n", NativePath(method).c_str(), NativePath(reason).c_str());
+        std::fflush(stderr);
+    }
     void ClipLeftOut(const std::wstring& clip) override {
         EndLine();
         Say(Tr(L"This clip could not be converted and is missing from the output: ") + clip);
@@ -99,6 +107,7 @@ private:
     using Clock = std::chrono::steady_clock;
 
     std::string Stage() const {
+        if (direct_) return direct_->Stage();
         if (!pipeline_) return {};
         const JoinState& state = pipeline_->State();
         switch (state.phase) {
@@ -142,6 +151,7 @@ private:
     bool terminal_;
     Clock::time_point start_;
     const JoinPipeline* pipeline_ = nullptr;
+    const DirectJoin* direct_ = nullptr;
     int percent_ = 0;
     int lastPrinted_ = -5;
     std::string lastStage_;
@@ -203,14 +213,16 @@ private:
 
 // Everything that can be told before a single step runs, so that a mistake costs nothing.
 // A stop (Ctrl-C, SIGTERM) raises `cancel`, which ends the running probe at once.
-bool CheckInputs(const JoinArguments& args, const std::wstring& encoder, ProbeOnceMedia& media, CancelFlag& cancel) {
+// The direct methods look at the clips themselves (ffprobe) and need no adapter: `probe` is false.
+bool CheckInputs(const JoinArguments& args, const std::wstring& encoder, ProbeOnceMedia& media, CancelFlag& cancel,
+                 bool probe) {
     if (TargetFormatForPath(args.output).empty()) {
         Say(Tr(L"Unknown output extension; use .avi, .flv, .rmvb, .wmv or .mp4 (or .hlv .f4v .flx .fmv .rm .3gp "
                L".mov .wma .asf): ") +
             args.output);
         return false;
     }
-    if (access(NativePath(encoder).c_str(), X_OK) != 0) {
+    if (probe && access(NativePath(encoder).c_str(), X_OK) != 0) {
         Say(Tr(L"The encoder is missing from the program folder: ") + encoder);
         return false;
     }
@@ -229,6 +241,7 @@ bool CheckInputs(const JoinArguments& args, const std::wstring& encoder, ProbeOn
         Say(refusal);
         return false;
     }
+    if (!probe) return true;
     // All at once first; a clip that fails there is tried again alone (and as a copy), so that
     // its own verdict, not a neighbour's, decides.
     std::vector<bool> probed = media.ProbeAllAhead(args.clips, cancel);
@@ -279,21 +292,29 @@ int Run(int argc, char** argv) {
     sigaction(SIGHUP, &action, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
+    const JoinMethod method = ParseJoinMethod(args.method).value_or(JoinMethod::Auto);
+    const bool classic = method == JoinMethod::Classic;
     PlainEventLoop loop;
     TerminalJoinView view(loop, args.quiet);
     JoinPipeline pipeline(loop, view, media, programFolder);
-    view.SetPipeline(&pipeline);
+    DirectJoin direct(loop, view);
+    if (classic) {
+        view.SetPipeline(&pipeline);
+    } else {
+        view.SetDirectJoin(&direct);
+    }
 
     CancelFlag checkCancel;
-    std::thread watcher([&loop, &pipeline, &checkCancel] {
+    std::thread watcher([&loop, &pipeline, &direct, &checkCancel] {
         char code = 0;
         while (read(gSignalPipe[0], &code, 1) < 0) {
         }
         if (code == 0) return;  // the program ends normally
         checkCancel.Request();  // a probe of the up-front check ends at once
         int signal = code;
-        loop.Post([&loop, &pipeline, signal] {
+        loop.Post([&loop, &pipeline, &direct, signal] {
             pipeline.StopJoin();
+            direct.StopJoin();
             Say(Tr(L"Stopped; the unfinished output and the temporary files were removed."));
             loop.Quit(128 + signal);
         });
@@ -303,11 +324,13 @@ int Run(int argc, char** argv) {
     // them tidy up after themselves.
     int code = kExitFailure;
     std::wstring refusal;
-    if (!CheckInputs(args, encoder, media, checkCancel)) {
+    if (!CheckInputs(args, encoder, media, checkCancel, classic)) {
         // the reason is said
     } else if (gStopSignal != 0) {
         code = 128 + gStopSignal;
-    } else if (!(refusal = pipeline.StartJoin(args.clips, args.output)).empty()) {
+    } else if (!(refusal = classic ? pipeline.StartJoin(args.clips, args.output)
+                                   : direct.StartJoin(args.clips, args.output, method))
+                    .empty()) {
         Say(refusal);
     } else {
         CallbackTimer clock(loop, 1000, [&view](std::uint32_t) {
@@ -317,6 +340,7 @@ int Run(int argc, char** argv) {
         code = loop.Run();
     }
     pipeline.Close();
+    direct.Close();
 
     signal(SIGINT, SIG_DFL);
     signal(SIGTERM, SIG_DFL);

@@ -144,12 +144,19 @@ std::wstring EncoderExit::Describe() const {
 bool RunEncoder(const std::wstring& workingFolder, const std::wstring& commandLine,
                 const OutputChunkHandler& onChunk, const OutputEndHandler& onEnd, CancelFlag* cancel,
                 EncoderExit* exitOut, std::chrono::milliseconds timeLimit) {
+    if (exitOut != nullptr) *exitOut = EncoderExit{};
+    return RunProgramArgs(workingFolder, SplitWindowsCommandLine(commandLine), onChunk, onEnd, cancel, exitOut,
+                          timeLimit);
+}
+
+bool RunProgramArgs(const std::wstring& workingFolder, const std::vector<std::wstring>& wideArgs,
+                    const OutputChunkHandler& onChunk, const OutputEndHandler& onEnd, CancelFlag* cancel,
+                    EncoderExit* exitOut, std::chrono::milliseconds timeLimit) {
     EncoderExit ignoredExit;
     EncoderExit& exit = exitOut != nullptr ? *exitOut : ignoredExit;
     exit = EncoderExit{};
     std::optional<Clock::time_point> deadline;
     if (timeLimit > std::chrono::milliseconds::zero()) deadline = Clock::now() + timeLimit;
-    std::vector<std::wstring> wideArgs = SplitWindowsCommandLine(commandLine);
     if (wideArgs.empty() || wideArgs[0].empty()) return false;
     std::vector<std::string> args;
     args.reserve(wideArgs.size());

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace quilmer {
 
@@ -48,5 +49,12 @@ bool RunEncoder(const std::wstring& workingFolder, const std::wstring& commandLi
                 const OutputChunkHandler& onChunk, const OutputEndHandler& onEnd,
                 CancelFlag* cancel = nullptr, EncoderExit* exit = nullptr,
                 std::chrono::milliseconds timeLimit = std::chrono::milliseconds::zero());
+
+// The same with an argument vector: args[0] is the program (a bare name is looked up on PATH),
+// every argument reaches it byte for byte. For programs run directly, not through the adapter.
+bool RunProgramArgs(const std::wstring& workingFolder, const std::vector<std::wstring>& args,
+                    const OutputChunkHandler& onChunk, const OutputEndHandler& onEnd,
+                    CancelFlag* cancel = nullptr, EncoderExit* exit = nullptr,
+                    std::chrono::milliseconds timeLimit = std::chrono::milliseconds::zero());
 
 }  // namespace quilmer

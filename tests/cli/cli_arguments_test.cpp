@@ -22,6 +22,22 @@ TEST(JoinArguments, OutputAndClipsInAnyOrder) {
     EXPECT_EQ(args.clips, (std::vector<std::wstring>{L"-clip.flv", L"-o"}));
 }
 
+TEST(JoinArguments, MethodIsAutoUnlessNamed) {
+    JoinArguments args;
+    std::string error;
+    ASSERT_TRUE(ParseJoinArguments({"-o", "out.flv", "a.flv"}, args, error)) << error;
+    EXPECT_EQ(args.method, "auto");
+    ASSERT_TRUE(ParseJoinArguments({"--method", "lossless", "-o", "out.flv", "a.flv"}, args, error)) << error;
+    EXPECT_EQ(args.method, "lossless");
+    ASSERT_TRUE(ParseJoinArguments({"--method=classic", "-o", "out.flv", "a.flv"}, args, error)) << error;
+    EXPECT_EQ(args.method, "classic");
+    EXPECT_FALSE(ParseJoinArguments({"--method", "fast", "-o", "out.flv", "a.flv"}, args, error));
+    EXPECT_NE(error.find("fast"), std::string::npos);
+    EXPECT_FALSE(ParseJoinArguments({"-o", "out.flv", "a.flv", "--method"}, args, error));
+    for (const char* m : {"classic", "lossless", "single", "auto"})
+        EXPECT_NE(JoinUsage().find(std::string("      ") + m + " "), std::string::npos) << m;
+}
+
 TEST(JoinArguments, MistakesAreReported) {
     JoinArguments args;
     std::string error;

@@ -35,9 +35,10 @@ std::vector<std::string> Environment(const std::vector<std::string>& set, const 
     return env;
 }
 
-// quilmer-join started in the background, its output (both streams) into `log`.
+// quilmer-join started in the background, its output (both streams) into `log`. These cases
+// are about the classic join through the adapter, so they ask for it.
 pid_t Start(const std::vector<std::string>& args, const std::vector<std::string>& env, const std::string& log) {
-    std::vector<std::string> all = {kProgram};
+    std::vector<std::string> all = {kProgram, "--method", "classic"};
     all.insert(all.end(), args.begin(), args.end());
     std::vector<char*> argv, envp;
     for (auto& a : all) argv.push_back(const_cast<char*>(a.c_str()));

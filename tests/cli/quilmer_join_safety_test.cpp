@@ -21,9 +21,10 @@ using namespace quilmer::testing;
 
 const std::string kProgram = QUILMER_PROGRAM_DIR "/quilmer-join";
 
-// Starts quilmer-join with its output discarded; returns its process id.
+// Starts a classic join (it writes intermediates one can wait for) with quilmer-join, its output
+// discarded; returns its process id.
 pid_t StartJoin(std::vector<std::string> args) {
-    args.insert(args.begin(), kProgram);
+    args.insert(args.begin(), {kProgram, "--method", "classic"});
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);

@@ -38,7 +38,8 @@ protected:
 };
 
 TEST_F(QuilmerJoinTest, JoinsAndPrintsWhereTheOutputIs) {
-    auto r = Join({"-o", dir.Native("out.avi"), "--", dir.Native("-first clip.flv"), dir.Native("zweiter «Clip».mp4")});
+    auto r = Join({"--method", "classic", "-o", dir.Native("out.avi"), "--", dir.Native("-first clip.flv"),
+                   dir.Native("zweiter «Clip».mp4")});
     EXPECT_EQ(r.status, 0) << r.output;
     EXPECT_NE(r.output.find(dir.Native("out.avi")), std::string::npos);
     EXPECT_NE(r.output.find("encoding avi"), std::string::npos);  // plain progress lines off a terminal
@@ -71,16 +72,17 @@ TEST_F(QuilmerJoinTest, FailuresSayWhyAndExitNonZero) {
 }
 
 TEST_F(QuilmerJoinTest, MissingEncoderIsReported) {
-    // The program looks for the encoder in its own folder.
+    // The program looks for the encoder of the classic join in its own folder.
     std::filesystem::copy_file(kProgram, dir.Native("quilmer-join"));
-    auto r = RunProgram({dir.Native("quilmer-join"), "-o", dir.Native("o.flv"), dir.Native("-first clip.flv")});
+    auto r = RunProgram({dir.Native("quilmer-join"), "--method", "classic", "-o", dir.Native("o.flv"), dir.Native("-first clip.flv")});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.output.find("encoder is missing"), std::string::npos) << r.output;
 }
 
 TEST_F(QuilmerJoinTest, SigtermStopsTheJoinAndCleansUp) {
     ASSERT_TRUE(MakeClip(dir.Native("long.mp4"), 20, "320x240", "25", {"-c:v", "libx264"}, 44100, 2, {"-c:a", "aac"}));
-    std::vector<std::string> args = {kProgram, "-o", dir.Native("out.mp4"), dir.Native("long.mp4"), dir.Native("long.mp4")};
+    std::vector<std::string> args = {kProgram,         "--method",         "classic", "-o", dir.Native("out.mp4"),
+                                     dir.Native("long.mp4"), dir.Native("long.mp4")};
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);

@@ -1,0 +1,241 @@
+#include "media/join/methods/DirectCommands.h"
+
+#include "foundation/FileUtil.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+namespace quilmer {
+
+namespace {
+
+std::wstring W(const std::string& text) { return WidePath(text); }
+
+// "file:" keeps a name that begins with '-' or holds ':' from reading as an option or protocol.
+std::wstring FileUrl(const std::wstring& path) { return L"file:" + path; }
+
+std::vector<std::wstring> Head(const std::wstring& ffmpeg) {
+    return {ffmpeg, L"-nostdin", L"-hide_banner", L"-nostats", L"-loglevel", L"error", L"-progress", L"pipe:1", L"-y"};
+}
+
+std::string Seconds(double seconds) {
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%.3f", seconds);
+    return buffer;
+}
+
+int Nearest(int requested, const std::vector<int>& supported) {
+    for (int rate : supported)
+        if (rate >= requested) return rate;
+    return supported.back();
+}
+
+int Even(int value) { return std::max(2, value / 2 * 2); }
+
+}  // namespace
+
+std::wstring RealFfmpegPath() {
+    const char* configured = std::getenv("QUILMER_REAL_FFMPEG");
+    if (configured != nullptr && configured[0] == '/') return WidePath(configured);
+    return L"/usr/bin/ffmpeg";
+}
+
+std::wstring RealFfprobePath() {
+    std::wstring ffmpeg = RealFfmpegPath();
+    std::wstring beside = ffmpeg.substr(0, ffmpeg.rfind(L'/') + 1) + L"ffprobe";
+    if (access(NativePath(beside).c_str(), X_OK) == 0) return beside;
+    return L"/usr/bin/ffprobe";
+}
+
+std::vector<std::wstring> ProbeArgs(const std::wstring& ffprobe, const std::wstring& path) {
+    return {ffprobe, L"-v", L"error", L"-show_format", L"-show_streams", L"-show_data_hash", L"crc32",
+            L"-of", L"json", FileUrl(path)};
+}
+
+std::string MuxerFor(const TargetFormat& target) {
+    if (target == L"wmv") return "asf";
+    if (target == L"rmvb") return "rm";
+    return NativePath(target);
+}
+
+bool NeedsListLink(const std::wstring& path) { return path.find_first_of(L"\r\n") != std::wstring::npos; }
+
+std::string ConcatList(const std::vector<std::wstring>& paths) {
+    std::string list = "ffconcat version 1.0\n";
+    for (const std::wstring& path : paths) {
+        // Inside single quotes nothing is special but the quote itself, written as '\''.
+        std::string escaped;
+        for (char c : NativePath(FileUrl(path))) {
+            if (c == '\'') {
+                escaped += "'\\''";
+            } else {
+                escaped += c;
+            }
+        }
+        list += "file '" + escaped + "'\n";
+    }
+    return list;
+}
+
+std::vector<std::wstring> LosslessArgs(const std::wstring& ffmpeg, const std::wstring& listFile,
+                                       const std::wstring& output, const TargetFormat& target,
+                                       const MediaInfo& first) {
+    std::vector<std::wstring> a = Head(ffmpeg);
+    // auto_convert off: the demuxer would otherwise turn H.264 into its byte-stream form and the
+    // muxer back, leaving the setup data in every key frame; the clips share it, so the packets
+    // can pass as they are.
+    a.insert(a.end(), {L"-f", L"concat", L"-safe", L"0", L"-auto_convert", L"0", L"-i", FileUrl(listFile)});
+    if (first.video) a.insert(a.end(), {L"-map", L"0:" + std::to_wstring(first.video->index)});
+    if (first.audio) a.insert(a.end(), {L"-map", L"0:" + std::to_wstring(first.audio->index)});
+    a.insert(a.end(), {L"-c", L"copy"});
+    // H.264 from MP4, FLV or MKV is stored with length prefixes; AVI wants the plain byte stream.
+    // (The MP4 and FLV muxers add the filters they need, ADTS to raw AAC included, by themselves.)
+    if (target == L"avi" && first.video && first.video->codec == "h264")
+        a.insert(a.end(), {L"-bsf:v", L"h264_mp4toannexb"});
+    // AVI has no timestamps, only a frame rate: without it the millisecond clock of FLV or ASF
+    // would become the rate, and every frame would be followed by empty ones.
+    if (target == L"avi" && first.video && FractionValue(first.video->frameRate) > 0)
+        a.insert(a.end(), {L"-r", W(first.video->frameRate)});
+    a.insert(a.end(), {L"-f", W(MuxerFor(target)), FileUrl(output)});
+    return a;
+}
+
+std::vector<std::wstring> ReorderArgs(const std::wstring& ffmpeg, const std::wstring& clip, const std::wstring& output,
+                                      bool pictureFirst) {
+    std::vector<std::wstring> a = Head(ffmpeg);
+    a.insert(a.end(), {L"-i", FileUrl(clip)});
+    const std::wstring picture = L"0:V:0", sound = L"0:a:0";  // V: not a cover picture
+    if (pictureFirst) {
+        a.insert(a.end(), {L"-map", picture, L"-map", sound});
+    } else {
+        a.insert(a.end(), {L"-map", sound, L"-map", picture});
+    }
+    // Matroska counts in milliseconds like FLV, whose files are the ones that differ in order:
+    // the joining demuxer takes every file's timestamps in the first file's time base.
+    a.insert(a.end(), {L"-c", L"copy", L"-f", L"matroska", FileUrl(output)});
+    return a;
+}
+
+SingleTarget SingleTargetFor(const TargetFormat& target, const MediaInfo& first) {
+    SingleTarget t;
+    if (first.video) {
+        const VideoInfo& v = *first.video;
+        double width = v.width, height = v.height;
+        int num = 0, den = 0;
+        if (std::sscanf(v.aspect.c_str(), "%d:%d", &num, &den) == 2 && num > 0 && den > 0) width = width * num / den;
+        if (std::abs(v.rotation) % 180 == 90) std::swap(width, height);
+        t.width = Even(static_cast<int>(std::lround(width)));
+        t.height = Even(static_cast<int>(std::lround(height)));
+        double fps = FractionValue(v.frameRate);
+        if (fps > 0 && fps <= 120) t.frameRate = std::trunc(fps) >= 20 ? v.frameRate : "20";
+    }
+    if (target == L"rmvb") {
+        // RealVideo 1 codes only whole macroblocks.
+        t.width = std::max(16, (t.width + 8) / 16 * 16);
+        t.height = std::max(16, (t.height + 8) / 16 * 16);
+    }
+    if (first.bitRate > 0) t.params.videoKbps = static_cast<int>(first.bitRate / 1000);
+    if (first.audio && first.audio->bitRate > 0) t.params.audioKbps = static_cast<int>(first.audio->bitRate / 1000);
+    if (first.audio && first.audio->sampleRate > 0) t.params.sampleRateHz = first.audio->sampleRate;
+    const int rate = t.params.sampleRateHz;
+    if (target == L"avi") {
+        t.sampleRate = Nearest(rate, {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000});
+    } else if (target == L"flv") {
+        t.sampleRate = Nearest(MapSampleRate(rate), {11025, 22050, 44100});
+    } else if (target == L"rmvb") {
+        t.sampleRate = Nearest(MapSampleRate(rate), {32000, 44100, 48000});
+    } else if (target == L"wmv") {
+        t.sampleRate = Nearest(MapSampleRate(rate), {8000, 11025, 16000, 22050, 32000, 44100, 48000});
+    } else {
+        t.sampleRate = 44100;  // the classic join's sound is 44.1 kHz all the way to the MP4
+    }
+    return t;
+}
+
+std::string SingleFilterGraph(const std::vector<MediaInfo>& clips, const SingleTarget& t) {
+    const std::string size = std::to_string(t.width) + "x" + std::to_string(t.height);
+    const std::string w = std::to_string(t.width), h = std::to_string(t.height);
+    const std::string sound = "aformat=sample_rates=" + std::to_string(t.sampleRate) + ":channel_layouts=stereo";
+    std::string graph, inputs;
+    for (std::size_t i = 0; i < clips.size(); ++i) {
+        const MediaInfo& c = clips[i];
+        const std::string n = std::to_string(i);
+        const std::string length = Seconds(c.duration);
+        if (c.video) {
+            graph += "[" + n + ":" + std::to_string(c.video->index) + "]setpts=PTS-STARTPTS,";
+            // Pixels that are not square are made square first, so that the fit keeps the shape.
+            const std::string& sar = c.video->aspect;
+            if (!sar.empty() && sar != "1:1" && sar != "0:1") graph += "scale=trunc(iw*sar/2)*2:ih,setsar=1,";
+            graph += "scale=" + w + ":" + h + ":force_original_aspect_ratio=decrease:force_divisible_by=2,pad=" + w +
+                     ":" + h + ":(ow-iw)/2:(oh-ih)/2:black,setsar=1,fps=" + t.frameRate + ",format=yuv420p[v" + n +
+                     "];";
+        } else {
+            graph += "color=c=black:s=" + size + ":r=" + t.frameRate + ":d=" + length + ",setsar=1,format=yuv420p[v" +
+                     n + "];";
+        }
+        if (c.audio) {
+            graph += "[" + n + ":" + std::to_string(c.audio->index) + "]asetpts=PTS-STARTPTS,aresample=" + std::to_string(t.sampleRate) +
+                     ":async=1000," + sound + "[a" + n + "];";
+        } else {
+            graph += "anullsrc=r=" + std::to_string(t.sampleRate) + ":cl=stereo,atrim=duration=" + length + "," +
+                     sound + "[a" + n + "];";
+        }
+        inputs += "[v" + n + "][a" + n + "]";
+    }
+    graph += inputs + "concat=n=" + std::to_string(clips.size()) + ":v=1:a=1[cv][a];[cv]fps=" + t.frameRate + "[v]";
+    return graph;
+}
+
+std::vector<std::wstring> SingleArgs(const std::wstring& ffmpeg, const std::vector<std::wstring>& clips,
+                                     const std::vector<MediaInfo>& infos, const std::wstring& output,
+                                     const TargetFormat& target) {
+    const SingleTarget t = SingleTargetFor(target, infos.front());
+    std::vector<std::wstring> a = Head(ffmpeg);
+    for (const std::wstring& clip : clips) a.insert(a.end(), {L"-i", FileUrl(clip)});
+    a.insert(a.end(), {L"-filter_complex", W(SingleFilterGraph(infos, t)), L"-map", L"[v]", L"-map", L"[a]"});
+    const std::wstring audioKbps = std::to_wstring(t.params.audioKbps) + L"k";
+    const std::wstring videoKbps = std::to_wstring(t.params.videoKbps) + L"k";
+    // The codecs and qualities of the classic final encode; the fixed quantizer 2 stands for its
+    // "same quality", MP4 is one pass of x264 at the bit rate the two passes aim for.
+    if (target == L"avi") {
+        a.insert(a.end(), {L"-c:v", L"msmpeg4", L"-q:v", L"2", L"-c:a", L"libmp3lame", L"-b:a", audioKbps});
+    } else if (target == L"flv") {
+        a.insert(a.end(), {L"-c:v", L"flv", L"-q:v", L"2", L"-c:a", L"libmp3lame"});
+    } else if (target == L"rmvb") {
+        a.insert(a.end(), {L"-c:v", L"rv10", L"-q:v", L"2", L"-c:a", L"ac3"});
+    } else if (target == L"wmv") {
+        a.insert(a.end(), {L"-c:v", L"wmv2", L"-q:v", L"2", L"-c:a", L"wmav2"});
+    } else {
+        a.insert(a.end(), {L"-c:v", L"libx264", L"-preset", L"slow", L"-b:v", videoKbps, L"-bt", videoKbps,
+                           L"-pix_fmt", L"yuv420p", L"-c:a", L"aac", L"-b:a", audioKbps});
+    }
+    a.insert(a.end(), {L"-ar", std::to_wstring(t.sampleRate), L"-ac", L"2", L"-f", W(MuxerFor(target)), FileUrl(output)});
+    return a;
+}
+
+std::optional<std::int64_t> ProgressReader::Feed(std::string_view chunk) {
+    partial_.append(chunk);
+    std::optional<std::int64_t> latest;
+    std::size_t start = 0;
+    for (std::size_t end; (end = partial_.find('\n', start)) != std::string::npos; start = end + 1) {
+        std::string_view line(partial_.data() + start, end - start);
+        // out_time_us is the position; out_time_ms holds the same microseconds in older versions.
+        for (std::string_view key : {std::string_view("out_time_us="), std::string_view("out_time_ms=")}) {
+            if (line.substr(0, key.size()) != key) continue;
+            char* stop = nullptr;
+            std::string value(line.substr(key.size()));
+            long long us = std::strtoll(value.c_str(), &stop, 10);
+            if (stop != value.c_str() && us >= 0) latest = std::max<std::int64_t>(latest.value_or(0), us);
+            break;
+        }
+    }
+    partial_.erase(0, start);
+    if (partial_.size() > 4096) partial_.clear();  // no line is that long; never grow without end
+    return latest;
+}
+
+}  // namespace quilmer

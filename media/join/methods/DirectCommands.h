@@ -1,0 +1,77 @@
+#pragma once
+// The real ffmpeg's argument vectors of the two direct methods, and the pieces they need: the
+// list file of a stream-copy join, the filter graph of a one-pass join, the reading of
+// "-progress pipe:1" output.
+
+#include "media/EncoderCommands.h"
+#include "media/TargetFormat.h"
+#include "media/join/methods/MediaInfo.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quilmer {
+
+// The real encoder and its probe: QUILMER_REAL_FFMPEG (an absolute path) or /usr/bin/ffmpeg, and
+// the ffprobe beside it (else /usr/bin/ffprobe).
+std::wstring RealFfmpegPath();
+std::wstring RealFfprobePath();
+
+// ffprobe's report of one file, as ParseMediaInfoJson reads it.
+std::vector<std::wstring> ProbeArgs(const std::wstring& ffprobe, const std::wstring& path);
+
+// ffmpeg's muxer of a target format: "mp4", "flv", "avi", "asf", "rm".
+std::string MuxerFor(const TargetFormat& target);
+
+// The concat demuxer's list naming the clips in order. A path holding a line break cannot be
+// written in it: such a clip must be given through a link of a plain name (NeedsListLink).
+std::string ConcatList(const std::vector<std::wstring>& paths);
+bool NeedsListLink(const std::wstring& path);
+
+// Stream copy of the clips named in listFile into output, with the bitstream filter the target
+// container needs for the clips' codec.
+std::vector<std::wstring> LosslessArgs(const std::wstring& ffmpeg, const std::wstring& listFile,
+                                       const std::wstring& output, const TargetFormat& target,
+                                       const MediaInfo& first);
+
+// Stream copy of one clip into a Matroska file whose streams stand in the given order (picture
+// first or sound first), so that it joins with clips of that order.
+std::vector<std::wstring> ReorderArgs(const std::wstring& ffmpeg, const std::wstring& clip, const std::wstring& output,
+                                      bool pictureFirst);
+
+// What a one-pass join makes: the first clip's frame (display size; 320x240 when it has no
+// picture), its frame rate (20 when below 20, 25 when unknown), one sound format, and the
+// target's codecs with the bit rates the final encode of the classic join takes from the first
+// clip.
+struct SingleTarget {
+    int width = 320;
+    int height = 240;
+    std::string frameRate = "25";
+    int sampleRate = 44100;
+    FinalEncodeParams params;
+};
+SingleTarget SingleTargetFor(const TargetFormat& target, const MediaInfo& first);
+
+// The concat filter graph of clips (every clip brought to the target frame, letterboxed; silence
+// for a clip without sound, black for one without picture), ending in [v] and [a].
+std::string SingleFilterGraph(const std::vector<MediaInfo>& clips, const SingleTarget& target);
+
+std::vector<std::wstring> SingleArgs(const std::wstring& ffmpeg, const std::vector<std::wstring>& clips,
+                                     const std::vector<MediaInfo>& infos, const std::wstring& output,
+                                     const TargetFormat& target);
+
+// Reads "-progress pipe:1" output: keeps the unfinished last line between chunks and answers
+// the furthest output time seen, in microseconds.
+class ProgressReader {
+public:
+    // Feeds one chunk; returns the latest position when the chunk completed one.
+    std::optional<std::int64_t> Feed(std::string_view chunk);
+
+private:
+    std::string partial_;
+};
+
+}  // namespace quilmer

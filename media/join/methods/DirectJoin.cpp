@@ -1,0 +1,469 @@
+#include "media/join/methods/DirectJoin.h"
+
+#include "foundation/FileUtil.h"
+#include "foundation/TextTranslator.h"
+#include "media/ClipProbe.h"
+#include "media/TempNames.h"
+#include "media/join/JoinFiles.h"
+#include "media/join/ResultCheck.h"
+#include "media/join/methods/DirectCommands.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+#include <thread>
+
+namespace quilmer {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::uint32_t kWorkerStopTimeoutMs = 5000;
+constexpr std::uint32_t kTickMs = 250;
+constexpr std::size_t kReportLimit = 8u << 20;  // an ffprobe report beyond this is no clip's
+constexpr std::size_t kErrorTail = 4096;
+constexpr std::size_t kParallelProbes = 4;
+
+// Runs ffprobe on one file: the report, or nullopt (with why) when it cannot be read.
+std::optional<MediaInfo> ProbeFile(const std::wstring& ffprobe, const std::wstring& path, CancelFlag& cancel,
+                                   std::wstring& why) {
+    std::string report;
+    EncoderExit exit;
+    RunProgramArgs(
+        {}, ProbeArgs(ffprobe, path),
+        [&report](std::string&, std::string& chunk) {
+            if (report.size() + chunk.size() > kReportLimit) return false;
+            report += chunk;
+            return true;
+        },
+        {}, &cancel, &exit, kProbeTimeLimit);
+    if (!exit.Succeeded()) {
+        // ffprobe puts its reason before the (then empty) report.
+        std::size_t brace = report.find('{');
+        std::string text = report.substr(0, brace);
+        while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+        why = text.empty() ? exit.Describe() : WidePath(text.substr(text.rfind('\n') + 1));
+        return std::nullopt;
+    }
+    auto info = ParseMediaInfoJson(report.substr(std::min(report.find('{'), report.size())));
+    if (!info) why = Tr(L"it holds neither picture nor sound");
+    return info;
+}
+
+bool WriteWholeFile(const std::wstring& path, const std::string& content) {
+    int fd = open(NativePath(path).c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (fd < 0) return false;
+    std::size_t done = 0;
+    while (done < content.size()) {
+        ssize_t n = write(fd, content.data() + done, content.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<std::size_t>(n);
+    }
+    return close(fd) == 0 && done == content.size();
+}
+
+std::wstring LastLine(const std::string& text) {
+    std::string t = text;
+    while (!t.empty() && (t.back() == '\n' || t.back() == '\r' || t.back() == ' ')) t.pop_back();
+    std::size_t from = t.find_last_of("\r\n");
+    return WidePath(from == std::string::npos ? t : t.substr(from + 1));
+}
+
+}  // namespace
+
+DirectJoin::DirectJoin(EventLoop& loop, JoinView& view, std::wstring ffmpeg, std::wstring ffprobe)
+    : loop_(loop), view_(view), ffmpeg_(ffmpeg.empty() ? RealFfmpegPath() : std::move(ffmpeg)),
+      ffprobe_(ffprobe.empty() ? RealFfprobePath() : std::move(ffprobe)),
+      alive_(std::make_shared<DirectJoin*>(this)) {}
+
+DirectJoin::~DirectJoin() {
+    Close();
+    alive_.reset();
+}
+
+void DirectJoin::Guarded(const std::function<void()>& step) {
+    try {
+        step();
+    } catch (const std::exception& e) {
+        Fail(Tr(L"Unexpected error:") + L" " + WidePath(e.what()));
+    } catch (...) {
+        Fail(Tr(L"Unexpected error:") + L" ?");
+    }
+}
+
+std::wstring DirectJoin::StartJoin(const std::vector<std::wstring>& clips, const std::wstring& outputPath,
+                                   JoinMethod method) {
+    if (closed_) return Tr(L"The joiner has been closed.");
+    if (joining_ || worker_) return Tr(L"A join is already running.");
+    if (clips.empty()) return Tr(L"There are no clips to join.");
+    if (method == JoinMethod::Classic) return Tr(L"The classic join is made by the join pipeline.");
+    std::wstring format = TargetFormatForPath(outputPath);
+    if (format.empty())
+        return Tr(L"The output file's extension names no format to join into (use .avi, .flv, .rmvb, .wmv or .mp4): ") +
+               outputPath;
+    std::wstring refusal = CheckOutputPath(outputPath, clips);
+    if (!refusal.empty()) return refusal;
+    if (access(NativePath(ffmpeg_).c_str(), X_OK) != 0 || access(NativePath(ffprobe_).c_str(), X_OK) != 0)
+        return Tr(L"ffmpeg and ffprobe are needed for this join method: ") + ffmpeg_;
+    refusal = outputLock_.Acquire(outputPath);
+    if (!refusal.empty()) return refusal;
+
+    cancel_.Reset();
+    clips_.clear();
+    for (const auto& clip : clips) clips_.push_back(NormalPath(clip));
+    output_ = NormalPath(outputPath);
+    namer_.Clear();
+    for (const auto& clip : clips_) namer_.Protect(clip);
+    namer_.Protect(output_);
+    namer_.Protect(OutputLock::LockPathFor(output_));
+    format_ = format;
+    requested_ = method;
+    chosen_ = JoinMethod::Auto;
+    temporaryOutput_.clear();
+    listFile_.clear();
+    links_.clear();
+    infos_.clear();
+    expectedSeconds_ = 0;
+    expectedKnown_ = true;
+    doneMicros_ = 0;
+    totalMicros_ = 0;
+    lastPercent_ = 0;
+    joining_ = true;
+    view_.SetJoining(true);
+    view_.SetProgress(0);
+    step_ = Step::Probing;
+    view_.PhaseChanged(JoinPhase::Probing);
+    timer_ = std::make_unique<CallbackTimer>(loop_, kTickMs, [this](std::uint32_t) {
+        Guarded([this] { Tick(); });
+        return true;
+    });
+
+    const std::vector<std::wstring> paths = clips_;
+    StartWorker([this, paths] {
+        // Each probe is mostly ffprobe's start-up: a few run side by side.
+        std::vector<std::optional<MediaInfo>> found(paths.size());
+        std::vector<std::wstring> why(paths.size());
+        std::atomic<std::size_t> next{0};
+        auto probeSome = [&] {
+            for (std::size_t i; (i = next++) < paths.size() && !cancel_.IsRequested();)
+                found[i] = ProbeFile(ffprobe_, paths[i], cancel_, why[i]);
+        };
+        const std::size_t helpers = std::min<std::size_t>(kParallelProbes, paths.size()) - 1;
+        std::vector<std::thread> threads;
+        for (std::size_t t = 0; t < helpers; ++t) {
+            try {
+                threads.emplace_back(probeSome);
+            } catch (const std::system_error&) {
+                break;  // fewer helpers; this thread probes the rest
+            }
+        }
+        probeSome();
+        for (auto& thread : threads) thread.join();
+        if (cancel_.IsRequested()) return;
+        for (std::size_t i = 0; i < paths.size(); ++i) {
+            if (!found[i]) {
+                workerFailure_ = Tr(L"Clip is not a video or audio file the encoder can read: ") + paths[i] +
+                                 (why[i].empty() ? L"" : L" (" + why[i] + L")");
+                return;
+            }
+            infos_.push_back(*found[i]);
+        }
+    });
+    return {};
+}
+
+void DirectJoin::StartWorker(std::function<void()> work) {
+    workDone_ = false;
+    workerFailure_.clear();
+    runExit_ = EncoderExit{};
+    std::weak_ptr<DirectJoin*> weak = alive_;
+    EventLoop* loop = &loop_;
+    worker_ = std::make_unique<WorkerThread>(
+        [this, work = std::move(work), weak, loop] {
+            try {
+                work();
+            } catch (const std::exception& e) {
+                workerFailure_ = Tr(L"Unexpected error:") + L" " + WidePath(e.what());
+            } catch (...) {
+                workerFailure_ = Tr(L"Unexpected error:") + L" ?";
+            }
+            workDone_ = true;
+            loop->Post([weak] {
+                if (auto self = weak.lock()) (*self)->OnWorkerEnded();
+            });
+            return 0;
+        },
+        kWorkerStopTimeoutMs);
+    worker_->SetStopHandler([this] { cancel_.Request(); });
+    if (!worker_->Start() && !workDone_) {
+        workerFailure_ = Tr(L"Cannot start a worker thread.");
+        workDone_ = true;
+        loop_.Post([weak] {
+            if (auto self = weak.lock()) (*self)->OnWorkerEnded();
+        });
+    }
+}
+
+void DirectJoin::OnWorkerEnded() {
+    if (!worker_ || !workDone_) return;
+    worker_->StopAndWait();
+    worker_.reset();
+    if (!joining_ || cancel_.IsRequested()) return;
+    Guarded([this] {
+        if (!workerFailure_.empty()) {
+            Fail(workerFailure_);
+            return;
+        }
+        switch (step_) {
+        case Step::Probing: AfterProbe(); break;
+        case Step::Joining: AfterJoin(); break;
+        case Step::Checking: AfterCheck(); break;
+        case Step::Idle: break;
+        }
+    });
+}
+
+void DirectJoin::AfterProbe() {
+    LosslessVerdict verdict = CheckLossless(clips_, infos_, format_);
+    MethodChoice choice = ChooseMethod(requested_, verdict);
+    chosen_ = choice.method;
+    view_.MethodChosen(WidePath(JoinMethodName(chosen_)), choice.reason);
+    if (chosen_ == JoinMethod::Lossless && !verdict.possible) {
+        Fail(Tr(L"The clips cannot be joined without re-encoding:") + L" " + verdict.refusal);
+        return;
+    }
+    for (const MediaInfo& info : infos_) {
+        if (info.duration > 0) {
+            expectedSeconds_ += info.duration;
+        } else {
+            expectedKnown_ = false;
+        }
+    }
+    if (chosen_ == JoinMethod::Single) {
+        // Made-up black picture or silence must know how long to last.
+        for (std::size_t i = 0; i < infos_.size(); ++i)
+            if ((!infos_[i].video || !infos_[i].audio) && infos_[i].duration <= 0) {
+                Fail(Tr(L"The length of this clip is unknown, so it cannot be joined in one pass: ") + clips_[i]);
+                return;
+            }
+    }
+    totalMicros_ = static_cast<std::int64_t>(expectedSeconds_ * 1e6);
+
+    const std::wstring folder = FolderOf(output_);
+    // The name the classic join writes under too; the extension stays last.
+    temporaryOutput_ = namer_.Reserve(folder, TitleOf(output_), L".partial", ExtensionOf(output_));
+    std::vector<std::wstring> args;
+    if (chosen_ == JoinMethod::Lossless) {
+        std::vector<std::wstring> named;
+        const MediaInfo& first = infos_.front();
+        for (std::size_t i = 0; i < clips_.size(); ++i) {
+            const std::wstring& clip = clips_[i];
+            const bool reorder = first.video && first.audio && infos_[i].pictureFirst != first.pictureFirst;
+            if (!reorder && !NeedsListLink(clip)) {
+                named.push_back(clip);
+                continue;
+            }
+            std::wstring stand = ReserveTemporaryName(folder, reorder ? L".mkv" : ExtensionOf(clip));
+            if (!stand.empty()) links_.push_back(stand);
+            if (stand.empty()) {
+                Fail(Tr(L"Cannot create a file in the output folder: ") + folder);
+                return;
+            }
+            if (reorder) {
+                // Made on the worker before the join: a copy of the packets with the first clip's
+                // stream order.
+                reorders_.push_back(ReorderArgs(ffmpeg_, clip, stand, first.pictureFirst));
+            } else if (unlink(NativePath(stand).c_str()) != 0 ||
+                       symlink(NativePath(clip).c_str(), NativePath(stand).c_str()) != 0) {
+                // A name the list cannot hold is given through a link of a plain name.
+                Fail(Tr(L"Cannot create a file in the output folder: ") + folder);
+                return;
+            }
+            named.push_back(stand);
+        }
+        listFile_ = ReserveTemporaryName(folder, L".txt");
+        if (listFile_.empty() || !WriteWholeFile(listFile_, ConcatList(named))) {
+            Fail(Tr(L"Cannot create a file in the output folder: ") + folder);
+            return;
+        }
+        args = LosslessArgs(ffmpeg_, listFile_, temporaryOutput_, format_, infos_.front());
+        view_.PhaseChanged(JoinPhase::Concatenating);
+    } else {
+        args = SingleArgs(ffmpeg_, clips_, infos_, temporaryOutput_, format_);
+        view_.PhaseChanged(*FirstEncodePhase(format_) == JoinPhase::EncodingMp4Pass1 ? JoinPhase::EncodingMp4Pass2
+                                                                                    : *FirstEncodePhase(format_));
+    }
+    step_ = Step::Joining;
+    std::vector<std::vector<std::wstring>> reorders = std::move(reorders_);
+    reorders_.clear();
+    StartWorker([this, args, reorders] {
+        runErrors_.clear();
+        ProgressReader reader;
+        bool counting = false;  // only the join itself moves the bar
+        OutputChunkHandler collect = [this, &reader, &counting](std::string&, std::string& chunk) {
+            if (auto us = reader.Feed(chunk); us && counting) doneMicros_ = *us;
+            // Whatever is not a progress line (key=value) is ffmpeg's complaint; keep its end.
+            for (std::size_t start = 0, end; start < chunk.size(); start = end + 1) {
+                end = chunk.find('\n', start);
+                if (end == std::string::npos) end = chunk.size();
+                std::string_view line(chunk.data() + start, end - start);
+                if (line.find('=') == std::string_view::npos || line.find(' ') != std::string_view::npos) {
+                    runErrors_.append(line);
+                    runErrors_ += '\n';
+                }
+            }
+            if (runErrors_.size() > 2 * kErrorTail) runErrors_.erase(0, runErrors_.size() - kErrorTail);
+            return true;
+        };
+        for (const auto& reorder : reorders) {
+            RunProgramArgs({}, reorder, collect, {}, &cancel_, &runExit_);
+            if (!runExit_.Succeeded()) return;
+        }
+        counting = true;
+        RunProgramArgs({}, args, collect, {}, &cancel_, &runExit_);
+    });
+}
+
+void DirectJoin::AfterJoin() {
+    if (std::wstring storage = StorageFailure(runErrors_); !storage.empty()) {
+        Fail(Tr(L"The folder of the output file cannot be written:") + L" " + FolderOf(output_) + L": " + storage);
+        return;
+    }
+    if (!runExit_.Succeeded()) {
+        std::wstring reason = runExit_.Describe();
+        std::wstring last = LastLine(runErrors_);
+        if (!last.empty()) reason += L" " + last;
+        Fail(reason);
+        return;
+    }
+    step_ = Step::Checking;
+    view_.PhaseChanged(JoinPhase::CheckingResult);
+    const std::wstring made = temporaryOutput_;
+    syncError_.clear();
+    StartWorker([this, made] {
+        // On disk before it may replace the user's file, so that a crash cannot leave an empty one.
+        int fd = open(NativePath(made).c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd >= 0) {
+            bool synced = fsync(fd) == 0;
+            int error = errno;
+            close(fd);
+            if (!synced && error != EINVAL) {
+                syncError_ = Tr(L"The folder of the output file cannot be written:") + L" " + FolderOf(made) + L": " +
+                             WidePath(std::strerror(error));
+                return;
+            }
+        }
+        std::wstring why;
+        std::optional<MediaInfo> info = ProbeFile(ffprobe_, made, cancel_, why);
+        resultProbed_ = info.has_value();
+        result_ = info ? PropertiesFromMediaInfo(made, *info) : ClipProperties{};
+    });
+}
+
+void DirectJoin::AfterCheck() {
+    if (!syncError_.empty()) {
+        Fail(syncError_);
+        return;
+    }
+    std::optional<double> expected;
+    if (expectedKnown_) expected = expectedSeconds_;
+    std::wstring reason = CheckJoinResult(result_, resultProbed_, expected);
+    if (!reason.empty()) {
+        Fail(reason);
+        return;
+    }
+    std::error_code ec;
+    fs::rename(ToFsPath(temporaryOutput_), ToFsPath(output_), ec);  // replaces the old file at once
+    if (ec) {
+        Fail(Tr(L"Cannot move the result to ") + output_ + L": " + WidePath(ec.message()));
+        return;
+    }
+    temporaryOutput_.clear();
+    RemoveFiles();
+    view_.SetProgress(100);
+    result_.path = output_;
+    ClipProperties shown = result_;
+    EndJoin();
+    view_.ShowResult(shown, true);
+}
+
+void DirectJoin::Tick() {
+    if (step_ != Step::Joining || totalMicros_ <= 0) return;
+    int percent = static_cast<int>(std::clamp<std::int64_t>(doneMicros_ * 100 / totalMicros_, 0, 99));
+    if (percent != lastPercent_) {
+        lastPercent_ = percent;
+        view_.SetProgress(percent);
+    }
+}
+
+std::string DirectJoin::Stage() const {
+    switch (step_) {
+    case Step::Probing: return "looking at the clips";
+    case Step::Joining:
+        return chosen_ == JoinMethod::Lossless ? "copying the streams (lossless)"
+                                               : "encoding " + NativePath(format_) + " in one pass";
+    case Step::Checking: return "checking the output";
+    case Step::Idle: break;
+    }
+    return {};
+}
+
+void DirectJoin::RemoveFiles() {
+    RemoveFileQuietly(temporaryOutput_);
+    temporaryOutput_.clear();
+    RemoveFileQuietly(listFile_);
+    listFile_.clear();
+    for (const auto& link : links_) RemoveFileQuietly(link);
+    links_.clear();
+}
+
+void DirectJoin::EndJoin() {
+    outputLock_.Release();
+    joining_ = false;
+    step_ = Step::Idle;
+    if (timer_) timer_->StopTimer();
+    view_.SetJoining(false);
+    view_.SetProgress(0);
+    lastPercent_ = 0;
+    view_.ClearClips();
+}
+
+void DirectJoin::Fail(const std::wstring& reason) {
+    cancel_.Request();
+    if (worker_) {
+        worker_->StopAndWait();
+        worker_.reset();
+    }
+    if (!joining_) return;
+    RemoveFiles();
+    EndJoin();
+    view_.ShowFailure(Tr(L"Failed to merge files."), Tr(L"Tips"), reason);
+}
+
+void DirectJoin::StopJoin() {
+    cancel_.Request();
+    if (worker_) {
+        worker_->StopAndWait();
+        worker_.reset();
+    }
+    if (!joining_) return;
+    RemoveFiles();
+    EndJoin();
+}
+
+void DirectJoin::Close() {
+    if (closed_) return;
+    StopJoin();
+    closed_ = true;
+    timer_.reset();
+    outputLock_.Release();
+}
+
+}  // namespace quilmer

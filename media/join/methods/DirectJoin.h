@@ -1,0 +1,110 @@
+#pragma once
+// A join by one run of the real ffmpeg (`lossless`, `single`, or `auto` choosing between them),
+// behind the same front-end interface as the classic pipeline. The clips are probed (ffprobe,
+// JSON) on a worker, the method settled on the loop thread, the one ffmpeg run and the final
+// check of the output run on a worker again. The output is written under a temporary name in
+// its own folder and replaces the user's file only once it has been checked, and the output is
+// locked against a second join meanwhile, both as the classic pipeline does (JoinFileNamer's
+// ".partial" name, OutputLock); a stop or a failure removes every file of the join and leaves
+// the user's file as it was.
+
+#include "foundation/CallbackTimer.h"
+#include "foundation/EventLoop.h"
+#include "foundation/WorkerThread.h"
+#include "media/CancelFlag.h"
+#include "media/EncoderRunner.h"
+#include "media/JoinPhase.h"
+#include "media/join/JoinFiles.h"
+#include "media/join/JoinView.h"
+#include "media/join/OutputLock.h"
+#include "media/join/methods/JoinMethod.h"
+#include "media/join/methods/MediaInfo.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace quilmer {
+
+class DirectJoin {
+public:
+    // ffmpeg and ffprobe: the real programs (RealFfmpegPath(), RealFfprobePath() by default).
+    DirectJoin(EventLoop& loop, JoinView& view, std::wstring ffmpeg = {}, std::wstring ffprobe = {});
+    ~DirectJoin();
+    DirectJoin(const DirectJoin&) = delete;
+    DirectJoin& operator=(const DirectJoin&) = delete;
+
+    // Starts a join with `method` (lossless, single or auto; classic belongs to JoinPipeline).
+    // Returns an empty string when it started, or the reason it was refused before any work.
+    std::wstring StartJoin(const std::vector<std::wstring>& clips, const std::wstring& outputPath, JoinMethod method);
+    // The user's cancel: ends the running ffmpeg at once and removes every file of the join.
+    void StopJoin();
+    // The owner closes: like a stop, for good.
+    void Close();
+
+    bool IsJoining() const { return joining_; }
+    // What runs now, for a progress line: "looking at the clips", "copying (lossless)", ...
+    std::string Stage() const;
+    // The method settled on (Auto until the clips have been looked at).
+    JoinMethod Chosen() const { return chosen_; }
+
+private:
+    enum class Step { Idle, Probing, Joining, Checking };
+
+    void StartWorker(std::function<void()> work);
+    void OnWorkerEnded();
+    void AfterProbe();
+    void AfterJoin();
+    void AfterCheck();
+    void Fail(const std::wstring& reason);
+    void EndJoin();
+    void RemoveFiles();
+    void Tick();
+    void Guarded(const std::function<void()>& step);
+
+    EventLoop& loop_;
+    JoinView& view_;
+    std::wstring ffmpeg_;
+    std::wstring ffprobe_;
+
+    // Loop thread only.
+    Step step_ = Step::Idle;
+    bool joining_ = false;
+    bool closed_ = false;
+    JoinMethod requested_ = JoinMethod::Auto;
+    JoinMethod chosen_ = JoinMethod::Auto;
+    std::vector<std::wstring> clips_;
+    std::wstring output_;
+    std::wstring format_;
+    std::wstring temporaryOutput_;
+    std::wstring listFile_;
+    std::vector<std::wstring> links_;  // links and reordered copies standing for clips
+    std::vector<std::vector<std::wstring>> reorders_;
+    double expectedSeconds_ = 0;
+    bool expectedKnown_ = true;
+    int lastPercent_ = 0;
+    JoinFileNamer namer_;
+    OutputLock outputLock_;
+    std::wstring syncError_;  // the finished output could not be put on disk
+
+    // Written by the worker, read on the loop thread after it has been joined.
+    std::vector<MediaInfo> infos_;
+    std::wstring workerFailure_;
+    EncoderExit runExit_;
+    std::string runErrors_;
+    ClipProperties result_;
+    bool resultProbed_ = false;
+
+    CancelFlag cancel_;
+    std::atomic<std::int64_t> doneMicros_{0};
+    std::int64_t totalMicros_ = 0;
+    std::unique_ptr<WorkerThread> worker_;
+    std::atomic<bool> workDone_{false};
+    std::unique_ptr<CallbackTimer> timer_;
+    std::shared_ptr<DirectJoin*> alive_;
+};
+
+}  // namespace quilmer

@@ -1,0 +1,60 @@
+#pragma once
+// What ffprobe's JSON report says about one file: the first picture stream (a cover picture does
+// not count), the first sound stream, the length and the container. The direct join methods
+// decide and build their commands from this.
+
+#include "media/ClipProperties.h"
+
+#include <optional>
+#include <string>
+
+namespace quilmer {
+
+struct VideoInfo {
+    std::string codec;       // "h264", "flv1", ...
+    std::string profile;     // "High", "" when unknown
+    int width = 0;
+    int height = 0;
+    std::string pixelFormat;  // "yuv420p"
+    std::string frameRate;    // r_frame_rate as a fraction, "25/1", "30000/1001"
+    std::string timeBase;     // "1/12800"
+    std::string aspect;       // sample aspect ratio, "1:1" ("" or "0:1" when unknown)
+    std::string setup;        // the codec's setup data (extradata) as a hash, "" when none
+    int rotation = 0;         // degrees the picture is turned for display
+    int index = 0;            // the stream's number in the file (a cover picture may come first)
+};
+
+struct AudioInfo {
+    std::string codec;  // "aac", "mp3"
+    int sampleRate = 0;
+    int channels = 0;
+    long long bitRate = 0;  // bits/s, 0 when unknown
+    int index = 0;          // the stream's number in the file
+};
+
+struct MediaInfo {
+    std::string container;  // ffprobe's format_name, "mov,mp4,m4a,3gp,3g2,mj2", "flv"
+    double duration = 0;    // seconds, 0 when unknown
+    long long bitRate = 0;  // overall bits/s, 0 when unknown
+    std::optional<VideoInfo> video;
+    std::optional<AudioInfo> audio;
+    // Whether the file lists its picture before its sound. A stream copy matches the streams of
+    // the joined files by their place, and FLV files of one video differ in it (the stream whose
+    // packet comes first is listed first).
+    bool pictureFirst = true;
+};
+
+// Parses the output of "ffprobe -show_format -show_streams -show_data_hash crc32 -of json".
+// nullopt when it is not such a report or holds neither picture nor sound.
+std::optional<MediaInfo> ParseMediaInfoJson(const std::string& json);
+
+// Frames per second of a fraction like "30000/1001"; 0 when it is not a positive fraction.
+double FractionValue(const std::string& fraction);
+
+// The record the front ends show for a file, in the shape of the adapter's probe.
+ClipProperties PropertiesFromMediaInfo(const std::wstring& path, const MediaInfo& info);
+
+// "00:01:02.50"
+std::wstring ClockText(double seconds);
+
+}  // namespace quilmer

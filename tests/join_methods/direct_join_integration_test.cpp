@@ -1,0 +1,418 @@
+// The direct join methods with the real ffmpeg: parts of one video joined by stream copy (the
+// packets come through unchanged), a set that cannot be copied refused with the reason, mixed
+// clips joined in one pass, and stops that leave nothing behind.
+
+#include "foundation/FileUtil.h"
+#include "foundation/PlainEventLoop.h"
+#include "media/join/methods/DirectJoin.h"
+#include "tests/join/JoinTestSupport.h"
+#include "tests/join/MediaTools.h"
+#include "tests/support/TestSupport.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <cmath>
+#include <fstream>
+#include <sstream>
+
+namespace quilmer {
+namespace {
+
+using namespace quilmer::testing;
+using quilmer::test::ScopedEnv;
+using quilmer::test::WaitUntil;
+
+const std::string kJoinProgram = QUILMER_PROGRAM_DIR "/quilmer-join";
+
+class RecordingView final : public JoinView {
+public:
+    explicit RecordingView(PlainEventLoop& loop) : loop_(loop) {}
+    std::vector<int> progress;
+    int results = 0, failures = 0;
+    ClipProperties result;
+    std::wstring detail, method, reason;
+
+    void SetProgress(int percent) override { progress.push_back(percent); }
+    void SetJoining(bool) override {}
+    void ShowResult(const ClipProperties& properties, bool) override {
+        ++results;
+        result = properties;
+        loop_.Quit(0);
+    }
+    void ShowFailure(const std::wstring&, const std::wstring&, const std::wstring& why) override {
+        ++failures;
+        detail = why;
+        loop_.Quit(1);
+    }
+    void MethodChosen(const std::wstring& m, const std::wstring& r) override {
+        method = m;
+        reason = r;
+    }
+
+private:
+    PlainEventLoop& loop_;
+};
+
+struct Joined {
+    int code = -1;  // 0 made, 1 failed, 3 refused at the start
+    std::wstring detail, method, reason;
+    std::vector<int> progress;
+};
+
+Joined JoinWith(const std::vector<std::string>& clips, const std::string& output, JoinMethod method) {
+    PlainEventLoop loop;
+    RecordingView view(loop);
+    DirectJoin join(loop, view);
+    std::vector<std::wstring> wide;
+    for (const auto& c : clips) wide.push_back(WidePath(c));
+    Joined j;
+    std::wstring refusal = join.StartJoin(wide, WidePath(output), method);
+    if (!refusal.empty()) {
+        j.code = 3;
+        j.detail = refusal;
+        return j;
+    }
+    int code = 0;
+    if (!loop.RunFor(std::chrono::minutes(5), &code)) code = -2;
+    j = {code, view.detail, view.method, view.reason, view.progress};
+    return j;
+}
+
+// One line per packet of the first stream of a kind: its size and checksum, in file order.
+// Empty packets are left out: AVI holds a frame over a gap in the timestamps with an empty one.
+std::vector<std::string> Packets(const std::string& path, const std::string& kind, bool decoded = false) {
+    std::vector<std::string> args = {"ffmpeg", "-v", "error", "-i", "file:" + path, "-map", "0:" + kind + ":0"};
+    if (!decoded) args.insert(args.end(), {"-c", "copy"});
+    args.insert(args.end(), {"-f", "framemd5", "-"});
+    ProgramResult r = RunProgram(args);
+    std::vector<std::string> packets;
+    std::istringstream lines(r.output);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.empty() || line[0] == '#') continue;
+        // "0, dts, pts, duration, size, md5": size and checksum.
+        std::size_t comma = 0;
+        for (int i = 0; i < 4 && comma != std::string::npos; ++i) comma = line.find(',', comma + 1);
+        if (comma == std::string::npos) continue;
+        // Side data ("S=1, ...") may follow; the sound of a cut part carries some.
+        std::size_t end = line.find(',', line.find(',', comma + 1) + 1);
+        std::string packet = line.substr(comma + 1, end == std::string::npos ? std::string::npos : end - comma - 1);
+        if (std::atoi(packet.c_str()) > 0) packets.push_back(packet);
+    }
+    return packets;
+}
+
+// Where two packet lists part, for a short message.
+std::string FirstDifference(const std::vector<std::string>& a, const std::vector<std::string>& b) {
+    std::size_t i = 0;
+    while (i < a.size() && i < b.size() && a[i] == b[i]) ++i;
+    if (i == a.size() && i == b.size()) return "";
+    return "packet " + std::to_string(i) + " of " + std::to_string(a.size()) + "/" + std::to_string(b.size()) + ": " +
+           (i < a.size() ? a[i] : "-") + " vs " + (i < b.size() ? b[i] : "-");
+}
+
+std::vector<std::string> PartsPackets(const std::vector<std::string>& parts, const std::string& kind, bool decoded = false) {
+    std::vector<std::string> all;
+    for (const auto& p : parts) {
+        auto some = Packets(p, kind, decoded);
+        all.insert(all.end(), some.begin(), some.end());
+    }
+    return all;
+}
+
+double StreamStart(const std::string& path, const std::string& kind) {
+    auto r = RunProgram({"ffprobe", "-v", "error", "-select_streams", kind + ":0", "-show_entries",
+                         "packet=pts_time", "-of", "csv=p=0", "file:" + path});
+    double start = 1e9;
+    std::istringstream lines(r.output);
+    for (std::string line; std::getline(lines, line);)
+        if (double t = ToDouble(line); t >= 0) start = std::min(start, t);
+    return start;
+}
+
+// From the first packet to the end of the last, of picture and sound together.
+double Span(const std::string& path) {
+    return std::max(StreamEnd(path, "v"), StreamEnd(path, "a")) - std::min(StreamStart(path, "v"), StreamStart(path, "a"));
+}
+
+struct PartsCase {
+    const char* label;
+    const char* extension;
+    std::vector<std::string> codecs;  // encoder options, container included
+    const char* segmentFormat;
+    const char* other;  // a compatible other container, if any
+    bool rewrapped;     // the other container stores the streams differently (TS into MP4)
+};
+
+const PartsCase kPartsCases[] = {
+    {"flv_h264", "flv", {"-c:v", "libx264", "-c:a", "aac", "-f", "flv"}, "flv", "mp4", false},
+    {"flv_sorenson", "flv", {"-c:v", "flv1", "-c:a", "libmp3lame", "-f", "flv"}, "flv", "avi", false},
+    {"mp4", "mp4", {"-c:v", "libx264", "-c:a", "aac", "-f", "mp4"}, "mp4", "flv", false},
+    {"avi", "avi", {"-c:v", "mpeg4", "-c:a", "libmp3lame", "-f", "avi"}, "avi", "mp4", false},
+    // No other container the targets offer holds WMV 8 and WMA 2 (AVI's has no timestamps for
+    // ASF's clock, and its sound drifts), so these parts only join into their own format.
+    {"wmv", "wmv", {"-c:v", "wmv2", "-c:a", "wmav2", "-f", "asf"}, "asf", nullptr, false},
+    {"ts", "ts", {"-c:v", "libx264", "-c:a", "aac", "-f", "mpegts"}, "mpegts", "mp4", true},
+};
+
+class DirectJoinTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!HaveProgram("ffmpeg") || !HaveProgram("ffprobe") || access("/usr/bin/ffmpeg", X_OK) != 0)
+            QUILMER_SKIP_OR_FAIL_IN_CI("ffmpeg and ffprobe are not installed");
+        ASSERT_FALSE(folder_.Path().empty());
+    }
+
+    // Cuts one synthesised 3-second video (a key frame every second) into parts of a second.
+    std::vector<std::string> MakeParts(const PartsCase& c, const std::string& prefix) {
+        std::string whole = folder_.Native(prefix + " whole." + c.extension);
+        std::vector<std::string> args = {"ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i",
+                                         "testsrc=size=160x120:rate=25:duration=3", "-f", "lavfi", "-i",
+                                         "sine=frequency=440:sample_rate=44100:duration=3", "-g", "25", "-pix_fmt",
+                                         "yuv420p", "-ac", "2"};
+        args.insert(args.end(), c.codecs.begin(), c.codecs.end());
+        args.push_back("file:" + whole);
+        EXPECT_EQ(RunProgram(args).status, 0);
+        auto r = RunProgram({"ffmpeg", "-v", "error", "-y", "-i", "file:" + whole, "-map", "0", "-c", "copy", "-f",
+                             "segment", "-segment_time", "1", "-reset_timestamps", "1", "-segment_format",
+                             c.segmentFormat, folder_.Native(prefix + " part's %d." + c.extension)});
+        EXPECT_EQ(r.status, 0) << r.output;
+        std::filesystem::remove(whole);
+        std::vector<std::string> parts;
+        for (int i = 0; i < 10; ++i) {
+            std::string part = folder_.Native(prefix + " part's " + std::to_string(i) + "." + c.extension);
+            if (std::filesystem::exists(part)) parts.push_back(part);
+        }
+        EXPECT_GE(parts.size(), 3u);
+        return parts;
+    }
+
+    ScratchFolder folder_{"quilmer-direct"};
+};
+
+class LosslessPartsTest : public DirectJoinTest, public ::testing::WithParamInterface<PartsCase> {};
+
+TEST_P(LosslessPartsTest, PartsOfOneVideoJoinWithTheirPacketsUnchanged) {
+    const PartsCase& c = GetParam();
+    std::vector<std::string> parts = MakeParts(c, c.label);
+    ASSERT_FALSE(parts.empty());
+    double partsLength = 0;
+    for (const auto& p : parts) partsLength += Span(p);
+
+    const std::string own = c.extension == std::string("ts") ? "flv" : c.extension;  // TS is no target format
+    std::vector<std::string> targets = {own};
+    if (c.other) targets.push_back(c.other);
+    for (const std::string& extension : targets) {
+        SCOPED_TRACE(std::string(c.label) + " into " + extension);
+        const std::string out = folder_.Native(std::string("joined ") + c.label + "." + extension);
+        Joined j = JoinWith(parts, out, JoinMethod::Lossless);
+        ASSERT_EQ(j.code, 0) << NativePath(j.detail);
+        EXPECT_EQ(j.method, L"lossless");
+        EXPECT_EQ(j.reason.rfind(L"all " + std::to_wstring(parts.size()) + L" clips share", 0), 0u) << NativePath(j.reason);
+
+        if (c.rewrapped) {
+            // Another way of storing the same pictures: they decode to the same frames, and the
+            // sound packets lose only their 7-byte ADTS headers.
+            EXPECT_EQ(FirstDifference(Packets(out, "v", true), PartsPackets(parts, "v", true)), "");
+            auto outSound = Packets(out, "a"), inSound = PartsPackets(parts, "a");
+            ASSERT_EQ(outSound.size(), inSound.size());
+            for (std::size_t i = 0; i < outSound.size(); ++i)
+                EXPECT_EQ(std::atoi(outSound[i].c_str()) + 7, std::atoi(inSound[i].c_str())) << "packet " << i;
+        } else {
+            EXPECT_EQ(FirstDifference(Packets(out, "v"), PartsPackets(parts, "v")), "");
+            EXPECT_EQ(FirstDifference(Packets(out, "a"), PartsPackets(parts, "a")), "");
+        }
+        // The joining demuxer starts each part where the previous one's container says it ends,
+        // which may leave up to a frame between a part's last picture and the next one's first.
+        EXPECT_NEAR(Span(out), partsLength, 0.041 * static_cast<double>(parts.size()));
+        EXPECT_NEAR(StreamEnd(out, "v"), StreamEnd(out, "a"), 0.1)
+            << "picture from " << StreamStart(out, "v") << ", sound from " << StreamStart(out, "a");
+        EXPECT_FALSE(j.progress.empty());
+        std::filesystem::remove(out);
+    }
+    // Nothing of the joins is left: no list, no temporary output, no reordered copy.
+    std::vector<std::string> expected;
+    for (const auto& p : parts) expected.push_back(std::filesystem::path(p).filename().string());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(folder_.List(), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, LosslessPartsTest, ::testing::ValuesIn(kPartsCases),
+                         [](const auto& info) { return std::string(info.param.label); });
+
+TEST_F(DirectJoinTest, LosslessRefusesClipsThatDifferAndNamesTheFirst) {
+    std::vector<std::string> parts = MakeParts(kPartsCases[2], "mp4");
+    const std::string odd = folder_.Native("bigger.mp4");
+    ASSERT_TRUE(MakeClip(odd, 1, "320x240", "25", {"-c:v", "libx264"}, 44100, 2, {"-c:a", "aac"}));
+    std::vector<std::string> clips = {parts[0], odd, parts[1]};
+    const std::string out = folder_.Native("refused.mp4");
+    WriteFile(out, "the user's file");
+
+    Joined j = JoinWith(clips, out, JoinMethod::Lossless);
+    EXPECT_EQ(j.code, 1);
+    EXPECT_EQ(NativePath(j.detail),
+              "The clips cannot be joined without re-encoding: bigger.mp4 differs from the first clip in frame size: "
+              "320x240, not 160x120");
+    EXPECT_EQ(ReadFile(out), "the user's file");
+
+    // The command-line joiner says the same; auto takes the one-pass join instead.
+    auto r = RunProgram({kJoinProgram, "--method", "lossless", "-o", out, clips[0], clips[1], clips[2]});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.output.find("bigger.mp4 differs from the first clip in frame size"), std::string::npos) << r.output;
+    EXPECT_EQ(ReadFile(out), "the user's file");
+    r = RunProgram({kJoinProgram, "-o", out, clips[0], clips[1], clips[2]});
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_NE(r.output.find("quilmer-join: method single: no stream copy: bigger.mp4 differs"), std::string::npos)
+        << r.output;
+    EXPECT_NEAR(FileDuration(out), 3.0, 0.5 + 0.06);
+    std::filesystem::remove(out);
+    std::vector<std::string> expected = {"bigger.mp4"};
+    for (const auto& p : parts) expected.push_back(std::filesystem::path(p).filename().string());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(folder_.List(), expected);
+}
+
+TEST_F(DirectJoinTest, ASecondJoinIntoTheSameOutputIsRefusedWhileTheFirstRuns) {
+    std::vector<std::string> parts = MakeParts(kPartsCases[0], "flv");
+    const std::string out = folder_.Native("one output.flv");
+    PlainEventLoop loop;
+    RecordingView first(loop), second(loop);
+    DirectJoin a(loop, first), b(loop, second);
+    std::vector<std::wstring> clips;
+    for (const auto& p : parts) clips.push_back(WidePath(p));
+    ASSERT_EQ(a.StartJoin(clips, WidePath(out), JoinMethod::Auto), L"");
+    std::wstring refusal = b.StartJoin(clips, WidePath(out), JoinMethod::Auto);
+    EXPECT_FALSE(refusal.empty());
+    EXPECT_FALSE(b.IsJoining());
+    int code = -1;
+    ASSERT_TRUE(loop.RunFor(std::chrono::minutes(2), &code));
+    EXPECT_EQ(code, 0) << NativePath(first.detail);
+    // Once the first has ended, the output is free again.
+    EXPECT_EQ(b.StartJoin(clips, WidePath(out), JoinMethod::Lossless), L"");
+    ASSERT_TRUE(loop.RunFor(std::chrono::minutes(2), &code));
+    EXPECT_EQ(code, 0) << NativePath(second.detail);
+}
+
+struct Recipe {
+    std::string name;
+    double seconds;
+    std::string size, rate;
+    std::vector<std::string> video;
+    int sampleRate, channels;
+    std::vector<std::string> audio;
+};
+
+// The mixed set of the classic join's tests: sizes, rates and sound all differ, one clip has no
+// sound, one has nothing but sound, the names are awkward.
+const std::vector<Recipe>& Mixed() {
+    static const std::vector<Recipe> clips = {
+        {"clip one.flv", 2, "160x120", "25", {"-c:v", "flv1"}, 44100, 2, {"-c:a", "libmp3lame"}},
+        {"it's \"quoted\".mp4", 2, "176x144", "30000/1001", {"-c:v", "libx264"}, 48000, 1, {"-c:a", "aac"}},
+        {"Ünïcödé clip.avi", 2, "320x240", "15", {"-c:v", "mpeg4"}, 22050, 1, {"-c:a", "libmp3lame"}},
+        {"-leading dash.mov", 2, "160x120", "12.5", {"-c:v", "mpeg4"}, 0, 0, {}},
+        {"audio only.wma", 2, "", "", {}, 32000, 2, {"-c:a", "wmav2"}},
+    };
+    return clips;
+}
+
+class SingleJoinTest : public DirectJoinTest, public ::testing::WithParamInterface<std::string> {};
+
+TEST_P(SingleJoinTest, MixedClipsJoinInOnePassWithTheSummedLengthInStep) {
+    std::vector<std::string> clips;
+    double sum = 0;
+    for (const auto& c : Mixed()) {
+        clips.push_back(folder_.Native(c.name));
+        ASSERT_TRUE(MakeClip(clips.back(), c.seconds, c.size, c.rate, c.video, c.sampleRate, c.channels, c.audio));
+        sum += FileDuration(clips.back());
+    }
+    const std::string out = folder_.Native("joined." + GetParam());
+    Joined j = JoinWith(clips, out, JoinMethod::Auto);
+    ASSERT_EQ(j.code, 0) << NativePath(j.detail);
+    EXPECT_EQ(j.method, L"single");
+    EXPECT_EQ(DecodeErrors(out), "");
+    EXPECT_NEAR(FileDuration(out), sum, 0.5 + 0.02 * sum);
+    EXPECT_NEAR(StreamEnd(out, "v"), StreamEnd(out, "a"), 0.2);
+    ASSERT_FALSE(j.progress.empty());
+    EXPECT_GT(*std::max_element(j.progress.begin(), j.progress.end()), 0);
+    EXPECT_EQ(j.progress.back(), 0);  // at rest again
+    // The first clip's frame: 160x120.
+    auto size = RunProgram({"ffprobe", "-v", "error", "-select_streams", "v:0", "-show_entries", "stream=width,height",
+                            "-of", "csv=s=x:p=0", "file:" + out});
+    EXPECT_EQ(size.output.substr(0, size.output.find('\n')), GetParam() == "rmvb" ? "160x128" : "160x120");
+    std::vector<std::string> expected;
+    for (const auto& c : Mixed()) expected.push_back(c.name);
+    expected.push_back("joined." + GetParam());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(folder_.List(), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, SingleJoinTest, ::testing::Values("flv", "mp4", "avi", "wmv", "rmvb"));
+
+// quilmer-join started in the background, its output thrown away.
+pid_t StartJoinProgram(const std::vector<std::string>& args) {
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid = -1;
+    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+TEST_F(DirectJoinTest, StopsDuringEachMethodLeaveNothingAndNoProcess) {
+    // An ffmpeg that reads its first input at its own pace, so that each join runs long enough
+    // to be stopped in the middle.
+    ScratchFolder tools{"quilmer-slow-ffmpeg"};
+    WriteFile(tools.Native("ffmpeg"), "#!/bin/sh\nexec /usr/bin/ffmpeg -re \"$@\"\n");
+    std::filesystem::permissions(tools.Native("ffmpeg"), std::filesystem::perms::owner_all);
+    std::filesystem::create_symlink(RunProgram({"sh", "-c", "command -v ffprobe"}).output.substr(
+                                        0, RunProgram({"sh", "-c", "command -v ffprobe"}).output.find('\n')),
+                                    tools.Native("ffprobe"));
+    ScopedEnv real("QUILMER_REAL_FFMPEG", tools.Native("ffmpeg"));
+
+    std::vector<std::string> parts = MakeParts(kPartsCases[2], "mp4");
+    const std::string odd = folder_.Native("bigger.mp4");
+    ASSERT_TRUE(MakeClip(odd, 3, "320x240", "25", {"-c:v", "libx264"}, 44100, 2, {"-c:a", "aac"}));
+    const std::string out = folder_.Native("kept.mp4");
+    WriteFile(out, "the user's file");
+    std::vector<std::string> before = folder_.List();
+
+    struct {
+        const char* method;
+        std::vector<std::string> clips;
+    } runs[] = {{"lossless", parts}, {"single", {odd, parts[0]}}};
+    for (const auto& run : runs) {
+        SCOPED_TRACE(run.method);
+        std::vector<std::string> args = {kJoinProgram, "-q", "--method", run.method, "-o", out};
+        args.insert(args.end(), run.clips.begin(), run.clips.end());
+        pid_t pid = StartJoinProgram(args);
+        ASSERT_GT(pid, 0);
+        // ffmpeg writes into the folder: the join is under way.
+        auto encoders = [&] {
+            std::vector<int> found;
+            for (int p : ProcessesMentioning(tools.Native("ffmpeg")))
+                if (p != pid) found.push_back(p);
+            for (int p : ProcessesMentioning("/usr/bin/ffmpeg"))
+                if (p != pid && ReadFile("/proc/" + std::to_string(p) + "/cmdline").find(folder_.Path()) != std::string::npos)
+                    found.push_back(p);
+            return found;
+        };
+        ASSERT_TRUE(WaitUntil([&] { return !encoders().empty(); }));
+        kill(pid, SIGTERM);
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 128 + SIGTERM) << status;
+        EXPECT_TRUE(WaitUntil([&] { return encoders().empty(); })) << "an encoder outlived the stop";
+        EXPECT_EQ(folder_.List(), before);
+        EXPECT_EQ(ReadFile(out), "the user's file");
+    }
+}
+
+}  // namespace
+}  // namespace quilmer
