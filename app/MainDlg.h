@@ -31,6 +31,8 @@ class HyperLink;
 class ImageButton;
 class LanguageChooser;
 class ClipListView;
+class ReportBrowser;
+class WebPane;
 
 // Control and command ids of the main window.
 enum MainWindowId : int {
@@ -93,6 +95,9 @@ public:
     virtual void OnUpdateInfoReady();
     // Where the web pane goes: an empty panel of the pane's size until the pane exists.
     wxWindow* WebPaneSlot() const;
+    // The web pane in the slot and the hidden report browser (web/WebPane.h).
+    WebPane* MainWebPane() const { return mainPane_; }
+    ReportBrowser* Reports() const { return reportBrowser_.get(); }
 
     const ClipList& Clips() const { return clips_; }
     std::optional<std::size_t> SelectedRow() const;
@@ -122,6 +127,12 @@ private:
     void EnterIdle(bool joinEnabled);
     void UpdateClock();
     void RefreshLink();
+    // The web pieces: the pane in its slot, the report browser, the browser windows it opens.
+    void BuildWebPieces();
+    void RefreshWebPane();
+    void OpenSiteLink();
+    void OpenHelpPage();
+    void VideoDownload();
 
     void Add();
     void Remove();
@@ -165,6 +176,8 @@ private:
     wxButton* videoDownload_ = nullptr;
     wxButton* about_ = nullptr;
     wxPanel* webPane_ = nullptr;
+    WebPane* mainPane_ = nullptr;
+    std::unique_ptr<ReportBrowser> reportBrowser_;
 
     wxTimer clock_;
     std::chrono::steady_clock::time_point joinStart_;
