@@ -6,6 +6,7 @@
 #include <wx/hyperlink.h>
 #include <wx/listctrl.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -15,6 +16,7 @@
 #include "app/MainDlg.h"
 #include "app/PropertyDialog.h"
 #include "controls/LanguageChooser.h"
+#include "controls/WindowSkin.h"
 #include "foundation/AppFolders.h"
 #include "foundation/FileUtil.h"
 #include "foundation/Settings.h"
@@ -60,6 +62,14 @@ void CloseWebWindows() {
     for (PlayerWindow* p : Players()) p->Close(true);
     test::Settle();
 }
+
+// Records the top-level windows handed to AttachSkin while it lives.
+struct SkinAttachments {
+    std::vector<wxTopLevelWindow*> windows;
+    SkinAttacher previous = SetSkinAttacher([this](wxTopLevelWindow* w) { windows.push_back(w); });
+    ~SkinAttachments() { SetSkinAttacher(previous); }
+    bool Has(wxTopLevelWindow* w) const { return std::find(windows.begin(), windows.end(), w) != windows.end(); }
+};
 
 // A clip made with ffmpeg once for the runner.
 class Clips {
@@ -192,9 +202,11 @@ TEST_F(MainWindowWeb, PaneStartsWithLanguageAndVersionAndItsLinksOpenBrowserWind
 
 TEST_F(MainWindowWeb, HelpKeyLinkAndVideoDownloadOpenTheirPages) {
     const std::string lang = Escaped(Language());
+    SkinAttachments skins;
     Key(WXK_F1);
     BrowserWindow* help = BrowserOn(Site().base + "/api_help.php?lang=" + lang + "&type=joiner");
     ASSERT_NE(help, nullptr);
+    EXPECT_TRUE(skins.Has(help));  // skinned like every other window of the program
     EXPECT_EQ(help->Type(), L"flv");
     EXPECT_EQ(help->Language(), LanguageManager::Instance().CurrentLanguage());
     CloseWebWindows();
@@ -262,9 +274,11 @@ TEST_F(MainWindowWeb, PlayButtonDoubleClickAndPropertyPlayOpenPlayersThatPlay) {
 
     // "Play..." with the second row selected: a Windows Media player on that clip.
     window_->SelectRow(1);
+    SkinAttachments skins;
     Press(kIdPlay);
     ASSERT_EQ(Players().size(), 1u);
     PlayerWindow* player = Players().front();
+    EXPECT_TRUE(skins.Has(player));
     EXPECT_EQ(player->MediaPath(), clips.Path("second.wmv"));
     EXPECT_EQ(player->Kind(), PlayerKind::WindowsMedia);
     ExpectPlaying(player, "Play button");
