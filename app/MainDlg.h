@@ -93,7 +93,7 @@ public:
     }
     // The update check has its descriptor ready (the update dialogs come with their own work).
     virtual void OnUpdateInfoReady();
-    // Where the web pane goes: an empty panel of the pane's size until the pane exists.
+    // The panel of the pane's size that holds the web pane (MakeMainWebPane fills it).
     wxWindow* WebPaneSlot() const;
     // The web pane in the slot and the hidden report browser (web/WebPane.h).
     WebPane* MainWebPane() const { return mainPane_; }
