@@ -30,10 +30,16 @@
 #include "foundation/FileUtil.h"
 #include "foundation/Log.h"
 #include "foundation/Settings.h"
+#include "foundation/SiteAddresses.h"
 #include "foundation/TextTranslator.h"
 #include "lang/LanguageManager.h"
 #include "media/ClipProbe.h"
 #include "skin/gui/FrameSkinManager.h"
+#include "update/ProcessStart.h"
+#include "web/BrowserWindow.h"
+#include "web/WebPane.h"
+#include "web/core/CompanionDownloader.h"
+#include "web/core/WebRules.h"
 
 namespace quilmer {
 
@@ -148,6 +154,7 @@ CMainDlg::CMainDlg(const std::wstring& programFolder)
     chooser_->SetOnSwitched([this] { RefreshLink(); });
     chooser_->Fill(language);  // also relabels the window in the chosen language
     if (!language.empty()) RefreshLink();
+    BuildWebPieces();
     AttachSkin(this);
 }
 
@@ -361,10 +368,10 @@ void CMainDlg::ExecuteCommand(int id) {
             Add();
             return;
         case kIdLink:
-            wxLaunchDefaultBrowser(ToWx(SiteLinkTarget(LanguageManager::Instance().CurrentLanguage())));
+            OpenSiteLink();
             return;
         case kIdRefresh:
-            RefreshLink();
+            RefreshWebPane();
             return;
         case kIdProperty:
             Property();
@@ -373,8 +380,7 @@ void CMainDlg::ExecuteCommand(int id) {
             ShowSkinChooser();
             return;
         case kIdVideoDownload:
-            // The companion downloader is looked for once the web windows exist; until then its page.
-            wxLaunchDefaultBrowser(ToWx(DownloadPageAddress(LanguageManager::Instance().CurrentLanguage())));
+            VideoDownload();
             return;
         default:
             pipeline_->HandleCommand(id);
@@ -556,6 +562,38 @@ void CMainDlg::RefreshLink() {
     link_->SetLink(SiteLinkAddress(language), SiteLinkTarget(language));
 }
 
+// ---- the web pieces ----------------------------------------------------------------------------
+
+void CMainDlg::BuildWebPieces() {
+    // Started with the language the chooser has just made current.
+    mainPane_ = MakeMainWebPane(webPane_);
+    reportBrowser_ = std::make_unique<ReportBrowser>(this);
+}
+
+void CMainDlg::RefreshWebPane() {
+    if (mainPane_) mainPane_->Restart();
+    RefreshLink();
+}
+
+void CMainDlg::OpenSiteLink() {
+    std::wstring language = LanguageManager::Instance().CurrentLanguage();
+    OpenBrowserWindow(SiteLinkTarget(language), {}, language, L"flv");
+}
+
+void CMainDlg::OpenHelpPage() {
+    std::wstring language = LanguageManager::Instance().CurrentLanguage();
+    OpenBrowserWindow(HelpPageAddress(SiteBaseAddress(), language), {}, language, L"flv");
+}
+
+void CMainDlg::VideoDownload() {
+    std::wstring program = FindCompanionDownloader();
+    // An argument vector, not a command line: the path needs no quotes whatever it holds.
+    if (!program.empty() && StartDetachedProcess(program, {})) return;
+    if (!program.empty()) CLog::Instance().Write(LOG_ERR, L"companion downloader did not start: " + program);
+    std::wstring language = LanguageManager::Instance().CurrentLanguage();
+    OpenBrowserWindow(DownloadSiteAddress(SiteBaseAddress(), language), {}, language, L"flv");
+}
+
 // ---- the join's view ---------------------------------------------------------------------------
 
 void CMainDlg::SetProgress(int percent) {
@@ -646,8 +684,10 @@ void CMainDlg::EndHandOver() {
 }
 
 void CMainDlg::ReportIncompleteClip(const std::wstring& sourceUrl) {
-    // The hidden report browser arrives with the web windows; the report is kept in the log.
     CLog::Instance().Write(LOG_WARN, L"clip with incomplete properties: " + sourceUrl);
+    // The load runs in the background and nothing reads its answer: the join never waits for it.
+    if (reportBrowser_ && !closing_)
+        reportBrowser_->ReportClip(LanguageManager::Instance().CurrentLanguage(), sourceUrl);
 }
 
 // ---- window events -----------------------------------------------------------------------------
@@ -663,7 +703,7 @@ void CMainDlg::OnClose(wxCloseEvent&) {
 
 void CMainDlg::OnCharHook(wxKeyEvent& event) {
     if (event.GetKeyCode() == WXK_F1 && !event.HasAnyModifiers()) {
-        wxLaunchDefaultBrowser(ToWx(HelpPageAddress(LanguageManager::Instance().CurrentLanguage())));
+        OpenHelpPage();
         return;
     }
     event.Skip();

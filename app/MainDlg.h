@@ -34,6 +34,8 @@ class ImageButton;
 class LanguageChooser;
 class ClipListView;
 class SingleInstance;
+class ReportBrowser;
+class WebPane;
 
 // Control and command ids of the main window.
 enum MainWindowId : int {
@@ -98,7 +100,7 @@ public:
     }
     // The update check has its descriptor ready (the update dialogs come with their own work).
     virtual void OnUpdateInfoReady();
-    // Where the web pane goes: an empty panel of the pane's size until the pane exists.
+    // The panel of the pane's size that holds the web pane (MakeMainWebPane fills it).
     wxWindow* WebPaneSlot() const;
     // The skin chooser the "S&kin" button opens: "(No skin)" and the installed skins, in the
     // language shown now; a choice applies to every open window and is kept in "SkinName".
@@ -106,6 +108,9 @@ public:
     wxMenu* CreateSkinChooserMenu();
     // Whether the window answers on the window protocol (other programs can find it).
     bool IsFindable() const;
+    // The web pane in the slot and the hidden report browser (web/WebPane.h).
+    WebPane* MainWebPane() const { return mainPane_; }
+    ReportBrowser* Reports() const { return reportBrowser_.get(); }
 
     const ClipList& Clips() const { return clips_; }
     std::optional<std::size_t> SelectedRow() const;
@@ -140,6 +145,12 @@ private:
     void EnterIdle(bool joinEnabled);
     void UpdateClock();
     void RefreshLink();
+    // The web pieces: the pane in its slot, the report browser, the browser windows it opens.
+    void BuildWebPieces();
+    void RefreshWebPane();
+    void OpenSiteLink();
+    void OpenHelpPage();
+    void VideoDownload();
 
     void Add();
     void Remove();
@@ -187,6 +198,8 @@ private:
     wxButton* about_ = nullptr;
     wxButton* skin_ = nullptr;
     wxPanel* webPane_ = nullptr;
+    WebPane* mainPane_ = nullptr;
+    std::unique_ptr<ReportBrowser> reportBrowser_;
 
     wxTimer clock_;
     std::chrono::steady_clock::time_point joinStart_;

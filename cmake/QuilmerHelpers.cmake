@@ -54,19 +54,23 @@ function(quilmer_add_gui_test name)
   endif()
   add_executable(${name} ${T_SOURCES} ${CMAKE_SOURCE_DIR}/tests/support/GuiTestMain.cpp)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+  # The runner sets its environment itself (GuiTestMain.cpp): gtest_discover_tests flattens the
+  # properties it is given, so an ENVIRONMENT list would keep only its first entry.
+  set(env_entries "")
+  foreach(entry IN LISTS T_ENV)
+    string(REPLACE "\\" "\\\\" entry "${entry}")
+    string(REPLACE "\"" "\\\"" entry "${entry}")
+    string(APPEND env_entries "    \"${entry}\",\n")
+  endforeach()
+  file(CONFIGURE OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/${name}_env/GuiTestEnv.inc CONTENT "${env_entries}" @ONLY)
+  target_include_directories(${name} PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/${name}_env)
   target_link_libraries(${name} PRIVATE ${T_LIBS} ${wxWidgets_LIBRARIES} GTest::gtest GTest::gmock)
   target_compile_definitions(${name} PRIVATE
     QUILMER_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
     QUILMER_BINARY_DIR="${CMAKE_BINARY_DIR}"
     QUILMER_PROGRAM_DIR="${QUILMER_PROGRAM_DIR}"
     QUILMER_SHARED_DIR="${QUILMER_SHARED_DIR}")
-  # One display and one pointer for all of them: never two at once. (An empty ENVIRONMENT value
-  # would swallow the next property name, so it is given only when there is one.)
-  if(T_ENV)
-    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
-      PROPERTIES LABELS gui TIMEOUT ${T_TIMEOUT} RUN_SERIAL TRUE ENVIRONMENT "${T_ENV}")
-  else()
-    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
-      PROPERTIES LABELS gui TIMEOUT ${T_TIMEOUT} RUN_SERIAL TRUE)
-  endif()
+  gtest_discover_tests(${name}
+    DISCOVERY_TIMEOUT 60
+    PROPERTIES LABELS gui TIMEOUT ${T_TIMEOUT} RUN_SERIAL TRUE)
 endfunction()

@@ -1,9 +1,11 @@
 #include "web/BrowserWindow.h"
 
+#include "controls/WindowSkin.h"
 #include "foundation/FileUtil.h"
 #include "foundation/Settings.h"
 #include "foundation/Strings.h"
 #include "foundation/TextTranslator.h"
+#include "update/ProcessStart.h"
 #include "web/WebContext.h"
 #include "web/core/CompanionDownloader.h"
 #include "web/core/WebRules.h"
@@ -18,9 +20,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <spawn.h>
-
-extern char** environ;
 
 namespace quilmer {
 
@@ -123,6 +122,7 @@ BrowserWindow::BrowserWindow(const std::wstring& startAddress, const std::string
     toolbar_->LoadURL(wxString(toolbarAddress_));
     if (!startAddress.empty() && !formData.empty()) NavigateWithPost(content_, startAddress, formData);
     placement_.Restore(this);
+    AttachSkin(this);
 }
 
 BrowserWindow::~BrowserWindow() {
@@ -312,12 +312,8 @@ void BrowserWindow::OnCommand(wxCommandEvent& event) {
 
 void BrowserWindow::Download() {
     std::wstring program = FindCompanionDownloader();
-    if (!program.empty()) {
-        std::string native = NativePath(program);
-        char* argv[] = {native.data(), nullptr};
-        pid_t pid = -1;
-        if (posix_spawn(&pid, native.c_str(), nullptr, nullptr, argv, environ) == 0) return;
-    }
+    // Started detached and reaped in the background: no zombie while the program runs on.
+    if (!program.empty() && StartDetachedProcess(program, {})) return;
     content_->LoadURL(wxString(DownloadSiteAddress(WebSiteAddress(), language_)));
 }
 

@@ -1,5 +1,6 @@
 #include "web/PlayerWindow.h"
 
+#include "controls/WindowSkin.h"
 #include "foundation/AppFolders.h"
 #include "foundation/FileUtil.h"
 #include "foundation/Strings.h"
@@ -94,6 +95,7 @@ PlayerWindow::PlayerWindow(PlayerKind kind, const std::wstring& mediaPath, int h
 
     placement_.Restore(this);
     buildTimer_.StartOnce(kBuildDelayMs);
+    AttachSkin(this);
 }
 
 PlayerWindow::~PlayerWindow() { RemoveGeneratedFiles(); }

@@ -166,8 +166,12 @@ ReportBrowser::ReportBrowser(wxWindow* mainWindow) {
     browser_->Hide();
 }
 
+ReportBrowser::~ReportBrowser() {
+    if (browser_) ReleaseHostedWebView(browser_.get());
+}
+
 void ReportBrowser::Report(const std::wstring& address) {
-    if (!address.empty()) browser_->LoadURL(wxString(address));
+    if (!address.empty() && browser_) browser_->LoadURL(wxString(address));
 }
 
 void ReportBrowser::ReportClip(const std::wstring& language, const std::wstring& sourceUrl) {

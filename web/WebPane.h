@@ -9,6 +9,7 @@
 #include <wx/panel.h>
 #include <wx/timer.h>
 #include <wx/webview.h>
+#include <wx/weakref.h>
 
 #include <functional>
 #include <string>
@@ -69,14 +70,18 @@ class ReportBrowser {
 public:
     static constexpr int kId = 12345;
     explicit ReportBrowser(wxWindow* mainWindow);
+    // Disconnects the view when it still exists (it goes with the main window).
+    ~ReportBrowser();
+    ReportBrowser(const ReportBrowser&) = delete;
+    ReportBrowser& operator=(const ReportBrowser&) = delete;
     // Sends a report address (JoinReportAddress of media/join/JoinReport.h).
     void Report(const std::wstring& address);
     // Builds the address for a clip and sends it.
     void ReportClip(const std::wstring& language, const std::wstring& sourceUrl);
-    wxWebView* Browser() const { return browser_; }
+    wxWebView* Browser() const { return browser_.get(); }
 
 private:
-    wxWebView* browser_ = nullptr;
+    wxWeakRef<wxWebView> browser_;
 };
 
 }  // namespace quilmer

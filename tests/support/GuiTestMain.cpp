@@ -8,8 +8,24 @@
 #include <wx/init.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <string>
 
 namespace {
+
+// The runner's environment from its CMake definition (quilmer_add_gui_test ... ENV k=v ...).
+const char* const kEnvironment[] = {
+#include "GuiTestEnv.inc"
+    nullptr};
+
+void SetEnvironment() {
+    for (const char* const* entry = kEnvironment; *entry; ++entry) {
+        std::string text = *entry;
+        std::size_t eq = text.find('=');
+        if (eq == std::string::npos || eq == 0) continue;
+        ::setenv(text.substr(0, eq).c_str(), text.substr(eq + 1).c_str(), 1);
+    }
+}
 
 class GuiTestApp : public wxApp {
 public:
@@ -24,6 +40,7 @@ public:
 wxIMPLEMENT_APP_NO_MAIN(GuiTestApp);
 
 int main(int argc, char** argv) {
+    SetEnvironment();
     ::testing::InitGoogleTest(&argc, argv);
     if (::testing::GTEST_FLAG(list_tests)) return RUN_ALL_TESTS();
     if (!wxEntryStart(argc, argv) || !wxTheApp || !wxTheApp->CallOnInit()) {
