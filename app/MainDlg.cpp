@@ -148,7 +148,6 @@ CMainDlg::CMainDlg(const std::wstring& programFolder)
     list_->SetDropTarget(new ClipDropTarget(*this));
 
     EnterIdle(false);
-    JoinProtocol();
     std::wstring language = TakeStartupArgument();
     RefreshLink();
     chooser_->SetOnSwitched([this] { RefreshLink(); });
@@ -156,6 +155,9 @@ CMainDlg::CMainDlg(const std::wstring& programFolder)
     if (!language.empty()) RefreshLink();
     BuildWebPieces();
     AttachSkin(this);
+    // Last: building the web view runs the event loop for a moment, and a close request from
+    // another program must not reach a window that is still being built.
+    JoinProtocol();
 }
 
 CMainDlg::~CMainDlg() {
