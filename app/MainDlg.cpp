@@ -1,4 +1,5 @@
 #include "app/MainDlg.h"
+#include "app/UpdateFlow.h"
 
 #include <wx/artprov.h>
 #include <wx/button.h>
@@ -141,6 +142,9 @@ CMainDlg::CMainDlg(const std::wstring& programFolder)
     chooser_->SetOnSwitched([this] { RefreshLink(); });
     chooser_->Fill();  // also relabels the window in the chosen language
     AttachSkin(this);
+    // After the language is chosen and the window translated: the check asks in that language.
+    update_ = std::make_unique<UpdateFlow>(this, loop_);
+    update_->Start();
 }
 
 CMainDlg::~CMainDlg() {
@@ -209,7 +213,7 @@ void CMainDlg::BuildControls() {
 wxWindow* CMainDlg::WebPaneSlot() const { return webPane_; }
 
 void CMainDlg::OnUpdateInfoReady() {
-    // The new-version dialog arrives with the update check; until then nothing is offered.
+    if (update_) update_->Evaluate();
 }
 
 void CMainDlg::RestoreColumns() {

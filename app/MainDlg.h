@@ -31,6 +31,7 @@ class HyperLink;
 class ImageButton;
 class LanguageChooser;
 class ClipListView;
+class UpdateFlow;
 
 // Control and command ids of the main window.
 enum MainWindowId : int {
@@ -89,8 +90,10 @@ public:
     void SetHandOverEndedHandler(std::function<void(bool finished)> handler) {
         handOverEnded_ = std::move(handler);
     }
-    // The update check has its descriptor ready (the update dialogs come with their own work).
+    // The update check has its descriptor ready: offers the new version (app/UpdateFlow.h).
     virtual void OnUpdateInfoReady();
+    // The once-per-run update check started at the end of the window's initialisation.
+    UpdateFlow* Updates() const { return update_.get(); }
     // Where the web pane goes: an empty panel of the pane's size until the pane exists.
     wxWindow* WebPaneSlot() const;
 
@@ -172,6 +175,7 @@ private:
     std::vector<std::wstring> leftOut_;
     std::function<void(bool)> handOverEnded_;
     bool closing_ = false;
+    std::unique_ptr<UpdateFlow> update_;  // last: goes first, before the loop it posts to
 };
 
 }  // namespace quilmer

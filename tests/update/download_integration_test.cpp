@@ -401,7 +401,7 @@ TEST(UpdateCheckLoopback, DescriptorIsFetchedAndAnnouncedOnlyWhenComplete) {
     ScriptedServer server;  // its /drop sends half of the first download, then hangs up
     ASSERT_TRUE(server.Start(tmp / "served.ini", tmp / "served.ini", tmp / "server.log"));
     WriteAll(tmp / "quilmerver.ini", "stale");
-    UpdateCheck truncated(loop, path, W(server.Url("/drop")), [&](int f) { ready.push_back(f); });
+    UpdateCheck truncated(loop, path, W(server.Url("/drop")), window, [&](int f) { ready.push_back(f); });
     EXPECT_EQ(truncated.Run(), 1);
     loop.RunPending();
     EXPECT_EQ(ready.size(), 1u) << "a truncated descriptor was announced";
