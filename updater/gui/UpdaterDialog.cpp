@@ -8,6 +8,7 @@
 #include <wx/stattext.h>
 #include <wx/statusbr.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "controls/TranslateWindowTree.h"
@@ -47,15 +48,14 @@ private:
 UpdaterDialog::UpdaterDialog(DownloadEnvironment env, std::uint32_t restartPeriodMs)
     : wxFrame(nullptr, wxID_ANY, wxS("Updater"), wxDefaultPosition, wxDefaultSize,
               wxDEFAULT_FRAME_STYLE & ~(wxRESIZE_BORDER | wxMAXIMIZE_BOX)) {
-    // The language the main program shows, for this run only (the setting is left alone).
-    if (!env.args.language.empty()) LanguageManager::Instance().SwitchLanguage(env.args.language, true);
+    // The language the main program shows (its setting, so the setting stays as it is).
+    if (!env.args.language.empty()) LanguageManager::Instance().SwitchLanguage(env.args.language, false);
     const UpdaterArgs args = env.args;
     controller_ = std::make_unique<UpdaterController>(loop_, std::move(env), static_cast<UpdaterView&>(*this),
                                                       restartPeriodMs);
 
-    BuildControls();
+    BuildControls(args.VersionLine());
     TranslateWindowTree(this);
-    versions_->SetLabel(ToWx(args.VersionLine()));
     SetTitle(ToWx(UpdaterCaption()));
     progress_->SetRange(100);
     Layout();
@@ -70,15 +70,17 @@ UpdaterDialog::~UpdaterDialog() {
     controller_.reset();
 }
 
-void UpdaterDialog::BuildControls() {
+void UpdaterDialog::BuildControls(const std::wstring& versionLine) {
     auto* panel = new wxPanel(this);
     auto* columns = new wxBoxSizer(wxHORIZONTAL);
     columns->Add(new BannerPanel(panel), 0, wxALL, 0);
 
     auto* right = new wxBoxSizer(wxVERTICAL);
-    versions_ = new wxStaticText(panel, kIdUpdaterVersions, wxEmptyString, wxDefaultPosition, wxSize(360, -1),
-                                 wxALIGN_CENTRE_HORIZONTAL | wxST_NO_AUTORESIZE);
+    // Already in the chosen language: made of translated parts and the two versions.
+    versions_ = new wxStaticText(panel, kIdUpdaterVersions, ToWx(versionLine), wxDefaultPosition, wxDefaultSize,
+                                 wxALIGN_CENTRE_HORIZONTAL);
     right->Add(versions_, 0, wxEXPAND | wxBOTTOM, 8);
+    right->Add(360, 0);  // the least width of the column
     progress_ = new wxGauge(panel, kIdUpdaterProgress, 100, wxDefaultPosition, wxSize(360, 18));
     right->Add(progress_, 0, wxEXPAND | wxBOTTOM, 10);
 
@@ -147,7 +149,7 @@ void UpdaterDialog::SetPauseLabel(const std::wstring& text) { pause_->SetLabel(T
 void UpdaterDialog::StepEnded(StepOutcome outcome) {
     std::wstring advice = FailureAdvice(outcome);
     advice_->SetLabel(ToWx(advice));
-    advice_->Wrap(versions_->GetSize().GetWidth());
+    advice_->Wrap(std::max(360, versions_->GetSize().GetWidth()));
     if (!advice.empty()) {
         GetSizer()->SetSizeHints(this);
         Layout();

@@ -62,7 +62,7 @@ private:
     void EndDialog(int result) override;
     void StepEnded(StepOutcome outcome) override;
 
-    void BuildControls();
+    void BuildControls(const std::wstring& versionLine);
     void OnClose(wxCloseEvent& event);
 
     WxEventLoop loop_;
