@@ -60,7 +60,13 @@ function(quilmer_add_gui_test name)
     QUILMER_BINARY_DIR="${CMAKE_BINARY_DIR}"
     QUILMER_PROGRAM_DIR="${QUILMER_PROGRAM_DIR}"
     QUILMER_SHARED_DIR="${QUILMER_SHARED_DIR}")
+  # An empty ENVIRONMENT would take the next word (RUN_SERIAL) as its value, and GUI tests that share
+  # one display would then run side by side and click into each other's windows.
+  set(environment)
+  if(T_ENV)
+    set(environment ENVIRONMENT "${T_ENV}")
+  endif()
   gtest_discover_tests(${name}
     DISCOVERY_TIMEOUT 60
-    PROPERTIES LABELS gui TIMEOUT ${T_TIMEOUT} ENVIRONMENT "${T_ENV}" RUN_SERIAL TRUE)
+    PROPERTIES LABELS gui TIMEOUT ${T_TIMEOUT} RUN_SERIAL TRUE ${environment})
 endfunction()

@@ -251,7 +251,7 @@ TEST_F(UpdaterWindowTest, PausesResumesAndInstallsThePackage) {
     auto* pause = wxDynamicCast(window->FindWindow(kIdUpdaterPause), wxButton);
     ASSERT_NE(pause, nullptr);
     ClickCentre(pause);
-    EXPECT_EQ(window->PauseLabel(), L"&Resume");
+    ASSERT_EQ(window->PauseLabel(), L"&Resume");  // the window is gone once the transfer ends
     ASSERT_TRUE(PumpUntil([&] { return !window->Controller().IsStepRunning(); }));
     std::uintmax_t paused = PartialSize();
     PumpEvents(1500);
@@ -532,6 +532,7 @@ TEST(UpdateEndToEnd, TheInstalledProgramOffersDownloadsInstallsAndRestartsTheNew
     ASSERT_TRUE(f.error.empty()) << f.error;
     fs::path dir = f.scratch / "end-to-end";
     fs::remove_all(dir);
+    fs::create_directories(dir);
     fs::path program = dir / "program";
     fs::copy(f.installed, program, fs::copy_options::recursive);
     fs::create_directories(dir / "site/dl");
