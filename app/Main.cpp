@@ -6,6 +6,8 @@
 #include <wx/image.h>
 
 #include <clocale>
+#include <cstdio>
+#include <string_view>
 
 #include "app/MainDlg.h"
 #include "app/core/MainWindowRules.h"
@@ -15,6 +17,8 @@
 #include "controls/WxText.h"
 #include "foundation/FileUtil.h"
 #include "foundation/Log.h"
+#include "foundation/Utf8.h"
+#include "foundation/Version.h"
 #include "lang/LanguageManager.h"
 #include "skin/gui/FrameSkinManager.h"
 
@@ -90,6 +94,11 @@ wxIMPLEMENT_APP_NO_MAIN(quilmer::QuilmerApp);
 
 int main(int argc, char** argv) {
     std::setlocale(LC_ALL, "");
+    if (argc == 2 && std::string_view(argv[1]) == "--version") {
+        // The short version text, as the title and the update check show it.
+        std::printf("%s\n", quilmer::ToUtf8(quilmer::FormatVersion(3)).c_str());
+        return 0;
+    }
     quilmer::QuilmerApp::SetRawArguments(argc, argv);
     return wxEntry(argc, argv);
 }

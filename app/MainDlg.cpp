@@ -1,4 +1,5 @@
 #include "app/MainDlg.h"
+#include "app/UpdateFlow.h"
 
 #include <wx/artprov.h>
 #include <wx/button.h>
@@ -155,6 +156,9 @@ CMainDlg::CMainDlg(const std::wstring& programFolder)
     if (!language.empty()) RefreshLink();
     BuildWebPieces();
     AttachSkin(this);
+    // After the language is chosen and the window translated: the check asks in that language.
+    update_ = std::make_unique<UpdateFlow>(this, loop_);
+    update_->Start();
     // Last: building the web view runs the event loop for a moment, and a close request from
     // another program must not reach a window that is still being built.
     JoinProtocol();
@@ -276,7 +280,7 @@ void CMainDlg::ShowSkinChooser() {
 }
 
 void CMainDlg::OnUpdateInfoReady() {
-    // The new-version dialog arrives with the update check; until then nothing is offered.
+    if (update_) update_->Evaluate();
 }
 
 void CMainDlg::RestoreColumns() {

@@ -36,6 +36,7 @@ class ClipListView;
 class SingleInstance;
 class ReportBrowser;
 class WebPane;
+class UpdateFlow;
 
 // Control and command ids of the main window.
 enum MainWindowId : int {
@@ -98,8 +99,10 @@ public:
     void SetHandOverEndedHandler(std::function<void(bool finished)> handler) {
         handOverEnded_ = std::move(handler);
     }
-    // The update check has its descriptor ready (the update dialogs come with their own work).
+    // The update check has its descriptor ready: offers the new version (app/UpdateFlow.h).
     virtual void OnUpdateInfoReady();
+    // The once-per-run update check started at the end of the window's initialisation.
+    UpdateFlow* Updates() const { return update_.get(); }
     // The panel of the pane's size that holds the web pane (MakeMainWebPane fills it).
     wxWindow* WebPaneSlot() const;
     // The skin chooser the "S&kin" button opens: "(No skin)" and the installed skins, in the
@@ -208,6 +211,7 @@ private:
     std::function<void(bool)> handOverEnded_;
     bool closing_ = false;
     bool ending_ = false;  // a handed-over join has ended: the program is on its way out
+    std::unique_ptr<UpdateFlow> update_;  // last: goes first, before the loop it posts to
 };
 
 }  // namespace quilmer

@@ -70,6 +70,7 @@ function(quilmer_add_gui_test name)
     QUILMER_BINARY_DIR="${CMAKE_BINARY_DIR}"
     QUILMER_PROGRAM_DIR="${QUILMER_PROGRAM_DIR}"
     QUILMER_SHARED_DIR="${QUILMER_SHARED_DIR}")
+  # GUI tests share one display and one pointer: never two at once.
   gtest_discover_tests(${name}
     DISCOVERY_TIMEOUT 60
     PROPERTIES LABELS gui TIMEOUT ${T_TIMEOUT} RUN_SERIAL TRUE)

@@ -5,10 +5,25 @@
 #include "foundation/TextTranslator.h"
 
 #include <cstdlib>
+#include <cstring>
+#include <string_view>
 
 namespace quilmer {
 
-std::wstring FileVersionString() { return FromUtf8(QUILMER_FILE_VERSION); }
+// The version record of the program file: a marker, then the file version, NUL-padded to a fixed
+// width. A copy of a program can be restamped with another version in place
+// (scripts/make-update-package.sh does so for update packages). Writable and with external
+// linkage, so the compiler reads the bytes from the file instead of folding the text in.
+extern "C" {
+extern char quilmer_version_record[64];
+char quilmer_version_record[64] = "QUILMER-FILE-VERSION:" QUILMER_FILE_VERSION;
+}
+
+std::wstring FileVersionString() {
+    constexpr std::size_t kMarker = sizeof("QUILMER-FILE-VERSION:") - 1;
+    const char* text = quilmer_version_record + kMarker;
+    return FromUtf8(std::string_view(text, ::strnlen(text, sizeof quilmer_version_record - kMarker - 1)));
+}
 
 std::wstring FormatVersion(int style) { return FormatVersion(style, FileVersionString()); }
 

@@ -21,6 +21,8 @@ packages=(
   libgtest-dev libgmock-dev
   # GUI tests: a display server without a screen
   xvfb xauth
+  # the update end-to-end test finds the real new-version window on the display (xwininfo)
+  x11-utils
   # media: the real encoder the adapter drives
   ffmpeg
   # update tests: a real HTTP server on loopback, python for the scripted one, zip for fixtures

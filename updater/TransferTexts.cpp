@@ -2,6 +2,8 @@
 
 #include <cwchar>
 
+#include "foundation/TextTranslator.h"
+
 namespace quilmer {
 
 void SpeedMeter::Update(std::uint32_t elapsedMs, std::uint64_t totalBytes) {
@@ -48,6 +50,27 @@ std::wstring StatusLineText(std::uint64_t downloaded, std::uint64_t total, const
     std::swprintf(text, 96, L"%llu/%lluB  %u", static_cast<unsigned long long>(downloaded),
                   static_cast<unsigned long long>(total), ProgressPercent(downloaded, total));
     return std::wstring(text) + L"%" + std::wstring(38, L' ') + speedText;
+}
+
+std::wstring FailureAdvice(StepOutcome outcome) {
+    switch (outcome) {
+        case StepOutcome::RetryLater:
+            return Tr(L"The update server cannot be reached. The updater tries again by itself: check the "
+                      L"Internet connection, or press Cancel to stop. What was downloaded is kept.");
+        case StepOutcome::Failed:
+            return Tr(L"Nothing was changed. Press Cancel and try the update again later.");
+        case StepOutcome::NotVerified:
+            return Tr(L"Nothing was installed and Quilmer was not changed. Press Cancel and try again "
+                      L"later, or get Quilmer from its web site.");
+        case StepOutcome::InstallFailed:
+            return Tr(L"The new files could not be written into the program folder (it may be read-only, "
+                      L"or the disk full). Quilmer was started again unchanged. Press Cancel and ask the "
+                      L"computer's administrator to install the update.");
+        case StepOutcome::Paused:
+        case StepOutcome::Installed:
+            break;
+    }
+    return {};
 }
 
 }  // namespace quilmer

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "updater/DownloadStep.h"
+
 namespace quilmer {
 
 // Rate of a transfer, renewed about once per second from the running byte total.
@@ -30,5 +32,9 @@ std::wstring FormatSpeedText(double bytesPerSecond);
 unsigned ProgressPercent(std::uint64_t downloaded, std::uint64_t total);
 // "512/1024B  50%" + 38 blanks + speed text.
 std::wstring StatusLineText(std::uint64_t downloaded, std::uint64_t total, const std::wstring& speedText);
+
+// What the user can do after a step that ended this way (translated); empty when there is
+// nothing to say (a pause, or the update went through).
+std::wstring FailureAdvice(StepOutcome outcome);
 
 }  // namespace quilmer

@@ -113,14 +113,20 @@ void UpdaterController::OnStepEnded(StepOutcome outcome) {
             if (!paused_) timer_->Restart();
             break;
         case StepOutcome::Installed:
-        case StepOutcome::InstallFailed:
+            view_.StepEnded(outcome);
             view_.EndDialog(2);
+            return;
+        case StepOutcome::InstallFailed:
+            // The main program was started again unchanged; the window stays so that the user
+            // learns why, and leaves with Cancel.
+            view_.EnablePause(false);
             break;
         case StepOutcome::Paused:
         case StepOutcome::Failed:
         case StepOutcome::NotVerified:
             break;
     }
+    view_.StepEnded(outcome);
 }
 
 void UpdaterController::TogglePause() {

@@ -23,6 +23,8 @@ public:
     virtual void SetPauseLabel(const std::wstring& /*text*/) {}
     // The updater is done: the window closes with this result.
     virtual void EndDialog(int /*result*/) {}
+    // A download step ended this way (after its texts arrived).
+    virtual void StepEnded(StepOutcome /*outcome*/) {}
 };
 
 class UpdaterController {

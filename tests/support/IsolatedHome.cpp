@@ -38,6 +38,9 @@ struct IsolatedHome {
         ::setenv("XDG_DATA_HOME", folder(g_home + "/data").c_str(), 1);
         // The adapter keeps its probe notes here; it trusts only a private folder (0700).
         ::setenv("XDG_RUNTIME_DIR", folder(g_home + "/runtime").c_str(), 1);
+        // The main window checks for a new version once per run. Tests stay on this machine: the
+        // check goes to a closed loopback port (refused at once) unless a test names a server.
+        ::setenv("QUILMER_UPDATE_URL", "http://127.0.0.1:9", 0);
     }
 };
 

@@ -1,0 +1,597 @@
+// Updates under a display: the updater window hosted here with the real download engine against
+// nginx on loopback (pause and resume, a run cancelled and resumed by the next, a dropped
+// connection, a damaged package, a missing one), the new-version window driven with clicks, and
+// the whole road with the real programs of an installed program folder.
+//
+// The packages are made by scripts/make-update-package.sh from a `cmake --install` of this build,
+// restamped with the version 2.0.0.1 and signed with the test key.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <wx/button.h>
+#include <wx/checkbox.h>
+#include <wx/frame.h>
+#include <wx/textctrl.h>
+#include <wx/uiaction.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "GuiTestSupport.h"
+#include "LoopbackServers.h"
+#include "app/NewVersionDialog.h"
+#include "app/UpdateFlow.h"
+#include "controls/WxEventLoop.h"
+#include "foundation/AppFolders.h"
+#include "foundation/FileUtil.h"
+#include "foundation/Settings.h"
+#include "foundation/Utf8.h"
+#include "foundation/protocol/WindowFinder.h"
+#include "lang/LanguageManager.h"
+#include "updater/gui/UpdaterDialog.h"
+
+namespace fs = std::filesystem;
+using namespace quilmer;
+using namespace quilmer::test;
+using quilmer::testing::CanConnect;
+using quilmer::testing::ServerProcess;
+
+namespace {
+
+std::string ReadAll(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteAll(const fs::path& path, const std::string& text) {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+std::wstring W(const fs::path& path) { return WidePath(path.string()); }
+
+int Shell(const std::string& command) { return std::system(command.c_str()); }
+
+std::string Capture(const std::string& command) {
+    std::string out;
+    if (FILE* p = ::popen(command.c_str(), "r")) {
+        char buffer[4096];
+        while (std::size_t n = std::fread(buffer, 1, sizeof buffer, p)) out.append(buffer, n);
+        ::pclose(p);
+    }
+    while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
+    return out;
+}
+
+// Every file below folder with its bytes: what a test compares before and after.
+std::map<std::string, std::string> Snapshot(const fs::path& folder) {
+    std::map<std::string, std::string> files;
+    for (auto& entry : fs::recursive_directory_iterator(folder))
+        if (entry.is_regular_file()) files[fs::relative(entry.path(), folder).string()] = ReadAll(entry.path());
+    return files;
+}
+
+// Built once per runner: an installed program folder and the signed package of version 2.0.
+struct Fixture {
+    fs::path scratch;
+    fs::path installed;  // the installed program folder (v1.9)
+    fs::path package;    // v2.0, signed
+    std::string error;
+
+    static Fixture& Get() {
+        static Fixture f = Make();
+        return f;
+    }
+
+private:
+    static Fixture Make() {
+        Fixture f;
+        f.scratch = fs::path(std::getenv("HOME")) / "update-fixture";
+        f.installed = f.scratch / "installed";
+        f.package = f.scratch / "quilmer-2.0.zip";
+        fs::create_directories(f.scratch);
+        std::string quiet = " > " + (f.scratch / "make.log").string() + " 2>&1";
+        if (Shell("cmake --install '" QUILMER_BINARY_DIR "' --prefix '" + f.installed.string() + "'" + quiet) != 0)
+            f.error = "cmake --install failed";
+        else if (Shell("'" QUILMER_SOURCE_DIR "/scripts/make-update-package.sh' '" + f.installed.string() +
+                     "' 2.0.0.1 '" QUILMER_SOURCE_DIR "/tests/update/keys/test-package-key.pem' '" +
+                     f.package.string() + "'" + quiet) != 0)
+            f.error = "make-update-package.sh failed: " + ReadAll(f.scratch / "make.log");
+        return f;
+    }
+};
+
+// nginx with the tests' update-site configuration, serving root (which holds quilmerver.ini and
+// dl/). Can be stopped and started again on the same port.
+class UpdateSite {
+public:
+    UpdateSite(fs::path dir, fs::path root, std::string rate = "512k")
+        : dir_(std::move(dir)), root_(std::move(root)), rate_(std::move(rate)) {
+        fs::create_directories(dir_);
+        fs::create_directories(root_ / "dl");
+    }
+    bool Start() {
+        std::string conf = ReadAll(QUILMER_SOURCE_DIR "/tests/update_gui/update-site.conf.in");
+        std::string user = ::geteuid() == 0 ? "user root;" : "";
+        auto put = [&conf](const std::string& key, const std::string& value) {
+            for (std::size_t at; (at = conf.find(key)) != std::string::npos;) conf.replace(at, key.size(), value);
+        };
+        put("@USER@", user);
+        put("@DIR@", dir_.string() + "/");
+        put("@ROOT@", root_.string() + "/");
+        put("@PORT@", std::to_string(reserved_.Port()));
+        put("@RATE@", rate_);
+        WriteAll(dir_ / "nginx.conf", conf);
+        fs::remove(dir_ / "nginx.pid");
+        if (!process_.Start({"nginx", "-e", (dir_ / "error.log").string(), "-p", dir_.string() + "/", "-c",
+                             (dir_ / "nginx.conf").string(), "-g", "daemon off; pid " + (dir_ / "nginx.pid").string() + ";"},
+                            600, nullptr, (dir_ / "stderr.log").string()))
+            return false;
+        return WaitUntil(
+            [&] { return fs::exists(dir_ / "nginx.pid") && CanConnect(reserved_.Port()); },
+            std::chrono::milliseconds(30000));
+    }
+    void Stop() { process_.Stop(); }
+    std::string Url(const std::string& path) const {
+        return "http://127.0.0.1:" + std::to_string(reserved_.Port()) + path;
+    }
+    std::string Base() const { return "http://127.0.0.1:" + std::to_string(reserved_.Port()); }
+    std::string AccessLog() const { return ReadAll(dir_ / "access.log"); }
+
+private:
+    fs::path dir_, root_;
+    std::string rate_;
+    ReservedPort reserved_{true};
+    ServerProcess process_;
+};
+
+// Polls a condition that costs a process start every 200 ms, up to the (generous) limit.
+bool SlowWait(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
+    return WaitUntil(condition, limit, [] { std::this_thread::sleep_for(std::chrono::milliseconds(200)); });
+}
+
+// Windows on the display whose title is title: "x y w h" of the first, from xwininfo.
+std::optional<wxRect> FindScreenWindow(const std::string& title) {
+    std::string tree = Capture("xwininfo -root -tree 2>/dev/null");
+    std::istringstream lines(tree);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.find("\"" + title + "\"") == std::string::npos) continue;
+        // ...  WxH+X+Y  +AX+AY
+        int w, h, x, y, ax, ay;
+        auto at = line.rfind(")");
+        if (at == std::string::npos) continue;
+        if (std::sscanf(line.c_str() + at + 1, " %dx%d+%d+%d +%d+%d", &w, &h, &x, &y, &ax, &ay) == 6 && w > 50)
+            return wxRect(ax, ay, w, h);
+    }
+    return std::nullopt;
+}
+
+// A scratch program folder (a copy of the installed one), a data folder and a site per test.
+class UpdaterWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Fixture& f = Fixture::Get();
+        ASSERT_TRUE(f.error.empty()) << f.error;
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        dir_ = f.scratch / info->name();
+        fs::remove_all(dir_);
+        program_ = dir_ / "program";
+        data_ = dir_ / "data";
+        fs::create_directories(data_);
+        fs::copy(f.installed, program_, fs::copy_options::recursive);
+        fs::create_directories(dir_ / "site/dl");
+        fs::copy_file(f.package, dir_ / "site/dl/quilmer-2.0.zip");
+        fs::copy_file(f.package.string() + ".sig", dir_ / "site/dl/quilmer-2.0.zip.sig");
+        site_ = std::make_unique<UpdateSite>(dir_ / "nginx", dir_ / "site");
+        ASSERT_TRUE(site_->Start()) << ReadAll(dir_ / "nginx/error.log");
+    }
+
+    DownloadEnvironment Environment(const std::string& path) {
+        DownloadEnvironment env;
+        env.args = UpdaterArgs::FromValues({FromUtf8(site_->Url(path) + "?type=joiner&lang=English&ver=v1.9"),
+                                            L"Corvane Video", L"UWM_JoinDownload_IsMe", L"English",
+                                            W(data_) + L"/", L"(v1.9)", L"(v2.0)"});
+        env.programFolder = W(program_) + L"/";
+        env.restartProgram = env.programFolder + L"quilmer";
+        env.windows = nullptr;  // no main program runs here
+        env.startProgram = [this](const std::wstring& exe) {
+            started_.push_back(exe);
+            return true;
+        };
+        env.probeWait = std::chrono::milliseconds(50);
+        env.afterExtract = std::chrono::milliseconds(50);
+        return env;
+    }
+
+    // Hosts the window; ended_ becomes the result when it closes by itself.
+    UpdaterDialog* Open(const std::string& path, std::uint32_t periodMs = 300) {
+        ended_ = -1;
+        auto* window = new UpdaterDialog(Environment(path), periodMs);
+        window->SetEndedHandler([this](int result) { ended_ = result; });
+        window->Show();
+        window->Start();
+        return window;
+    }
+
+    std::uintmax_t PartialSize() const {
+        std::error_code ec;
+        auto size = fs::file_size(data_ / "newversion.tmp", ec);
+        return ec ? 0 : size;
+    }
+
+    std::string InstalledVersion() const { return Capture("'" + (program_ / "quilmer").string() + "' --version"); }
+
+    void TearDown() override {
+        for (wxWindow* w : wxTopLevelWindows)
+            if (dynamic_cast<UpdaterDialog*>(w)) w->Destroy();
+        PumpEvents(100);
+    }
+
+    fs::path dir_, program_, data_;
+    std::unique_ptr<UpdateSite> site_;
+    std::vector<std::wstring> started_;
+    int ended_ = -1;
+};
+
+TEST_F(UpdaterWindowTest, PausesResumesAndInstallsThePackage) {
+    UpdaterDialog* window = Open("/slow/quilmer-2.0.zip");
+    EXPECT_EQ(window->GetTitle().ToStdWstring(), L"Updater v1.1");
+    EXPECT_EQ(window->VersionText(), L"From old version(v1.9)update to new version(v2.0)");
+
+    ASSERT_TRUE(PumpUntil([&] { return PartialSize() > 300 * 1024 && window->Progress() > 0; }, 60000));
+    PumpEvents(1200);  // a second of transfer: the speed shows
+    EXPECT_EQ(window->UrlText(), FromUtf8(site_->Url("/slow/quilmer-2.0.zip")));
+    EXPECT_NE(window->SizeText().find(L"MB"), std::wstring::npos) << ToUtf8(window->SizeText());
+    EXPECT_NE(window->StatusText().find(L"B/S"), std::wstring::npos) << ToUtf8(window->StatusText());
+    SaveScreenshot(window, "updater-mid-transfer");
+
+    auto* pause = wxDynamicCast(window->FindWindow(kIdUpdaterPause), wxButton);
+    ASSERT_NE(pause, nullptr);
+    ClickCentre(pause);
+    ASSERT_EQ(window->PauseLabel(), L"&Resume");  // the window is gone once the transfer ends
+    ASSERT_TRUE(PumpUntil([&] { return !window->Controller().IsStepRunning(); }));
+    std::uintmax_t paused = PartialSize();
+    PumpEvents(1500);
+    EXPECT_EQ(PartialSize(), paused) << "nothing arrives while paused";
+    EXPECT_LT(paused, fs::file_size(Fixture::Get().package));
+
+    ClickCentre(pause);
+    EXPECT_EQ(window->PauseLabel(), L"Pau&se");
+    ASSERT_TRUE(PumpUntil([&] { return ended_ >= 0; }, 120000)) << ToUtf8(window->StatusText());
+    EXPECT_EQ(ended_, 2);
+    EXPECT_NE(site_->AccessLog().find("\"bytes=" + std::to_string(paused) + "-\""), std::string::npos)
+        << "the second request resumes at the partial size\n" << site_->AccessLog();
+    EXPECT_EQ(InstalledVersion(), "v2.0");
+    EXPECT_FALSE(fs::exists(data_ / "newversion.tmp"));
+    EXPECT_FALSE(fs::exists(data_ / "newversion.time"));
+    ASSERT_EQ(started_.size(), 1u);
+    EXPECT_EQ(started_[0], W(program_) + L"/quilmer");
+}
+
+TEST_F(UpdaterWindowTest, CancelKeepsThePartFileAndTheNextRunFinishesItByteForByte) {
+    UpdaterDialog* first = Open("/slow/quilmer-2.0.zip");
+    ASSERT_TRUE(PumpUntil([&] { return PartialSize() > 300 * 1024; }, 60000));
+    ClickCentre(first->FindWindow(kIdUpdaterCancel));
+    ASSERT_TRUE(PumpUntil([&] { return ended_ == 2; }));
+    PumpEvents(500);
+    std::uintmax_t kept = PartialSize();
+    EXPECT_GT(kept, 300u * 1024) << "Cancel leaves the partial file";
+    EXPECT_EQ(InstalledVersion(), "v1.9");
+
+    Open("/slow/quilmer-2.0.zip");
+    ASSERT_TRUE(PumpUntil([&] { return ended_ >= 0; }, 120000));
+    EXPECT_NE(site_->AccessLog().find("\"bytes=" + std::to_string(kept) + "-\""), std::string::npos)
+        << site_->AccessLog();
+    // The installed folder is exactly the package's contents.
+    fs::path unpacked = dir_ / "unpacked";
+    ASSERT_EQ(Shell("unzip -q -o '" + Fixture::Get().package.string() + "' -d '" + unpacked.string() + "'"), 0);
+    auto expected = Snapshot(unpacked);
+    auto installed = Snapshot(program_);
+    for (const auto& [name, bytes] : expected) {
+        ASSERT_TRUE(installed.count(name)) << name;
+        EXPECT_TRUE(installed[name] == bytes) << name << " differs from the package";
+    }
+    EXPECT_EQ(InstalledVersion(), "v2.0");
+}
+
+TEST_F(UpdaterWindowTest, ADroppedConnectionIsToldAndTheTransferResumesWhenTheServerIsBack) {
+    UpdaterDialog* window = Open("/slow/quilmer-2.0.zip");
+    ASSERT_TRUE(PumpUntil([&] { return PartialSize() > 300 * 1024; }, 60000));
+    site_->Stop();
+    ASSERT_TRUE(PumpUntil([&] { return !window->AdviceText().empty(); }, 60000));
+    EXPECT_EQ(window->StatusText(), L"Failure to download update file.");
+    EXPECT_NE(window->AdviceText().find(L"tries again"), std::wstring::npos);
+    SaveScreenshot(window, "updater-connection-dropped");
+    EXPECT_GT(PartialSize(), 300u * 1024) << "what arrived is kept";
+    ASSERT_TRUE(site_->Start());
+    ASSERT_TRUE(PumpUntil([&] { return ended_ >= 0; }, 120000)) << ToUtf8(window->StatusText());
+    EXPECT_EQ(InstalledVersion(), "v2.0");
+}
+
+TEST_F(UpdaterWindowTest, ADamagedOrMissingPackageInstallsNothingAndSaysWhatToDo) {
+    auto before = Snapshot(program_);
+    {
+        // One byte changed: the signature no longer matches.
+        std::string bytes = ReadAll(dir_ / "site/dl/quilmer-2.0.zip");
+        bytes[bytes.size() / 2] ^= 0x5a;
+        WriteAll(dir_ / "site/dl/damaged.zip", bytes);
+        fs::copy_file(dir_ / "site/dl/quilmer-2.0.zip.sig", dir_ / "site/dl/damaged.zip.sig");
+    }
+    UpdaterDialog* window = Open("/dl/damaged.zip");
+    ASSERT_TRUE(PumpUntil([&] { return window->Controller().LastOutcome().has_value(); }, 60000));
+    EXPECT_EQ(window->Controller().LastOutcome(), StepOutcome::NotVerified);
+    EXPECT_EQ(window->StatusText(), L"The update package could not be verified.");
+    EXPECT_NE(window->AdviceText().find(L"Nothing was installed"), std::wstring::npos);
+    EXPECT_FALSE(window->PauseEnabled());
+    SaveScreenshot(window, "updater-not-verified");
+    PumpEvents(1000);
+    EXPECT_EQ(ended_, -1) << "the window stays until the user leaves";
+    EXPECT_TRUE(started_.empty());
+    EXPECT_TRUE(Snapshot(program_) == before) << "the program folder is untouched";
+    window->Destroy();
+    PumpEvents(100);
+
+    UpdaterDialog* missing = Open("/dl/no-such-package.zip");
+    ASSERT_TRUE(PumpUntil([&] { return missing->Controller().LastOutcome().has_value(); }, 60000));
+    EXPECT_EQ(missing->Controller().LastOutcome(), StepOutcome::Failed);
+    EXPECT_EQ(missing->StatusText(), L"Failure to download update file.");
+    EXPECT_NE(missing->AdviceText().find(L"Nothing was changed"), std::wstring::npos);
+    EXPECT_TRUE(Snapshot(program_) == before);
+}
+
+TEST_F(UpdaterWindowTest, AProgramFolderThatCannotBeWrittenKeepsTheOldProgramAndTellsTheUser) {
+    if (::geteuid() == 0) GTEST_SKIP() << "root writes into read-only folders";
+    auto before = Snapshot(program_);
+    ::chmod(program_.c_str(), 0555);
+    UpdaterDialog* window = Open("/dl/quilmer-2.0.zip");
+    ASSERT_TRUE(PumpUntil([&] { return window->Controller().LastOutcome().has_value(); }, 60000));
+    ::chmod(program_.c_str(), 0755);
+    EXPECT_EQ(window->Controller().LastOutcome(), StepOutcome::InstallFailed);
+    EXPECT_EQ(window->StatusText(), L"Unable to unzip file.");
+    EXPECT_NE(window->AdviceText().find(L"program folder"), std::wstring::npos);
+    EXPECT_TRUE(Snapshot(program_) == before);
+    EXPECT_EQ(ended_, -1);
+}
+
+TEST_F(UpdaterWindowTest, TheUpdaterProgramSpeaksTheLanguageItIsGiven) {
+    if (Capture("command -v xwininfo").empty()) GTEST_SKIP() << "xwininfo (x11-utils) is needed to find the window";
+    // The installed program with the arguments the main program passes, in French; the package
+    // is missing, so the window stays with its failure.
+    ServerProcess updater;
+    ASSERT_TRUE(updater.Start({(program_ / "updater").string(), site_->Url("/dl/missing.zip") + "?type=joiner",
+                               "Corvane Video", "UWM_JoinDownload_IsMe", "French", data_.string() + "/", "(v1.9)",
+                               "(v2.0)"},
+                              120));
+    std::optional<wxRect> window;
+    ASSERT_TRUE(WaitUntil([&] { return (window = FindScreenWindow("Mise à jour v1.1")).has_value(); },
+                          std::chrono::milliseconds(30000),
+                          [] { std::this_thread::sleep_for(std::chrono::milliseconds(200)); }));
+    // The failure and the advice arrive a moment after the first tick.
+    ASSERT_TRUE(WaitUntil([&] { return site_->AccessLog().find("/dl/missing.zip") != std::string::npos; },
+                          std::chrono::milliseconds(30000)));
+    PumpEvents(1500);
+    window = FindScreenWindow("Mise à jour v1.1");  // grown by the advice
+    ASSERT_TRUE(window);
+    wxBitmap shot = GrabScreen(*window);
+    shot.SaveFile(wxString::FromUTF8((ScreenshotFolder() / "updater-french-failure.png").string()),
+                  wxBITMAP_TYPE_PNG);
+    EXPECT_TRUE(updater.Alive()) << "the window stays until the user leaves";
+    updater.Stop();
+}
+
+// ---- the new-version window ----------------------------------------------------------------
+
+class NewVersionFlowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        frame_ = new wxFrame(nullptr, wxID_ANY, wxS("main"));
+        frame_->Show();
+        PumpEvents(200);
+        flow_ = std::make_unique<UpdateFlow>(frame_, loop_);
+        data_ = fs::path(std::getenv("HOME")) / "flow-data";
+        fs::create_directories(data_);
+        flow_->Context().appDataFolder = W(data_) + L"/";
+        flow_->Context().currentVersion = L"v1.9";
+        flow_->Context().buildDate = L"Oct 22 2011";
+        flow_->Context().language = L"English";
+        flow_->ActionsForTest().startUpdater = [this](const std::wstring& folder, const UpdaterLaunch& launch) {
+            launches_.push_back(launch);
+            folders_.push_back(folder);
+            return true;
+        };
+        AppSettings::Instance().sysFlags = 0;
+    }
+    void TearDown() override {
+        flow_.reset();
+        frame_->Destroy();
+        PumpEvents(50);
+    }
+    void Descriptor(const std::string& text) { WriteAll(data_ / "quilmerver.ini", text); }
+
+    // Runs Evaluate while then() drives the dialog that it opens.
+    void EvaluateWith(std::function<void(NewVersionDialog*)> then) {
+        bool seen = false;
+        auto active = std::make_shared<bool>(true);
+        wxTheApp->CallAfter([&, active] {
+            if (!*active) return;  // Evaluate opened nothing
+            // The dialog is modal from here on; look for it and drive it.
+            PumpUntil([&] {
+                for (wxWindow* w : wxTopLevelWindows)
+                    if (auto* d = dynamic_cast<NewVersionDialog*>(w); d && d->IsShown()) {
+                        seen = true;
+                        PumpEvents(200);
+                        then(d);
+                        return true;
+                    }
+                return false;
+            }, 10000);
+        });
+        flow_->Evaluate();
+        *active = false;
+        PumpEvents(30);
+        dialogSeen_ = seen;
+    }
+
+    WxEventLoop loop_;
+    wxFrame* frame_ = nullptr;
+    std::unique_ptr<UpdateFlow> flow_;
+    fs::path data_;
+    std::vector<UpdaterLaunch> launches_;
+    std::vector<std::wstring> folders_;
+    bool dialogSeen_ = false;
+};
+
+std::wstring FieldText(wxWindow* dialog, int id) {
+    auto* field = wxDynamicCast(dialog->FindWindow(id), wxTextCtrl);
+    return field ? field->GetValue().ToStdWstring() : L"<missing>";
+}
+
+TEST_F(NewVersionFlowTest, OffersTheNewVersionAndOkStartsTheUpdaterWithTheSevenArguments) {
+    Descriptor("[main]\nversion=v2.0\nreleasedate=12-01-2026\ndownloadurl=http://127.0.0.1:9/dl/quilmer-2.0.zip\n");
+    EvaluateWith([](NewVersionDialog* d) {
+        EXPECT_EQ(d->GetTitle().ToStdWstring(), L"New Version of Quilmer(corvane)");
+        EXPECT_EQ(FieldText(d, kIdNewVersion), L"v2.0");
+        EXPECT_EQ(FieldText(d, kIdNewReleaseDate), L"12-01-2026");
+        EXPECT_EQ(FieldText(d, kIdCurrentVersion), L"v1.9");
+        EXPECT_EQ(FieldText(d, kIdCurrentReleaseDate), L"10-22-2011");
+        auto* box = wxDynamicCast(d->FindWindow(kIdDontRemind), wxCheckBox);
+        ASSERT_NE(box, nullptr);
+        EXPECT_TRUE(box->IsShown());
+        EXPECT_FALSE(box->GetValue());
+        ASSERT_NE(d->FindWindow(kIdUpdateLink), nullptr);
+        SaveScreenshot(d, "new-version-dialog");
+        ClickCentre(d->FindWindow(wxID_OK));
+    });
+    ASSERT_TRUE(dialogSeen_);
+    ASSERT_EQ(launches_.size(), 1u);
+    std::vector<std::wstring> expected{
+        L"http://127.0.0.1:9/dl/quilmer-2.0.zip?type=joiner&lang=English&ver=v1.9",
+        L"Corvane Video", L"UWM_JoinDownload_IsMe", L"English", W(data_) + L"/", L"(v1.9)", L"(v2.0)"};
+    EXPECT_EQ(UpdaterArguments(launches_[0]), expected);
+    EXPECT_EQ(folders_[0], AppFolders::Instance().ProgramFolder());
+    EXPECT_EQ(AppSettings::Instance().sysFlags & kSysFlagDontRemind, 0);
+}
+
+TEST_F(NewVersionFlowTest, DontRemindMeAgainIsKeptAndSilencesLaterOffers) {
+    Descriptor("[main]\nversion=v2.0\n");
+    EvaluateWith([](NewVersionDialog* d) {
+        ClickCentre(d->FindWindow(kIdDontRemind));
+        EXPECT_TRUE(d->DontRemind());
+        d->Close();  // the close box
+    });
+    ASSERT_TRUE(dialogSeen_);
+    EXPECT_TRUE(launches_.empty()) << "closing the window declines";
+    EXPECT_EQ(SettingsStore::Instance().ReadInt(L"Config", L"SysFlags", 0) & kSysFlagDontRemind, kSysFlagDontRemind);
+
+    EvaluateWith([](NewVersionDialog* d) { d->EndModal(wxID_CANCEL); });
+    EXPECT_FALSE(dialogSeen_) << "no offer once the user asked not to be reminded";
+    SettingsStore::Instance().WriteInt(L"Config", L"SysFlags", 0);
+    AppSettings::Instance().sysFlags = 0;
+}
+
+TEST_F(NewVersionFlowTest, NothingHappensForTheSameOrAnOlderVersionOrNoDescriptor) {
+    for (const char* text : {"[main]\nversion=v1.9\n", "[main]\nversion=v1.9.0\nlastversion=v1.0\n",
+                             "[main]\n", "", "[other]\nversion=v9.0\n"}) {
+        Descriptor(text);
+        EvaluateWith([](NewVersionDialog* d) { d->EndModal(wxID_CANCEL); });
+        EXPECT_FALSE(dialogSeen_) << text;
+    }
+    fs::remove(data_ / "quilmerver.ini");
+    EvaluateWith([](NewVersionDialog* d) { d->EndModal(wxID_CANCEL); });
+    EXPECT_FALSE(dialogSeen_);
+    EXPECT_TRUE(launches_.empty());
+}
+
+TEST_F(NewVersionFlowTest, AnUnsupportedVersionOpensTheTipPageWhoseCloseEndsTheProgram) {
+    std::vector<std::wstring> told, opened;
+    std::function<void()> browserClosed;
+    flow_->ActionsForTest().tellUser = [&](const std::wstring& text) { told.push_back(text); };
+    flow_->ActionsForTest().openBrowser = [&](const std::wstring& url, std::function<void()> onClosed) {
+        opened.push_back(url);
+        browserClosed = std::move(onClosed);
+    };
+    bool closed = false;
+    frame_->Bind(wxEVT_CLOSE_WINDOW, [&](wxCloseEvent& e) {
+        closed = true;
+        e.Veto();
+    });
+    Descriptor("[main]\nlastversion=v2.0\nversion=v2.1\ntipurl=http://127.0.0.1:9/tip.php\n");
+    EvaluateWith([](NewVersionDialog* d) { d->EndModal(wxID_CANCEL); });
+    EXPECT_FALSE(dialogSeen_) << "the tip page wins over the offer";
+    ASSERT_EQ(opened.size(), 1u);
+    EXPECT_EQ(opened[0], L"http://127.0.0.1:9/tip.php?lang=English");
+    EXPECT_TRUE(told.empty());
+    EXPECT_FALSE(frame_->IsShown());
+    EXPECT_FALSE(closed) << "the program waits for the browser window";
+    ASSERT_TRUE(browserClosed);
+    browserClosed();
+    EXPECT_TRUE(closed) << "closing the browser window ends the program";
+}
+
+// ---- the whole road with the real programs ---------------------------------------------------
+
+TEST(UpdateEndToEnd, TheInstalledProgramOffersDownloadsInstallsAndRestartsTheNewVersion) {
+    if (Capture("command -v xwininfo").empty()) GTEST_SKIP() << "xwininfo (x11-utils) is needed to find the window";
+    Fixture& f = Fixture::Get();
+    ASSERT_TRUE(f.error.empty()) << f.error;
+    fs::path dir = f.scratch / "end-to-end";
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    fs::path program = dir / "program";
+    fs::copy(f.installed, program, fs::copy_options::recursive);
+    fs::create_directories(dir / "site/dl");
+    fs::copy_file(f.package, dir / "site/dl/quilmer-2.0.zip");
+    fs::copy_file(f.package.string() + ".sig", dir / "site/dl/quilmer-2.0.zip.sig");
+    UpdateSite site(dir / "nginx", dir / "site", "2m");
+    ASSERT_TRUE(site.Start());
+    WriteAll(dir / "site/quilmerver.ini",
+             "[main]\nversion=v2.0\nreleasedate=12-01-2026\ndownloadurl=" + site.Url("/slow/quilmer-2.0.zip") + "\n");
+    ScopedEnv server("QUILMER_UPDATE_URL", site.Base());
+    std::wstring appData = AppFolders::Instance().AppDataFolder();
+
+    ServerProcess quilmer;
+    ASSERT_TRUE(quilmer.Start({(program / "quilmer").string()}, 240));
+    // The real window of the other process, found on the display and clicked like a user would.
+    std::optional<wxRect> dialog;
+    ASSERT_TRUE(SlowWait([&] { return (dialog = FindScreenWindow("New Version of Quilmer(corvane)")).has_value(); },
+                          std::chrono::milliseconds(1000 * 60)))
+        << site.AccessLog();
+    PumpEvents(800);
+    wxUIActionSimulator sim;
+    // OK sits in the bottom right corner; Enter on the window presses it too (the default button).
+    sim.MouseMove(dialog->GetRight() - 45, dialog->GetBottom() - 25);
+    PumpEvents(100);
+    sim.MouseClick();
+    PumpEvents(300);
+    if (FindScreenWindow("New Version of Quilmer(corvane)")) {
+        sim.Char(WXK_RETURN);
+        PumpEvents(300);
+    }
+    // The updater comes up, closes the old quilmer, installs and starts the new one.
+    ASSERT_TRUE(SlowWait([&] { return FindScreenWindow("Updater v1.1").has_value(); }, std::chrono::milliseconds(1000 * 30)));
+    ASSERT_TRUE(SlowWait([&] { return !quilmer.Alive(); }, std::chrono::milliseconds(1000 * 120)))
+        << "the updater closes the running program";
+    ASSERT_TRUE(SlowWait([&] { return !FindScreenWindow("Updater v1.1").has_value(); }, std::chrono::milliseconds(1000 * 120)));
+    EXPECT_EQ(Capture("'" + (program / "quilmer").string() + "' --version"), "v2.0");
+    // The new quilmer runs: it shows on the window protocol again.
+    ASSERT_TRUE(SlowWait(
+        [&] { return CWindowFinder(L"Corvane Video", L"UWM_JoinDownload_IsMe").Find().has_value(); },
+        std::chrono::milliseconds(1000 * 30)));
+    EXPECT_FALSE(fs::exists(NativePath(appData + L"newversion.tmp")));
+    EXPECT_FALSE(fs::exists(NativePath(appData + L"newversion.time")));
+    // Nothing of the installation is left in the program folder besides the package's files.
+    auto installed = Snapshot(program);
+    fs::path unpacked = dir / "unpacked";
+    ASSERT_EQ(Shell("unzip -q -o '" + f.package.string() + "' -d '" + unpacked.string() + "'"), 0);
+    auto expected = Snapshot(unpacked);
+    for (const auto& [name, bytes] : installed) EXPECT_TRUE(expected.count(name)) << "left behind: " << name;
+    // The restarted program is closed the way the updater closed the first one.
+    if (auto window = CWindowFinder(L"Corvane Video", L"UWM_JoinDownload_IsMe").Find()) PostCloseRequest(*window);
+    SlowWait([&] { return !CWindowFinder(L"Corvane Video", L"UWM_JoinDownload_IsMe").Find(); },
+              std::chrono::milliseconds(1000 * 20));
+}
+
+}  // namespace
