@@ -118,19 +118,7 @@ void JoinPipeline::Guarded(const std::function<void()>& step) {
 
 void JoinPipeline::AbortJoin(const std::wstring& reason) noexcept {
     try {
-        state_.cancel.Request();
-        state_.pendingClips.clear();
-        StopWorker();
-        if (!joining_) return;
-        RemoveJoinFiles();
-        if (state_.fileFlags & JoinState::kFlagTemporaryOutput) {
-            state_.outputPath = state_.finalOutputPath;
-            state_.fileFlags &= ~JoinState::kFlagTemporaryOutput;
-        }
-        state_.workingFolder = programFolder_;
-        ResetCounters();
-        state_.failure = reason;
-        EndJoin();
+        if (!TearDownJoin(reason)) return;
         if (state_.handedOver) {
             view_.HandedOverJobEnded(false);
         } else {
@@ -139,6 +127,25 @@ void JoinPipeline::AbortJoin(const std::wstring& reason) noexcept {
     } catch (...) {
         joining_ = false;  // nothing more can be done; at least a new join may start
     }
+}
+
+// Ends the running join like a stop: the encoder ended, everything of the join removed, the view
+// idle again, reason kept as the failure. False when no join was running.
+bool JoinPipeline::TearDownJoin(const std::wstring& reason) {
+    state_.cancel.Request();
+    state_.pendingClips.clear();
+    StopWorker();
+    if (!joining_) return false;
+    RemoveJoinFiles();
+    if (state_.fileFlags & JoinState::kFlagTemporaryOutput) {
+        state_.outputPath = state_.finalOutputPath;
+        state_.fileFlags &= ~JoinState::kFlagTemporaryOutput;
+    }
+    state_.workingFolder = programFolder_;
+    ResetCounters();
+    state_.failure = reason;
+    EndJoin();
+    return true;
 }
 
 std::wstring JoinPipeline::StartJoin(const std::vector<std::wstring>& clips, const std::wstring& outputPath,
@@ -688,20 +695,7 @@ void JoinPipeline::RemoveJoinFiles() {
 }
 
 void JoinPipeline::StopJoin() {
-    state_.cancel.Request();
-    state_.pendingClips.clear();
-    StopWorker();
-    if (!joining_) return;
-    RemoveJoinFiles();
-    if (state_.fileFlags & JoinState::kFlagTemporaryOutput) {
-        state_.outputPath = state_.finalOutputPath;
-        state_.fileFlags &= ~JoinState::kFlagTemporaryOutput;
-    }
-    state_.workingFolder = programFolder_;
-    ResetCounters();
-    state_.failure = Tr(L"The join was stopped.");
-    EndJoin();
-    if (state_.handedOver) view_.HandedOverJobEnded(false);
+    if (TearDownJoin(Tr(L"The join was stopped.")) && state_.handedOver) view_.HandedOverJobEnded(false);
 }
 
 void JoinPipeline::Close() {

@@ -96,6 +96,7 @@ private:
     void Guarded(const std::function<void()>& step);
     // Ends a join that met something unexpected: like a stop, but it shows the reason.
     void AbortJoin(const std::wstring& reason) noexcept;
+    bool TearDownJoin(const std::wstring& reason);
     std::wstring FailedRunReason() const;
     // The final encode's output is there and whole as far as can be seen without reading it.
     std::wstring CheckWrittenOutput() const;
