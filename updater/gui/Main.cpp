@@ -9,7 +9,9 @@
 #include <clocale>
 
 #include "controls/MessageBoxes.h"
+#include "controls/WindowSkin.h"
 #include "lang/LanguageManager.h"
+#include "skin/gui/FrameSkinManager.h"
 #include "updater/DownloadStep.h"
 #include "updater/UpdaterArgs.h"
 #include "updater/gui/UpdaterDialog.h"
@@ -25,6 +27,8 @@ public:
         wxInitAllImageHandlers();
         LanguageManager::Instance();
         InstallMessageBoxes();
+        // The window draws its frame from the skin the main program's user chose (if any).
+        SetSkinAttacher([](wxTopLevelWindow* window) { AttachFrameSkin(window); });
         auto* window = new UpdaterDialog(DownloadEnvironment::ForProgram(args_));
         SetTopWindow(window);
         window->Show();
