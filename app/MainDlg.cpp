@@ -149,6 +149,7 @@ CMainDlg::CMainDlg(const std::wstring& programFolder)
     list_->SetDropTarget(new ClipDropTarget(*this));
 
     EnterIdle(false);
+    JoinProtocol();
     std::wstring language = TakeStartupArgument();
     RefreshLink();
     chooser_->SetOnSwitched([this] { RefreshLink(); });
@@ -159,9 +160,10 @@ CMainDlg::CMainDlg(const std::wstring& programFolder)
     // After the language is chosen and the window translated: the check asks in that language.
     update_ = std::make_unique<UpdateFlow>(this, loop_);
     update_->Start();
-    // Last: building the web view runs the event loop for a moment, and a close request from
-    // another program must not reach a window that is still being built.
-    JoinProtocol();
+    // Building the web view runs the event loop for a moment: a close request from another
+    // program that came in meanwhile is carried out now that the window is whole.
+    built_ = true;
+    if (closeRequested_) CallAfter([this] { Close(); });
 }
 
 CMainDlg::~CMainDlg() {
@@ -175,7 +177,13 @@ CMainDlg::~CMainDlg() {
 void CMainDlg::JoinProtocol() {
     SingleInstance::Callbacks callbacks;
     callbacks.acceptText = [](const std::wstring&) { return true; };  // taken, and ignored
-    callbacks.close = [this] { Close(); };                            // as the close box
+    callbacks.close = [this] {  // as the close box, once the window is whole
+        if (built_) {
+            Close();
+        } else {
+            closeRequested_ = true;
+        }
+    };
     singleInstance_ = std::make_unique<SingleInstance>(loop_, std::move(callbacks));
     if (!singleInstance_->IsRegistered())
         CLog::Instance().Write(LOG_ERR, L"other programs cannot find this window: " +

@@ -210,6 +210,8 @@ private:
     std::vector<std::wstring> leftOut_;
     std::function<void(bool)> handOverEnded_;
     bool closing_ = false;
+    bool built_ = false;           // the constructor has finished
+    bool closeRequested_ = false;  // another program asked to close the window while it was built
     bool ending_ = false;  // a handed-over join has ended: the program is on its way out
     std::unique_ptr<UpdateFlow> update_;  // last: goes first, before the loop it posts to
 };
