@@ -52,7 +52,9 @@ function(quilmer_add_gui_test name)
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 180)
   endif()
-  add_executable(${name} ${T_SOURCES} ${CMAKE_SOURCE_DIR}/tests/support/GuiTestMain.cpp)
+  # Like every runner, a private HOME and XDG folders: no GUI test touches the user's settings.
+  add_executable(${name} ${T_SOURCES} ${CMAKE_SOURCE_DIR}/tests/support/GuiTestMain.cpp
+                 ${CMAKE_SOURCE_DIR}/tests/support/IsolatedHome.cpp)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
   # The runner sets its environment itself (GuiTestMain.cpp): gtest_discover_tests flattens the
   # properties it is given, so an ENVIRONMENT list would keep only its first entry.
