@@ -17,6 +17,7 @@
 #include "media/ProbeParser.h"
 #include "media/Progress.h"
 #include "media/TargetFormat.h"
+#include "media/join/CatchUnexpected.h"
 #include "media/join/Concatenate.h"
 #include "media/join/ResultCheck.h"
 
@@ -107,13 +108,8 @@ bool JoinPipeline::HandleCommand(int id) {
 }
 
 void JoinPipeline::Guarded(const std::function<void()>& step) {
-    try {
-        step();
-    } catch (const std::exception& e) {
-        AbortJoin(Tr(L"Unexpected error:") + L" " + WidePath(e.what()));
-    } catch (...) {
-        AbortJoin(Tr(L"Unexpected error:") + L" ?");
-    }
+    std::wstring failure = CatchUnexpected(step);
+    if (!failure.empty()) AbortJoin(failure);
 }
 
 void JoinPipeline::AbortJoin(const std::wstring& reason) noexcept {
@@ -337,13 +333,7 @@ void JoinPipeline::StartWorker(std::function<void()> work) {
         [this, work = std::move(work), weak, loop] {
             // An exception must not end the program with the encoder and our files left behind:
             // it ends the join as a failure with its reason.
-            try {
-                work();
-            } catch (const std::exception& e) {
-                workerError_ = Tr(L"Unexpected error:") + L" " + WidePath(e.what());
-            } catch (...) {
-                workerError_ = Tr(L"Unexpected error:") + L" ?";
-            }
+            workerError_ = CatchUnexpected(work);
             workDone_ = true;
             loop->Post([weak] {
                 if (auto self = weak.lock()) (*self)->OnWorkerEnded();

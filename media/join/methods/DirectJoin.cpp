@@ -1,3 +1,4 @@
+#include "media/join/CatchUnexpected.h"
 #include "media/join/methods/DirectJoin.h"
 
 #include "foundation/FileUtil.h"
@@ -89,13 +90,8 @@ DirectJoin::~DirectJoin() {
 }
 
 void DirectJoin::Guarded(const std::function<void()>& step) {
-    try {
-        step();
-    } catch (const std::exception& e) {
-        Fail(Tr(L"Unexpected error:") + L" " + WidePath(e.what()));
-    } catch (...) {
-        Fail(Tr(L"Unexpected error:") + L" ?");
-    }
+    std::wstring failure = CatchUnexpected(step);
+    if (!failure.empty()) Fail(failure);
 }
 
 std::wstring DirectJoin::StartJoin(const std::vector<std::wstring>& clips, const std::wstring& outputPath,
@@ -187,13 +183,7 @@ void DirectJoin::StartWorker(std::function<void()> work) {
     EventLoop* loop = &loop_;
     worker_ = std::make_unique<WorkerThread>(
         [this, work = std::move(work), weak, loop] {
-            try {
-                work();
-            } catch (const std::exception& e) {
-                workerFailure_ = Tr(L"Unexpected error:") + L" " + WidePath(e.what());
-            } catch (...) {
-                workerFailure_ = Tr(L"Unexpected error:") + L" ?";
-            }
+            workerFailure_ = CatchUnexpected(work);
             workDone_ = true;
             loop->Post([weak] {
                 if (auto self = weak.lock()) (*self)->OnWorkerEnded();
