@@ -333,7 +333,8 @@ void JoinPipeline::StartWorker(std::function<void()> work) {
         [this, work = std::move(work), weak, loop] {
             // An exception must not end the program with the encoder and our files left behind:
             // it ends the join as a failure with its reason.
-            workerError_ = CatchUnexpected(work);
+            // The work may have set a failure of its own; an exception's text takes its place.
+            if (std::wstring unexpected = CatchUnexpected(work); !unexpected.empty()) workerError_ = unexpected;
             workDone_ = true;
             loop->Post([weak] {
                 if (auto self = weak.lock()) (*self)->OnWorkerEnded();

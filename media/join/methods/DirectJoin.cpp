@@ -183,7 +183,8 @@ void DirectJoin::StartWorker(std::function<void()> work) {
     EventLoop* loop = &loop_;
     worker_ = std::make_unique<WorkerThread>(
         [this, work = std::move(work), weak, loop] {
-            workerFailure_ = CatchUnexpected(work);
+            // The work may have set a failure of its own; an exception's text takes its place.
+            if (std::wstring unexpected = CatchUnexpected(work); !unexpected.empty()) workerFailure_ = unexpected;
             workDone_ = true;
             loop->Post([weak] {
                 if (auto self = weak.lock()) (*self)->OnWorkerEnded();
