@@ -23,8 +23,9 @@ packages=(
   xvfb xauth
   # the update end-to-end test finds the real new-version window on the display (xwininfo)
   x11-utils
-  # media: the real encoder the adapter drives
-  ffmpeg
+  # media: the real encoder the adapter drives, and its libraries for the in-process probe and
+  # stream copy of the direct join methods
+  ffmpeg libavformat-dev libavcodec-dev libavutil-dev
   # update tests: a real HTTP server on loopback, python for the scripted one, zip for fixtures
   nginx-light python3 zip curl openssl
 )

@@ -4,6 +4,7 @@
 
 #include "foundation/FileUtil.h"
 #include "foundation/PlainEventLoop.h"
+#include "media/join/methods/AvProbe.h"
 #include "media/join/methods/DirectJoin.h"
 #include "tests/join/JoinTestSupport.h"
 #include "tests/join/MediaTools.h"
@@ -12,10 +13,12 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <cmath>
 #include <fstream>
+#include <functional>
 #include <sstream>
 
 namespace quilmer {
@@ -350,6 +353,60 @@ TEST_P(SingleJoinTest, MixedClipsJoinInOnePassWithTheSummedLengthInStep) {
 
 INSTANTIATE_TEST_SUITE_P(Formats, SingleJoinTest, ::testing::Values("flv", "mp4", "avi", "wmv", "rmvb"));
 
+TEST_F(DirectJoinTest, LookingIntoAFileFindsPictureSoundAndTurnAndSaysWhyItCannot) {
+    // Sound with a cover picture: the cover is no picture stream.
+    const std::string song = folder_.Native("song with cover.mp3");
+    const std::string cover = folder_.Native("cover.png");
+    ASSERT_EQ(RunProgram({"ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i", "color=red:size=64x64", "-frames:v", "1",
+                          "file:" + cover}).status, 0);
+    auto r = RunProgram({"ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i", "sine=sample_rate=22050:duration=1", "-i",
+                         "file:" + cover, "-map", "0", "-map", "1", "-c:a", "libmp3lame", "-c:v", "png",
+                         "-disposition:v", "attached_pic", "file:" + song});
+    ASSERT_EQ(r.status, 0) << r.output;
+    CancelFlag cancel;
+    std::wstring why;
+    auto info = ProbeMediaFile(WidePath(song), cancel, why);
+    ASSERT_TRUE(info.has_value()) << NativePath(why);
+    EXPECT_FALSE(info->video.has_value());
+    ASSERT_TRUE(info->audio.has_value());
+    EXPECT_EQ(info->audio->codec, "mp3");
+    EXPECT_EQ(info->audio->sampleRate, 22050);
+    EXPECT_NEAR(info->duration, 1.0, 0.1);
+
+    // A phone's upright clip: stored across, shown turned (a real one; ffmpeg here cannot make one).
+    const std::string upright = folder_.Native("clip.mp4");
+    ASSERT_TRUE(MakeClip(upright, 1, "320x240", "30", {"-c:v", "libx264"}, 48000, 1, {"-c:a", "aac"}));
+    info = ProbeMediaFile(WidePath(upright), cancel, why);
+    ASSERT_TRUE(info && info->video && info->audio);
+    EXPECT_EQ(info->video->rotation, 0);
+    EXPECT_EQ(info->video->width, 320);
+    EXPECT_EQ(info->video->frameRate, "30/1");
+    EXPECT_EQ(info->audio->channels, 1);
+    const std::string phone = std::string(QUILMER_SHARED_DIR) + "/media-samples/mov-iphone-rotated90-h264-aac.mov";
+    if (std::filesystem::exists(phone)) {
+        info = ProbeMediaFile(WidePath(phone), cancel, why);
+        ASSERT_TRUE(info && info->video);
+        EXPECT_EQ(std::abs(info->video->rotation), 90);
+    }
+
+    // Text, an empty file and a FIFO (which must not be waited on) are refused with a reason.
+    const std::string text = folder_.Native("notes.mp4"), empty = folder_.Native("empty.flv"),
+                      fifo = folder_.Native("pipe.flv");
+    WriteFile(text, "just some words, not a video\n");
+    WriteFile(empty, "");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& bad : {text, empty, fifo}) {
+        why.clear();
+        EXPECT_FALSE(ProbeMediaFile(WidePath(bad), cancel, why).has_value()) << bad;
+        EXPECT_FALSE(why.empty()) << bad;
+    }
+    EXPECT_EQ(why, L"not a regular file");
+
+    // A raised stop ends a look at once.
+    cancel.Request();
+    EXPECT_FALSE(ProbeMediaFile(WidePath(upright), cancel, why).has_value());
+}
+
 // quilmer-join started in the background, its output thrown away.
 pid_t StartJoinProgram(const std::vector<std::string>& args) {
     std::vector<char*> argv;
@@ -366,15 +423,13 @@ pid_t StartJoinProgram(const std::vector<std::string>& args) {
 }
 
 TEST_F(DirectJoinTest, StopsDuringEachMethodLeaveNothingAndNoProcess) {
-    // An ffmpeg that reads its first input at its own pace, so that each join runs long enough
-    // to be stopped in the middle.
+    // An ffmpeg that reads its first input at its own pace, and a stream copy that pauses after
+    // each packet, so that each join runs long enough to be stopped in the middle.
     ScratchFolder tools{"quilmer-slow-ffmpeg"};
     WriteFile(tools.Native("ffmpeg"), "#!/bin/sh\nexec /usr/bin/ffmpeg -re \"$@\"\n");
     std::filesystem::permissions(tools.Native("ffmpeg"), std::filesystem::perms::owner_all);
-    std::filesystem::create_symlink(RunProgram({"sh", "-c", "command -v ffprobe"}).output.substr(
-                                        0, RunProgram({"sh", "-c", "command -v ffprobe"}).output.find('\n')),
-                                    tools.Native("ffprobe"));
     ScopedEnv real("QUILMER_REAL_FFMPEG", tools.Native("ffmpeg"));
+    ScopedEnv paced("QUILMER_TEST_COPY_DELAY_US", "20000");
 
     std::vector<std::string> parts = MakeParts(kPartsCases[2], "mp4");
     const std::string odd = folder_.Native("bigger.mp4");
@@ -383,27 +438,31 @@ TEST_F(DirectJoinTest, StopsDuringEachMethodLeaveNothingAndNoProcess) {
     WriteFile(out, "the user's file");
     std::vector<std::string> before = folder_.List();
 
+    auto encoders = [&] {
+        std::vector<int> found = ProcessesMentioning(tools.Native("ffmpeg"));
+        for (int p : ProcessesMentioning("/usr/bin/ffmpeg"))
+            if (ReadFile("/proc/" + std::to_string(p) + "/cmdline").find(folder_.Path()) != std::string::npos)
+                found.push_back(p);
+        return found;
+    };
+    // The copy has written into its output, under a name of its own in the folder.
+    auto writing = [&] {
+        for (const auto& name : folder_.List())
+            if (name.find(".partial") != std::string::npos && ReadFile(folder_.Native(name)).size() > 0) return true;
+        return false;
+    };
     struct {
         const char* method;
         std::vector<std::string> clips;
-    } runs[] = {{"lossless", parts}, {"single", {odd, parts[0]}}};
+        std::function<bool()> underway;
+    } runs[] = {{"lossless", parts, writing}, {"single", {odd, parts[0]}, [&] { return !encoders().empty(); }}};
     for (const auto& run : runs) {
         SCOPED_TRACE(run.method);
         std::vector<std::string> args = {kJoinProgram, "-q", "--method", run.method, "-o", out};
         args.insert(args.end(), run.clips.begin(), run.clips.end());
         pid_t pid = StartJoinProgram(args);
         ASSERT_GT(pid, 0);
-        // ffmpeg writes into the folder: the join is under way.
-        auto encoders = [&] {
-            std::vector<int> found;
-            for (int p : ProcessesMentioning(tools.Native("ffmpeg")))
-                if (p != pid) found.push_back(p);
-            for (int p : ProcessesMentioning("/usr/bin/ffmpeg"))
-                if (p != pid && ReadFile("/proc/" + std::to_string(p) + "/cmdline").find(folder_.Path()) != std::string::npos)
-                    found.push_back(p);
-            return found;
-        };
-        ASSERT_TRUE(WaitUntil([&] { return !encoders().empty(); }));
+        ASSERT_TRUE(WaitUntil(run.underway));
         kill(pid, SIGTERM);
         int status = 0;
         ASSERT_EQ(waitpid(pid, &status, 0), pid);

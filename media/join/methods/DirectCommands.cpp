@@ -2,8 +2,6 @@
 
 #include "foundation/FileUtil.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -44,80 +42,10 @@ std::wstring RealFfmpegPath() {
     return L"/usr/bin/ffmpeg";
 }
 
-std::wstring RealFfprobePath() {
-    std::wstring ffmpeg = RealFfmpegPath();
-    std::wstring beside = ffmpeg.substr(0, ffmpeg.rfind(L'/') + 1) + L"ffprobe";
-    if (access(NativePath(beside).c_str(), X_OK) == 0) return beside;
-    return L"/usr/bin/ffprobe";
-}
-
-std::vector<std::wstring> ProbeArgs(const std::wstring& ffprobe, const std::wstring& path) {
-    return {ffprobe, L"-v", L"error", L"-show_format", L"-show_streams", L"-show_data_hash", L"crc32",
-            L"-of", L"json", FileUrl(path)};
-}
-
 std::string MuxerFor(const TargetFormat& target) {
     if (target == L"wmv") return "asf";
     if (target == L"rmvb") return "rm";
     return NativePath(target);
-}
-
-bool NeedsListLink(const std::wstring& path) { return path.find_first_of(L"\r\n") != std::wstring::npos; }
-
-std::string ConcatList(const std::vector<std::wstring>& paths) {
-    std::string list = "ffconcat version 1.0\n";
-    for (const std::wstring& path : paths) {
-        // Inside single quotes nothing is special but the quote itself, written as '\''.
-        std::string escaped;
-        for (char c : NativePath(FileUrl(path))) {
-            if (c == '\'') {
-                escaped += "'\\''";
-            } else {
-                escaped += c;
-            }
-        }
-        list += "file '" + escaped + "'\n";
-    }
-    return list;
-}
-
-std::vector<std::wstring> LosslessArgs(const std::wstring& ffmpeg, const std::wstring& listFile,
-                                       const std::wstring& output, const TargetFormat& target,
-                                       const MediaInfo& first) {
-    std::vector<std::wstring> a = Head(ffmpeg);
-    // auto_convert off: the demuxer would otherwise turn H.264 into its byte-stream form and the
-    // muxer back, leaving the setup data in every key frame; the clips share it, so the packets
-    // can pass as they are.
-    a.insert(a.end(), {L"-f", L"concat", L"-safe", L"0", L"-auto_convert", L"0", L"-i", FileUrl(listFile)});
-    if (first.video) a.insert(a.end(), {L"-map", L"0:" + std::to_wstring(first.video->index)});
-    if (first.audio) a.insert(a.end(), {L"-map", L"0:" + std::to_wstring(first.audio->index)});
-    a.insert(a.end(), {L"-c", L"copy"});
-    // H.264 from MP4, FLV or MKV is stored with length prefixes; AVI wants the plain byte stream.
-    // (The MP4 and FLV muxers add the filters they need, ADTS to raw AAC included, by themselves.)
-    if (target == L"avi" && first.video && first.video->codec == "h264")
-        a.insert(a.end(), {L"-bsf:v", L"h264_mp4toannexb"});
-    // AVI has no timestamps, only a frame rate: without it the millisecond clock of FLV or ASF
-    // would become the rate, and every frame would be followed by empty ones.
-    if (target == L"avi" && first.video && FractionValue(first.video->frameRate) > 0)
-        a.insert(a.end(), {L"-r", W(first.video->frameRate)});
-    a.insert(a.end(), {L"-f", W(MuxerFor(target)), FileUrl(output)});
-    return a;
-}
-
-std::vector<std::wstring> ReorderArgs(const std::wstring& ffmpeg, const std::wstring& clip, const std::wstring& output,
-                                      bool pictureFirst) {
-    std::vector<std::wstring> a = Head(ffmpeg);
-    a.insert(a.end(), {L"-i", FileUrl(clip)});
-    const std::wstring picture = L"0:V:0", sound = L"0:a:0";  // V: not a cover picture
-    if (pictureFirst) {
-        a.insert(a.end(), {L"-map", picture, L"-map", sound});
-    } else {
-        a.insert(a.end(), {L"-map", sound, L"-map", picture});
-    }
-    // Matroska counts in milliseconds like FLV, whose files are the ones that differ in order:
-    // the joining demuxer takes every file's timestamps in the first file's time base.
-    a.insert(a.end(), {L"-c", L"copy", L"-f", L"matroska", FileUrl(output)});
-    return a;
 }
 
 SingleTarget SingleTargetFor(const TargetFormat& target, const MediaInfo& first) {

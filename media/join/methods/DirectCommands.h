@@ -1,7 +1,6 @@
 #pragma once
-// The real ffmpeg's argument vectors of the two direct methods, and the pieces they need: the
-// list file of a stream-copy join, the filter graph of a one-pass join, the reading of
-// "-progress pipe:1" output.
+// The real ffmpeg's argument vector of the one-pass join and the pieces it needs: the filter
+// graph, the reading of "-progress pipe:1" output; and the muxer of each target format.
 
 #include "media/EncoderCommands.h"
 #include "media/TargetFormat.h"
@@ -15,32 +14,11 @@
 
 namespace quilmer {
 
-// The real encoder and its probe: QUILMER_REAL_FFMPEG (an absolute path) or /usr/bin/ffmpeg, and
-// the ffprobe beside it (else /usr/bin/ffprobe).
+// The real encoder: QUILMER_REAL_FFMPEG (an absolute path) or /usr/bin/ffmpeg.
 std::wstring RealFfmpegPath();
-std::wstring RealFfprobePath();
-
-// ffprobe's report of one file, as ParseMediaInfoJson reads it.
-std::vector<std::wstring> ProbeArgs(const std::wstring& ffprobe, const std::wstring& path);
 
 // ffmpeg's muxer of a target format: "mp4", "flv", "avi", "asf", "rm".
 std::string MuxerFor(const TargetFormat& target);
-
-// The concat demuxer's list naming the clips in order. A path holding a line break cannot be
-// written in it: such a clip must be given through a link of a plain name (NeedsListLink).
-std::string ConcatList(const std::vector<std::wstring>& paths);
-bool NeedsListLink(const std::wstring& path);
-
-// Stream copy of the clips named in listFile into output, with the bitstream filter the target
-// container needs for the clips' codec.
-std::vector<std::wstring> LosslessArgs(const std::wstring& ffmpeg, const std::wstring& listFile,
-                                       const std::wstring& output, const TargetFormat& target,
-                                       const MediaInfo& first);
-
-// Stream copy of one clip into a Matroska file whose streams stand in the given order (picture
-// first or sound first), so that it joins with clips of that order.
-std::vector<std::wstring> ReorderArgs(const std::wstring& ffmpeg, const std::wstring& clip, const std::wstring& output,
-                                      bool pictureFirst);
 
 // What a one-pass join makes: the first clip's frame (display size; 320x240 when it has no
 // picture), its frame rate (20 when below 20, 25 when unknown), one sound format, and the

@@ -7,7 +7,9 @@
 #include "media/TempNames.h"
 #include "media/join/JoinFiles.h"
 #include "media/join/ResultCheck.h"
+#include "media/join/methods/AvProbe.h"
 #include "media/join/methods/DirectCommands.h"
+#include "media/join/methods/StreamCopy.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -27,48 +29,8 @@ namespace {
 
 constexpr std::uint32_t kWorkerStopTimeoutMs = 5000;
 constexpr std::uint32_t kTickMs = 250;
-constexpr std::size_t kReportLimit = 8u << 20;  // an ffprobe report beyond this is no clip's
 constexpr std::size_t kErrorTail = 4096;
-constexpr std::size_t kParallelProbes = 4;
-
-// Runs ffprobe on one file: the report, or nullopt (with why) when it cannot be read.
-std::optional<MediaInfo> ProbeFile(const std::wstring& ffprobe, const std::wstring& path, CancelFlag& cancel,
-                                   std::wstring& why) {
-    std::string report;
-    EncoderExit exit;
-    RunProgramArgs(
-        {}, ProbeArgs(ffprobe, path),
-        [&report](std::string&, std::string& chunk) {
-            if (report.size() + chunk.size() > kReportLimit) return false;
-            report += chunk;
-            return true;
-        },
-        {}, &cancel, &exit, kProbeTimeLimit);
-    if (!exit.Succeeded()) {
-        // ffprobe puts its reason before the (then empty) report.
-        std::size_t brace = report.find('{');
-        std::string text = report.substr(0, brace);
-        while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
-        why = text.empty() ? exit.Describe() : WidePath(text.substr(text.rfind('\n') + 1));
-        return std::nullopt;
-    }
-    auto info = ParseMediaInfoJson(report.substr(std::min(report.find('{'), report.size())));
-    if (!info) why = Tr(L"it holds neither picture nor sound");
-    return info;
-}
-
-bool WriteWholeFile(const std::wstring& path, const std::string& content) {
-    int fd = open(NativePath(path).c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-    if (fd < 0) return false;
-    std::size_t done = 0;
-    while (done < content.size()) {
-        ssize_t n = write(fd, content.data() + done, content.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        done += static_cast<std::size_t>(n);
-    }
-    return close(fd) == 0 && done == content.size();
-}
+constexpr std::size_t kParallelProbes = 2;
 
 std::wstring LastLine(const std::string& text) {
     std::string t = text;
@@ -79,9 +41,8 @@ std::wstring LastLine(const std::string& text) {
 
 }  // namespace
 
-DirectJoin::DirectJoin(EventLoop& loop, JoinView& view, std::wstring ffmpeg, std::wstring ffprobe)
+DirectJoin::DirectJoin(EventLoop& loop, JoinView& view, std::wstring ffmpeg)
     : loop_(loop), view_(view), ffmpeg_(ffmpeg.empty() ? RealFfmpegPath() : std::move(ffmpeg)),
-      ffprobe_(ffprobe.empty() ? RealFfprobePath() : std::move(ffprobe)),
       alive_(std::make_shared<DirectJoin*>(this)) {}
 
 DirectJoin::~DirectJoin() {
@@ -106,8 +67,6 @@ std::wstring DirectJoin::StartJoin(const std::vector<std::wstring>& clips, const
                outputPath;
     std::wstring refusal = CheckOutputPath(outputPath, clips);
     if (!refusal.empty()) return refusal;
-    if (access(NativePath(ffmpeg_).c_str(), X_OK) != 0 || access(NativePath(ffprobe_).c_str(), X_OK) != 0)
-        return Tr(L"ffmpeg and ffprobe are needed for this join method: ") + ffmpeg_;
     refusal = outputLock_.Acquire(outputPath);
     if (!refusal.empty()) return refusal;
 
@@ -123,9 +82,8 @@ std::wstring DirectJoin::StartJoin(const std::vector<std::wstring>& clips, const
     requested_ = method;
     chosen_ = JoinMethod::Auto;
     temporaryOutput_.clear();
-    listFile_.clear();
-    links_.clear();
     infos_.clear();
+    copyFailure_.clear();
     expectedSeconds_ = 0;
     expectedKnown_ = true;
     doneMicros_ = 0;
@@ -143,13 +101,13 @@ std::wstring DirectJoin::StartJoin(const std::vector<std::wstring>& clips, const
 
     const std::vector<std::wstring> paths = clips_;
     StartWorker([this, paths] {
-        // Each probe is mostly ffprobe's start-up: a few run side by side.
+        // Each look waits mostly on the disk: two run side by side.
         std::vector<std::optional<MediaInfo>> found(paths.size());
         std::vector<std::wstring> why(paths.size());
         std::atomic<std::size_t> next{0};
         auto probeSome = [&] {
             for (std::size_t i; (i = next++) < paths.size() && !cancel_.IsRequested();)
-                found[i] = ProbeFile(ffprobe_, paths[i], cancel_, why[i]);
+                found[i] = ProbeMediaFile(paths[i], cancel_, why[i]);
         };
         const std::size_t helpers = std::min<std::size_t>(kParallelProbes, paths.size()) - 1;
         std::vector<std::thread> threads;
@@ -247,59 +205,41 @@ void DirectJoin::AfterProbe() {
     }
     totalMicros_ = static_cast<std::int64_t>(expectedSeconds_ * 1e6);
 
+    // ffmpeg itself is needed only to encode.
+    if (chosen_ == JoinMethod::Single && access(NativePath(ffmpeg_).c_str(), X_OK) != 0) {
+        Fail(Tr(L"ffmpeg is needed for this join method: ") + ffmpeg_);
+        return;
+    }
     const std::wstring folder = FolderOf(output_);
     // The name the classic join writes under too; the extension stays last.
     temporaryOutput_ = namer_.Reserve(folder, TitleOf(output_), L".partial", ExtensionOf(output_));
-    std::vector<std::wstring> args;
-    if (chosen_ == JoinMethod::Lossless) {
-        std::vector<std::wstring> named;
-        const MediaInfo& first = infos_.front();
-        for (std::size_t i = 0; i < clips_.size(); ++i) {
-            const std::wstring& clip = clips_[i];
-            const bool reorder = first.video && first.audio && infos_[i].pictureFirst != first.pictureFirst;
-            if (!reorder && !NeedsListLink(clip)) {
-                named.push_back(clip);
-                continue;
-            }
-            std::wstring stand = ReserveTemporaryName(folder, reorder ? L".mkv" : ExtensionOf(clip));
-            if (!stand.empty()) links_.push_back(stand);
-            if (stand.empty()) {
-                Fail(Tr(L"Cannot create a file in the output folder: ") + folder);
-                return;
-            }
-            if (reorder) {
-                // Made on the worker before the join: a copy of the packets with the first clip's
-                // stream order.
-                reorders_.push_back(ReorderArgs(ffmpeg_, clip, stand, first.pictureFirst));
-            } else if (unlink(NativePath(stand).c_str()) != 0 ||
-                       symlink(NativePath(clip).c_str(), NativePath(stand).c_str()) != 0) {
-                // A name the list cannot hold is given through a link of a plain name.
-                Fail(Tr(L"Cannot create a file in the output folder: ") + folder);
-                return;
-            }
-            named.push_back(stand);
-        }
-        listFile_ = ReserveTemporaryName(folder, L".txt");
-        if (listFile_.empty() || !WriteWholeFile(listFile_, ConcatList(named))) {
-            Fail(Tr(L"Cannot create a file in the output folder: ") + folder);
-            return;
-        }
-        args = LosslessArgs(ffmpeg_, listFile_, temporaryOutput_, format_, infos_.front());
-        view_.PhaseChanged(JoinPhase::Concatenating);
-    } else {
-        args = SingleArgs(ffmpeg_, clips_, infos_, temporaryOutput_, format_);
+    if (temporaryOutput_.empty()) {
+        Fail(Tr(L"Cannot create a file in the output folder: ") + folder);
+        return;
+    }
+    if (chosen_ == JoinMethod::Single) {
         view_.PhaseChanged(*FirstEncodePhase(format_) == JoinPhase::EncodingMp4Pass1 ? JoinPhase::EncodingMp4Pass2
                                                                                     : *FirstEncodePhase(format_));
+    } else {
+        view_.PhaseChanged(JoinPhase::Concatenating);
     }
     step_ = Step::Joining;
-    std::vector<std::vector<std::wstring>> reorders = std::move(reorders_);
-    reorders_.clear();
-    StartWorker([this, args, reorders] {
+    const std::wstring made = temporaryOutput_;
+    if (chosen_ == JoinMethod::Lossless) {
+        const std::vector<std::wstring> clips = clips_;
+        const TargetFormat format = format_;
+        StartWorker([this, clips, made, format] {
+            runErrors_.clear();
+            copyFailure_ = CopyStreams(clips, made, format, cancel_, [this](std::int64_t us) { doneMicros_ = us; });
+        });
+        return;
+    }
+    std::vector<std::wstring> args = SingleArgs(ffmpeg_, clips_, infos_, made, format_);
+    StartWorker([this, args] {
         runErrors_.clear();
         ProgressReader reader;
-        bool counting = false;  // only the join itself moves the bar
-        OutputChunkHandler collect = [this, &reader, &counting](std::string&, std::string& chunk) {
-            if (auto us = reader.Feed(chunk); us && counting) doneMicros_ = *us;
+        OutputChunkHandler collect = [this, &reader](std::string&, std::string& chunk) {
+            if (auto us = reader.Feed(chunk)) doneMicros_ = *us;
             // Whatever is not a progress line (key=value) is ffmpeg's complaint; keep its end.
             for (std::size_t start = 0, end; start < chunk.size(); start = end + 1) {
                 end = chunk.find('\n', start);
@@ -313,21 +253,24 @@ void DirectJoin::AfterProbe() {
             if (runErrors_.size() > 2 * kErrorTail) runErrors_.erase(0, runErrors_.size() - kErrorTail);
             return true;
         };
-        for (const auto& reorder : reorders) {
-            RunProgramArgs({}, reorder, collect, {}, &cancel_, &runExit_);
-            if (!runExit_.Succeeded()) return;
-        }
-        counting = true;
         RunProgramArgs({}, args, collect, {}, &cancel_, &runExit_);
     });
 }
 
 void DirectJoin::AfterJoin() {
+    if (chosen_ == JoinMethod::Lossless && !copyFailure_.empty()) {
+        if (std::wstring storage = StorageFailure(NativePath(copyFailure_)); !storage.empty()) {
+            Fail(Tr(L"The folder of the output file cannot be written:") + L" " + FolderOf(output_) + L": " + storage);
+            return;
+        }
+        Fail(Tr(L"The streams could not be copied:") + L" " + copyFailure_);
+        return;
+    }
     if (std::wstring storage = StorageFailure(runErrors_); !storage.empty()) {
         Fail(Tr(L"The folder of the output file cannot be written:") + L" " + FolderOf(output_) + L": " + storage);
         return;
     }
-    if (!runExit_.Succeeded()) {
+    if (chosen_ == JoinMethod::Single && !runExit_.Succeeded()) {
         std::wstring reason = runExit_.Describe();
         std::wstring last = LastLine(runErrors_);
         if (!last.empty()) reason += L" " + last;
@@ -352,7 +295,7 @@ void DirectJoin::AfterJoin() {
             }
         }
         std::wstring why;
-        std::optional<MediaInfo> info = ProbeFile(ffprobe_, made, cancel_, why);
+        std::optional<MediaInfo> info = ProbeMediaFile(made, cancel_, why);
         resultProbed_ = info.has_value();
         result_ = info ? PropertiesFromMediaInfo(made, *info) : ClipProperties{};
     });
@@ -409,10 +352,6 @@ std::string DirectJoin::Stage() const {
 void DirectJoin::RemoveFiles() {
     RemoveFileQuietly(temporaryOutput_);
     temporaryOutput_.clear();
-    RemoveFileQuietly(listFile_);
-    listFile_.clear();
-    for (const auto& link : links_) RemoveFileQuietly(link);
-    links_.clear();
 }
 
 void DirectJoin::EndJoin() {

@@ -1,8 +1,9 @@
 #pragma once
-// A join by one run of the real ffmpeg (`lossless`, `single`, or `auto` choosing between them),
-// behind the same front-end interface as the classic pipeline. The clips are probed (ffprobe,
-// JSON) on a worker, the method settled on the loop thread, the one ffmpeg run and the final
-// check of the output run on a worker again. The output is written under a temporary name in
+// A join in one go (`lossless`, `single`, or `auto` choosing between them), behind the same
+// front-end interface as the classic pipeline. The clips are looked at (libavformat, in this
+// process) on a worker, the method settled on the loop thread, then the join runs on a worker:
+// a stream copy in this process, or one run of the real ffmpeg; the final check of the output
+// runs on a worker again. The output is written under a temporary name in
 // its own folder and replaces the user's file only once it has been checked, and the output is
 // locked against a second join meanwhile, both as the classic pipeline does (JoinFileNamer's
 // ".partial" name, OutputLock); a stop or a failure removes every file of the join and leaves
@@ -31,8 +32,8 @@ namespace quilmer {
 
 class DirectJoin {
 public:
-    // ffmpeg and ffprobe: the real programs (RealFfmpegPath(), RealFfprobePath() by default).
-    DirectJoin(EventLoop& loop, JoinView& view, std::wstring ffmpeg = {}, std::wstring ffprobe = {});
+    // ffmpeg: the real encoder of the one-pass join (RealFfmpegPath() by default).
+    DirectJoin(EventLoop& loop, JoinView& view, std::wstring ffmpeg = {});
     ~DirectJoin();
     DirectJoin(const DirectJoin&) = delete;
     DirectJoin& operator=(const DirectJoin&) = delete;
@@ -68,7 +69,6 @@ private:
     EventLoop& loop_;
     JoinView& view_;
     std::wstring ffmpeg_;
-    std::wstring ffprobe_;
 
     // Loop thread only.
     Step step_ = Step::Idle;
@@ -80,9 +80,6 @@ private:
     std::wstring output_;
     std::wstring format_;
     std::wstring temporaryOutput_;
-    std::wstring listFile_;
-    std::vector<std::wstring> links_;  // links and reordered copies standing for clips
-    std::vector<std::vector<std::wstring>> reorders_;
     double expectedSeconds_ = 0;
     bool expectedKnown_ = true;
     int lastPercent_ = 0;
@@ -95,6 +92,7 @@ private:
     std::wstring workerFailure_;
     EncoderExit runExit_;
     std::string runErrors_;
+    std::wstring copyFailure_;  // what stopped the stream copy, "" when it ended well
     ClipProperties result_;
     bool resultProbed_ = false;
 

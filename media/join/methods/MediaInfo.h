@@ -1,7 +1,7 @@
 #pragma once
-// What ffprobe's JSON report says about one file: the first picture stream (a cover picture does
-// not count), the first sound stream, the length and the container. The direct join methods
-// decide and build their commands from this.
+// What a look into one file found: the first picture stream (a cover picture does not count),
+// the first sound stream, the length and the container. The direct join methods decide and
+// build their commands from this.
 
 #include "media/ClipProperties.h"
 
@@ -33,20 +33,12 @@ struct AudioInfo {
 };
 
 struct MediaInfo {
-    std::string container;  // ffprobe's format_name, "mov,mp4,m4a,3gp,3g2,mj2", "flv"
+    std::string container;  // libavformat's format name, "mov,mp4,m4a,3gp,3g2,mj2", "flv"
     double duration = 0;    // seconds, 0 when unknown
     long long bitRate = 0;  // overall bits/s, 0 when unknown
     std::optional<VideoInfo> video;
     std::optional<AudioInfo> audio;
-    // Whether the file lists its picture before its sound. A stream copy matches the streams of
-    // the joined files by their place, and FLV files of one video differ in it (the stream whose
-    // packet comes first is listed first).
-    bool pictureFirst = true;
 };
-
-// Parses the output of "ffprobe -show_format -show_streams -show_data_hash crc32 -of json".
-// nullopt when it is not such a report or holds neither picture nor sound.
-std::optional<MediaInfo> ParseMediaInfoJson(const std::string& json);
 
 // Frames per second of a fraction like "30000/1001"; 0 when it is not a positive fraction.
 double FractionValue(const std::string& fraction);

@@ -1,0 +1,40 @@
+#pragma once
+// What the in-process media code shares: libavformat's log kept out of the terminal (its last
+// complaint kept for messages instead), reads that stop when asked, and error texts.
+
+#include "media/CancelFlag.h"
+
+#include <chrono>
+#include <string>
+
+extern "C" {
+#include <libavformat/avformat.h>
+}
+
+namespace quilmer {
+
+// Sends libavformat's log to a per-thread buffer instead of standard error. Idempotent.
+void QuietAvLog();
+// The last error libav logged on this thread ("" when none), and forgetting it.
+std::string LastAvComplaint();
+void ClearAvComplaint();
+
+// An interrupt callback for libavformat's reads and writes: ends them when the flag is raised
+// or the deadline (if any) has passed.
+struct AvInterrupt {
+    const CancelFlag* cancel = nullptr;
+    std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::time_point::max();
+    bool TimedOut() const { return std::chrono::steady_clock::now() >= deadline; }
+    AVIOInterruptCB Callback() const;
+};
+
+// "Invalid data found when processing input" for an AVERROR code.
+std::string AvErrorText(int code);
+
+// libavformat's URL of a local file whose name may hold any bytes.
+std::string AvFileUrl(const std::wstring& path);
+
+// Whether the path names a regular file (a FIFO or a device would block or never end).
+bool IsRegularFile(const std::wstring& path);
+
+}  // namespace quilmer
