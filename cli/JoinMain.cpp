@@ -213,7 +213,7 @@ private:
 
 // Everything that can be told before a single step runs, so that a mistake costs nothing.
 // A stop (Ctrl-C, SIGTERM) raises `cancel`, which ends the running probe at once.
-// The direct methods look at the clips themselves (ffprobe) and need no adapter: `probe` is false.
+// The direct methods look at the clips themselves (libavformat) and need no adapter: `probe` is false.
 bool CheckInputs(const JoinArguments& args, const std::wstring& encoder, ProbeOnceMedia& media, CancelFlag& cancel,
                  bool probe) {
     if (TargetFormatForPath(args.output).empty()) {

@@ -66,13 +66,13 @@ copy_join() {  # copy_join FORMAT OUT CLIPS...
     ffmpeg -v error -y -nostdin -f concat -safe 0 -i "$list" -c copy -f "$muxer" "file:$out"
 }
 
-# The concat-filter one-liner doing what the one-pass join does: fit into 320x240 with bars,
-# 25 fps, one sound format, the classic join's codecs (MP4 in one pass).
+# The concat-filter one-liner doing what the one-pass join does with these clips: fit into the
+# first clip's 320x240 with bars, its 25 fps, its 44.1 kHz stereo sound, the classic join's
+# codecs (MP4 in one pass at the first clip's bit rates).
 filter_join() {  # filter_join FORMAT OUT CLIPS...
     local format=$1 out=$2
     shift 2
-    local inputs=() graph="" n=$# i=0 rate=22050
-    [ "$format" = mp4 ] && rate=44100
+    local inputs=() graph="" n=$# i=0 rate=44100
     for c in "$@"; do
         inputs+=(-i "file:$c")
         graph+="[$i:v]setpts=PTS-STARTPTS,scale=320:240:force_original_aspect_ratio=decrease,pad=320:240:(ow-iw)/2:(oh-ih)/2,setsar=1,fps=25,format=yuv420p[v$i];"
@@ -81,15 +81,15 @@ filter_join() {  # filter_join FORMAT OUT CLIPS...
     done
     for ((i = 0; i < n; i++)); do graph+="[v$i][a$i]"; done
     graph+="concat=n=$n:v=1:a=1[v][a]"
-    local codecs
+    local codecs video_kbps=$first_video_kbps audio_kbps=$first_audio_kbps
     case $format in
         flv) codecs=(-c:v flv -q:v 2 -c:a libmp3lame -f flv) ;;
-        mp4) codecs=(-c:v libx264 -preset slow -b:v 600k -pix_fmt yuv420p -c:a aac -f mp4) ;;
-        avi) codecs=(-c:v msmpeg4 -q:v 2 -c:a libmp3lame -f avi) ;;
+        mp4) codecs=(-c:v libx264 -preset slow -b:v "${video_kbps}k" -pix_fmt yuv420p -c:a aac -b:a "${audio_kbps}k" -f mp4) ;;
+        avi) codecs=(-c:v msmpeg4 -q:v 2 -c:a libmp3lame -b:a "${audio_kbps}k" -f avi) ;;
         wmv) codecs=(-c:v wmv2 -q:v 2 -c:a wmav2 -f asf) ;;
     esac
     ffmpeg -v error -y -nostdin "${inputs[@]}" -filter_complex "$graph" -map "[v]" -map "[a]" "${codecs[@]}" \
-        -ar "$rate" "file:$out"
+        -ar "$rate" -ac 2 "file:$out"
 }
 
 timed() {  # timed COMMAND...: prints the wall seconds
@@ -118,6 +118,10 @@ for set in parts20 parts3 mixed20 mixed3; do
         if [ "$method" = lossless ]; then
             f=$(timed copy_join "$format" "$work/ref.$format" "${clips[@]}")
         else
+            # The first clip's bit rates, looked up before the clock runs.
+            first_video_kbps=$(($(ffprobe -v error -show_entries format=bit_rate -of csv=p=0 "file:${clips[0]}") / 1000))
+            first_audio_kbps=$(($(ffprobe -v error -select_streams a:0 -show_entries stream=bit_rate -of csv=p=0 \
+                "file:${clips[0]}") / 1000))
             f=$(timed filter_join "$format" "$work/ref.$format" "${clips[@]}")
         fi
         c=$(timed "$join" -q --method classic -o "$out" "${clips[@]}")
