@@ -84,6 +84,7 @@ std::wstring DirectJoin::StartJoin(const std::vector<std::wstring>& clips, const
     temporaryOutput_.clear();
     infos_.clear();
     copyFailure_.clear();
+    copiedMicros_ = 0;
     expectedSeconds_ = 0;
     expectedKnown_ = true;
     doneMicros_ = 0;
@@ -230,7 +231,8 @@ void DirectJoin::AfterProbe() {
         const TargetFormat format = format_;
         StartWorker([this, clips, made, format] {
             runErrors_.clear();
-            copyFailure_ = CopyStreams(clips, made, format, cancel_, [this](std::int64_t us) { doneMicros_ = us; });
+            copyFailure_ = CopyStreams(
+                clips, made, format, cancel_, [this](std::int64_t us) { doneMicros_ = us; }, &copiedMicros_);
         });
         return;
     }
@@ -276,6 +278,12 @@ void DirectJoin::AfterJoin() {
         if (!last.empty()) reason += L" " + last;
         Fail(reason);
         return;
+    }
+    if (chosen_ == JoinMethod::Lossless && copiedMicros_ > 0) {
+        // The copy wrote every packet; a clip whose header claims another length (a damaged or
+        // cut download) is held to what its packets hold.
+        expectedSeconds_ = static_cast<double>(copiedMicros_) / 1e6;
+        expectedKnown_ = true;
     }
     step_ = Step::Checking;
     view_.PhaseChanged(JoinPhase::CheckingResult);

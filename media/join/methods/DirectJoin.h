@@ -93,6 +93,7 @@ private:
     EncoderExit runExit_;
     std::string runErrors_;
     std::wstring copyFailure_;  // what stopped the stream copy, "" when it ended well
+    std::int64_t copiedMicros_ = 0;  // the length the copy wrote
     ClipProperties result_;
     bool resultProbed_ = false;
 

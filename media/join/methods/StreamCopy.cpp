@@ -76,6 +76,8 @@ public:
         interrupt_.cancel = &cancel;
     }
 
+    std::int64_t Length() const { return length_; }
+
     std::wstring Run(const std::vector<std::wstring>& clips) {
         QuietAvLog();
         ClearAvComplaint();
@@ -93,6 +95,7 @@ public:
         if (!context_) return Tr(L"there are no clips to join");
         int code = av_write_trailer(context_.get());
         if (code < 0) return Complaint(output_, code);
+        length_ = offset;
         return {};
     }
 
@@ -308,14 +311,18 @@ private:
     std::unique_ptr<AVFormatContext, OutputCloser> context_;
     std::unique_ptr<AVPacket, PacketFree> packet_;
     std::vector<Track> tracks_;
+    std::int64_t length_ = 0;
 };
 
 }  // namespace
 
 std::wstring CopyStreams(const std::vector<std::wstring>& clips, const std::wstring& output,
-                         const TargetFormat& target, const CancelFlag& cancel, const CopyProgress& progress) {
+                         const TargetFormat& target, const CancelFlag& cancel, const CopyProgress& progress,
+                         std::int64_t* length) {
     Copier copier(output, target, cancel, progress);
-    return copier.Run(clips);
+    std::wstring failure = copier.Run(clips);
+    if (length) *length = copier.Length();
+    return failure;
 }
 
 }  // namespace quilmer

@@ -21,7 +21,10 @@ using CopyProgress = std::function<void(std::int64_t)>;
 // Copies the clips into `output` (created or truncated) in the target's container. The clips
 // must agree with each other (CheckLossless). Returns "" when done, else what went wrong; a
 // raised `cancel` ends the copy at its next packet. The caller removes a partial output.
+// `length` receives the length written in microseconds: the sum of the clips' lengths by their
+// packets, which is what a player shows even where a clip's header says otherwise.
 std::wstring CopyStreams(const std::vector<std::wstring>& clips, const std::wstring& output,
-                         const TargetFormat& target, const CancelFlag& cancel, const CopyProgress& progress);
+                         const TargetFormat& target, const CancelFlag& cancel, const CopyProgress& progress,
+                         std::int64_t* length = nullptr);
 
 }  // namespace quilmer
