@@ -6,8 +6,11 @@
 #include <wx/button.h>
 #include <wx/menu.h>
 
+#include <map>
 #include <memory>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "../support/GuiTestSupport.h"
 #include "../support/ScratchFolder.h"
@@ -51,6 +54,114 @@ wxColour Pixel(const std::filesystem::path& png, int x, int y) {
     wxImage image(wxString::FromUTF8(png.string()), wxBITMAP_TYPE_PNG);
     if (!image.IsOk() || x >= image.GetWidth() || y >= image.GetHeight()) return wxNullColour;
     return wxColour(image.GetRed(x, y), image.GetGreen(x, y), image.GetBlue(x, y));
+}
+
+
+// The main window's own controls, found by id in any window opened from it.
+const int kControlIds[] = {kIdClipList, kIdMoveUp, kIdProperty, kIdProgress, kIdJoin,   kIdCancel,
+                           kIdLanguage, kIdSkin,   kIdLink,     kIdAbout,    kIdWebPane, kIdVideoDownload};
+
+// Where each control sits in the window's client area.
+std::map<int, wxRect> ControlPlaces(wxTopLevelWindow* window) {
+    std::map<int, wxRect> places;
+    for (int id : kControlIds)
+        if (wxWindow* control = wxWindow::FindWindowById(id, window))
+            places[id] = wxRect(window->ScreenToClient(control->GetScreenPosition()), control->GetSize());
+    return places;
+}
+
+void CollectShown(wxWindow* parent, std::vector<wxWindow*>& out) {
+    for (wxWindow* child : parent->GetChildren()) {
+        if (child->IsTopLevel() || !child->IsShown()) continue;
+        out.push_back(child);
+        CollectShown(child, out);
+    }
+}
+
+// The colours of one row (or column) of a part of the skin image.
+std::set<unsigned long> PartColours(const LoadedWindowSkin& skin, const wxImage& image, int part, int row,
+                                    int column) {
+    std::set<unsigned long> colours;
+    if (!skin.def.partPresent[part]) return colours;
+    const SkinRect& r = skin.def.partRect[part];
+    for (int x = r.left; x < r.right; ++x)
+        for (int y = r.top; y < r.bottom; ++y)
+            if ((row < 0 || y == r.top + row) && (column < 0 || x == r.left + column))
+                colours.insert(wxColour(image.GetRed(x, y), image.GetGreen(x, y), image.GetBlue(x, y)).GetRGB());
+    return colours;
+}
+
+// Checks that the skinned main window leaves the skin's frame to the skin: no shown control reaches
+// into the title row or the edges, the controls keep their size and their places relative to the
+// frame's inside (expected: the places without a skin), and the screen shows the skin's own title
+// and left edge where the controls used to be drawn.
+void ExpectFrameUncovered(wxTopLevelWindow* window, const LoadedWindowSkin& skin,
+                          const std::map<int, wxRect>& unskinned, const wxSize& unskinnedClient,
+                          const std::string& shotName) {
+    FrameSizes f = SkinFrameSizes(skin.def);
+    ASSERT_GT(f.top, 0);
+    ASSERT_GT(f.left, 0);
+    wxSize client = window->GetClientSize();
+    EXPECT_EQ(client, unskinnedClient + wxSize(f.left + f.right, f.top + f.bottom))
+        << "the window grows by the frame";
+    wxRect inside(f.left, f.top, client.x - f.left - f.right, client.y - f.top - f.bottom);
+
+    std::vector<wxWindow*> shown;
+    CollectShown(window, shown);
+    ASSERT_FALSE(shown.empty());
+    for (wxWindow* child : shown) {
+        wxRect r(window->ScreenToClient(child->GetScreenPosition()), child->GetSize());
+        if (r.IsEmpty()) continue;
+        EXPECT_TRUE(inside.Contains(r)) << child->GetClassInfo()->GetClassName() << " id " << child->GetId()
+                                        << " at " << r.x << "," << r.y << " " << r.width << "x" << r.height
+                                        << " reaches out of the frame's inside " << inside.x << "," << inside.y
+                                        << " " << inside.width << "x" << inside.height;
+    }
+    for (const auto& [id, place] : ControlPlaces(window)) {
+        auto before = unskinned.find(id);
+        ASSERT_NE(before, unskinned.end());
+        wxRect expected = before->second;
+        expected.Offset(f.left, f.top);
+        EXPECT_EQ(place, expected) << "control " << id;
+    }
+
+    // The pixels: the title row's fill between its corners, above and below the caption, and the
+    // left edge below the title row are the skin's image, in the active or the inactive look.
+    auto shot = SaveScreenshot(window, shotName);
+    wxImage screen(wxString::FromUTF8(shot.string()), wxBITMAP_TYPE_PNG);
+    ASSERT_TRUE(screen.IsOk());
+    wxImage image = skin.image.ConvertToImage();
+    auto width = [&](int part) { return skin.def.partPresent[part] ? skin.def.partRect[part].Width() : 0; };
+    int fillLeft = std::max(width(kPartTopLeft), width(kPartTopLeftIA));
+    int fillRight = client.x - std::max(width(kPartTopRight), width(kPartTopRightIA));
+    int mismatches = 0, samples = 0;
+    std::string first;
+    auto pixel = [&](int x, int y) {
+        return wxColour(screen.GetRed(x, y), screen.GetGreen(x, y), screen.GetBlue(x, y));
+    };
+    auto miss = [&](int x, int y) {
+        if (mismatches++ == 0)
+            first = "first at " + std::to_string(x) + "," + std::to_string(y) + ": " +
+                    pixel(x, y).GetAsString(wxC2S_HTML_SYNTAX).utf8_string();
+    };
+    for (int y : {1, f.top - 2}) {
+        std::set<unsigned long> allowed = PartColours(skin, image, kPartTop, y, -1);
+        std::set<unsigned long> inactive = PartColours(skin, image, kPartTopIA, y, -1);
+        allowed.insert(inactive.begin(), inactive.end());
+        ASSERT_FALSE(allowed.empty());
+        for (int x = fillLeft; x < fillRight; x += 5, ++samples)
+            if (!allowed.count(pixel(x, y).GetRGB()))
+                miss(x, y);
+    }
+    for (int x = 0; x < f.left; ++x) {
+        std::set<unsigned long> allowed = PartColours(skin, image, kPartLeft, -1, x);
+        ASSERT_FALSE(allowed.empty());
+        for (int y = f.top + 10; y < client.y - f.bottom - 10; y += 7, ++samples)
+            if (!allowed.count(pixel(x, y).GetRGB()))
+                miss(x, y);
+    }
+    EXPECT_GT(samples, 100);
+    EXPECT_EQ(mismatches, 0) << "of " << samples << " title row and left edge pixels, " << first;
 }
 
 class MainWindowSkinTest : public ::testing::Test {
@@ -117,6 +228,52 @@ TEST_F(MainWindowSkinTest, OpensInEachShippedSkinAndWithout) {
     }
     EXPECT_NE(captionPixel[L"Daylight"], captionPixel[L"Midnight"]);
     EXPECT_NE(captionPixel[L""], captionPixel[L"Midnight"]);
+}
+
+TEST_F(MainWindowSkinTest, SkinnedFrameIsNotCoveredByTheControls) {
+    ASSERT_FALSE(manager.LoadSkin(L""));
+    Open();
+    const std::map<int, wxRect> places = ControlPlaces(window);
+    const wxSize client = window->GetClientSize();
+    ASSERT_EQ(places.size(), std::size(kControlIds));
+    window->Destroy();
+    window = nullptr;
+    PumpEvents(100);
+
+    // Opened with the skin in force, as at the start of the program.
+    for (const std::wstring name : {L"Daylight", L"Midnight"}) {
+        SCOPED_TRACE(wxString(name).utf8_string());
+        ASSERT_TRUE(manager.LoadSkin(name)) << wxString(manager.LastError()).utf8_string();
+        Open();
+        const LoadedWindowSkin* skin = manager.WindowSkinFor(kMainWindowKind);
+        ASSERT_NE(skin, nullptr);
+        ExpectFrameUncovered(window, *skin, places, client, "main-window-skin-" + wxString(name).utf8_string());
+        window->Destroy();
+        window = nullptr;
+        PumpEvents(100);
+    }
+
+    // Switched at run time, from no skin through both and back: laid out again each time, and
+    // without a skin everything is where it was.
+    ASSERT_FALSE(manager.LoadSkin(L""));
+    Open();
+    const wxRect outer = window->GetRect();
+    for (const std::wstring name : {L"Midnight", L"Daylight"}) {
+        SCOPED_TRACE("switched to " + wxString(name).utf8_string());
+        ASSERT_TRUE(Choose(wxString(name)));
+        ASSERT_TRUE(PumpUntil([&] { return manager.SkinName() == name; }, 5000));
+        const LoadedWindowSkin* skin = manager.WindowSkinFor(kMainWindowKind);
+        ASSERT_NE(skin, nullptr);
+        ExpectFrameUncovered(window, *skin, places, client,
+                             "main-window-skin-switched-" + wxString(name).utf8_string());
+    }
+    ASSERT_TRUE(Choose(wxS("(No skin)")));
+    ASSERT_TRUE(PumpUntil([&] { return !manager.IsSkinActive(); }, 5000));
+    PumpEvents(200);
+    EXPECT_EQ(window->GetClientSize(), client);
+    EXPECT_EQ(window->GetRect(), outer);
+    EXPECT_EQ(ControlPlaces(window), places);
+    SaveScreenshot(window, "main-window-skin-switched-none");
 }
 
 TEST_F(MainWindowSkinTest, ChooserSwitchesTheOpenWindowAndKeepsTheChoice) {
