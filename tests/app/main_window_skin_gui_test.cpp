@@ -6,6 +6,7 @@
 #include <wx/button.h>
 #include <wx/menu.h>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
@@ -14,7 +15,9 @@
 
 #include "../support/GuiTestSupport.h"
 #include "../support/ScratchFolder.h"
+#include "app/AboutDialog.h"
 #include "app/MainDlg.h"
+#include "app/PropertyDialog.h"
 #include "controls/LanguageChooser.h"
 #include "controls/WindowSkin.h"
 #include "foundation/AppFolders.h"
@@ -61,12 +64,23 @@ wxColour Pixel(const std::filesystem::path& png, int x, int y) {
 const int kControlIds[] = {kIdClipList, kIdMoveUp, kIdProperty, kIdProgress, kIdJoin,   kIdCancel,
                            kIdLanguage, kIdSkin,   kIdLink,     kIdAbout,    kIdWebPane, kIdVideoDownload};
 
-// Where each control sits in the window's client area.
-std::map<int, wxRect> ControlPlaces(wxTopLevelWindow* window) {
-    std::map<int, wxRect> places;
+wxRect ClientRect(wxTopLevelWindow* window, wxWindow* control) {
+    return wxRect(window->ScreenToClient(control->GetScreenPosition()), control->GetSize());
+}
+
+// Where each control of the main window sits in its client area.
+std::vector<wxRect> ControlPlaces(wxTopLevelWindow* window) {
+    std::vector<wxRect> places;
     for (int id : kControlIds)
-        if (wxWindow* control = wxWindow::FindWindowById(id, window))
-            places[id] = wxRect(window->ScreenToClient(control->GetScreenPosition()), control->GetSize());
+        if (wxWindow* control = wxWindow::FindWindowById(id, window)) places.push_back(ClientRect(window, control));
+    return places;
+}
+
+// Where each child of a dialog sits in its client area, in the order the dialog made them.
+std::vector<wxRect> ChildPlaces(wxTopLevelWindow* window) {
+    std::vector<wxRect> places;
+    for (wxWindow* child : window->GetChildren())
+        if (!child->IsTopLevel()) places.push_back(ClientRect(window, child));
     return places;
 }
 
@@ -96,8 +110,8 @@ std::set<unsigned long> PartColours(const LoadedWindowSkin& skin, const wxImage&
 // frame's inside (expected: the places without a skin), and the screen shows the skin's own title
 // and left edge where the controls used to be drawn.
 void ExpectFrameUncovered(wxTopLevelWindow* window, const LoadedWindowSkin& skin,
-                          const std::map<int, wxRect>& unskinned, const wxSize& unskinnedClient,
-                          const std::string& shotName) {
+                          std::vector<wxRect> (*places)(wxTopLevelWindow*), const std::vector<wxRect>& unskinned,
+                          const wxSize& unskinnedClient, const std::string& shotName) {
     FrameSizes f = SkinFrameSizes(skin.def);
     ASSERT_GT(f.top, 0);
     ASSERT_GT(f.left, 0);
@@ -117,12 +131,13 @@ void ExpectFrameUncovered(wxTopLevelWindow* window, const LoadedWindowSkin& skin
                                         << " reaches out of the frame's inside " << inside.x << "," << inside.y
                                         << " " << inside.width << "x" << inside.height;
     }
-    for (const auto& [id, place] : ControlPlaces(window)) {
-        auto before = unskinned.find(id);
-        ASSERT_NE(before, unskinned.end());
-        wxRect expected = before->second;
+    std::vector<wxRect> now = places(window);
+    ASSERT_EQ(now.size(), unskinned.size());
+    for (std::size_t i = 0; i < now.size(); ++i) {
+        wxRect expected = unskinned[i];
         expected.Offset(f.left, f.top);
-        EXPECT_EQ(place, expected) << "control " << id;
+        EXPECT_EQ(now[i], expected) << "control " << i << " at " << now[i].x << "," << now[i].y << " "
+                                    << now[i].width << "x" << now[i].height;
     }
 
     // The pixels: the title row's fill between its corners, above and below the caption, and the
@@ -233,7 +248,7 @@ TEST_F(MainWindowSkinTest, OpensInEachShippedSkinAndWithout) {
 TEST_F(MainWindowSkinTest, SkinnedFrameIsNotCoveredByTheControls) {
     ASSERT_FALSE(manager.LoadSkin(L""));
     Open();
-    const std::map<int, wxRect> places = ControlPlaces(window);
+    const std::vector<wxRect> places = ControlPlaces(window);
     const wxSize client = window->GetClientSize();
     ASSERT_EQ(places.size(), std::size(kControlIds));
     window->Destroy();
@@ -247,7 +262,8 @@ TEST_F(MainWindowSkinTest, SkinnedFrameIsNotCoveredByTheControls) {
         Open();
         const LoadedWindowSkin* skin = manager.WindowSkinFor(kMainWindowKind);
         ASSERT_NE(skin, nullptr);
-        ExpectFrameUncovered(window, *skin, places, client, "main-window-skin-" + wxString(name).utf8_string());
+        ExpectFrameUncovered(window, *skin, ControlPlaces, places, client,
+                             "main-window-skin-" + wxString(name).utf8_string());
         window->Destroy();
         window = nullptr;
         PumpEvents(100);
@@ -264,7 +280,7 @@ TEST_F(MainWindowSkinTest, SkinnedFrameIsNotCoveredByTheControls) {
         ASSERT_TRUE(PumpUntil([&] { return manager.SkinName() == name; }, 5000));
         const LoadedWindowSkin* skin = manager.WindowSkinFor(kMainWindowKind);
         ASSERT_NE(skin, nullptr);
-        ExpectFrameUncovered(window, *skin, places, client,
+        ExpectFrameUncovered(window, *skin, ControlPlaces, places, client,
                              "main-window-skin-switched-" + wxString(name).utf8_string());
     }
     ASSERT_TRUE(Choose(wxS("(No skin)")));
@@ -274,6 +290,58 @@ TEST_F(MainWindowSkinTest, SkinnedFrameIsNotCoveredByTheControls) {
     EXPECT_EQ(window->GetRect(), outer);
     EXPECT_EQ(ControlPlaces(window), places);
     SaveScreenshot(window, "main-window-skin-switched-none");
+}
+
+TEST_F(MainWindowSkinTest, DialogsThatPlaceTheirControlsKeepTheFrameUncovered) {
+    ClipProperties record;
+    record.path = L"/clips/first clip.flv";
+    record.format = L"flv";
+    record.resolution = L"640x360 pixels";
+    record.duration = L"00:01:05.00";
+    record.videoCodec = L"h264";
+    record.audioCodec = L"aac";
+    // Each dialog opened beside the main window, as its buttons open it (without the modal loop).
+    using Make = std::function<wxDialog*(wxWindow*)>;
+    const std::vector<std::pair<std::string, Make>> dialogs = {
+        {"about-box", [](wxWindow* owner) { return new AboutDialog(owner); }},
+        {"property-dialog", [&record](wxWindow* owner) { return new PropertyDialog(owner, record, 0); }},
+    };
+    auto show = [](wxDialog* dialog) {
+        dialog->Show();
+        PumpUntil([&] { return dialog->IsShownOnScreen(); }, 5000);
+        // Without a window manager GTK maps a dialog at the screen's corner whatever its position
+        // says; moving it once it is shown puts it where wx believes it is.
+        wxPoint at = dialog->GetPosition();
+        dialog->Move(at + wxPoint(1, 1));
+        PumpEvents(50);
+        dialog->Move(at);
+        PumpEvents(200);
+    };
+    ASSERT_FALSE(manager.LoadSkin(L""));
+    Open();
+    for (const auto& [label, make] : dialogs) {
+        SCOPED_TRACE(label);
+        wxDialog* dialog = make(window);
+        show(dialog);
+        const std::vector<wxRect> places = ChildPlaces(dialog);
+        const wxSize client = dialog->GetClientSize();
+        ASSERT_GE(places.size(), 5u);
+        dialog->Destroy();
+        PumpEvents(100);
+        for (const std::wstring name : {L"Daylight", L"Midnight"}) {
+            SCOPED_TRACE(wxString(name).utf8_string());
+            ASSERT_TRUE(manager.LoadSkin(name));
+            dialog = make(window);
+            show(dialog);
+            const LoadedWindowSkin* skin = manager.WindowSkinFor(kDialogKind);
+            ASSERT_NE(skin, nullptr);
+            ExpectFrameUncovered(dialog, *skin, ChildPlaces, places, client,
+                                 label + "-skin-" + wxString(name).utf8_string());
+            dialog->Destroy();
+            PumpEvents(100);
+        }
+        ASSERT_FALSE(manager.LoadSkin(L""));
+    }
 }
 
 TEST_F(MainWindowSkinTest, ChooserSwitchesTheOpenWindowAndKeepsTheChoice) {
