@@ -26,6 +26,7 @@
 #include "foundation/TextTranslator.h"
 #include "lang/LanguageManager.h"
 #include "skin/gui/FrameSkinManager.h"
+#include "web/PlayerWindow.h"
 
 namespace quilmer {
 namespace {
@@ -342,6 +343,27 @@ TEST_F(MainWindowSkinTest, DialogsThatPlaceTheirControlsKeepTheFrameUncovered) {
         }
         ASSERT_FALSE(manager.LoadSkin(L""));
     }
+}
+
+TEST_F(MainWindowSkinTest, PlayerPageStaysInsideTheFrameOnceBuilt) {
+    // The player builds its page a moment after it opens and sizes its view then: inside the
+    // frame, as its sizer places it, not over the frame's right and bottom edges.
+    test::ScratchFolder clips("quilmer-skin-player");
+    clips.Write("clip.flv", "FLV");
+    ASSERT_TRUE(manager.LoadSkin(L"Midnight"));
+    PlayerWindow* player = OpenPlayer(clips.Wide("clip.flv"));
+    ASSERT_NE(player, nullptr);
+    ASSERT_TRUE(PumpUntil([&] { return player->PageLoaded(); }, 30000));
+    PumpEvents(200);
+    const LoadedWindowSkin* skin = manager.WindowSkinFor(kMainWindowKind);
+    ASSERT_NE(skin, nullptr);
+    FrameSizes f = SkinFrameSizes(skin->def);
+    wxSize client = player->GetClientSize();
+    EXPECT_EQ(ClientRect(player, player->Browser()),
+              wxRect(f.left, f.top, client.x - f.left - f.right, client.y - f.top - f.bottom));
+    SaveScreenshot(player, "player-skin-Midnight");
+    player->Destroy();
+    PumpEvents(100);
 }
 
 TEST_F(MainWindowSkinTest, ChooserSwitchesTheOpenWindowAndKeepsTheChoice) {
