@@ -262,6 +262,39 @@ TEST_F(SkinnedFrameTest, ContentsMakeRoomForTheFrameHoweverTheyAreLaidOut) {
     }
 }
 
+TEST_F(SkinnedFrameTest, SkinChangedWhileMaximisedRestoresToTheRightSize) {
+    ASSERT_FALSE(manager_->LoadSkin(L""));
+    wxFrame* frame = ShowMain();
+    const wxSize plain = frame->GetClientSize();
+    ASSERT_TRUE(manager_->LoadSkin(L"Midnight"));
+    SkinnedWindow* skinned = manager_->Find(frame);
+    ASSERT_TRUE(skinned && skinned->IsSkinned());
+    skinned->Maximise();
+    PumpEvents(100);
+    const wxRect work = wxDisplay(0u).GetClientArea();
+    ASSERT_EQ(frame->GetRect(), work);
+
+    // Another skin while maximised: still maximised, and restoring gives the window its own size
+    // with the new skin's frame around it.
+    ASSERT_TRUE(manager_->LoadSkin(L"Daylight"));
+    PumpEvents(100);
+    EXPECT_TRUE(skinned->IsMaximised());
+    EXPECT_EQ(frame->GetRect(), work);
+    skinned->Restore();
+    PumpEvents(100);
+    FrameSizes f = SkinFrameSizes(manager_->WindowSkinFor(L"CMainWnd")->def);
+    EXPECT_EQ(frame->GetClientSize(), plain + wxSize(f.left + f.right, f.top + f.bottom));
+
+    // No skin while maximised: the plain window at its own size.
+    skinned->Maximise();
+    PumpEvents(100);
+    manager_->LoadSkin(L"");
+    PumpEvents(100);
+    EXPECT_FALSE(skinned->IsMaximised());
+    EXPECT_EQ(frame->GetClientSize(), plain);
+    EXPECT_EQ(frame->GetChildren().GetFirst()->GetData()->GetRect(), wxRect(wxPoint(0, 0), plain));
+}
+
 TEST_F(SkinnedFrameTest, RoundedRegionFollowsTheSize) {
     ASSERT_TRUE(manager_->LoadSkin(L"Midnight"));
     wxFrame* frame = ShowMain();
