@@ -112,7 +112,8 @@ void PlayerWindow::BuildPage() {
     buildTimer_.Stop();
     wxSize outer = GetSize();
     int w = outer.x, h = outer.y;
-    browser_->SetSize(GetClientSize());
+    // The sizer gives the view the client area, or the inside of a skin's frame.
+    Layout();
     std::string searchBar = ToAnsi(SearchBarAddress(WebSiteAddress(), WebCurrentLanguage()));
     std::string media = ToAnsi(mediaPath_);
     if (media.empty()) media = NativePath(mediaPath_);  // a name the locale cannot show goes as its bytes
@@ -295,7 +296,7 @@ void PlayerWindow::ResizeWrapper() {
     wxSize outer = GetSize();
     int w = outer.x - 8;
     int h = outer.y - WrapperHeightMargin(kind_);
-    browser_->SetSize(GetClientSize());
+    Layout();
     RunPageScript(browser_, wxString::Format(
         "(function(){var a=document.getElementsByTagName('*');for(var i=0;i<a.length;i++){"
         "if(a[i].id&&a[i].id.toLowerCase()==='wrapper'){a[i].style.width='%dpx';a[i].style.height='%dpx';}}})()",

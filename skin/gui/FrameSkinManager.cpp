@@ -7,12 +7,15 @@
 #include <wx/dcscreen.h>
 #include <wx/dialog.h>
 #include <wx/display.h>
+#include <wx/frame.h>
 #include <wx/image.h>
 #include <wx/imagpng.h>
 #include <wx/log.h>
 #include <wx/menu.h>
 #include <wx/settings.h>
 #include <wx/sizer.h>
+#include <wx/statusbr.h>
+#include <wx/toolbar.h>
 
 #include <algorithm>
 #include <chrono>
@@ -100,6 +103,21 @@ wxStockCursor CursorFor(SkinHit hit) {
     }
 }
 
+// The children that hold the window's contents: not other top-level windows, nor a frame's menu,
+// tool or status bar (wx places those itself, outside the contents).
+std::vector<wxWindow*> ContentChildren(wxTopLevelWindow* window) {
+    auto* frame = dynamic_cast<wxFrame*>(window);
+    std::vector<wxWindow*> children;
+    for (wxWindow* child : window->GetChildren()) {
+        if (child->IsTopLevel()) continue;
+        if (frame && (child == frame->GetMenuBar() || child == frame->GetToolBar() ||
+                      child == frame->GetStatusBar()))
+            continue;
+        children.push_back(child);
+    }
+    return children;
+}
+
 bool IsResizeHit(SkinHit hit) {
     switch (hit) {
         case SkinHit::Left:
@@ -155,7 +173,9 @@ void SkinnedWindow::Apply(const LoadedWindowSkin* skin) {
     }
     skin_ = skin;
     tracker_.Reset();
-    WrapContents();
+    FrameSizes room = SkinFrameSizes(skin->def);
+    WrapContents(room);
+    ResizeForRoom(room);
     window_->Layout();
     UpdateShape();
     window_->Refresh();
@@ -166,6 +186,8 @@ void SkinnedWindow::Unskin() {
     EndDrag();
     if (maximised_) Restore();
     UnwrapContents();
+    MovePlacedChildren(wxPoint(0, 0));
+    ResizeForRoom(FrameSizes{});
     window_->Unbind(wxEVT_PAINT, &SkinnedWindow::OnPaint, this);
     window_->Unbind(wxEVT_SIZE, &SkinnedWindow::OnSize, this);
     window_->Unbind(wxEVT_ACTIVATE, &SkinnedWindow::OnActivate, this);
@@ -187,38 +209,78 @@ void SkinnedWindow::Unskin() {
     window_->Refresh();
 }
 
-void SkinnedWindow::WrapContents() {
-    FrameSizes f = SkinFrameSizes(skin_->def);
+void SkinnedWindow::WrapContents(const FrameSizes& room) {
     contentSizer_ = window_->GetSizer();
     soleChild_ = nullptr;
     if (contentSizer_) {
         window_->SetSizer(nullptr, false);
     } else {
         // A window without a sizer whose one child fills it (wx lays such a child out itself).
-        wxWindow* only = nullptr;
-        int count = 0;
-        for (wxWindow* child : window_->GetChildren())
-            if (!child->IsTopLevel()) {
-                only = child;
-                ++count;
-            }
-        if (count == 1) soleChild_ = only;
+        std::vector<wxWindow*> children = ContentChildren(window_);
+        if (children.size() == 1) soleChild_ = children.front();
     }
+    if (!contentSizer_ && !soleChild_) {
+        // Children placed by position: they move by the frame's left and top sizes.
+        MovePlacedChildren(wxPoint(room.left, room.top));
+        return;
+    }
+    // Laid out by a sizer now: children moved under an earlier skin go back to their own places
+    // for the sizer to place.
+    MovePlacedChildren(wxPoint(0, 0));
     auto* outer = new wxBoxSizer(wxVERTICAL);
-    outer->AddSpacer(f.top);
+    outer->AddSpacer(room.top);
     auto* row = new wxBoxSizer(wxHORIZONTAL);
-    row->AddSpacer(f.left);
+    row->AddSpacer(room.left);
     if (contentSizer_)
         row->Add(contentSizer_, 1, wxEXPAND);
-    else if (soleChild_)
-        row->Add(soleChild_, 1, wxEXPAND);
     else
-        row->AddStretchSpacer();
-    row->AddSpacer(f.right);
+        row->Add(soleChild_, 1, wxEXPAND);
+    row->AddSpacer(room.right);
     outer->Add(row, 1, wxEXPAND);
-    outer->AddSpacer(f.bottom);
+    outer->AddSpacer(room.bottom);
     frameSizer_ = outer;
     window_->SetSizer(outer, false);
+}
+
+void SkinnedWindow::MovePlacedChildren(const wxPoint& offset) {
+    wxPoint delta = offset - placedOffset_;
+    if (delta != wxPoint(0, 0))
+        for (const wxWeakRef<wxWindow>& child : placed_)
+            if (child) child->Move(child->GetPosition() + delta);
+    placedOffset_ = offset;
+    if (offset == wxPoint(0, 0)) {
+        placed_.clear();
+        return;
+    }
+    // Children that came since the last move are placed in the window's own coordinates too.
+    for (wxWindow* child : ContentChildren(window_)) {
+        bool known = std::any_of(placed_.begin(), placed_.end(),
+                                 [child](const wxWeakRef<wxWindow>& p) { return p.get() == child; });
+        if (known) continue;
+        child->Move(child->GetPosition() + offset);
+        placed_.emplace_back(child);
+    }
+}
+
+void SkinnedWindow::ResizeForRoom(const FrameSizes& room) {
+    int dw = (room.left + room.right) - (room_.left + room_.right);
+    int dh = (room.top + room.bottom) - (room_.top + room_.bottom);
+    room_ = room;
+    if (dw == 0 && dh == 0) return;
+    // The limits first, so that the new size is within them.
+    auto grow = [](int value, int by) { return value == wxDefaultCoord ? value : std::max(0, value + by); };
+    wxSize minSize = window_->GetMinSize();
+    wxSize maxSize = window_->GetMaxSize();
+    window_->SetSizeHints(grow(minSize.x, dw), grow(minSize.y, dh), grow(maxSize.x, dw), grow(maxSize.y, dh));
+    if (maximised_) {
+        // The window covers the work area; it is its size to come back to that changes.
+        normalRect_.width = std::max(1, normalRect_.width + dw);
+        normalRect_.height = std::max(1, normalRect_.height + dh);
+        PlaceMaximised();
+        return;
+    }
+    wxSize client = window_->GetClientSize();
+    window_->SetClientSize(std::max(1, client.x + dw), std::max(1, client.y + dh));
 }
 
 void SkinnedWindow::UnwrapContents() {
@@ -302,12 +364,15 @@ void SkinnedWindow::FillPart(wxDC& dc, int part, int x, int y, int width, int he
     const WindowSkin& s = skin_->def;
     if (!s.partPresent[part] || width <= 0 || height <= 0) return;
     const SkinRect& r = s.partRect[part];
-    wxMemoryDC source;
-    source.SelectObjectAsSource(skin_->image);
     if (s.partMode[part] == kModeStretch) {
-        dc.StretchBlit(x, y, width, height, &source, r.left, r.top, r.Width(), r.Height());
+        // The part alone, scaled pixel for pixel: a filtered stretch of the whole image would mix
+        // in its neighbours on the sheet at the edges.
+        wxImage piece = skin_->image.GetSubBitmap(wxRect(r.left, r.top, r.Width(), r.Height())).ConvertToImage();
+        dc.DrawBitmap(wxBitmap(piece.Scale(width, height, wxIMAGE_QUALITY_NEAREST)), x, y, false);
         return;
     }
+    wxMemoryDC source;
+    source.SelectObjectAsSource(skin_->image);
     for (int ty = 0; ty < height; ty += r.Height())
         for (int tx = 0; tx < width; tx += r.Width())
             dc.Blit(x + tx, y + ty, std::min(r.Width(), width - tx), std::min(r.Height(), height - ty),
@@ -442,15 +507,19 @@ SkinHit SkinnedWindow::HitAt(const wxPoint& point) const {
 void SkinnedWindow::Maximise() {
     if (!window_ || maximised_) return;
     normalRect_ = window_->GetRect();
+    maximised_ = true;
+    PlaceMaximised();
+    UpdateShape();
+    window_->Refresh();
+}
+
+void SkinnedWindow::PlaceMaximised() {
     int index = wxDisplay::GetFromWindow(window_);
     wxDisplay display(index == wxNOT_FOUND ? 0u : unsigned(index));
     wxRect work = display.GetClientArea();
     SkinRect place =
         MaximisedPlacement(skin_ ? skin_->def : WindowSkin{}, work.width, work.height, display.IsPrimary());
-    maximised_ = true;
     window_->SetSize(work.x + place.left, work.y + place.top, place.Width(), place.Height());
-    UpdateShape();
-    window_->Refresh();
 }
 
 void SkinnedWindow::Restore() {

@@ -5,8 +5,11 @@
 //
 // While a skin is in force an attached window runs without the system frame (wxBORDER_NONE |
 // wxFRAME_SHAPED, undecorated on GTK) and SkinnedWindow draws the frame from the skin image into
-// the window's own edges: the window's sizer (or its single child) is wrapped in a sizer whose
-// borders are the frame sizes, so the contents sit inside the drawn frame. It moves, resizes,
+// the window's own edges. The contents make room for it, however the window lays them out: its
+// sizer (or the single child wx sizes to the whole window) is wrapped in a sizer whose borders are
+// the frame sizes; children placed by position are moved right and down by the frame's left and
+// top sizes. The window grows by the frame (its minimum and maximum sizes too), so the contents
+// keep their size; another skin, or none, puts them back and sizes the window again. It moves, resizes,
 // minimises, maximises and closes the window from its caption buttons and borders, and cuts the
 // window to the skin's region at every size. Without a skin the window has its system frame.
 //
@@ -17,6 +20,7 @@
 #include <wx/font.h>
 #include <wx/gdicmn.h>
 #include <wx/toplevel.h>
+#include <wx/weakref.h>
 
 #include <map>
 #include <memory>
@@ -79,8 +83,11 @@ public:
 
 private:
     void Unskin();
-    void WrapContents();
+    void WrapContents(const FrameSizes& room);
     void UnwrapContents();
+    void MovePlacedChildren(const wxPoint& offset);
+    void ResizeForRoom(const FrameSizes& room);
+    void PlaceMaximised();
     void UpdateShape();
     void PaintFrame(wxDC& dc);
     void DrawTitleRow(wxDC& dc, int width, bool active);
@@ -108,10 +115,16 @@ private:
     const LoadedWindowSkin* skin_ = nullptr;
     long originalStyle_ = 0;
 
-    // The sizer that holds the window's contents inside the frame.
+    // The room the window has grown by: the frame sizes of the skin drawn (none without a skin).
+    FrameSizes room_;
+    // The sizer that holds the window's contents inside the frame (Sizer and SoleChild).
     wxSizer* frameSizer_ = nullptr;
     wxSizer* contentSizer_ = nullptr;
     wxWindow* soleChild_ = nullptr;
+    // The children placed by position, moved right and down by placedOffset_ (a child destroyed
+    // meanwhile drops out by itself).
+    std::vector<wxWeakRef<wxWindow>> placed_;
+    wxPoint placedOffset_;
 
     CaptionButtonTracker tracker_;
     enum class Drag { None, Move, Resize, Button } drag_ = Drag::None;

@@ -186,6 +186,115 @@ TEST_F(SkinnedFrameTest, MainWindowAndDialogInEachSkinAndWithout) {
     }
 }
 
+// A window that places its children by position and has a fixed size, as the main window does.
+wxFrame* MakePlacedWindow() {
+    auto* frame = new wxFrame(nullptr, wxID_ANY, "Placed children", wxPoint(80, 520), wxDefaultSize,
+                              wxDEFAULT_FRAME_STYLE & ~(wxRESIZE_BORDER | wxMAXIMIZE_BOX));
+    new wxTextCtrl(frame, wxID_ANY, "clips", wxPoint(0, 0), wxSize(300, 120), wxTE_MULTILINE);
+    new wxButton(frame, wxID_OK, "&Join...", wxPoint(310, 0), wxSize(90, 30));
+    new wxButton(frame, wxID_CANCEL, "&Cancel", wxPoint(310, 130), wxSize(90, 30));
+    frame->SetClientSize(400, 160);
+    frame->SetMinClientSize(wxSize(400, 160));
+    frame->SetMaxClientSize(wxSize(400, 160));
+    return frame;
+}
+
+TEST_F(SkinnedFrameTest, ContentsMakeRoomForTheFrameHoweverTheyAreLaidOut) {
+    // Each child's place in its window's client area, and the client size.
+    struct Look {
+        wxSize client;
+        std::vector<wxRect> children;
+        bool operator==(const Look&) const = default;
+    };
+    auto look = [](wxTopLevelWindow* window) {
+        Look l{window->GetClientSize(), {}};
+        for (wxWindow* child : window->GetChildren())
+            if (!child->IsTopLevel()) l.children.emplace_back(child->GetPosition(), child->GetSize());
+        return l;
+    };
+    ASSERT_FALSE(manager_->LoadSkin(L""));
+    wxFrame* placed = MakePlacedWindow();
+    wxDialog* dialog = MakeDialog();  // laid out by its sizer
+    wxFrame* panelled = MakeMainWindow();  // one panel that fills the window
+    std::vector<wxTopLevelWindow*> windows{placed, dialog, panelled};
+    std::vector<Look> plain;
+    std::vector<wxSize> minimum;
+    for (wxTopLevelWindow* window : windows) {
+        manager_->AttachWindow(window);
+        window->Show();
+        PumpUntil([&] { return window->IsShownOnScreen(); });
+        PumpEvents(100);
+        plain.push_back(look(window));
+        minimum.push_back(window->GetMinSize());
+    }
+
+    for (const wchar_t* name : {L"Midnight", L"Daylight"}) {
+        SCOPED_TRACE(wxString(name).utf8_string());
+        ASSERT_TRUE(manager_->LoadSkin(name));
+        PumpEvents(150);
+        for (std::size_t i = 0; i < windows.size(); ++i) {
+            wxTopLevelWindow* window = windows[i];
+            SCOPED_TRACE(window->GetTitle().utf8_string());
+            const LoadedWindowSkin* skin = manager_->WindowSkinFor(manager_->Find(window)->Kind());
+            ASSERT_TRUE(skin);
+            FrameSizes f = SkinFrameSizes(skin->def);
+            // The window grows by the frame; its children keep their size and move inside it.
+            Look expected = plain[i];
+            expected.client += wxSize(f.left + f.right, f.top + f.bottom);
+            for (wxRect& r : expected.children) r.Offset(f.left, f.top);
+            EXPECT_EQ(look(window), expected);
+            if (window == placed) {
+                // Its fixed size grows with it.
+                EXPECT_EQ(window->GetMinSize(), minimum[i] + wxSize(f.left + f.right, f.top + f.bottom));
+                EXPECT_EQ(window->GetMaxSize(), window->GetMinSize());
+            }
+        }
+        SaveScreenshot(placed, "skin_" + wxString(name).utf8_string() + "_placed_children");
+    }
+
+    // Without a skin everything is as it was.
+    manager_->LoadSkin(L"");
+    PumpEvents(150);
+    for (std::size_t i = 0; i < windows.size(); ++i) {
+        SCOPED_TRACE(windows[i]->GetTitle().utf8_string());
+        EXPECT_EQ(look(windows[i]), plain[i]);
+        EXPECT_EQ(windows[i]->GetMinSize(), minimum[i]);
+    }
+}
+
+TEST_F(SkinnedFrameTest, SkinChangedWhileMaximisedRestoresToTheRightSize) {
+    ASSERT_FALSE(manager_->LoadSkin(L""));
+    wxFrame* frame = ShowMain();
+    const wxSize plain = frame->GetClientSize();
+    ASSERT_TRUE(manager_->LoadSkin(L"Midnight"));
+    SkinnedWindow* skinned = manager_->Find(frame);
+    ASSERT_TRUE(skinned && skinned->IsSkinned());
+    skinned->Maximise();
+    PumpEvents(100);
+    const wxRect work = wxDisplay(0u).GetClientArea();
+    ASSERT_EQ(frame->GetRect(), work);
+
+    // Another skin while maximised: still maximised, and restoring gives the window its own size
+    // with the new skin's frame around it.
+    ASSERT_TRUE(manager_->LoadSkin(L"Daylight"));
+    PumpEvents(100);
+    EXPECT_TRUE(skinned->IsMaximised());
+    EXPECT_EQ(frame->GetRect(), work);
+    skinned->Restore();
+    PumpEvents(100);
+    FrameSizes f = SkinFrameSizes(manager_->WindowSkinFor(L"CMainWnd")->def);
+    EXPECT_EQ(frame->GetClientSize(), plain + wxSize(f.left + f.right, f.top + f.bottom));
+
+    // No skin while maximised: the plain window at its own size.
+    skinned->Maximise();
+    PumpEvents(100);
+    manager_->LoadSkin(L"");
+    PumpEvents(100);
+    EXPECT_FALSE(skinned->IsMaximised());
+    EXPECT_EQ(frame->GetClientSize(), plain);
+    EXPECT_EQ(frame->GetChildren().GetFirst()->GetData()->GetRect(), wxRect(wxPoint(0, 0), plain));
+}
+
 TEST_F(SkinnedFrameTest, RoundedRegionFollowsTheSize) {
     ASSERT_TRUE(manager_->LoadSkin(L"Midnight"));
     wxFrame* frame = ShowMain();
