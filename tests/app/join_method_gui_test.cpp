@@ -11,6 +11,8 @@
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 
+#include <dlfcn.h>
+
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -114,6 +116,28 @@ private:
     int seen_ = 0;
 };
 
+// The screen rectangle of a native dialog: wx knows no size for GTK's file chooser, GDK does.
+wxRect NativeScreenRect(wxWindow* window) {
+    using WindowOf = void* (*)(void*);
+    using Origin = int (*)(void*, int*, int*);
+    using Extent = int (*)(void*);
+    static auto windowOf = reinterpret_cast<WindowOf>(::dlsym(RTLD_DEFAULT, "gtk_widget_get_window"));
+    static auto origin = reinterpret_cast<Origin>(::dlsym(RTLD_DEFAULT, "gdk_window_get_origin"));
+    static auto width = reinterpret_cast<Extent>(::dlsym(RTLD_DEFAULT, "gdk_window_get_width"));
+    static auto height = reinterpret_cast<Extent>(::dlsym(RTLD_DEFAULT, "gdk_window_get_height"));
+    void* gdk = windowOf && window->GetHandle() ? windowOf(window->GetHandle()) : nullptr;
+    if (!gdk || !origin || !width || !height) return window->GetScreenRect();
+    int x = 0, y = 0;
+    origin(gdk, &x, &y);
+    return wxRect(x, y, width(gdk), height(gdk));
+}
+
+void SaveNativeScreenshot(wxWindow* window, const std::string& name) {
+    PumpEvents(150);
+    wxBitmap bitmap = test::GrabScreen(NativeScreenRect(window));
+    bitmap.SaveFile(wxString::FromUTF8((test::ScreenshotFolder() / (name + ".png")).string()), wxBITMAP_TYPE_PNG);
+}
+
 // What the shown save dialog offered.
 struct SaveDialogSeen {
     bool shown = false;
@@ -148,7 +172,7 @@ DialogAnswers::Handler ShowSaveDialog(const std::string& path, int pick, SaveDia
             }
             if (!path.empty()) files->SetPath(wxString::FromUTF8(path));
             PumpEvents(200);
-            if (!screenshot.empty()) SaveScreenshot(files, screenshot);
+            if (!screenshot.empty()) SaveNativeScreenshot(files, screenshot);
             files->EndModal(path.empty() ? wxID_CANCEL : wxID_OK);
         });
         return static_cast<int>(wxID_NONE);
