@@ -236,6 +236,24 @@ protected:
         return names;
     }
 
+    // A one-pass join of the long clip, chosen in the save dialog; returns once ffmpeg encodes
+    // (its output has appeared).
+    void StartLongOnePassJoin(const std::string& name) {
+        const Clips& c = Shared();
+        window_->AddClips({WidePath(c.longClip), WidePath(c.other)});
+        SaveDialogSeen seen;
+        answers_.Then(ShowSaveDialog(output_->File(name), JoinMethodIndex(JoinMethod::Single), seen));
+        Press(kIdJoin);
+        ASSERT_TRUE(window_->IsJoining());
+        EXPECT_EQ(window_->Engine(), JoinEngine::Direct);
+        ASSERT_TRUE(PumpUntil(
+            [&] {
+                return window_->Direct().Chosen() == JoinMethod::Single &&
+                       !testing::ProcessesMentioning(output_->Path()).empty() && !FilesInOutput().empty();
+            },
+            60000));
+    }
+
     DialogAnswers answers_;
     std::unique_ptr<test::ScratchFolder> output_;
     CMainDlg* window_ = nullptr;
@@ -325,20 +343,7 @@ TEST_F(JoinMethodWindowTest, LosslessRefusalIsShownAsAFailureAndLeavesNothing) {
 }
 
 TEST_F(JoinMethodWindowTest, CancelDuringAOnePassJoinStopsFFmpegAndLeavesNothing) {
-    const Clips& c = Shared();
-    window_->AddClips({WidePath(c.longClip), WidePath(c.other)});
-    SaveDialogSeen seen;
-    answers_.Then(ShowSaveDialog(output_->File("stopped.flv"), JoinMethodIndex(JoinMethod::Single), seen));
-    Press(kIdJoin);
-    ASSERT_TRUE(window_->IsJoining());
-    EXPECT_EQ(window_->Engine(), JoinEngine::Direct);
-    // Stop while ffmpeg encodes: its output has appeared and the bar has moved.
-    ASSERT_TRUE(PumpUntil(
-        [&] {
-            return window_->Direct().Chosen() == JoinMethod::Single &&
-                   !testing::ProcessesMentioning(output_->Path()).empty() && !FilesInOutput().empty();
-        },
-        60000));
+    ASSERT_NO_FATAL_FAILURE(StartLongOnePassJoin("stopped.flv"));
     EXPECT_EQ(window_->StepText(), L"Encoding the output in one pass");
     EXPECT_TRUE(Control(kIdCancel)->IsEnabled());
     EXPECT_FALSE(Control(kIdJoin)->IsEnabled());
@@ -354,6 +359,16 @@ TEST_F(JoinMethodWindowTest, CancelDuringAOnePassJoinStopsFFmpegAndLeavesNothing
     EXPECT_TRUE(testing::ProcessesMentioning(output_->Path()).empty());
     EXPECT_EQ(answers_.Seen(), 1) << "a stop shows nothing";
     SaveScreenshot(window_, "main-window-one-pass-after-cancel");
+}
+
+TEST_F(JoinMethodWindowTest, ClosingTheWindowDuringADirectJoinLeavesNothing) {
+    ASSERT_NO_FATAL_FAILURE(StartLongOnePassJoin("closed.flv"));
+    window_->Close();
+    PumpEvents(300);
+    window_ = nullptr;
+    EXPECT_TRUE(FilesInOutput().empty());
+    EXPECT_TRUE(testing::ProcessesMentioning(output_->Path()).empty());
+    EXPECT_EQ(answers_.Seen(), 1) << "closing shows nothing";
 }
 
 TEST_F(JoinMethodWindowTest, HandedOverJobJoinsClassicWhateverTheUserChose) {
