@@ -677,7 +677,8 @@ void CMainDlg::SetJoining(bool joining) {
         EnterIdle(clips_.CanJoin());
         // The method a direct join took stays on show until the next join.
         if (engine_ == JoinEngine::Direct && !methodText_.empty()) {
-            stepText_->SetLabel(ToWx(methodText_));
+            // A refusal names a clip, whose name may hold '&'.
+            stepText_->SetLabel(wxControl::EscapeMnemonics(ToWx(methodText_)));
             stepText_->SetToolTip(ToWx(methodText_));
         }
         return;
@@ -702,7 +703,7 @@ void CMainDlg::UpdateClock() {
     timeLeft_->SetLabel(ToWx(TimeLeftText(percent_, elapsed)));
 }
 
-std::wstring CMainDlg::StepText() const { return stepText_->GetLabel().ToStdWstring(); }
+std::wstring CMainDlg::StepText() const { return stepText_->GetLabelText().ToStdWstring(); }
 std::wstring CMainDlg::TimeLeft() const { return timeLeft_->GetLabel().ToStdWstring(); }
 
 void CMainDlg::PhaseChanged(JoinPhase phase) {

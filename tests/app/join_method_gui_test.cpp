@@ -61,7 +61,7 @@ public:
         AppFolders::OverrideUserFolder(WidePath(c.user->Native()));
         c.partA = c.folder->File("part «1».mp4");
         c.partB = c.folder->File("part 2.mp4");
-        c.other = c.folder->File("other.flv");
+        c.other = c.folder->File("other & more.flv");
         c.longClip = c.folder->File("long.mp4");
         using testing::MakeClip;
         const std::vector<std::string> h264 = {"-c:v", "libx264", "-g", "25"};
@@ -333,12 +333,15 @@ TEST_F(JoinMethodWindowTest, LosslessRefusalIsShownAsAFailureAndLeavesNothing) {
     ASSERT_TRUE(PumpUntil([&] { return failureShown; }, 60000));
     EXPECT_EQ(message, "Failed to merge files.");
     // The refusal names the clip and what stands in the way.
-    EXPECT_NE(details.Find("other.flv"), wxNOT_FOUND) << details;
+    EXPECT_NE(details.Find("other & more.flv"), wxNOT_FOUND) << details;
     EXPECT_NE(details.Find("video codec"), wxNOT_FOUND) << details;
     EXPECT_FALSE(window_->IsJoining());
     EXPECT_TRUE(FilesInOutput().empty());
     EXPECT_EQ(StoredName(), L"lossless");
-    EXPECT_EQ(window_->StepText().rfind(L"Lossless: ", 0), 0u) << wxString(window_->StepText());
+    // The line under the bar says why, with the clip's name as it is.
+    const std::wstring line = window_->StepText();
+    EXPECT_EQ(line.rfind(L"Lossless: ", 0), 0u) << wxString(line);
+    EXPECT_NE(line.find(L"other & more.flv"), std::wstring::npos) << wxString(line);
     SaveScreenshot(window_, "main-window-after-lossless-refused");
 }
 
