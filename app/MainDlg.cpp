@@ -689,6 +689,7 @@ void CMainDlg::SetJoining(bool joining) {
         control->Disable();
     play_->Enable();
     cancel_->Enable();
+    stepText_->UnsetToolTip();  // the last direct join's method; this join tells its own
     joinStart_ = std::chrono::steady_clock::now();
     percent_ = 0;
     clock_.Start(1000);

@@ -298,6 +298,7 @@ TEST_F(JoinMethodWindowTest, AutomaticFromTheSaveDialogJoinsThePartsLosslesslyAn
     // The line below the bar tells the method taken and why.
     const std::wstring line = window_->StepText();
     EXPECT_EQ(line.rfind(L"Lossless: all 2 clips share h264 160x120", 0), 0u) << wxString(line);
+    EXPECT_EQ(Control(kIdStepText)->GetToolTipText().ToStdWstring(), line) << "the whole line, should it be cut";
     EXPECT_FALSE(window_->IsJoining());
     EXPECT_EQ(Control<wxListCtrl>(kIdClipList)->GetItemCount(), 0);
     EXPECT_TRUE(answers_.Unexpected().empty());
