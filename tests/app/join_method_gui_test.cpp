@@ -29,6 +29,7 @@
 #include "foundation/AppFolders.h"
 #include "foundation/FileUtil.h"
 #include "foundation/Settings.h"
+#include "lang/LanguageManager.h"
 
 namespace quilmer {
 namespace {
@@ -143,6 +144,7 @@ struct SaveDialogSeen {
     bool shown = false;
     int preselected = -2;
     std::vector<wxString> entries;
+    wxString label;
 };
 
 // Lets the save dialog show; once it is on screen, picks `pick` in its method list (unless -1),
@@ -162,6 +164,8 @@ DialogAnswers::Handler ShowSaveDialog(const std::string& path, int pick, SaveDia
             if (choice) {
                 seen.preselected = choice->GetSelection();
                 for (unsigned i = 0; i < choice->GetCount(); ++i) seen.entries.push_back(choice->GetString(i));
+                for (wxWindow* child : extra->GetChildren())
+                    if (auto* label = dynamic_cast<wxStaticText*>(child)) seen.label = label->GetLabel();
                 if (pick >= 0) {
                     choice->SetSelection(pick);
                     wxCommandEvent event(wxEVT_CHOICE, kIdJoinMethod);
@@ -312,6 +316,34 @@ TEST_F(JoinMethodWindowTest, AutomaticFromTheSaveDialogJoinsThePartsLosslesslyAn
     ASSERT_TRUE(again.shown);
     EXPECT_EQ(again.preselected, JoinMethodIndex(JoinMethod::Auto));
     EXPECT_EQ(StoredName(), L"auto");
+    EXPECT_FALSE(window_->IsJoining());
+}
+
+// Picks a language by its name; returns whether it exists.
+bool SelectLanguage(const std::wstring& name) {
+    LanguageManager& languages = LanguageManager::Instance();
+    for (std::size_t i = 0; i < languages.LanguageCount(); ++i) {
+        if (languages.LanguageAt(i).name == name) {
+            languages.SelectLanguage(i);
+            return true;
+        }
+    }
+    return false;
+}
+
+TEST_F(JoinMethodWindowTest, TheMethodListSpeaksTheInterfaceLanguage) {
+    const Clips& c = Shared();
+    window_->AddClips({WidePath(c.partA), WidePath(c.partB)});
+    ASSERT_TRUE(SelectLanguage(L"French"));
+    SaveDialogSeen seen;
+    answers_.Then(ShowSaveDialog("", -1, seen, "save-dialog-join-method-french"));
+    Press(kIdJoin);
+    SelectLanguage(L"English");
+    ASSERT_TRUE(seen.shown);
+    EXPECT_EQ(seen.label, wxString::FromUTF8("Méthode de fusion :"));
+    ASSERT_EQ(seen.entries.size(), 4u);
+    EXPECT_EQ(seen.entries[0], "Classique (convertir chaque clip, puis assembler)");
+    EXPECT_EQ(seen.entries[3], "Automatique (sans perte si possible, sinon une passe)");
     EXPECT_FALSE(window_->IsJoining());
 }
 
