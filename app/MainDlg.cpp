@@ -121,8 +121,8 @@ wxWindow* CreateJoinMethodControl(wxWindow* parent) {
     auto* choice = new wxChoice(panel, kIdJoinMethod);
     for (const auto& entry : JoinMethodEntries()) choice->Append(ToWx(entry.label));
     choice->SetSelection(JoinMethodIndex(StoredJoinMethod()));
-    sizer->Add(new wxStaticText(panel, wxID_ANY, ToWx(JoinMethodLabel())), 0, wxALIGN_CENTER_VERTICAL | wxRIGHT,
-               panel->FromDIP(8));
+    sizer->Add(new wxStaticText(panel, wxID_ANY, ToWx(JoinMethodLabel())), 0,
+               wxALIGN_CENTER_VERTICAL | wxRIGHT, panel->FromDIP(8));
     sizer->Add(choice, 0, wxALIGN_CENTER_VERTICAL);
     panel->SetSizerAndFit(sizer);
     return panel;
@@ -699,8 +699,9 @@ void CMainDlg::SetJoining(bool joining) {
 void CMainDlg::UpdateClock() {
     if (!IsJoining()) return;
     double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - joinStart_).count();
-    stepText_->SetLabel(ToWx(engine_ == JoinEngine::Direct ? DirectJoinStepText(directPhase_, direct_->Chosen())
-                                                           : JoinStepText(pipeline_->State())));
+    stepText_->SetLabel(ToWx(engine_ == JoinEngine::Direct
+                                 ? DirectJoinStepText(directPhase_, direct_->Chosen())
+                                 : JoinStepText(pipeline_->State())));
     timeLeft_->SetLabel(ToWx(TimeLeftText(percent_, elapsed)));
 }
 

@@ -193,7 +193,7 @@ private:
     std::unique_ptr<DirectJoin> direct_;
     JoinEngine engine_ = JoinEngine::Pipeline;
     JoinPhase directPhase_ = JoinPhase::Probing;  // the direct join's step
-    std::wstring methodText_;  // the method a direct join settled on, and why
+    std::wstring methodText_;                     // the method a direct join settled on, and why
     // Tells the caller of a handed-over join; destroyed before the loop it posts to.
     CallerNotifier notifier_{loop_};
     std::unique_ptr<SingleInstance> singleInstance_;

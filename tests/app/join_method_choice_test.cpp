@@ -10,7 +10,8 @@
 namespace quilmer {
 namespace {
 
-constexpr JoinMethod kAll[] = {JoinMethod::Classic, JoinMethod::Lossless, JoinMethod::Single, JoinMethod::Auto};
+constexpr JoinMethod kAll[] = {JoinMethod::Classic, JoinMethod::Lossless, JoinMethod::Single,
+                               JoinMethod::Auto};
 
 class StoredMethod : public ::testing::Test {
 protected:
@@ -71,11 +72,14 @@ TEST(JoinMethodList, OffersEachMethodOnceAndMapsPositionsBothWays) {
 }
 
 TEST(JoinMethodList, LabelsAndStatusTextsAreTranslated) {
-    TextTranslatorFn previous = SetTextTranslator([](const std::wstring& english) { return L"<" + english + L">"; });
+    TextTranslatorFn previous =
+        SetTextTranslator([](const std::wstring& english) { return L"<" + english + L">"; });
     for (const auto& entry : JoinMethodEntries()) EXPECT_EQ(entry.label.front(), L'<') << entry.label;
     EXPECT_EQ(JoinMethodLabel(), L"<Join method:>");
-    EXPECT_EQ(MethodChosenText(L"lossless", L"<all 2 clips share h264>"), L"<Lossless>: <all 2 clips share h264>");
-    EXPECT_EQ(DirectJoinStepText(JoinPhase::Concatenating, JoinMethod::Lossless), L"<Copying the streams (lossless)>");
+    EXPECT_EQ(MethodChosenText(L"lossless", L"<all 2 clips share h264>"),
+              L"<Lossless>: <all 2 clips share h264>");
+    EXPECT_EQ(DirectJoinStepText(JoinPhase::Concatenating, JoinMethod::Lossless),
+              L"<Copying the streams (lossless)>");
     SetTextTranslator(previous);
 }
 
@@ -91,14 +95,18 @@ TEST(JoinPlan, HandedOverJobsJoinClassicWhateverTheUserChose) {
 
 TEST(DirectJoinTexts, NameTheStepAndTheSettledMethod) {
     EXPECT_EQ(DirectJoinStepText(JoinPhase::Probing, JoinMethod::Auto), L"Looking at the clips");
-    EXPECT_EQ(DirectJoinStepText(JoinPhase::Concatenating, JoinMethod::Lossless), L"Copying the streams (lossless)");
+    EXPECT_EQ(DirectJoinStepText(JoinPhase::Concatenating, JoinMethod::Lossless),
+              L"Copying the streams (lossless)");
     // A one-pass join reports the target's encode phase, mp4 included.
-    EXPECT_EQ(DirectJoinStepText(JoinPhase::EncodingMp4Pass2, JoinMethod::Single), L"Encoding the output in one pass");
-    EXPECT_EQ(DirectJoinStepText(JoinPhase::EncodingFlv, JoinMethod::Single), L"Encoding the output in one pass");
+    EXPECT_EQ(DirectJoinStepText(JoinPhase::EncodingMp4Pass2, JoinMethod::Single),
+              L"Encoding the output in one pass");
+    EXPECT_EQ(DirectJoinStepText(JoinPhase::EncodingFlv, JoinMethod::Single),
+              L"Encoding the output in one pass");
     EXPECT_EQ(DirectJoinStepText(JoinPhase::CheckingResult, JoinMethod::Lossless), L"Checking the output");
     EXPECT_EQ(MethodChosenText(L"single", L"as asked"), L"One pass: as asked");
     EXPECT_EQ(MethodChosenText(L"lossless", L""), L"Lossless");
-    EXPECT_EQ(MethodChosenText(L"newfangled", L"why"), L"newfangled: why") << "an unknown name is shown as it is";
+    EXPECT_EQ(MethodChosenText(L"newfangled", L"why"), L"newfangled: why")
+        << "an unknown name is shown as it is";
 }
 
 }  // namespace

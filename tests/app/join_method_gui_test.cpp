@@ -2,6 +2,7 @@
 // file chooser with the window's method list below it), the list and the file name are set in
 // it, and its OK is pressed; the joins then run on the direct engine with Debian's ffmpeg.
 
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <wx/choice.h>
 #include <wx/filedlg.h>
@@ -10,8 +11,6 @@
 #include <wx/modalhook.h>
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
-
-#include <dlfcn.h>
 
 #include <filesystem>
 #include <functional>
@@ -136,7 +135,8 @@ wxRect NativeScreenRect(wxWindow* window) {
 void SaveNativeScreenshot(wxWindow* window, const std::string& name) {
     PumpEvents(150);
     wxBitmap bitmap = test::GrabScreen(NativeScreenRect(window));
-    bitmap.SaveFile(wxString::FromUTF8((test::ScreenshotFolder() / (name + ".png")).string()), wxBITMAP_TYPE_PNG);
+    bitmap.SaveFile(wxString::FromUTF8((test::ScreenshotFolder() / (name + ".png")).string()),
+                    wxBITMAP_TYPE_PNG);
 }
 
 // What the shown save dialog offered.
@@ -163,7 +163,8 @@ DialogAnswers::Handler ShowSaveDialog(const std::string& path, int pick, SaveDia
             EXPECT_NE(choice, nullptr) << "the save dialog has the method list";
             if (choice) {
                 seen.preselected = choice->GetSelection();
-                for (unsigned i = 0; i < choice->GetCount(); ++i) seen.entries.push_back(choice->GetString(i));
+                for (unsigned i = 0; i < choice->GetCount(); ++i)
+                    seen.entries.push_back(choice->GetString(i));
                 for (wxWindow* child : extra->GetChildren())
                     if (auto* label = dynamic_cast<wxStaticText*>(child)) seen.label = label->GetLabel();
                 if (pick >= 0) {
@@ -302,7 +303,8 @@ TEST_F(JoinMethodWindowTest, AutomaticFromTheSaveDialogJoinsThePartsLosslesslyAn
     // The line below the bar tells the method taken and why.
     const std::wstring line = window_->StepText();
     EXPECT_EQ(line.rfind(L"Lossless: all 2 clips share h264 160x120", 0), 0u) << wxString(line);
-    EXPECT_EQ(Control(kIdStepText)->GetToolTipText().ToStdWstring(), line) << "the whole line, should it be cut";
+    EXPECT_EQ(Control(kIdStepText)->GetToolTipText().ToStdWstring(), line)
+        << "the whole line, should it be cut";
     EXPECT_FALSE(window_->IsJoining());
     EXPECT_EQ(Control<wxListCtrl>(kIdClipList)->GetItemCount(), 0);
     EXPECT_TRUE(answers_.Unexpected().empty());
