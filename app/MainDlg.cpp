@@ -3,6 +3,7 @@
 
 #include <wx/artprov.h>
 #include <wx/button.h>
+#include <wx/choice.h>
 #include <wx/dirdlg.h>
 #include <wx/dnd.h>
 #include <wx/filedlg.h>
@@ -10,6 +11,7 @@
 #include <wx/listctrl.h>
 #include <wx/menu.h>
 #include <wx/panel.h>
+#include <wx/sizer.h>
 #include <wx/stattext.h>
 #include <wx/utils.h>
 
@@ -112,6 +114,29 @@ wxString Wildcard(const std::vector<FileFilter>& filters) {
     return wildcard;
 }
 
+// The save dialog's extra control: the join method, preselected with the user's last choice.
+wxWindow* CreateJoinMethodControl(wxWindow* parent) {
+    auto* panel = new wxPanel(parent, wxID_ANY);
+    auto* sizer = new wxBoxSizer(wxHORIZONTAL);
+    auto* choice = new wxChoice(panel, kIdJoinMethod);
+    for (const auto& entry : JoinMethodEntries()) choice->Append(ToWx(entry.label));
+    choice->SetSelection(JoinMethodIndex(StoredJoinMethod()));
+    sizer->Add(new wxStaticText(panel, wxID_ANY, ToWx(JoinMethodLabel())), 0,
+               wxALIGN_CENTER_VERTICAL | wxRIGHT, panel->FromDIP(8));
+    sizer->Add(choice, 0, wxALIGN_CENTER_VERTICAL);
+    panel->SetSizerAndFit(sizer);
+    return panel;
+}
+
+// The method chosen in a save dialog's list; nullopt when the dialog had none (it was answered
+// without being shown).
+std::optional<JoinMethod> MethodInDialog(const wxFileDialog& dialog) {
+    wxWindow* extra = dialog.GetExtraControl();
+    auto* choice = extra ? dynamic_cast<wxChoice*>(extra->FindWindow(kIdJoinMethod)) : nullptr;
+    if (!choice) return std::nullopt;
+    return JoinMethodAt(choice->GetSelection());
+}
+
 constexpr int kDefaultNameWidth = 280;
 constexpr int kDefaultFolderWidth = 250;
 
@@ -126,6 +151,7 @@ CMainDlg::CMainDlg(const std::wstring& programFolder)
     pipeline_ = std::make_unique<JoinPipeline>(loop_, *this, *media_, programFolder_);
     // The join's own commands come back as events of this window, like its buttons.
     pipeline_->SetCommandSink([this](int id) { QueueEvent(new wxCommandEvent(EVT_JOIN_COMMAND, id)); });
+    direct_ = std::make_unique<DirectJoin>(loop_, *this);
 
     BuildControls();
     wxBitmapBundle icon =
@@ -169,6 +195,7 @@ CMainDlg::CMainDlg(const std::wstring& programFolder)
 CMainDlg::~CMainDlg() {
     clock_.Stop();
     pipeline_->Close();
+    direct_->Close();
     singleInstance_.reset();  // leaves the window protocol
 }
 
@@ -250,8 +277,10 @@ void CMainDlg::BuildControls() {
         new wxGauge(panel_, kIdProgress, 100, dlu(7, 180), dlus(300, 9), wxGA_HORIZONTAL | wxGA_SMOOTH);
     timeLeft_ = new wxStaticText(panel_, kIdTimeLeft, wxEmptyString, dlu(312, 180), dlus(100, 9),
                                  wxALIGN_RIGHT | wxST_NO_AUTORESIZE);
-    stepText_ =
-        new wxStaticText(panel_, kIdStepText, wxEmptyString, dlu(7, 192), dlus(168, 9), wxST_NO_AUTORESIZE);
+    // After a direct join the line tells the method and why; a long reason ends in "..." and
+    // shows whole in the tip.
+    stepText_ = new wxStaticText(panel_, kIdStepText, wxEmptyString, dlu(7, 192), dlus(168, 9),
+                                 wxST_NO_AUTORESIZE | wxST_ELLIPSIZE_END);
 
     join_ = new wxButton(panel_, kIdJoin, wxS("&Join..."), dlu(7, 206), dlus(60, 16));
     cancel_ = new wxButton(panel_, kIdCancel, wxS("&Cancel"), dlu(72, 206), dlus(60, 16));
@@ -341,6 +370,7 @@ void CMainDlg::EnterIdle(bool joinEnabled) {
     cancel_->Disable();
     clock_.Stop();
     stepText_->SetLabel(wxEmptyString);
+    stepText_->UnsetToolTip();
     timeLeft_->SetLabel(wxEmptyString);
 }
 
@@ -474,14 +504,22 @@ std::wstring CMainDlg::SaveToFolder() const {
     return folder;
 }
 
-std::wstring CMainDlg::AskOutputPath(const std::wstring& firstClip, bool ownOrder) {
+std::wstring CMainDlg::AskOutputPath(const std::wstring& firstClip, bool ownOrder, JoinMethod& method) {
     std::vector<FileFilter> filters = SaveDialogFilters(ownOrder ? firstClip : std::wstring());
     wxFileDialog dialog(this, wxFileSelectorPromptStr, PathToWx(SaveToFolder()),
                         ToWx(DefaultOutputName(firstClip)), Wildcard(filters),
                         wxFD_SAVE | wxFD_OVERWRITE_PROMPT);
+    dialog.SetExtraControlCreator(&CreateJoinMethodControl);
     if (dialog.ShowModal() != wxID_OK) return {};
     std::vector<std::wstring> chosen = ChosenPaths(dialog);
     if (chosen.empty()) return {};
+    if (std::optional<JoinMethod> inDialog = MethodInDialog(dialog)) {
+        method = *inDialog;
+        if (!StoreJoinMethod(method))
+            CLog::Instance().Write(LOG_WARN, L"the join method could not be kept in the settings");
+    } else {
+        method = StoredJoinMethod();
+    }
     int filter = dialog.GetFilterIndex();
     std::wstring pattern = filter >= 0 && static_cast<std::size_t>(filter) < filters.size()
                                ? filters[static_cast<std::size_t>(filter)].pattern
@@ -498,11 +536,21 @@ void CMainDlg::Join() {
     if (IsJoining() || !clips_.CanJoin()) return;
     const std::wstring first = clips_.At(0).path;
     std::wstring output;
-    if (FirstClipChoosesFilters(first)) output = AskOutputPath(first, true);
-    if (output.empty()) output = AskOutputPath(first, false);
+    JoinMethod method = JoinMethod::Classic;
+    if (FirstClipChoosesFilters(first)) output = AskOutputPath(first, true, method);
+    if (output.empty()) output = AskOutputPath(first, false, method);
     if (output.empty() || TargetFormatForPath(output).empty()) return;
+    StartUserJoin(output, PlanJoin(method, false));
+}
+
+void CMainDlg::StartUserJoin(const std::wstring& output, const JoinPlan& plan) {
     leftOut_.clear();
-    std::wstring refusal = pipeline_->StartJoin(clips_.Paths(), output);
+    methodText_.clear();
+    directPhase_ = JoinPhase::Probing;
+    engine_ = plan.engine;  // before the start: the engine already calls the view
+    std::wstring refusal = plan.engine == JoinEngine::Direct
+                               ? direct_->StartJoin(clips_.Paths(), output, plan.method)
+                               : pipeline_->StartJoin(clips_.Paths(), output);
     if (!refusal.empty()) ShowMessage(this, refusal, Tr(L"Tips"));
 }
 
@@ -541,6 +589,9 @@ void CMainDlg::StartHandedOverJob(const HandOverRequest& job) {
     // One clip joins nothing: the window stays with it, as it would for the user.
     if (!clips_.CanJoin()) return;
     leftOut_.clear();
+    methodText_.clear();
+    // The caller's job joins classic whatever the user chose in the save dialog.
+    engine_ = PlanJoin(StoredJoinMethod(), true).engine;
     std::wstring refusal = pipeline_->StartJoin(clips_.Paths(), job.outputPath, true);
     if (!refusal.empty()) {
         // The caller's job cannot run (say, the output cannot be written): logged, and the
@@ -553,7 +604,12 @@ void CMainDlg::StartHandedOverJob(const HandOverRequest& job) {
 
 void CMainDlg::Cancel() {
     if (!IsJoining()) return;
-    pipeline_->StopJoin();
+    if (direct_->IsJoining()) {
+        direct_->StopJoin();
+    } else {
+        pipeline_->StopJoin();
+    }
+    methodText_.clear();
     // After a stop "&Join..." stays enabled; with the list emptied it does nothing.
     EnterIdle(true);
 }
@@ -619,6 +675,12 @@ void CMainDlg::SetProgress(int percent) {
 void CMainDlg::SetJoining(bool joining) {
     if (!joining) {
         EnterIdle(clips_.CanJoin());
+        // The method a direct join took stays on show until the next join.
+        if (engine_ == JoinEngine::Direct && !methodText_.empty()) {
+            // A refusal names a clip, whose name may hold '&'.
+            stepText_->SetLabel(wxControl::EscapeMnemonics(ToWx(methodText_)));
+            stepText_->SetToolTip(ToWx(methodText_));
+        }
         return;
     }
     for (wxWindow* control :
@@ -627,6 +689,7 @@ void CMainDlg::SetJoining(bool joining) {
         control->Disable();
     play_->Enable();
     cancel_->Enable();
+    stepText_->UnsetToolTip();  // the last direct join's method; this join tells its own
     joinStart_ = std::chrono::steady_clock::now();
     percent_ = 0;
     clock_.Start(1000);
@@ -636,14 +699,26 @@ void CMainDlg::SetJoining(bool joining) {
 void CMainDlg::UpdateClock() {
     if (!IsJoining()) return;
     double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - joinStart_).count();
-    stepText_->SetLabel(ToWx(JoinStepText(pipeline_->State())));
+    stepText_->SetLabel(ToWx(engine_ == JoinEngine::Direct
+                                 ? DirectJoinStepText(directPhase_, direct_->Chosen())
+                                 : JoinStepText(pipeline_->State())));
     timeLeft_->SetLabel(ToWx(TimeLeftText(percent_, elapsed)));
 }
 
-std::wstring CMainDlg::StepText() const { return stepText_->GetLabel().ToStdWstring(); }
+std::wstring CMainDlg::StepText() const { return stepText_->GetLabelText().ToStdWstring(); }
 std::wstring CMainDlg::TimeLeft() const { return timeLeft_->GetLabel().ToStdWstring(); }
 
-void CMainDlg::PhaseChanged(JoinPhase) { UpdateClock(); }
+void CMainDlg::PhaseChanged(JoinPhase phase) {
+    if (engine_ == JoinEngine::Direct) directPhase_ = phase;
+    UpdateClock();
+}
+
+void CMainDlg::MethodChosen(const std::wstring& method, const std::wstring& reason) {
+    methodText_ = MethodChosenText(method, reason);
+    CLog::Instance().Write(LOG_INFO, L"join method " + methodText_);
+    stepText_->SetToolTip(ToWx(methodText_));
+    UpdateClock();
+}
 
 void CMainDlg::ClearClips() {
     clips_.Clear();
@@ -711,6 +786,7 @@ void CMainDlg::OnClose(wxCloseEvent&) {
     closing_ = true;
     clock_.Stop();
     pipeline_->Close();  // stops a running join and removes its files
+    direct_->Close();
     StoreColumns();
     Destroy();
 }

@@ -1,7 +1,9 @@
 #pragma once
 // The main window: the clip list and its buttons, the join with its progress, the language
 // chooser, the link and the buttons to the maker's pages. It is the join's view: the engine
-// calls it to lock the controls, show progress and show the result.
+// calls it to lock the controls, show progress and show the result. A join runs on the classic
+// pipeline or, when the user chose another method in the save dialog, on the direct engine;
+// both report to the same view.
 
 #include <wx/frame.h>
 #include <wx/timer.h>
@@ -15,10 +17,12 @@
 
 #include "app/core/CallerNotice.h"
 #include "app/core/ClipList.h"
+#include "app/core/JoinMethodChoice.h"
 #include "controls/WxEventLoop.h"
 #include "media/join/JoinMedia.h"
 #include "media/join/JoinPipeline.h"
 #include "media/join/JoinView.h"
+#include "media/join/methods/DirectJoin.h"
 
 class wxButton;
 class wxGauge;
@@ -62,6 +66,7 @@ enum MainWindowId : int {
     kIdVideoDownload = 2023,
     kIdStepText = 2100,
     kIdTimeLeft = 2101,
+    kIdJoinMethod = 2102,  // the method list the save dialog shows below its file chooser
 };
 
 // The update check's notice that its descriptor is ready.
@@ -119,7 +124,10 @@ public:
     std::optional<std::size_t> SelectedRow() const;
     void SelectRow(std::optional<std::size_t> row);
     const JoinPipeline& Pipeline() const { return *pipeline_; }
-    bool IsJoining() const { return pipeline_->IsJoining(); }
+    const DirectJoin& Direct() const { return *direct_; }
+    // The engine of the running join, or of the last one.
+    JoinEngine Engine() const { return engine_; }
+    bool IsJoining() const { return pipeline_->IsJoining() || direct_->IsJoining(); }
     std::wstring StepText() const;
     std::wstring TimeLeft() const;
 
@@ -134,6 +142,7 @@ public:
     void ReportIncompleteClip(const std::wstring& sourceUrl) override;
     void PhaseChanged(JoinPhase phase) override;
     void ClipLeftOut(const std::wstring& clip) override;
+    void MethodChosen(const std::wstring& method, const std::wstring& reason) override;
 
 private:
     void BuildControls();
@@ -166,7 +175,10 @@ private:
     void ChooseSaveToFolder();
     void OpenSaveToFolder();
     void ShowAbout();
-    std::wstring AskOutputPath(const std::wstring& firstClip, bool ownOrder);
+    // The save dialog: the output path (empty when cancelled) and, through method, the join
+    // method chosen in its list (stored as the user's choice).
+    std::wstring AskOutputPath(const std::wstring& firstClip, bool ownOrder, JoinMethod& method);
+    void StartUserJoin(const std::wstring& output, const JoinPlan& plan);
     std::wstring SaveToFolder() const;
 
     void OnClose(wxCloseEvent& event);
@@ -178,6 +190,10 @@ private:
     WxEventLoop loop_;
     std::unique_ptr<JoinMedia> media_;
     std::unique_ptr<JoinPipeline> pipeline_;
+    std::unique_ptr<DirectJoin> direct_;
+    JoinEngine engine_ = JoinEngine::Pipeline;
+    JoinPhase directPhase_ = JoinPhase::Probing;  // the direct join's step
+    std::wstring methodText_;                     // the method a direct join settled on, and why
     // Tells the caller of a handed-over join; destroyed before the loop it posts to.
     CallerNotifier notifier_{loop_};
     std::unique_ptr<SingleInstance> singleInstance_;
