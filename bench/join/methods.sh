@@ -8,6 +8,7 @@
 #   single    quilmer-join --method single, against one ffmpeg command with the concat filter
 #             that scales, resamples and encodes the same way  (goal: at most 1.05 times)
 #   auto      quilmer-join (auto) against --method classic: the speed-up
+# Each time but classic's is the best of ROUNDS runs (default 3).
 # Sets: parts of one video (20 x 2 s, 3 x 30 s; H.264/AAC in MP4, cut at key frames) for the
 # lossless rows, mixed clips (20 x 2 s, 3 x 30 s; containers, sizes, rates and sound differ) for
 # the single rows. Needs ffmpeg; takes several minutes.
@@ -99,6 +100,18 @@ timed() {  # timed COMMAND...: prints the wall seconds
     secs "$start" "$(now)"
 }
 
+# best COMMAND...: the shortest of $ROUNDS timed runs (default 3), so that a moment of load on
+# the machine does not decide a ratio of two runs a few per cent apart.
+best() {
+    local i t min=""
+    for ((i = 0; i < ${ROUNDS:-3}; i++)); do
+        t=$(timed "$@")
+        [ "$t" = "-" ] && { echo "-"; return; }
+        if [ -z "$min" ] || awk -v a="$t" -v b="$min" 'BEGIN { exit !(a < b) }'; then min=$t; fi
+    done
+    echo "$min"
+}
+
 echo "Making clips in $work ..."
 parts "$work/parts20" 20 2
 parts "$work/parts3" 3 30
@@ -114,21 +127,21 @@ for set in parts20 parts3 mixed20 mixed3; do
     esac
     for format in "${formats[@]}"; do
         out="$work/out.$format"
-        q=$(timed "$join" -q --method "$method" -o "$out" "${clips[@]}")
+        q=$(best "$join" -q --method "$method" -o "$out" "${clips[@]}")
         if [ "$method" = lossless ]; then
-            f=$(timed copy_join "$format" "$work/ref.$format" "${clips[@]}")
+            f=$(best copy_join "$format" "$work/ref.$format" "${clips[@]}")
         else
             # The first clip's bit rates, looked up before the clock runs.
             first_video_kbps=$(($(ffprobe -v error -show_entries format=bit_rate -of csv=p=0 "file:${clips[0]}") / 1000))
             first_audio_kbps=$(($(ffprobe -v error -select_streams a:0 -show_entries stream=bit_rate -of csv=p=0 \
                 "file:${clips[0]}") / 1000))
-            f=$(timed filter_join "$format" "$work/ref.$format" "${clips[@]}")
+            f=$(best filter_join "$format" "$work/ref.$format" "${clips[@]}")
         fi
         c=$(timed "$join" -q --method classic -o "$out" "${clips[@]}")
-        a=$(timed "$join" -q -o "$out" "${clips[@]}")
+        a=$(best "$join" -q -o "$out" "${clips[@]}")
         printf "%-22s %-5s %-9s %8s %8s %7s | %8s %8s %8s\n" "$label" "$format" "$method" "$q" "$f" \
             "$(ratio "$q" "$f")" "$c" "$a" "$(ratio "$c" "$a")"
         rm -f "$out" "$work/ref.$format"
     done
 done
-echo "(seconds of wall time; ratio = quilmer / ffmpeg, speedup = classic / auto)"
+echo "(seconds of wall time, the best of ${ROUNDS:-3} runs but classic, run once; ratio = quilmer / ffmpeg, speedup = classic / auto)"
