@@ -273,6 +273,24 @@ TEST_F(DirectJoinTest, RealClipsJoinLosslesslyWithTheirPacketsUnchanged) {
     }
 }
 
+// Names in any bytes, under any locale (CI runs this in the C locale too): the copy opens and
+// writes them as they are.
+TEST_F(DirectJoinTest, LosslessJoinTakesNamesOfAnyBytes) {
+    std::vector<std::string> parts = MakeParts(kPartsCases[0], "odd");
+    const std::string folder = folder_.Native("bad\xff\xfe \xe8\xa7\x86\xe9\xa2\x91 folder");
+    ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+    std::vector<std::string> named;
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        named.push_back(folder + "/Vid\xc3\xa9o \xe9 '" + std::to_string(i) + "' -part.flv");  // Latin-1 byte too
+        ASSERT_EQ(std::rename(parts[i].c_str(), named.back().c_str()), 0);
+    }
+    const std::string out = folder + "/\xff joined \xc3\xb6.mp4";
+    Joined j = JoinWith(named, out, JoinMethod::Lossless);
+    ASSERT_EQ(j.code, 0) << NativePath(j.detail);
+    EXPECT_EQ(FirstDifference(Packets(out, "v"), PartsPackets(named, "v")), "");
+    EXPECT_EQ(FirstDifference(Packets(out, "a"), PartsPackets(named, "a")), "");
+}
+
 TEST_F(DirectJoinTest, LosslessRefusesClipsThatDifferAndNamesTheFirst) {
     std::vector<std::string> parts = MakeParts(kPartsCases[2], "mp4");
     const std::string odd = folder_.Native("bigger.mp4");
