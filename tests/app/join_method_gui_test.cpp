@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "../join/MediaTools.h"
+#include "../support/DialogAnswers.h"
 #include "../support/GuiTestSupport.h"
 #include "../support/ScratchFolder.h"
 #include "app/MainDlg.h"
@@ -37,6 +38,9 @@ namespace fs = std::filesystem;
 using test::PumpEvents;
 using test::PumpUntil;
 using test::SaveScreenshot;
+using test::DialogAnswers;
+using test::Inspect;
+using test::TextOf;
 
 struct Clips {
     std::unique_ptr<test::ScratchFolder> user;
@@ -77,44 +81,6 @@ public:
 };
 
 const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new MethodEnvironment);
-
-// Answers the modal dialogs the window opens, in order; a handler returns the dialog's result,
-// or wxID_NONE to let it show.
-class DialogAnswers : public wxModalDialogHook {
-public:
-    using Handler = std::function<int(wxDialog*)>;
-    DialogAnswers() { Register(); }
-    ~DialogAnswers() override { Unregister(); }
-    void Then(Handler handler) { handlers_.push_back(std::move(handler)); }
-    int Seen() const { return seen_; }
-    const std::vector<std::string>& Unexpected() const { return unexpected_; }
-
-protected:
-    int Enter(wxDialog* dialog) override {
-        // A file dialog passes the hook twice, in its own ShowModal and in the base class's:
-        // once let show, it is the same dialog the second time.
-        if (dialog == showing_) return wxID_NONE;
-        ++seen_;
-        if (handlers_.empty()) {
-            unexpected_.push_back(dialog->GetTitle().utf8_string());
-            return wxID_CANCEL;
-        }
-        Handler handler = std::move(handlers_.front());
-        handlers_.erase(handlers_.begin());
-        int result = handler(dialog);
-        if (result == wxID_NONE) showing_ = dialog;
-        return result;
-    }
-    void Exit(wxDialog* dialog) override {
-        if (dialog == showing_) showing_ = nullptr;
-    }
-
-private:
-    wxDialog* showing_ = nullptr;
-    std::vector<Handler> handlers_;
-    std::vector<std::string> unexpected_;
-    int seen_ = 0;
-};
 
 // The screen rectangle of a native dialog: wx knows no size for GTK's file chooser, GDK does.
 wxRect NativeScreenRect(wxWindow* window) {
@@ -184,25 +150,6 @@ DialogAnswers::Handler ShowSaveDialog(const std::string& path, int pick, SaveDia
     };
 }
 
-// A dialog left to show; check runs once it is on screen, then it closes.
-DialogAnswers::Handler Inspect(std::function<void(wxDialog*)> check) {
-    return [check](wxDialog* dialog) {
-        dialog->CallAfter([dialog, check] {
-            PumpEvents(200);
-            check(dialog);
-            dialog->EndModal(wxID_CANCEL);
-        });
-        return static_cast<int>(wxID_NONE);
-    };
-}
-
-// What a control shows: a text field's value, any other control's label.
-std::wstring TextOf(wxWindow* control) {
-    if (!control) return L"<missing>";
-    if (auto* edit = dynamic_cast<wxTextCtrl*>(control)) return edit->GetValue().ToStdWstring();
-    return control->GetLabel().ToStdWstring();
-}
-
 class JoinMethodWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -225,14 +172,7 @@ protected:
     T* Control(int id) {
         return dynamic_cast<T*>(wxWindow::FindWindowById(id, window_));
     }
-    void Press(int id) {
-        wxWindow* control = Control(id);
-        ASSERT_NE(control, nullptr) << id;
-        wxCommandEvent event(wxEVT_BUTTON, id);
-        event.SetEventObject(control);
-        control->ProcessWindowEvent(event);
-        PumpEvents(50);
-    }
+    void Press(int id) { test::Press(window_, id); }
     std::wstring StoredName() { return SettingsStore::Instance().ReadString(L"Config", L"JoinMethod"); }
     std::vector<std::string> FilesInOutput() {
         std::vector<std::string> names;

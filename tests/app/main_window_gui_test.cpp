@@ -23,6 +23,7 @@
 #include <thread>
 
 #include "../join/MediaTools.h"
+#include "../support/DialogAnswers.h"
 #include "../support/GuiTestSupport.h"
 #include "../support/ScratchFolder.h"
 #include "app/AboutDialog.h"
@@ -47,6 +48,9 @@ namespace fs = std::filesystem;
 using test::PumpEvents;
 using test::PumpUntil;
 using test::SaveScreenshot;
+using test::DialogAnswers;
+using test::Inspect;
+using test::TextOf;
 
 // Shared by every test: the program folder of the build, a private user folder, and the clips.
 struct Setting {
@@ -91,37 +95,6 @@ private:
 
 const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new GuiEnvironment);
 
-// Answers the modal dialogs the window opens. A handler returns the dialog's result, or wxID_NONE
-// to let it show (then it usually schedules its checks and EndModal with CallAfter).
-class DialogAnswers : public wxModalDialogHook {
-public:
-    using Handler = std::function<int(wxDialog*)>;
-    DialogAnswers() { Register(); }
-    ~DialogAnswers() override { Unregister(); }
-    void Then(Handler handler) { handlers_.push_back(std::move(handler)); }
-    int Seen() const { return seen_; }
-    std::vector<std::string> Unexpected() const { return unexpected_; }
-
-protected:
-    int Enter(wxDialog* dialog) override {
-        ++seen_;
-        if (handlers_.empty()) {
-            unexpected_.push_back(wxString(dialog->GetClassInfo()->GetClassName()).utf8_string() + " \"" +
-                                  dialog->GetTitle().utf8_string() + "\"");
-            return wxID_CANCEL;
-        }
-        Handler handler = std::move(handlers_.front());
-        handlers_.erase(handlers_.begin());
-        return handler(dialog);
-    }
-    void Exit(wxDialog*) override {}
-
-private:
-    std::vector<Handler> handlers_;
-    std::vector<std::string> unexpected_;
-    int seen_ = 0;
-};
-
 // A file dialog answered with one path (OK), or cancelled when path is empty.
 DialogAnswers::Handler ChooseFile(const std::string& path, std::vector<wxString>* wildcards = nullptr) {
     return [path, wildcards](wxDialog* dialog) {
@@ -133,25 +106,6 @@ DialogAnswers::Handler ChooseFile(const std::string& path, std::vector<wxString>
         files->SetPath(wxString::FromUTF8(path));
         return static_cast<int>(wxID_OK);
     };
-}
-
-// A dialog left to show; check runs inside its modal loop once it is on screen, then it closes.
-DialogAnswers::Handler Inspect(std::function<void(wxDialog*)> check) {
-    return [check](wxDialog* dialog) {
-        dialog->CallAfter([dialog, check] {
-            PumpEvents(250);
-            check(dialog);
-            dialog->EndModal(wxID_CANCEL);
-        });
-        return static_cast<int>(wxID_NONE);
-    };
-}
-
-std::wstring TextOf(wxWindow* parent, int id) {
-    wxWindow* control = wxWindow::FindWindowById(id, parent);
-    if (!control) return L"<missing>";
-    if (auto* edit = dynamic_cast<wxTextCtrl*>(control)) return edit->GetValue().ToStdWstring();
-    return control->GetLabel().ToStdWstring();
 }
 
 class MainWindowTest : public ::testing::Test {
@@ -178,14 +132,7 @@ protected:
     wxListCtrl* List() { return Control<wxListCtrl>(kIdClipList); }
 
     // As a click on the control: its command event, handled where the click's would be.
-    void Press(int id) {
-        wxWindow* control = Control(id);
-        ASSERT_NE(control, nullptr) << id;
-        wxCommandEvent event(wxEVT_BUTTON, id);
-        event.SetEventObject(control);
-        control->ProcessWindowEvent(event);
-        PumpEvents(50);
-    }
+    void Press(int id) { test::Press(window_, id); }
     void SelectRow(long row) {
         List()->SetItemState(row, wxLIST_STATE_SELECTED | wxLIST_STATE_FOCUSED,
                              wxLIST_STATE_SELECTED | wxLIST_STATE_FOCUSED);

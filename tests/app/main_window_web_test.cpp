@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "../support/DialogAnswers.h"
 #include "../support/ScratchFolder.h"
 #include "../web/WebTestSupport.h"
 #include "app/MainDlg.h"
@@ -109,14 +110,7 @@ protected:
         PumpEvents(100);
     }
     // As a click on the window's control.
-    void Press(int id) {
-        wxWindow* control = wxWindow::FindWindowById(id, window_);
-        ASSERT_NE(control, nullptr) << id;
-        wxCommandEvent event(wxEVT_BUTTON, id);
-        event.SetEventObject(control);
-        control->ProcessWindowEvent(event);
-        PumpEvents(50);
-    }
+    void Press(int id) { test::Press(window_, id); }
     // A command no control carries, sent as a menu command of the window.
     void Command(int id) {
         wxCommandEvent event(wxEVT_MENU, id);
