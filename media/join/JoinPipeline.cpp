@@ -28,7 +28,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr std::uint32_t kTimerPeriodMs = 1000;
-constexpr std::uint32_t kWorkerStopTimeoutMs = 5000;
 constexpr std::size_t kTailBytes = 4096;
 
 // The last non-empty line of an encoder's output: usually its reason for giving up.
@@ -130,7 +129,7 @@ void JoinPipeline::AbortJoin(const std::wstring& reason) noexcept {
 bool JoinPipeline::TearDownJoin(const std::wstring& reason) {
     state_.cancel.Request();
     state_.pendingClips.clear();
-    StopWorker();
+    worker_.Stop();
     if (!joining_) return false;
     RemoveJoinFiles();
     if (state_.fileFlags & JoinState::kFlagTemporaryOutput) {
@@ -147,7 +146,7 @@ bool JoinPipeline::TearDownJoin(const std::wstring& reason) {
 std::wstring JoinPipeline::StartJoin(const std::vector<std::wstring>& clips, const std::wstring& outputPath,
                                      bool handedOver) {
     if (closed_) return Tr(L"The joiner has been closed.");
-    if (joining_ || worker_) return Tr(L"A join is already running.");
+    if (joining_ || worker_.Active()) return Tr(L"A join is already running.");
     if (clips.empty()) return Tr(L"There are no clips to join.");
     std::wstring format = TargetFormatForPath(outputPath);
     if (format.empty())
@@ -234,10 +233,10 @@ void JoinPipeline::PostStep() {
 bool JoinPipeline::StepTick() {
     if (state_.cancel.IsRequested() || !joining_) return false;
     if (!state_.pendingClips.empty()) {
-        if (!state_.stepBusy && !worker_) ConvertNextClip();
+        if (!state_.stepBusy && !worker_.Active()) ConvertNextClip();
         return true;
     }
-    if (!worker_) {
+    if (!worker_.Active()) {
         StartConcatenation();
         return false;
     }
@@ -245,7 +244,7 @@ bool JoinPipeline::StepTick() {
 }
 
 void JoinPipeline::ConvertNextClip() {
-    if (worker_ || state_.pendingClips.empty()) return;
+    if (worker_.Active() || state_.pendingClips.empty()) return;
     const std::wstring clip = state_.pendingClips.front();
     state_.currentClip = clip;
     SetPhase(JoinPhase::Probing);
@@ -320,49 +319,13 @@ void JoinPipeline::RunEncoderStep() {
 }
 
 void JoinPipeline::StartWorker(std::function<void()> work) {
-    workDone_ = false;
     // What the work reports; cleared so that a work that never ran reports nothing of an earlier one.
     runExit_ = EncoderExit{};
     workerError_.clear();
     workerProbe_.Clear();
     workerProbeOk_ = false;
     workerCopy_.clear();
-    std::weak_ptr<JoinPipeline*> weak = alive_;
-    EventLoop* loop = &loop_;
-    worker_ = std::make_unique<WorkerThread>(
-        [this, work = std::move(work), weak, loop] {
-            // An exception must not end the program with the encoder and our files left behind:
-            // it ends the join as a failure with its reason.
-            // The work may have set a failure of its own; an exception's text takes its place.
-            if (std::wstring unexpected = CatchUnexpected(work); !unexpected.empty()) workerError_ = unexpected;
-            workDone_ = true;
-            loop->Post([weak] {
-                if (auto self = weak.lock()) (*self)->OnWorkerEnded();
-            });
-            return 0;
-        },
-        kWorkerStopTimeoutMs);
-    // A stop that outlasts the time-out ends the process the worker waits on.
-    worker_->SetStopHandler([this] { state_.cancel.Request(); });
-    if (!worker_->Start() && !workDone_) {
-        // The thread could not be made: the join cannot go on, and must not wait for it.
-        workerError_ = Tr(L"Cannot start a worker thread.");
-        workDone_ = true;
-        loop_.Post([weak] {
-            if (auto self = weak.lock()) (*self)->OnWorkerEnded();
-        });
-    }
-}
-
-bool JoinPipeline::WorkerEnded() const {
-    if (!worker_) return false;
-    return workDone_ || !worker_->IsRunning() || worker_->QueryState(0) == 2;
-}
-
-void JoinPipeline::StopWorker() {
-    if (!worker_) return;
-    worker_->StopAndWait();
-    worker_.reset();
+    worker_.Start(std::move(work), workerError_, [this] { OnWorkerEnded(); });
 }
 
 void JoinPipeline::ResetCounters() { state_.counters.ResetStep(); }
@@ -390,8 +353,8 @@ void JoinPipeline::StartConcatenation() {
 }
 
 void JoinPipeline::CheckEndedWorker() {
-    if (!WorkerEnded()) return;
-    StopWorker();
+    if (!worker_.Ended()) return;
+    worker_.Stop();
     // A finished step counts in full, even if no tick saw its last position.
     ProgressSnapshot counters = state_.counters.Snapshot();
     if (counters.totalSeconds > 0 && !state_.cancel.IsRequested()) {
@@ -539,7 +502,7 @@ void JoinPipeline::MonitorTick() {
 }
 
 void JoinPipeline::OnWorkerEnded() {
-    if (!worker_ || !workDone_) return;  // already handled by a timer tick
+    if (!worker_.Ended()) return;  // already handled by a timer tick
     Guarded([this] {
         JoinPhase ended = state_.phase;
         MonitorTick();
@@ -548,7 +511,7 @@ void JoinPipeline::OnWorkerEnded() {
 }
 
 void JoinPipeline::StartFinalEncode(int command) {
-    if (!joining_ || state_.cancel.IsRequested() || worker_) return;
+    if (!joining_ || state_.cancel.IsRequested() || worker_.Active()) return;
     JoinPhase phase;
     switch (command) {
     case kCmdEncodeAvi: phase = JoinPhase::EncodingAvi; break;
@@ -621,9 +584,9 @@ void JoinPipeline::EndJoin() {
 }
 
 void JoinPipeline::FinishJoin() {
-    if (!joining_ || worker_) return;
+    if (!joining_ || worker_.Active()) return;
     if (state_.failure.empty() && state_.phase != JoinPhase::CheckingResult) return;  // stale: not this join's end
-    StopWorker();
+    worker_.Stop();
     // A failed encode's partial output is of no use to anyone (a file the user had there was
     // already given up when the encode began).
     if (!state_.failure.empty() && state_.outputStarted && !(state_.fileFlags & JoinState::kFlagTemporaryOutput))
@@ -694,7 +657,7 @@ void JoinPipeline::Close() {
     closed_ = true;
     state_.cancel.Request();
     state_.pendingClips.clear();
-    StopWorker();
+    worker_.Stop();
     if (monitorTimer_) monitorTimer_->StopTimer();
     monitorTimer_.reset();
     if (stepTimer_) stepTimer_->StopTimer();

@@ -13,12 +13,12 @@
 
 #include "foundation/CallbackTimer.h"
 #include "foundation/EventLoop.h"
-#include "foundation/WorkerThread.h"
 #include "media/join/Concatenate.h"
 #include "media/join/JoinFiles.h"
 #include "media/join/JoinMedia.h"
 #include "media/join/JoinState.h"
 #include "media/join/JoinView.h"
+#include "media/join/JoinWorker.h"
 #include "media/join/OutputLock.h"
 
 namespace quilmer {
@@ -83,11 +83,9 @@ private:
     void SetPhase(JoinPhase phase);
     void RunEncoderStep();
     void StartWorker(std::function<void()> work);
-    bool WorkerEnded() const;
     void OnWorkerEnded();
     void CheckEndedWorker();
     void UpdateProgress();
-    void StopWorker();
     void ResetCounters();
     void StopStepTimer();
     void EndJoin();
@@ -110,8 +108,7 @@ private:
     OutputLock outputLock_;
     std::function<void(int)> commandSink_;
 
-    std::unique_ptr<WorkerThread> worker_;
-    std::atomic<bool> workDone_{false};
+    JoinWorker worker_{loop_, state_.cancel, 5000};  // a stop waits 5 s for the work before it gives up
     // Written by the worker, read on the loop thread only after the worker has been joined.
     std::string encoderTail_;
     ConcatOutcome concatOutcome_;

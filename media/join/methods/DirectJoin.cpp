@@ -1,10 +1,10 @@
-#include "media/join/CatchUnexpected.h"
 #include "media/join/methods/DirectJoin.h"
 
 #include "foundation/FileUtil.h"
 #include "foundation/TextTranslator.h"
 #include "media/ClipProbe.h"
 #include "media/TempNames.h"
+#include "media/join/CatchUnexpected.h"
 #include "media/join/JoinFiles.h"
 #include "media/join/ResultCheck.h"
 #include "media/join/methods/AvProbe.h"
@@ -27,7 +27,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr std::uint32_t kWorkerStopTimeoutMs = 5000;
 constexpr std::uint32_t kTickMs = 250;
 constexpr std::size_t kErrorTail = 4096;
 constexpr std::size_t kParallelProbes = 2;
@@ -42,13 +41,9 @@ std::wstring LastLine(const std::string& text) {
 }  // namespace
 
 DirectJoin::DirectJoin(EventLoop& loop, JoinView& view, std::wstring ffmpeg)
-    : loop_(loop), view_(view), ffmpeg_(ffmpeg.empty() ? RealFfmpegPath() : std::move(ffmpeg)),
-      alive_(std::make_shared<DirectJoin*>(this)) {}
+    : loop_(loop), view_(view), ffmpeg_(ffmpeg.empty() ? RealFfmpegPath() : std::move(ffmpeg)) {}
 
-DirectJoin::~DirectJoin() {
-    Close();
-    alive_.reset();
-}
+DirectJoin::~DirectJoin() { Close(); }
 
 void DirectJoin::Guarded(const std::function<void()>& step) {
     std::wstring failure = CatchUnexpected(step);
@@ -58,7 +53,7 @@ void DirectJoin::Guarded(const std::function<void()>& step) {
 std::wstring DirectJoin::StartJoin(const std::vector<std::wstring>& clips, const std::wstring& outputPath,
                                    JoinMethod method) {
     if (closed_) return Tr(L"The joiner has been closed.");
-    if (joining_ || worker_) return Tr(L"A join is already running.");
+    if (joining_ || worker_.Active()) return Tr(L"A join is already running.");
     if (clips.empty()) return Tr(L"There are no clips to join.");
     if (method == JoinMethod::Classic) return Tr(L"The classic join is made by the join pipeline.");
     std::wstring format = TargetFormatForPath(outputPath);
@@ -135,36 +130,14 @@ std::wstring DirectJoin::StartJoin(const std::vector<std::wstring>& clips, const
 }
 
 void DirectJoin::StartWorker(std::function<void()> work) {
-    workDone_ = false;
     workerFailure_.clear();
     runExit_ = EncoderExit{};
-    std::weak_ptr<DirectJoin*> weak = alive_;
-    EventLoop* loop = &loop_;
-    worker_ = std::make_unique<WorkerThread>(
-        [this, work = std::move(work), weak, loop] {
-            // The work may have set a failure of its own; an exception's text takes its place.
-            if (std::wstring unexpected = CatchUnexpected(work); !unexpected.empty()) workerFailure_ = unexpected;
-            workDone_ = true;
-            loop->Post([weak] {
-                if (auto self = weak.lock()) (*self)->OnWorkerEnded();
-            });
-            return 0;
-        },
-        kWorkerStopTimeoutMs);
-    worker_->SetStopHandler([this] { cancel_.Request(); });
-    if (!worker_->Start() && !workDone_) {
-        workerFailure_ = Tr(L"Cannot start a worker thread.");
-        workDone_ = true;
-        loop_.Post([weak] {
-            if (auto self = weak.lock()) (*self)->OnWorkerEnded();
-        });
-    }
+    worker_.Start(std::move(work), workerFailure_, [this] { OnWorkerEnded(); });
 }
 
 void DirectJoin::OnWorkerEnded() {
-    if (!worker_ || !workDone_) return;
-    worker_->StopAndWait();
-    worker_.reset();
+    if (!worker_.Ended()) return;
+    worker_.Stop();
     if (!joining_ || cancel_.IsRequested()) return;
     Guarded([this] {
         if (!workerFailure_.empty()) {
@@ -374,23 +347,14 @@ void DirectJoin::EndJoin() {
 }
 
 void DirectJoin::Fail(const std::wstring& reason) {
-    cancel_.Request();
-    if (worker_) {
-        worker_->StopAndWait();
-        worker_.reset();
-    }
-    if (!joining_) return;
-    RemoveFiles();
-    EndJoin();
-    view_.ShowFailure(Tr(L"Failed to merge files."), Tr(L"Tips"), reason);
+    const bool wasJoining = joining_;
+    StopJoin();
+    if (wasJoining) view_.ShowFailure(Tr(L"Failed to merge files."), Tr(L"Tips"), reason);
 }
 
 void DirectJoin::StopJoin() {
     cancel_.Request();
-    if (worker_) {
-        worker_->StopAndWait();
-        worker_.reset();
-    }
+    worker_.Stop();
     if (!joining_) return;
     RemoveFiles();
     EndJoin();

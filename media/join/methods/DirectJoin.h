@@ -11,12 +11,12 @@
 
 #include "foundation/CallbackTimer.h"
 #include "foundation/EventLoop.h"
-#include "foundation/WorkerThread.h"
 #include "media/CancelFlag.h"
 #include "media/EncoderRunner.h"
 #include "media/JoinPhase.h"
 #include "media/join/JoinFiles.h"
 #include "media/join/JoinView.h"
+#include "media/join/JoinWorker.h"
 #include "media/join/OutputLock.h"
 #include "media/join/methods/JoinMethod.h"
 #include "media/join/methods/MediaInfo.h"
@@ -100,10 +100,8 @@ private:
     CancelFlag cancel_;
     std::atomic<std::int64_t> doneMicros_{0};
     std::int64_t totalMicros_ = 0;
-    std::unique_ptr<WorkerThread> worker_;
-    std::atomic<bool> workDone_{false};
+    JoinWorker worker_{loop_, cancel_, 5000};  // a stop waits 5 s for the work before it gives up
     std::unique_ptr<CallbackTimer> timer_;
-    std::shared_ptr<DirectJoin*> alive_;
 };
 
 }  // namespace quilmer
