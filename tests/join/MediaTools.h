@@ -87,6 +87,33 @@ inline bool MakeClip(const std::string& path, double seconds, const std::string&
     return RunProgram(args).status == 0;
 }
 
+// One clip of a test set, made with MakeClip.
+struct ClipRecipe {
+    std::string name;
+    double seconds;
+    std::string size, rate;  // empty size: no video
+    std::vector<std::string> video;
+    int sampleRate, channels;  // 0: no audio
+    std::vector<std::string> audio;
+};
+inline bool MakeClip(const std::string& path, const ClipRecipe& c) {
+    return MakeClip(path, c.seconds, c.size, c.rate, c.video, c.sampleRate, c.channels, c.audio);
+}
+
+// The mixed set of the join tests: containers, frame sizes, frame rates (below and above 20,
+// fractional), sample rates and channel counts all differ; one clip has no audio, one has only
+// audio; the names carry blanks, quotes, non-ASCII letters and a leading dash.
+inline const std::vector<ClipRecipe>& MixedClips() {
+    static const std::vector<ClipRecipe> clips = {
+        {"clip one.flv", 2, "160x120", "25", {"-c:v", "flv1"}, 44100, 2, {"-c:a", "libmp3lame"}},
+        {"it's \"quoted\".mp4", 2, "176x144", "30000/1001", {"-c:v", "libx264"}, 48000, 1, {"-c:a", "aac"}},
+        {"Ünïcödé clip.avi", 2, "320x240", "15", {"-c:v", "mpeg4"}, 22050, 1, {"-c:a", "libmp3lame"}},
+        {"-leading dash.mov", 2, "160x120", "12.5", {"-c:v", "mpeg4"}, 0, 0, {}},
+        {"audio only.wma", 2, "", "", {}, 32000, 2, {"-c:a", "wmav2"}},
+    };
+    return clips;
+}
+
 inline double ToDouble(const std::string& text) {
     char* end = nullptr;
     double value = std::strtod(text.c_str(), &end);

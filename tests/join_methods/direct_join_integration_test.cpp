@@ -344,36 +344,14 @@ TEST_F(DirectJoinTest, ASecondJoinIntoTheSameOutputIsRefusedWhileTheFirstRuns) {
     EXPECT_EQ(code, 0) << NativePath(second.detail);
 }
 
-struct Recipe {
-    std::string name;
-    double seconds;
-    std::string size, rate;
-    std::vector<std::string> video;
-    int sampleRate, channels;
-    std::vector<std::string> audio;
-};
-
-// The mixed set of the classic join's tests: sizes, rates and sound all differ, one clip has no
-// sound, one has nothing but sound, the names are awkward.
-const std::vector<Recipe>& Mixed() {
-    static const std::vector<Recipe> clips = {
-        {"clip one.flv", 2, "160x120", "25", {"-c:v", "flv1"}, 44100, 2, {"-c:a", "libmp3lame"}},
-        {"it's \"quoted\".mp4", 2, "176x144", "30000/1001", {"-c:v", "libx264"}, 48000, 1, {"-c:a", "aac"}},
-        {"Ünïcödé clip.avi", 2, "320x240", "15", {"-c:v", "mpeg4"}, 22050, 1, {"-c:a", "libmp3lame"}},
-        {"-leading dash.mov", 2, "160x120", "12.5", {"-c:v", "mpeg4"}, 0, 0, {}},
-        {"audio only.wma", 2, "", "", {}, 32000, 2, {"-c:a", "wmav2"}},
-    };
-    return clips;
-}
-
 class SingleJoinTest : public DirectJoinTest, public ::testing::WithParamInterface<std::string> {};
 
 TEST_P(SingleJoinTest, MixedClipsJoinInOnePassWithTheSummedLengthInStep) {
     std::vector<std::string> clips;
     double sum = 0;
-    for (const auto& c : Mixed()) {
+    for (const auto& c : MixedClips()) {
         clips.push_back(folder_.Native(c.name));
-        ASSERT_TRUE(MakeClip(clips.back(), c.seconds, c.size, c.rate, c.video, c.sampleRate, c.channels, c.audio));
+        ASSERT_TRUE(MakeClip(clips.back(), c));
         sum += FileDuration(clips.back());
     }
     const std::string out = folder_.Native("joined." + GetParam());
@@ -391,7 +369,7 @@ TEST_P(SingleJoinTest, MixedClipsJoinInOnePassWithTheSummedLengthInStep) {
                             "-of", "csv=s=x:p=0", "file:" + out});
     EXPECT_EQ(size.output.substr(0, size.output.find('\n')), GetParam() == "rmvb" ? "160x128" : "160x120");
     std::vector<std::string> expected;
-    for (const auto& c : Mixed()) expected.push_back(c.name);
+    for (const auto& c : MixedClips()) expected.push_back(c.name);
     expected.push_back("joined." + GetParam());
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(folder_.List(), expected);
