@@ -13,15 +13,10 @@ extern "C" {
 
 #include <cmath>
 #include <cstdio>
-#include <memory>
 
 namespace quilmer {
 
 namespace {
-
-struct InputCloser {
-    void operator()(AVFormatContext* context) const { avformat_close_input(&context); }
-};
 
 std::string Fraction(AVRational value, char separator) {
     return std::to_string(value.num) + separator + std::to_string(value.den);
@@ -48,30 +43,9 @@ int Rotation(const AVStream& stream) {
 
 std::optional<MediaInfo> ProbeMediaFile(const std::wstring& path, const CancelFlag& cancel, std::wstring& why,
                                         std::chrono::milliseconds timeLimit) {
-    QuietAvLog();
-    ClearAvComplaint();
-    if (!IsRegularFile(path)) {
-        why = Tr(L"not a regular file");
-        return std::nullopt;
-    }
     AvInterrupt interrupt{&cancel, std::chrono::steady_clock::now() + timeLimit};
-    AVFormatContext* raw = avformat_alloc_context();
-    if (!raw) {
-        why = Tr(L"out of memory");
-        return std::nullopt;
-    }
-    raw->interrupt_callback = interrupt.Callback();
-    int code = avformat_open_input(&raw, AvFileUrl(path).c_str(), nullptr, nullptr);  // frees raw on failure
-    if (code < 0) {
-        why = WidePath(AvErrorText(code));
-        return std::nullopt;
-    }
-    std::unique_ptr<AVFormatContext, InputCloser> context(raw);
-    code = avformat_find_stream_info(context.get(), nullptr);
-    if (code < 0) {
-        why = WidePath(AvErrorText(code));
-        return std::nullopt;
-    }
+    AvInput context = OpenAvInput(path, interrupt, why);
+    if (!context) return std::nullopt;
     if (cancel.IsRequested() || interrupt.TimedOut()) {
         why = Tr(L"stopped");
         return std::nullopt;

@@ -5,6 +5,7 @@
 #include "media/CancelFlag.h"
 
 #include <chrono>
+#include <memory>
 #include <string>
 
 extern "C" {
@@ -36,5 +37,14 @@ std::string AvFileUrl(const std::wstring& path);
 
 // Whether the path names a regular file (a FIFO or a device would block or never end).
 bool IsRegularFile(const std::wstring& path);
+
+struct AvInputCloser {
+    void operator()(AVFormatContext* context) const { avformat_close_input(&context); }
+};
+using AvInput = std::unique_ptr<AVFormatContext, AvInputCloser>;
+
+// Opens a regular file and reads its streams' parameters, reads ending as `interrupt` says.
+// Null with `why` ("not a regular file", or libav's complaint) when it cannot.
+AvInput OpenAvInput(const std::wstring& path, const AvInterrupt& interrupt, std::wstring& why);
 
 }  // namespace quilmer

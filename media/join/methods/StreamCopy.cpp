@@ -19,11 +19,6 @@ namespace quilmer {
 
 namespace {
 
-struct InputCloser {
-    void operator()(AVFormatContext* context) const { avformat_close_input(&context); }
-};
-using Input = std::unique_ptr<AVFormatContext, InputCloser>;
-
 struct OutputCloser {
     void operator()(AVFormatContext* context) const {
         if (!(context->oformat->flags & AVFMT_NOFILE)) avio_closep(&context->pb);
@@ -108,17 +103,11 @@ private:
         return file + L": " + WidePath(said.empty() ? AvErrorText(code) : said);
     }
 
-    std::wstring Open(const std::wstring& clip, Input& input) {
-        if (!IsRegularFile(clip)) return clip + L": " + Tr(L"not a regular file");
-        AVFormatContext* raw = avformat_alloc_context();
-        if (!raw) return Tr(L"out of memory");
-        raw->interrupt_callback = interrupt_.Callback();
-        int code = avformat_open_input(&raw, AvFileUrl(clip).c_str(), nullptr, nullptr);
-        if (code < 0) return Complaint(clip, code);
-        input.reset(raw);
-        code = avformat_find_stream_info(input.get(), nullptr);
-        if (code < 0) return Complaint(clip, code);
-        return {};
+    std::wstring Open(const std::wstring& clip, AvInput& input) {
+        std::wstring why;
+        input = OpenAvInput(clip, interrupt_, why);
+        if (input) return {};
+        return cancel_.IsRequested() ? Stopped() : clip + L": " + why;
     }
 
     // The output and its streams, shaped by the first clip.
@@ -198,7 +187,7 @@ private:
     }
 
     std::wstring CopyClip(const std::wstring& clip, bool first, std::int64_t& offset) {
-        Input input;
+        AvInput input;
         if (std::wstring failure = Open(clip, input); !failure.empty()) return failure;
         std::vector<int> sources;  // the clip's stream feeding each track
         if (first) {
