@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "foundation/FileUtil.h"
+#include "foundation/Strings.h"
 #include "foundation/TextTranslator.h"
 #include "foundation/Utf8.h"
 #include "media/ProbeParser.h"
@@ -163,6 +164,33 @@ void RemoveFolderQuietly(const std::wstring& folder) {
     if (folder.empty()) return;
     std::error_code ec;
     fs::remove_all(ToFsPath(folder), ec);
+}
+
+std::wstring FlushOutputToDisk(const std::wstring& output) {
+    int fd = open(NativePath(output).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return {};  // the result check says what is wrong with a file that is not there
+    bool synced = fsync(fd) == 0;
+    int error = errno;
+    close(fd);
+    if (synced || error == EINVAL) return {};
+    return Tr(L"The folder of the output file cannot be written:") + L" " + FolderOf(output) + L": " +
+           WidePath(std::strerror(error));
+}
+
+std::wstring LastOutputLine(const std::string& output) {
+    std::wstring text = EncoderTextToWide(output);
+    for (auto& c : text)
+        if (c == L'\r') c = L'\n';
+    std::size_t end = text.size();
+    while (end > 0) {
+        std::size_t start = text.rfind(L'\n', end - 1);
+        std::size_t from = start == std::wstring::npos ? 0 : start + 1;
+        std::wstring line = Trim(text.substr(from, end - from));
+        if (!line.empty()) return line;
+        if (start == std::wstring::npos) break;
+        end = start;
+    }
+    return {};
 }
 
 }  // namespace quilmer

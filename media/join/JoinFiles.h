@@ -64,6 +64,14 @@ std::wstring CheckClipReadable(const std::wstring& clip);
 // is reached); empty when there is none.
 std::wstring StorageFailure(const std::string& encoderOutput);
 
+// The last non-empty line of an encoder's output: usually its reason for giving up.
+std::wstring LastOutputLine(const std::string& encoderOutput);
+
+// Puts a finished output on disk before it may replace the user's file, so that a crash cannot
+// leave an empty one. The failure shown to the user, or "" (also for a file system that cannot
+// sync).
+std::wstring FlushOutputToDisk(const std::wstring& output);
+
 // Deletions that ignore failures: a missing file is not an error when cleaning up.
 void RemoveFileQuietly(const std::wstring& path);
 void RemoveFolderQuietly(const std::wstring& folder);

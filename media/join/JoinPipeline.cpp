@@ -1,10 +1,7 @@
 #include "media/join/JoinPipeline.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <mutex>
 
@@ -29,23 +26,6 @@ namespace {
 
 constexpr std::uint32_t kTimerPeriodMs = 1000;
 constexpr std::size_t kTailBytes = 4096;
-
-// The last non-empty line of an encoder's output: usually its reason for giving up.
-std::wstring LastLine(const std::string& output) {
-    std::wstring text = EncoderTextToWide(output);
-    for (auto& c : text)
-        if (c == L'\r') c = L'\n';
-    std::size_t end = text.size();
-    while (end > 0) {
-        std::size_t start = text.rfind(L'\n', end - 1);
-        std::size_t from = start == std::wstring::npos ? 0 : start + 1;
-        std::wstring line = Trim(text.substr(from, end - from));
-        if (!line.empty()) return line;
-        if (start == std::wstring::npos) break;
-        end = start;
-    }
-    return {};
-}
 
 int FinalEncodeCommandFor(const std::wstring& format) {
     auto phase = FirstEncodePhase(format);
@@ -449,7 +429,7 @@ void JoinPipeline::CheckEndedWorker() {
 
 std::wstring JoinPipeline::FailedRunReason() const {
     std::wstring reason = runExit_.Describe();
-    std::wstring last = LastLine(encoderTail_);
+    std::wstring last = LastOutputLine(encoderTail_);
     if (!last.empty()) reason += L" " + last;
     return reason;
 }
@@ -459,18 +439,8 @@ void JoinPipeline::StartResultCheck() {
     const std::wstring output = state_.outputPath;
     resultSyncError_.clear();
     StartWorker([this, output] {
-        // On disk before it may replace the user's file, so that a crash cannot leave an empty one.
-        int fd = open(NativePath(output).c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd >= 0) {
-            bool synced = fsync(fd) == 0;
-            int error = errno;
-            close(fd);
-            if (!synced && error != EINVAL) {
-                resultSyncError_ = Tr(L"The folder of the output file cannot be written:") + L" " +
-                                   FolderOf(output) + L": " + WidePath(std::strerror(error));
-                return;
-            }
-        }
+        resultSyncError_ = FlushOutputToDisk(output);
+        if (!resultSyncError_.empty()) return;
         resultProbed_ = media_.Probe(output, resultProbe_, state_.cancel);
         if (!resultProbed_ && !state_.cancel.IsRequested()) {
             // Some names are refused by the encoder; a copy under a plain name is read instead.
@@ -565,7 +535,7 @@ std::wstring JoinPipeline::CheckWrittenOutput() const {
                L": " + storage;
     FileFacts facts;
     if (!GetFileFacts(state_.outputPath, facts) || facts.size == 0) {
-        std::wstring why = LastLine(encoderTail_);
+        std::wstring why = LastOutputLine(encoderTail_);
         return why.empty() ? Tr(L"The encoder wrote no output.") : why;
     }
     return {};

@@ -11,12 +11,9 @@
 #include "media/join/methods/DirectCommands.h"
 #include "media/join/methods/StreamCopy.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <system_error>
 #include <thread>
@@ -30,13 +27,6 @@ namespace {
 constexpr std::uint32_t kTickMs = 250;
 constexpr std::size_t kErrorTail = 4096;
 constexpr std::size_t kParallelProbes = 2;
-
-std::wstring LastLine(const std::string& text) {
-    std::string t = text;
-    while (!t.empty() && (t.back() == '\n' || t.back() == '\r' || t.back() == ' ')) t.pop_back();
-    std::size_t from = t.find_last_of("\r\n");
-    return WidePath(from == std::string::npos ? t : t.substr(from + 1));
-}
 
 }  // namespace
 
@@ -247,7 +237,7 @@ void DirectJoin::AfterJoin() {
     }
     if (chosen_ == JoinMethod::Single && !runExit_.Succeeded()) {
         std::wstring reason = runExit_.Describe();
-        std::wstring last = LastLine(runErrors_);
+        std::wstring last = LastOutputLine(runErrors_);
         if (!last.empty()) reason += L" " + last;
         Fail(reason);
         return;
@@ -263,18 +253,8 @@ void DirectJoin::AfterJoin() {
     const std::wstring made = temporaryOutput_;
     syncError_.clear();
     StartWorker([this, made] {
-        // On disk before it may replace the user's file, so that a crash cannot leave an empty one.
-        int fd = open(NativePath(made).c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd >= 0) {
-            bool synced = fsync(fd) == 0;
-            int error = errno;
-            close(fd);
-            if (!synced && error != EINVAL) {
-                syncError_ = Tr(L"The folder of the output file cannot be written:") + L" " + FolderOf(made) + L": " +
-                             WidePath(std::strerror(error));
-                return;
-            }
-        }
+        syncError_ = FlushOutputToDisk(made);
+        if (!syncError_.empty()) return;
         std::wstring why;
         std::optional<MediaInfo> info = ProbeMediaFile(made, cancel_, why);
         resultProbed_ = info.has_value();
