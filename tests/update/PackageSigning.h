@@ -7,7 +7,12 @@
 #include <iterator>
 #include <string>
 
+#include "foundation/FileUtil.h"
 #include "update/PackageSignature.h"
+#include "updater/DownloadStep.h"
+
+#include <chrono>
+#include <vector>
 
 namespace quilmer::testing {
 
@@ -26,6 +31,28 @@ inline PackageKey TestPublicKey() {
     std::ifstream in(std::string(QUILMER_SOURCE_DIR) + "/tests/update/keys/test-package-key.pub");
     std::string hex((std::istreambuf_iterator<char>(in)), {});
     return ParsePackageKey(hex).value_or(PackageKey{});
+}
+
+// A download step's environment for a program folder in the folder `tmp` ("prog/", data in
+// "data/"), updating v1.9 to v2.0: restarts are recorded in `started`, waits take no time, packages must
+// carry the test key's signature, and a stalled server is given up on quickly.
+inline DownloadEnvironment TestDownloadEnvironment(const std::string& tmp, WindowProtocol* windows,
+                                                   std::vector<std::wstring>* started) {
+    DownloadEnvironment env;
+    env.args = UpdaterArgs::FromValues({L"", L"Corvane Video", L"UWM_JoinDownload_IsMe", L"English",
+                                        WidePath(tmp + "/data/"), L"(v1.9)", L"(v2.0)"});
+    env.programFolder = WidePath(tmp + "/prog/");
+    env.restartProgram = WidePath(tmp + "/prog/quilmer");
+    env.windows = windows;
+    env.startProgram = [started](const std::wstring& exe) {
+        started->push_back(exe);
+        return true;
+    };
+    env.sleep = [](std::chrono::milliseconds) {};
+    env.packageKey = TestPublicKey();
+    env.connectTimeoutMs = 3000;
+    env.stallSeconds = 10;
+    return env;
 }
 
 }  // namespace quilmer::testing

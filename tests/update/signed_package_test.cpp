@@ -92,19 +92,7 @@ protected:
         signature = ReadAll(tmp / "www/pkg.zip.sig");
         ASSERT_EQ(signature.size(), 64u);
 
-        env.args = UpdaterArgs::FromValues({L"", L"Corvane Video", L"UWM_JoinDownload_IsMe", L"English",
-                                            W(tmp / "data/"), L"(v1.9)", L"(v2.0)"});
-        env.programFolder = W(tmp / "prog/");
-        env.restartProgram = W(tmp / "prog/quilmer");
-        env.windows = &windows;
-        env.startProgram = [this](const std::wstring& exe) {
-            started.push_back(exe);
-            return true;
-        };
-        env.sleep = [](std::chrono::milliseconds) {};
-        env.packageKey = TestPublicKey();
-        env.connectTimeoutMs = 3000;
-        env.stallSeconds = 10;
+        env = TestDownloadEnvironment(tmp.Path(), &windows, &started);
     }
 
     StepOutcome Run(std::atomic<bool>& paused) {
