@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages Quilmer needs to build, test and run.
+# Every outside program the project runs is on scripts/programs.list with the package that brings
+# it; scripts/check-programs.py checks that this script installs each of those packages.
 # Idempotent: packages already present are left alone, and apt-get update runs once per call
 # only when something is missing.
 set -euo pipefail
@@ -28,6 +30,10 @@ packages=(
   ffmpeg libavformat-dev libavcodec-dev libavutil-dev
   # update tests: a real HTTP server on loopback, python for the scripted one, zip for fixtures
   nginx-light python3 zip curl openssl
+  # the benchmarks wait for stopped processes (pgrep)
+  procps
+  # the fresh-machine checks: a minimal Debian root (scripts/fresh-root.sh)
+  debootstrap
 )
 
 missing=()
