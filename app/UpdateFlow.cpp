@@ -7,6 +7,7 @@
 #include <wx/utils.h>
 
 #include "app/MainDlg.h"
+#include "app/core/PackagedInstall.h"
 #include "controls/MessageBoxes.h"
 #include "controls/WxText.h"
 #include "foundation/Log.h"
@@ -86,6 +87,13 @@ void UpdateFlow::Evaluate() {
         SettingsStore::Instance().WriteInt(L"Config", L"SysFlags", settings.sysFlags);
     }
     if (!accepted) return;
+    if (IsPackagedProgramFolder(context_.programFolder)) {
+        // The package manager owns these files: say how to get the new version instead.
+        actions_.tellUser(Tr(L"Quilmer was installed by the system's package manager, which also updates it. "
+                             L"Install the new version with it, for example: "
+                             L"sudo apt update && sudo apt install --only-upgrade quilmer"));
+        return;
+    }
     if (!actions_.startUpdater(context_.programFolder, LaunchFor(context_, decision)))
         CLog::Instance().Write(LOG_WARN, L"the updater could not be started");
 }

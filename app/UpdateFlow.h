@@ -5,7 +5,8 @@
 // - the running version is older than the oldest one still supported: the window is hidden and
 //   the page about updating opens in the program's browser window, whose close ends the program;
 // - a newer version exists and the user has not asked to be left alone ("Config"/"SysFlags"
-//   bit 0x2): the new-version window offers it, and its OK starts the updater;
+//   bit 0x2): the new-version window offers it, and its OK starts the updater, or, for a
+//   program folder the package manager owns (app/core/PackagedInstall.h), says how to get it;
 // - anything else, and every failure of the check: nothing at all.
 
 #include <functional>

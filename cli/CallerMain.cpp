@@ -24,6 +24,8 @@
 #include "app/core/HandOver.h"
 #include "foundation/FileUtil.h"
 #include "foundation/PlainEventLoop.h"
+#include "foundation/Utf8.h"
+#include "foundation/Version.h"
 #include "foundation/protocol/ProtocolWindow.h"
 
 extern char** environ;
@@ -47,6 +49,8 @@ const char* kUsage =
     "  -c, --class NAME       this program's window class (default \"Quilmer Caller <pid>\")\n"
     "  -m, --message NAME     this program's registered message (default UWM_QuilmerCaller_JobDone)\n"
     "  -x, --hex              write the notice as hexadecimal digits and a line feed\n"
+    "  -h, --help             this text\n"
+    "      --version          print the version and exit\n"
     "The notice's bytes (the escaped UTF-8 text and a zero byte) go to standard output as they came.\n"
     "Exit status: 0 notice received, 1 bad arguments or start failure, 3 quilmer ended without a\n"
     "notice, 4 time-out.\n";
@@ -62,6 +66,7 @@ struct Options {
     long timeoutSeconds = 3600;
     bool hex = false;
     bool help = false;
+    bool version = false;
 };
 
 bool ParseOptions(int argc, char** argv, Options& o, std::string& error) {
@@ -77,6 +82,8 @@ bool ParseOptions(int argc, char** argv, Options& o, std::string& error) {
         };
         if (arg == "-h" || arg == "--help") {
             o.help = true;
+        } else if (arg == "--version") {
+            o.version = true;
         } else if (arg == "-o" || arg == "--output") {
             if (!value(o.output)) return false;
         } else if (arg == "-u" || arg == "--url") {
@@ -109,7 +116,7 @@ bool ParseOptions(int argc, char** argv, Options& o, std::string& error) {
             o.clips.push_back(arg);
         }
     }
-    if (o.help) return true;
+    if (o.help || o.version) return true;
     if (o.output.empty()) {
         error = "no output file (-o)";
         return false;
@@ -152,6 +159,10 @@ int Run(int argc, char** argv) {
     }
     if (o.help) {
         std::cout << kUsage;
+        return 0;
+    }
+    if (o.version) {
+        std::cout << ToUtf8(FormatVersion(3)) << "\n";
         return 0;
     }
     if (o.quilmer.empty()) o.quilmer = ProgramFolder() + "quilmer";

@@ -17,6 +17,8 @@ bool ParseJoinArguments(const std::vector<std::string>& args, JoinArguments& par
             optionsEnded = true;
         } else if (arg == "-h" || arg == "--help") {
             parsed.help = true;
+        } else if (arg == "--version") {
+            parsed.version = true;
         } else if (arg == "-q" || arg == "--quiet") {
             parsed.quiet = true;
         } else if (arg == "-o" || arg == "--output") {
@@ -52,7 +54,7 @@ bool ParseJoinArguments(const std::vector<std::string>& args, JoinArguments& par
             return false;
         }
     }
-    if (parsed.help) return true;
+    if (parsed.help || parsed.version) return true;
     if (parsed.output.empty()) {
         error = "no output file: give it with -o OUTPUT";
         return false;
@@ -91,6 +93,7 @@ std::string JoinUsage() {
            "                fitted into the first clip's frame\n"
            "      auto      lossless when the clips allow it, single otherwise\n"
            "  -h, --help           this text\n"
+           "      --version        print the version and exit\n"
            "  --                   everything after it is a clip, even if it begins with '-'\n"
            "\n"
            "Progress goes to standard error: a bar on a terminal, plain lines otherwise.\n"

@@ -10,6 +10,7 @@ struct JoinArguments {
     std::wstring output;
     std::vector<std::wstring> clips;
     bool help = false;
+    bool version = false;  // print the version and stop
     bool quiet = false;  // no progress display, only the result and errors
     std::string method = "auto";  // classic, lossless, single or auto
 };

@@ -8,6 +8,7 @@
 #include "foundation/PlainEventLoop.h"
 #include "foundation/TextTranslator.h"
 #include "foundation/Utf8.h"
+#include "foundation/Version.h"
 #include "media/CancelFlag.h"
 #include "media/ClipProbe.h"
 #include "media/TargetFormat.h"
@@ -268,6 +269,10 @@ int Run(int argc, char** argv) {
     }
     if (args.help) {
         std::fputs(JoinUsage().c_str(), stdout);
+        return 0;
+    }
+    if (args.version) {
+        std::printf("%s\n", ToUtf8(FormatVersion(3)).c_str());
         return 0;
     }
 

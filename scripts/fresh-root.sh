@@ -68,16 +68,17 @@ fresh_root_make() {
     cp /etc/resolv.conf "$work/etc/resolv.conf" 2> /dev/null || true
     mount -t proc proc "$work/proc"
     mount --bind /dev "$work/dev"
+    if mountpoint -q /dev/pts; then mount --bind /dev/pts "$work/dev/pts"; fi
     mount --bind "$FRESH_CACHE/apt-archives" "$work/var/cache/apt/archives"
 }
 
 fresh_root_remove() {
     local work=$1 m
     [ -d "$work" ] || return 0
-    for m in var/cache/apt/archives dev proc; do
+    for m in var/cache/apt/archives dev/pts dev proc; do
         if mountpoint -q "$work/$m"; then umount -l "$work/$m"; fi
     done
-    for m in var/cache/apt/archives dev proc; do
+    for m in var/cache/apt/archives dev/pts dev proc; do
         if mountpoint -q "$work/$m"; then
             echo "fresh-root: $work/$m is still mounted; leaving $work in place" >&2
             return 1

@@ -34,6 +34,9 @@ packages=(
   procps
   # the fresh-machine checks: a minimal Debian root (scripts/fresh-root.sh)
   debootstrap
+  # the Debian package (scripts/package.sh): icons drawn from the SVG, the binaries' library
+  # dependencies (dpkg-shlibdeps needs file), and the checks of the package and its desktop files
+  librsvg2-bin dpkg-dev file lintian desktop-file-utils appstream
 )
 
 missing=()

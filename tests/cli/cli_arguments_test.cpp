@@ -47,6 +47,9 @@ TEST(JoinArguments, MistakesAreReported) {
     EXPECT_FALSE(ParseJoinArguments({"-o", "x.flv", "-o", "y.flv", "a.flv"}, args, error));
     EXPECT_TRUE(ParseJoinArguments({"--help"}, args, error));
     EXPECT_TRUE(args.help);
+    EXPECT_TRUE(ParseJoinArguments({"--version"}, args, error)) << "needs neither output nor clips";
+    EXPECT_TRUE(args.version);
+    EXPECT_FALSE(args.help);
 }
 
 TEST(TerminalProgress, LineShowsBarPercentAndTimes) {

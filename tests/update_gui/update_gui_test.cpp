@@ -480,6 +480,21 @@ TEST_F(NewVersionFlowTest, OffersTheNewVersionAndOkStartsTheUpdaterWithTheSevenA
     EXPECT_EQ(AppSettings::Instance().sysFlags & kSysFlagDontRemind, 0);
 }
 
+TEST_F(NewVersionFlowTest, APackagedProgramIsStillToldOfTheNewVersionButOkSaysHowToGetItInsteadOfUpdating) {
+    fs::path folder = data_ / "packaged-program";
+    WriteAll(folder / "packaged-by", "debian\n");
+    flow_->Context().programFolder = W(folder) + L"/";
+    std::vector<std::wstring> told;
+    flow_->ActionsForTest().tellUser = [&](const std::wstring& text) { told.push_back(text); };
+    Descriptor("[main]\nversion=v2.0\n");
+    EvaluateWith([](NewVersionDialog* d) { ClickCentre(d->FindWindow(wxID_OK)); });
+    ASSERT_TRUE(dialogSeen_);
+    EXPECT_TRUE(launches_.empty()) << "the updater must not replace the package manager's files";
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_NE(told[0].find(L"package manager"), std::wstring::npos) << told[0];
+    EXPECT_NE(told[0].find(L"apt install --only-upgrade quilmer"), std::wstring::npos) << told[0];
+}
+
 TEST_F(NewVersionFlowTest, DontRemindMeAgainIsKeptAndSilencesLaterOffers) {
     Descriptor("[main]\nversion=v2.0\n");
     EvaluateWith([](NewVersionDialog* d) {
