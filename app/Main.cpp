@@ -96,12 +96,13 @@ int main(int argc, char** argv) {
     std::setlocale(LC_ALL, "");
     if (argc == 2 && std::string_view(argv[1]) == "--help") {
         // Like --version, answered before wxWidgets starts: no display needed.
-        std::fputs("Usage: quilmer [CLIP...]\n"
-                   "Opens the main window with the clips in its list, ready to join.\n"
-                   "      --help     this text\n"
-                   "      --version  print the version and exit\n"
-                   "Closing the window ends the program with exit status 2.\n",
-                   stdout);
+        std::fputs(
+            "Usage: quilmer [CLIP...]\n"
+            "Opens the main window with the clips in its list, ready to join.\n"
+            "      --help     this text\n"
+            "      --version  print the version and exit\n"
+            "Closing the window ends the program with exit status 2.\n",
+            stdout);
         return 0;
     }
     if (argc == 2 && std::string_view(argv[1]) == "--version") {

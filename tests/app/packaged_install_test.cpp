@@ -12,7 +12,8 @@ using namespace quilmer;
 TEST(PackagedInstallTest, FoldersBelowUsrOrWithTheMarkerArePackagedOthersUpdateThemselves) {
     EXPECT_TRUE(IsPackagedProgramFolder(L"/usr/lib/quilmer/"));
     EXPECT_TRUE(IsPackagedProgramFolder(L"/usr/share/quilmer/"));
-    EXPECT_FALSE(IsPackagedProgramFolder(L"/usr/local/quilmer/")) << "the administrator's own, installed by hand";
+    EXPECT_FALSE(IsPackagedProgramFolder(L"/usr/local/quilmer/"))
+        << "the administrator's own, installed by hand";
     EXPECT_FALSE(IsPackagedProgramFolder(L"/usrx/quilmer/"));
     EXPECT_FALSE(IsPackagedProgramFolder(L""));
 
