@@ -7,7 +7,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 dir=${1:-build-package}
+# Debian's hardening, as dpkg-buildflags gives it (without -g: the package's programs are stripped).
 cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILMER_PACKAGE=ON -DQUILMER_BUILD_TESTS=OFF \
+    -DCMAKE_CXX_FLAGS="-fstack-protector-strong -D_FORTIFY_SOURCE=2 -Wformat -Werror=format-security" \
     -DCMAKE_EXE_LINKER_FLAGS="-Wl,-z,relro -Wl,-z,now" > "$dir.configure.log" 2>&1 ||
     { cat "$dir.configure.log" >&2; exit 1; }
 rm -f "$dir.configure.log"
