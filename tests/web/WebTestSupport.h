@@ -7,6 +7,7 @@
 #include <wx/webview.h>
 
 #include <string>
+#include <vector>
 
 namespace quilmer::test {
 
@@ -31,6 +32,11 @@ void Settle();
 
 // Raises the window, lets WebKit paint it, and saves the screenshot.
 void Screenshot(wxWindow* window, const std::string& name);
+
+// Drags files onto the middle of target as a user does: the real pointer (XTest) carries them
+// from a small window of the test through the toolkit's drag and drop. Returns when the drag has
+// ended, whether or not anything took the files.
+void DragFilesOnto(wxWindow* target, const std::vector<std::string>& paths);
 
 // A loopback port nothing listens on.
 int ClosedPort();
