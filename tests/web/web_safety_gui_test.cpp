@@ -15,6 +15,7 @@
 #include <wx/clipbrd.h>
 #include <wx/frame.h>
 #include <wx/sizer.h>
+#include <wx/uiaction.h>
 
 #include <filesystem>
 #include <fstream>
@@ -213,6 +214,36 @@ TEST_F(WebSafety, OnlyTheProgramsCopyCommandWritesTheClipboard) {
     SendMenu(player, PlayerWindow::kCopyCommand);
     ASSERT_TRUE(PumpUntil([] { return Clipboard() == "chosen words"; }, 5000)) << Clipboard();
     test::Screenshot(player, "player-copy-command");
+
+    // An input of the site's search bar (a frame of another origin): typed into, selected, copied
+    // and pasted over through the menu commands.
+    ASSERT_TRUE(PumpUntil([&] { return Eval(player->Browser(), "document.getElementById('playbar') ? 'y' : ''") == "y"; }));
+    PumpEvents(1000);  // the bar's page loads
+    player->Raise();
+    // The bar's text box sits right of its "Find videos:" label, at the top of the page.
+    wxUIActionSimulator sim;
+    wxPoint box = player->Browser()->GetScreenPosition() + wxPoint(150, 19);
+    sim.MouseMove(box);
+    PumpEvents(100);
+    sim.MouseClick();
+    PumpEvents(300);
+    sim.Text("frame words");
+    PumpEvents(300);
+    sim.Char('a', wxMOD_CONTROL);
+    PumpEvents(300);
+    ASSERT_EQ(Eval(player->Browser(), "document.activeElement.tagName"), "IFRAME");
+    SendMenu(player, PlayerWindow::kCopyCommand);
+    ASSERT_TRUE(PumpUntil([] { return Clipboard() == "frame words"; }, 5000)) << Clipboard();
+    SetClipboard("pasted words");
+    sim.Char('a', wxMOD_CONTROL);
+    PumpEvents(200);
+    SendMenu(player, PlayerWindow::kPasteCommand);
+    PumpEvents(500);
+    SetClipboard("something else");
+    sim.Char('a', wxMOD_CONTROL);
+    PumpEvents(200);
+    SendMenu(player, PlayerWindow::kCopyCommand);
+    ASSERT_TRUE(PumpUntil([] { return Clipboard() == "pasted words"; }, 5000)) << Clipboard();
 
     // "&Copy" of the browser window's toolbar menu.
     BrowserWindow* w = OpenBrowserWindow(WidePath(Site().base) + L"/download.php", {}, L"English", L"flv");
