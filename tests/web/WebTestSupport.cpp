@@ -3,6 +3,7 @@
 #include "foundation/AppFolders.h"
 #include "foundation/FileUtil.h"
 #include "web/WebContext.h"
+#include "web/WebPane.h"
 
 #include <gtest/gtest.h>
 #include <wx/dataobj.h>
@@ -10,6 +11,7 @@
 #include <wx/frame.h>
 #include <wx/log.h>
 #include <wx/panel.h>
+#include <wx/sizer.h>
 #include <wx/timer.h>
 #include <wx/uiaction.h>
 
@@ -115,6 +117,21 @@ bool WaitForPage(wxWebView* view, const std::string& prefix, int timeoutMs) {
 }
 
 int ClosedPort() { return FreePort(); }
+
+PaneFrame::PaneFrame()
+    : frame(new wxFrame(nullptr, wxID_ANY, "Quilmer", wxPoint(0, 0), wxSize(700, 160))), slot(new wxPanel(frame)) {
+    auto* sizer = new wxBoxSizer(wxVERTICAL);
+    sizer->Add(slot, 1, wxEXPAND);
+    frame->SetSizer(sizer);
+    frame->Show();
+    pane = MakeMainWebPane(slot);
+    frame->Layout();
+}
+
+PaneFrame::~PaneFrame() {
+    frame->Destroy();
+    Settle();
+}
 
 void DragFilesOnto(wxWindow* target, const std::vector<std::string>& paths) {
     wxRect goal = target->GetScreenRect();

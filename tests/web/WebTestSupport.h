@@ -4,10 +4,16 @@
 
 #include "../support/GuiTestSupport.h"
 
+#include <wx/frame.h>
+#include <wx/panel.h>
 #include <wx/webview.h>
 
 #include <string>
 #include <vector>
+
+namespace quilmer {
+class WebPane;
+}
 
 namespace quilmer::test {
 
@@ -37,6 +43,15 @@ void Screenshot(wxWindow* window, const std::string& name);
 // from a small window of the test through the toolkit's drag and drop. Returns when the drag has
 // ended, whether or not anything took the files.
 void DragFilesOnto(wxWindow* target, const std::vector<std::string>& paths);
+
+// The main window's pane in a frame of its own, as the main window holds it in its slot.
+struct PaneFrame {
+    PaneFrame();
+    ~PaneFrame();
+    wxFrame* frame = nullptr;
+    wxPanel* slot = nullptr;
+    WebPane* pane = nullptr;
+};
 
 // A loopback port nothing listens on.
 int ClosedPort();

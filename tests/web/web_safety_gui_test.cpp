@@ -23,6 +23,8 @@
 namespace quilmer {
 namespace {
 
+using test::PaneFrame;
+
 namespace fs = std::filesystem;
 using test::Eval;
 using test::PumpEvents;
@@ -126,24 +128,6 @@ TEST_F(WebSafety, CraftedClipNamesStayValuesOfThePlayerPages) {
     }
 }
 
-// The main window's pane in a frame of its own, as the main window holds it in its slot.
-struct PaneFrame {
-    wxFrame* frame = new wxFrame(nullptr, wxID_ANY, "Quilmer", wxPoint(0, 0), wxSize(700, 160));
-    wxPanel* slot = new wxPanel(frame);
-    WebPane* pane = nullptr;
-    PaneFrame() {
-        auto* sizer = new wxBoxSizer(wxVERTICAL);
-        sizer->Add(slot, 1, wxEXPAND);
-        frame->SetSizer(sizer);
-        frame->Show();
-        pane = MakeMainWebPane(slot);
-        frame->Layout();
-    }
-    ~PaneFrame() {
-        frame->Destroy();
-        test::Settle();
-    }
-};
 
 TEST_F(WebSafety, RemotePagesOpenWebAddressesOnly) {
     const std::string local = "file://" + secret_;
