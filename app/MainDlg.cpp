@@ -637,6 +637,8 @@ void CMainDlg::RefreshLink() {
 void CMainDlg::BuildWebPieces() {
     // Started with the language the chooser has just made current.
     mainPane_ = MakeMainWebPane(webPane_);
+    // The pane's page is no drop target: a clip dropped on the pane joins the list.
+    webPane_->SetDropTarget(new ClipDropTarget(*this));
     reportBrowser_ = std::make_unique<ReportBrowser>(this);
 }
 

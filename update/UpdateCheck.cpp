@@ -11,14 +11,14 @@
 namespace quilmer {
 
 bool DownloadToFile(const std::wstring& url, const std::wstring& path, const std::atomic<bool>* cancel,
-                    std::string* error) {
+                    std::string* error, std::uint64_t maxBytes) {
     std::function<bool()> stop;
     if (cancel) stop = [cancel] { return cancel->load(); };
-    return DownloadToFile(url, path, std::move(stop), error);
+    return DownloadToFile(url, path, std::move(stop), error, maxBytes);
 }
 
 bool DownloadToFile(const std::wstring& url, const std::wstring& path, std::function<bool()> stopRequested,
-                    std::string* error) {
+                    std::string* error, std::uint64_t maxBytes) {
     auto fail = [&](std::string why) {
         if (error) *error = std::move(why);
         return false;
@@ -30,21 +30,35 @@ bool DownloadToFile(const std::wstring& url, const std::wstring& path, std::func
     if (status < 200 || status > 299) {
         return fail(status ? "HTTP status " + std::to_string(status) : response->ErrorText());
     }
+    std::uint64_t announced = 0;
+    if (maxBytes != 0 && response->ContentLength(announced) && announced > maxBytes) {
+        return fail("the body of " + std::to_string(announced) + " bytes is over the limit");
+    }
     std::string side = NativePath(path) + ".download";
     std::FILE* out = std::fopen(side.c_str(), "wbe");  // "e": close-on-exec
     if (!out) return fail("cannot create " + side);
     char buffer[16384];
     bool writeFailed = false;
+    bool tooLarge = false;
+    std::uint64_t received = 0;
     while (std::size_t n = response->Read(buffer, sizeof buffer)) {
+        received += n;
+        // A server that sends more than it announced, or announces nothing, is cut off here.
+        if (maxBytes != 0 && received > maxBytes) {
+            tooLarge = true;
+            break;
+        }
         if (std::fwrite(buffer, 1, n, out) != n) {
             writeFailed = true;
             break;
         }
     }
     if (std::fclose(out) != 0) writeFailed = true;
-    if (writeFailed || !response->Completed()) {
+    if (tooLarge || writeFailed || !response->Completed()) {
         ::unlink(side.c_str());
-        return fail(writeFailed ? "cannot write " + side : response->ErrorText());
+        return fail(tooLarge      ? "the body is over the limit of " + std::to_string(maxBytes) + " bytes"
+                    : writeFailed ? "cannot write " + side
+                                  : response->ErrorText());
     }
     if (std::rename(side.c_str(), NativePath(path).c_str()) != 0) {
         ::unlink(side.c_str());
@@ -81,7 +95,7 @@ int UpdateCheck::Run(const std::function<bool()>& stopRequested) {
     auto stopping = [this, &stopRequested] { return cancel_ || (stopRequested && stopRequested()); };
     // A stale descriptor from an earlier run must not be judged as this run's answer.
     ::unlink(NativePath(descriptorPath_).c_str());
-    if (!DownloadToFile(descriptorUrl_, descriptorPath_, stopping)) return 1;
+    if (!DownloadToFile(descriptorUrl_, descriptorPath_, stopping, nullptr, kDescriptorSizeLimit)) return 1;
     if (stopping()) return 1;
     loop_.Post([ready = onReady_, alive = receiverAlive_] {
         // Checked on the loop thread, where the receiver is destroyed too: no window can go

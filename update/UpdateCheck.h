@@ -4,6 +4,7 @@
 // Every failure is silent: no descriptor, no notice.
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -14,13 +15,18 @@ namespace quilmer {
 
 class WorkerThread;
 
+// The most a version descriptor may be; a larger answer is no descriptor.
+inline constexpr std::uint64_t kDescriptorSizeLimit = 1024 * 1024;
+
 // Fetches url into path: the body goes to a side file that replaces path only when the server
 // answered 2xx and the whole body arrived. False otherwise (path is then absent or untouched).
+// maxBytes (0: no limit): a body announced or found to be larger fails as soon as that is known.
 bool DownloadToFile(const std::wstring& url, const std::wstring& path,
-                    const std::atomic<bool>* cancel = nullptr, std::string* error = nullptr);
+                    const std::atomic<bool>* cancel = nullptr, std::string* error = nullptr,
+                    std::uint64_t maxBytes = 0);
 // The same with a stop question asked between reads and while waiting for the server.
 bool DownloadToFile(const std::wstring& url, const std::wstring& path, std::function<bool()> stopRequested,
-                    std::string* error = nullptr);
+                    std::string* error = nullptr, std::uint64_t maxBytes = 0);
 
 class UpdateCheck {
 public:

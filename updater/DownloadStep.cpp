@@ -326,6 +326,8 @@ StepOutcome DownloadStep::Run(const std::atomic<bool>& paused) {
 }
 
 StepOutcome DownloadStep::Install() {
+    // The transfer is over: nothing can be paused while the program folder changes.
+    observer_.EnablePause(false);
     auto sleep = [this](std::chrono::milliseconds ms) {
         if (env_.sleep)
             env_.sleep(ms);

@@ -10,8 +10,8 @@ std::wstring UpdaterCaption() { return Tr(L"Updater") + L" v1.1"; }
 // after the controller is gone are dropped.
 class UpdaterController::PostingObserver : public DownloadObserver {
 public:
-    PostingObserver(EventLoop& loop, UpdaterView& view, std::weak_ptr<bool> alive)
-        : loop_(loop), view_(view), alive_(std::move(alive)) {}
+    PostingObserver(EventLoop& loop, UpdaterView& view, std::weak_ptr<bool> alive, std::function<void(bool)> onPause)
+        : loop_(loop), view_(view), alive_(std::move(alive)), onPause_(std::move(onPause)) {}
 
     void SetUrlText(const std::wstring& text) override {
         Forward([text](UpdaterView& v) { v.SetUrlText(text); });
@@ -26,7 +26,10 @@ public:
         Forward([text, isError](UpdaterView& v) { v.SetStatusText(text, isError); });
     }
     void EnablePause(bool enable) override {
-        Forward([enable](UpdaterView& v) { v.EnablePause(enable); });
+        Forward([enable, onPause = onPause_](UpdaterView& v) {
+            onPause(enable);
+            v.EnablePause(enable);
+        });
     }
     void Trace(const std::string& line) override {
         Forward([line](UpdaterView& v) { v.Trace(line); });
@@ -42,6 +45,7 @@ private:
     EventLoop& loop_;
     UpdaterView& view_;
     std::weak_ptr<bool> alive_;
+    std::function<void(bool)> onPause_;
 };
 
 UpdaterController::UpdaterController(EventLoop& loop, DownloadEnvironment env, UpdaterView& view,
@@ -51,7 +55,7 @@ UpdaterController::UpdaterController(EventLoop& loop, DownloadEnvironment env, U
       view_(view),
       periodMs_(restartPeriodMs),
       alive_(std::make_shared<bool>(true)),
-      observer_(std::make_unique<PostingObserver>(loop, view, alive_)) {}
+      observer_(std::make_unique<PostingObserver>(loop, view, alive_, [this](bool enable) { pauseEnabled_ = enable; })) {}
 
 UpdaterController::~UpdaterController() {
     paused_ = true;
@@ -61,6 +65,7 @@ UpdaterController::~UpdaterController() {
 }
 
 void UpdaterController::Start() {
+    if (finished_) return;
     if (!timer_) {
         timer_ = std::make_unique<CallbackTimer>(loop_, periodMs_, [this](std::uint32_t) {
             OnTick();
@@ -73,6 +78,7 @@ void UpdaterController::Start() {
 
 void UpdaterController::OnTick() {
     timer_->StopTimer();
+    if (finished_) return;
     if (IsStepRunning()) {
         // A paused step is still finishing its chunk: try again one period later.
         timer_->Restart();
@@ -108,6 +114,12 @@ void UpdaterController::OnTick() {
 void UpdaterController::OnStepEnded(StepOutcome outcome) {
     stepRunning_ = false;
     lastOutcome_ = outcome;
+    // Only a transfer goes on later; after any other end this window starts no further step (what
+    // a failed step left is for the next run).
+    if (outcome != StepOutcome::RetryLater && outcome != StepOutcome::Paused) {
+        finished_ = true;
+        timer_->StopTimer();
+    }
     switch (outcome) {
         case StepOutcome::RetryLater:
             if (!paused_) timer_->Restart();
@@ -130,6 +142,8 @@ void UpdaterController::OnStepEnded(StepOutcome outcome) {
 }
 
 void UpdaterController::TogglePause() {
+    // The package is being checked or installed, or the work is over: nothing to pause or resume.
+    if (finished_ || !pauseEnabled_) return;
     if (!paused_) {
         paused_ = true;
         view_.SetPauseLabel(Tr(L"&Resume"));

@@ -4,6 +4,7 @@
 // shows what arrives there; every view call comes on the loop thread.
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -41,6 +42,7 @@ public:
     // Arms the restart timer: the first step starts one period later.
     void Start();
     // The Pause button: pauses a running transfer after its chunk, or resumes one period later.
+    // Once the transfer is over (installing, or the step ended for good) it does nothing.
     void TogglePause();
     // Cancel or the close box: stops the transfer (the partial file stays) and ends with 2.
     void Cancel();
@@ -61,6 +63,8 @@ private:
     std::uint32_t periodMs_;
     std::atomic<bool> paused_{false};
     bool stepRunning_ = false;
+    bool pauseEnabled_ = true;  // the step has not said the transfer is over
+    bool finished_ = false;     // installed, or failed for good: no further step
     std::optional<StepOutcome> lastOutcome_;
     std::shared_ptr<bool> alive_;
     std::unique_ptr<PostingObserver> observer_;

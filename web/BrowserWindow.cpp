@@ -82,10 +82,13 @@ BrowserWindow::BrowserWindow(const std::wstring& startAddress, const std::string
 
     SetClientSize(wxDLG_UNIT(this, wxSize(540, 200)));
     SetWindowStyleFlag(GetWindowStyleFlag() | wxCLIP_CHILDREN);
+    // The start address comes from a page or the version descriptor as often as from the program:
+    // web addresses only (the content browser's own navigations are held to the same rule below).
+    bool start = IsWebAddress(startAddress);
     toolbar_ = CreateHostedWebView(this, kToolbarId);
     content_ = CreateHostedWebView(this, kContentId, false,
-                                   formData.empty() && !startAddress.empty() ? wxString(startAddress)
-                                                                             : wxString(wxWebViewDefaultURLStr));
+                                   formData.empty() && start ? wxString(startAddress)
+                                                             : wxString(wxWebViewDefaultURLStr));
     toolbar_->SetMinSize(wxSize(-1, wxDLG_UNIT(this, wxSize(0, 49)).y));
     auto* sizer = new wxBoxSizer(wxVERTICAL);
     sizer->Add(toolbar_, 0, wxEXPAND);
@@ -97,7 +100,8 @@ BrowserWindow::BrowserWindow(const std::wstring& startAddress, const std::string
     toolbar_->Bind(wxEVT_WEBVIEW_LOADED, &BrowserWindow::OnToolbarLoaded, this);
     toolbar_->Bind(wxEVT_WEBVIEW_ERROR, &BrowserWindow::OnToolbarError, this);
     toolbar_->Bind(wxEVT_WEBVIEW_SCRIPT_MESSAGE_RECEIVED, &BrowserWindow::OnToolbarMessage, this);
-    toolbar_->Bind(wxEVT_WEBVIEW_NEWWINDOW, [this](wxWebViewEvent& e) { content_->LoadURL(e.GetURL()); });
+    toolbar_->Bind(wxEVT_WEBVIEW_NEWWINDOW, &BrowserWindow::OnContentNewWindow, this);
+    content_->Bind(wxEVT_WEBVIEW_NAVIGATING, &BrowserWindow::OnContentNavigating, this);
     content_->Bind(wxEVT_WEBVIEW_NAVIGATED, &BrowserWindow::OnContentNavigated, this);
     content_->Bind(wxEVT_WEBVIEW_LOADED, &BrowserWindow::OnContentLoaded, this);
     content_->Bind(wxEVT_WEBVIEW_ERROR, &BrowserWindow::OnContentError, this);
@@ -120,7 +124,7 @@ BrowserWindow::BrowserWindow(const std::wstring& startAddress, const std::string
 
     toolbarAddress_ = ToolbarPageAddress(WebSiteAddress(), language_, type_);
     toolbar_->LoadURL(wxString(toolbarAddress_));
-    if (!startAddress.empty() && !formData.empty()) NavigateWithPost(content_, startAddress, formData);
+    if (start && !formData.empty()) NavigateWithPost(content_, startAddress, formData);
     placement_.Restore(this);
     AttachSkin(this);
 }
@@ -149,6 +153,10 @@ void BrowserWindow::OnClose(wxCloseEvent&) {
 // --- toolbar page ---------------------------------------------------------------------------
 
 void BrowserWindow::OnToolbarNavigating(wxWebViewEvent& event) {
+    if (!MayNavigateFromPage(event.GetURL().ToStdWstring())) {
+        event.Veto();
+        return;
+    }
     if (!IsTopFrame(event)) return;
     ToolbarDecision d = DecideToolbarNavigation(WebSiteAddress(), event.GetURL().ToStdWstring(), {});
     if (d.cancel) event.Veto();
@@ -282,9 +290,8 @@ void BrowserWindow::FocusSearch() {
 void BrowserWindow::OnCommand(wxCommandEvent& event) {
     switch (event.GetId()) {
         case kCopyCommand:
-            RunPageScript(toolbar_, 
-                "(function(){var e=document.activeElement;if(e&&e.tagName==='INPUT')"
-                "window.webkit.messageHandlers.quilmer.postMessage(JSON.stringify({kind:'copy',text:e.value}));})()");
+            // The text is read by the window itself: a page's message never fills the clipboard.
+            CopyFocusedInput(toolbar_);
             break;
         case kPasteCommand:
         case kPasteAndGoCommand:
@@ -358,7 +365,15 @@ void BrowserWindow::ReportNavigationError(const wxString& failedAddress, long lo
     if (!target.empty()) content_->LoadURL(wxString(target));
 }
 
-void BrowserWindow::OnContentNewWindow(wxWebViewEvent& event) { content_->LoadURL(event.GetURL()); }
+void BrowserWindow::OnContentNavigating(wxWebViewEvent& event) {
+    // Whoever asks (a link, a script, the toolbar's address box, a new-window request): the
+    // content browser shows web pages only.
+    if (!MayNavigateFromPage(event.GetURL().ToStdWstring())) event.Veto();
+}
+
+void BrowserWindow::OnContentNewWindow(wxWebViewEvent& event) {
+    if (IsWebAddress(event.GetURL().ToStdWstring())) content_->LoadURL(event.GetURL());
+}
 
 void BrowserWindow::OnContentMessage(wxWebViewEvent& event) {
     ScriptErrorRecord error;

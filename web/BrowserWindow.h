@@ -60,6 +60,7 @@ private:
     void OnToolbarLoaded(wxWebViewEvent& event);
     void OnToolbarError(wxWebViewEvent& event);
     void OnToolbarMessage(wxWebViewEvent& event);
+    void OnContentNavigating(wxWebViewEvent& event);
     void OnContentNavigated(wxWebViewEvent& event);
     void OnContentLoaded(wxWebViewEvent& event);
     void OnContentError(wxWebViewEvent& event);

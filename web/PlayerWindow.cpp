@@ -10,7 +10,6 @@
 #include "web/WebContext.h"
 #include "web/core/WebRules.h"
 
-#include <wx/clipbrd.h>
 #include <wx/menu.h>
 #include <wx/sizer.h>
 
@@ -183,38 +182,22 @@ void PlayerWindow::OnScriptMessage(wxWebViewEvent& event) {
         menu.Append(kCopyCommand, wxString(Tr(L"&Copy")));
         menu.Append(kPasteCommand, wxString(Tr(L"&Paste")));
         PopupMenu(&menu);
-    } else if (kind == "copy") {
-        if (wxTheClipboard->Open()) {
-            wxTheClipboard->SetData(new wxTextDataObject(wxString::FromUTF8(doc.value("text", ""))));
-            wxTheClipboard->Close();
-        }
     }
 }
 
-void PlayerWindow::CopyFocusedInput() {
-    // The search bar is a page of the site inside the player page: it answers with a "copy" message.
-    RunPageScript(browser_, 
-        "(function(){var e=document.activeElement;"
-        "if(e&&e.tagName==='INPUT'){window.webkit.messageHandlers.quilmer.postMessage("
-        "JSON.stringify({kind:'copy',text:e.value}));return;}"
-        "for(var i=0;i<window.frames.length;i++)window.frames[i].postMessage({quilmerCopy:true},'*');})()");
-}
+void PlayerWindow::CopyFocusedInput() { quilmer::CopyFocusedInput(browser_); }
 
-void PlayerWindow::PasteIntoFocusedInput() {
-    wxString text;
-    if (wxTheClipboard->Open()) {
-        wxTextDataObject data;
-        if (wxTheClipboard->GetData(data)) text = data.GetText();
-        wxTheClipboard->Close();
-    }
-    RunPageScript(browser_, "(function(t){var e=document.activeElement;"
-                             "if(e&&e.tagName==='INPUT'){e.value=t;return;}"
-                             "for(var i=0;i<window.frames.length;i++)window.frames[i].postMessage({quilmerPaste:t},'*');})(" +
-                             JsQuote(text) + ")");
-}
+void PlayerWindow::PasteIntoFocusedInput() { quilmer::PasteIntoFocusedInput(browser_); }
 
 void PlayerWindow::OnNavigating(wxWebViewEvent& event) {
     std::wstring address = event.GetURL().ToStdWstring();
+    // The page file is the one local page the window shows; the search bar and whatever it opens
+    // go to web addresses only.
+    bool ownPage = !pageFile_.empty() && event.GetURL() == wxString::FromUTF8(FileUrl(pageFile_));
+    if (!ownPage && !MayNavigateFromPage(address)) {
+        event.Veto();
+        return;
+    }
     SearchBarRedirect redirect = DecideSearchBarNavigation(WebSiteAddress(), address);
     if (redirect.url.empty()) return;
     event.Veto();

@@ -84,18 +84,27 @@ void WebPane::Restart() {
 }
 
 bool WebPane::HandleNavigation(const std::wstring& address, const std::string& formData) {
+    // The start page is the program's own request; everything else comes from a page and goes
+    // only to web addresses, in the pane and in the browser windows it opens.
+    bool ownStart = !loadingStart_.empty() && address == loadingStart_;
     if (rules_ == Rules::MainWindow) {
         PaneDecision d = DecideMainPaneNavigation(WebSiteAddress(), address, formData, WebCurrentLanguage());
-        if (d.openBrowser) OpenBrowserWindow(d.browserAddress, {}, WebCurrentLanguage(), d.browserType);
-        return !d.cancel;
+        if (d.openBrowser && IsWebAddress(d.browserAddress)) {
+            OpenBrowserWindow(d.browserAddress, {}, WebCurrentLanguage(), d.browserType);
+        }
+        return !d.cancel && (ownStart || MayNavigateFromPage(address));
     }
-    if (address == L"about:blank" || (!loadingStart_.empty() && address == loadingStart_)) return true;
-    OpenBrowserWindow(address, {}, WebCurrentLanguage(), L"flv");
+    if (address == L"about:blank" || ownStart) return true;
+    if (IsWebAddress(address)) OpenBrowserWindow(address, {}, WebCurrentLanguage(), L"flv");
     return false;
 }
 
 void WebPane::OnNavigating(wxWebViewEvent& event) {
-    if (!IsTopFrame(event)) return;
+    if (!IsTopFrame(event)) {
+        // A frame inside the page may load web pages only.
+        if (!MayNavigateFromPage(event.GetURL().ToStdWstring())) event.Veto();
+        return;
+    }
     if (!HandleNavigation(event.GetURL().ToStdWstring(), {})) event.Veto();
 }
 
@@ -139,7 +148,8 @@ void WebPane::OnError(wxWebViewEvent& event) {
 }
 
 void WebPane::OnNewWindow(wxWebViewEvent& event) {
-    OpenBrowserWindow(event.GetURL().ToStdWstring(), {}, WebCurrentLanguage(), L"flv");
+    std::wstring address = event.GetURL().ToStdWstring();
+    if (IsWebAddress(address)) OpenBrowserWindow(address, {}, WebCurrentLanguage(), L"flv");
 }
 
 void WebPane::ShowSnapPage() {

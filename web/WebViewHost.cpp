@@ -1,5 +1,10 @@
 #include "web/WebViewHost.h"
 
+#include "web/core/MarkupEscape.h"
+
+#include <wx/clipbrd.h>
+#include <wx/log.h>
+
 #include <nlohmann/json.hpp>
 
 #include <dlfcn.h>
@@ -67,6 +72,11 @@ wxWebView* CreateHostedWebView(wxWindow* parent, wxWindowID id, bool allowAutopl
     view->EnableContextMenu(false);
     view->AddScriptMessageHandler(kMessageHandlerName);
     view->AddUserScript(kErrorReporter, wxWEBVIEW_INJECT_AT_DOCUMENT_START);
+    // Not a drop target: WebKit would open a dropped file in place of the page. A drop over the
+    // view goes to the window under it instead (the main window's pane takes clips).
+    using Unset = void (*)(void*);
+    static auto unsetDropTarget = WebKitFunction<Unset>("gtk_drag_dest_unset");
+    if (void* native = view->GetNativeBackend(); native && unsetDropTarget) unsetDropTarget(native);
     if (allowAutoplay) AllowAutoplay(view);
     return view;
 }
@@ -159,21 +169,51 @@ long long NavigationErrorCode(const wxWebViewEvent& event) {
     }
 }
 
-std::string JsQuote(const wxString& text) {
-    std::string out = "'";
-    for (unsigned char c : std::string(text.utf8_str())) {
-        if (c == '\\' || c == '\'') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20 || c == '<' || c == '>') {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\x%02x", c);
-            out += buf;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out + "'";
+namespace {
+
+// "input:<value>" when the page's own focused element is a text input, "frame" when the focus is
+// inside a frame, else "".
+wxString FocusedInput(wxWebView* view) {
+    wxLogNull quiet;  // a page that refuses scripts is an empty answer
+    wxString answer;
+    if (!view->RunScript("(function(){var e=document.activeElement;if(!e)return '';"
+                         "if(e.tagName==='INPUT')return 'input:'+e.value;"
+                         "return (e.tagName==='IFRAME'||e.tagName==='FRAME')?'frame':'';})()",
+                         &answer))
+        return {};
+    return answer;
 }
+
+}  // namespace
+
+void CopyFocusedInput(wxWebView* view) {
+    wxString focused = FocusedInput(view);
+    if (focused.StartsWith("input:")) {
+        if (wxTheClipboard->Open()) {
+            wxTheClipboard->SetData(new wxTextDataObject(focused.Mid(6)));
+            wxTheClipboard->Close();
+        }
+    } else if (focused == "frame") {
+        view->Copy();
+    }
+}
+
+void PasteIntoFocusedInput(wxWebView* view) {
+    wxString focused = FocusedInput(view);
+    if (focused.StartsWith("input:")) {
+        wxString text;
+        if (wxTheClipboard->Open()) {
+            wxTextDataObject data;
+            if (wxTheClipboard->GetData(data)) text = data.GetText();
+            wxTheClipboard->Close();
+        }
+        RunPageScript(view, "(function(t){var e=document.activeElement;if(e&&e.tagName==='INPUT')e.value=t;})(" +
+                                JsQuote(text) + ")");
+    } else if (focused == "frame") {
+        view->Paste();
+    }
+}
+
+std::string JsQuote(const wxString& text) { return ScriptStringLiteral(std::string(text.utf8_str())); }
 
 }  // namespace quilmer

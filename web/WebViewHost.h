@@ -26,7 +26,7 @@ struct ScriptErrorRecord {
 // The name of the page-side message handler: window.webkit.messageHandlers.quilmer.postMessage().
 inline constexpr const char* kMessageHandlerName = "quilmer";
 
-// A web view with the program's set-up: no browser context menu of its own, the message handler,
+// A web view with the program's set-up: not a drop target, no browser context menu of its own, the message handler,
 // and a script that hands every script error of the page to the handler instead of showing it.
 // allowAutoplay: media may start with sound without a click (player pages).
 wxWebView* CreateHostedWebView(wxWindow* parent, wxWindowID id, bool allowAutoplay = false,
@@ -51,6 +51,14 @@ int MainResourceStatus(wxWebView* view);
 
 // A status-like code for a failed navigation: 0 for navigations that were only cancelled.
 long long NavigationErrorCode(const wxWebViewEvent& event);
+
+// The program's own Copy and Paste commands on the focused text input of the page. An input of the
+// page itself is read and written directly; one inside a frame of another site cannot be, so
+// there the browser copies the frame's selection (the right click that opens the program's menu
+// selects the input's text) or pastes over it. No page script takes part: pages never reach the
+// clipboard.
+void CopyFocusedInput(wxWebView* view);
+void PasteIntoFocusedInput(wxWebView* view);
 
 // Escapes text for a single-quoted JavaScript string literal.
 std::string JsQuote(const wxString& text);

@@ -31,13 +31,6 @@ var quilmer = (function () {
       if (post({ kind: 'contextmenu', name: e.target.name })) e.preventDefault();
     }
   });
-  // A parent page (a player window) hands clipboard text on to the focused input of this frame.
-  window.addEventListener('message', function (e) {
-    var el = document.activeElement;
-    if (!isTextInput(el) || !e.data || typeof e.data !== 'object') return;
-    if (e.data.quilmerPaste !== undefined) el.value = e.data.quilmerPaste;
-    if (e.data.quilmerCopy) post({ kind: 'copy', text: el.value });
-  });
   return {
     post: post,
     param: param,

@@ -322,6 +322,19 @@ TEST_F(MainWindowWeb, PlayButtonDoubleClickAndPropertyPlayOpenPlayersThatPlay) {
     EXPECT_TRUE(Players().empty());
 }
 
+TEST_F(MainWindowWeb, AClipDroppedOnThePaneJoinsTheListAndThePaneKeepsItsPage) {
+    ASSERT_TRUE(Clips::Get().Make("dropped.mp4", "-c:v libx264 -pix_fmt yuv420p -c:a aac -f mp4"));
+    WebPane* pane = window_->MainWebPane();
+    ASSERT_TRUE(WaitForPage(pane->Browser(), Site().base + "/api_joiner.php"));
+    std::size_t before = window_->Clips().Count();
+    test::DragFilesOnto(pane->Browser(), {NativePath(Clips::Get().Path("dropped.mp4"))});
+    ASSERT_TRUE(PumpUntil([&] { return window_->Clips().Count() == before + 1; }, 5000));
+    EXPECT_EQ(window_->Clips().At(before).path, Clips::Get().Path("dropped.mp4"));
+    PumpEvents(500);
+    EXPECT_EQ(Url(pane->Browser()), StartAddress());
+    test::Screenshot(window_, "main-window-clip-dropped-on-pane");
+}
+
 TEST_F(MainWindowWeb, SiteDownShowsTheSnapPageInThePane) {
     window_->Close(true);
     test::Settle();

@@ -402,6 +402,46 @@ TEST(UpdateCheckLoopback, DescriptorIsFetchedAndAnnouncedOnlyWhenComplete) {
     EXPECT_EQ(ReadAll(tmp / "quilmerver.ini"), descriptor);
 }
 
+TEST(UpdateCheckLoopback, ADescriptorOverOneMebibyteIsNoDescriptor) {
+    ScratchFolder tmp;
+    // 2 MiB of descriptor-looking text: announced, unannounced, chunked, and announced short.
+    std::string big = "[main]\nversion=v9.0\n";
+    big += std::string(2 * 1024 * 1024, ';');
+    WriteAll(tmp / "big.ini", big);
+    ScriptedServer server;
+    ASSERT_TRUE(server.Start(tmp / "big.ini", tmp / "big.ini", tmp / "server.log"));
+    ManualEventLoop loop;
+    std::vector<int> ready;
+    auto window = std::make_shared<int>(0);
+    std::wstring path = W(tmp / "quilmerver.ini");
+    for (const char* route : {"/ok", "/nolength", "/chunked"}) {
+        SCOPED_TRACE(route);
+        UpdateCheck check(loop, path, W(server.Url(route)), window, [&](int f) { ready.push_back(f); });
+        EXPECT_EQ(check.Run(), 1);
+        loop.RunPending();
+        EXPECT_TRUE(ready.empty()) << "an oversized descriptor was announced";
+        EXPECT_FALSE(fs::exists(tmp / "quilmerver.ini"));
+        EXPECT_FALSE(fs::exists(tmp / "quilmerver.ini.download"));
+    }
+    // A server that announces 1000 bytes and sends 2 MiB: no more than the announced bytes are kept.
+    UpdateCheck lying(loop, path, W(server.Url("/lying")), window, [&](int f) { ready.push_back(f); });
+    lying.Run();
+    loop.RunPending();
+    std::error_code ec;
+    EXPECT_LE(fs::file_size(tmp / "quilmerver.ini", ec), 1000u);
+    EXPECT_FALSE(fs::exists(tmp / "quilmerver.ini.download"));
+
+    // The limit itself: a body of exactly 1 MiB is a descriptor.
+    std::string edge = "[main]\nversion=v9.0\n";
+    edge += std::string(kDescriptorSizeLimit - edge.size(), ';');
+    WriteAll(tmp / "edge.ini", edge);
+    ScriptedServer edgeServer;
+    ASSERT_TRUE(edgeServer.Start(tmp / "edge.ini", tmp / "edge.ini", tmp / "edge-server.log"));
+    std::string error;
+    EXPECT_TRUE(DownloadToFile(W(edgeServer.Url("/nolength")), path, nullptr, &error, kDescriptorSizeLimit)) << error;
+    EXPECT_EQ(fs::file_size(tmp / "quilmerver.ini"), kDescriptorSizeLimit);
+}
+
 namespace {
 
 class RecordingView : public UpdaterView {

@@ -174,6 +174,15 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return self.serve_package("A", honour_range=False, length=False)
         if path == "/nolength-drop":
             return self.drop_half("A", length=False)
+        if path == "/lying":
+            # Announces a short body, then sends the whole package and hangs up.
+            self.send_response(200)
+            self.send_header("Content-Length", "1000")
+            self.end_headers()
+            self.wfile.write(PACKAGES["A"])
+            self.wfile.flush()
+            self.close_connection = True
+            return
         if path == "/norange":
             return self.serve_package("A", honour_range=False)
         if path == "/chunked":

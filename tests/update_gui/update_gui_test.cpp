@@ -276,6 +276,55 @@ TEST_F(UpdaterWindowTest, PausesResumesAndInstallsThePackage) {
     EXPECT_EQ(started_[0], W(program_) + L"/quilmer");
 }
 
+TEST_F(UpdaterWindowTest, PauseAndResumeDuringAFailedInstallStartNoSecondDownload) {
+    // A program folder that cannot be made (a file stands where it should be): unpacking fails.
+    WriteAll(dir_ / "not-a-folder", "x");
+    DownloadEnvironment env = Environment("/dl/quilmer-2.0.zip");
+    env.programFolder = W(dir_ / "not-a-folder") + L"/";
+    env.restartProgram = env.programFolder + L"quilmer";
+    const auto afterExtract = std::chrono::milliseconds(1234);
+    env.afterExtract = afterExtract;
+    std::atomic<bool> installing{false};
+    env.sleep = [&](std::chrono::milliseconds ms) {
+        if (ms == afterExtract) installing = true;
+        std::this_thread::sleep_for(ms == afterExtract ? std::chrono::milliseconds(1500) : ms);
+    };
+    ended_ = -1;
+    auto* window = new UpdaterDialog(std::move(env), 300);
+    window->SetEndedHandler([this](int result) { ended_ = result; });
+    window->Show();
+    window->Start();
+
+    ASSERT_TRUE(PumpUntil([&] { return installing.load(); }, 60000)) << ToUtf8(window->StatusText());
+    auto* pause = wxDynamicCast(window->FindWindow(kIdUpdaterPause), wxButton);
+    ASSERT_NE(pause, nullptr);
+    ClickCentre(pause);
+    ClickCentre(pause);
+    // Package downloads in the access log ("uri status "range" bytes"), without the one-byte probes.
+    auto packageRequests = [&] {
+        std::istringstream lines(site_->AccessLog());
+        std::size_t n = 0;
+        for (std::string line; std::getline(lines, line);)
+            if (line.rfind("/dl/quilmer-2.0.zip?", 0) == 0 && line.find("bytes=0-0") == std::string::npos) ++n;
+        return n;
+    };
+    ASSERT_TRUE(PumpUntil([&] { return window->Controller().LastOutcome().has_value(); }, 60000));
+    EXPECT_EQ(window->Controller().LastOutcome(), StepOutcome::InstallFailed);
+    std::size_t requests = packageRequests();
+    EXPECT_GE(requests, 1u) << site_->AccessLog();
+    PumpEvents(2500);  // several restart periods
+    EXPECT_EQ(window->Controller().LastOutcome(), StepOutcome::InstallFailed);
+    EXPECT_FALSE(window->Controller().IsStepRunning());
+    EXPECT_FALSE(window->Controller().IsTimerArmed());
+    EXPECT_EQ(started_.size(), 1u) << "the main program is started again once";
+    EXPECT_EQ(packageRequests(), requests) << "no second download\n" << site_->AccessLog();
+    EXPECT_FALSE(window->PauseEnabled());
+    EXPECT_EQ(ended_, -1) << "the window stays until the user leaves";
+    SaveScreenshot(window, "updater-install-failed-after-pause");
+    window->Destroy();
+    PumpEvents(100);
+}
+
 TEST_F(UpdaterWindowTest, CancelKeepsThePartFileAndTheNextRunFinishesItByteForByte) {
     UpdaterDialog* first = Open("/slow/quilmer-2.0.zip");
     ASSERT_TRUE(PumpUntil([&] { return PartialSize() > 300 * 1024; }, 60000));

@@ -3,9 +3,17 @@
 #include "foundation/AppFolders.h"
 #include "foundation/FileUtil.h"
 #include "web/WebContext.h"
+#include "web/WebPane.h"
 
 #include <gtest/gtest.h>
+#include <wx/dataobj.h>
+#include <wx/dnd.h>
+#include <wx/frame.h>
 #include <wx/log.h>
+#include <wx/panel.h>
+#include <wx/sizer.h>
+#include <wx/timer.h>
+#include <wx/uiaction.h>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -109,6 +117,64 @@ bool WaitForPage(wxWebView* view, const std::string& prefix, int timeoutMs) {
 }
 
 int ClosedPort() { return FreePort(); }
+
+PaneFrame::PaneFrame()
+    : frame(new wxFrame(nullptr, wxID_ANY, "Quilmer", wxPoint(0, 0), wxSize(700, 160))), slot(new wxPanel(frame)) {
+    auto* sizer = new wxBoxSizer(wxVERTICAL);
+    sizer->Add(slot, 1, wxEXPAND);
+    frame->SetSizer(sizer);
+    frame->Show();
+    pane = MakeMainWebPane(slot);
+    frame->Layout();
+}
+
+PaneFrame::~PaneFrame() {
+    frame->Destroy();
+    Settle();
+}
+
+void DragFilesOnto(wxWindow* target, const std::vector<std::string>& paths) {
+    wxRect goal = target->GetScreenRect();
+    auto* source = new wxFrame(nullptr, wxID_ANY, "drag source", wxPoint(goal.GetRight() + 40, goal.y), wxSize(120, 80));
+    auto* panel = new wxPanel(source);
+    source->Show();
+    PumpEvents(300);
+    wxPoint from = panel->GetScreenRect().GetPosition() + wxPoint(40, 30);
+    wxPoint to(goal.x + goal.width / 2, goal.y + goal.height / 2);
+    bool ended = false;
+    int step = 0;
+    wxTimer mover;
+    // The drag runs its own loop; the pointer is moved from a timer inside it.
+    mover.Bind(wxEVT_TIMER, [&](wxTimerEvent&) {
+        wxUIActionSimulator sim;
+        ++step;
+        if (step <= 12) {
+            sim.MouseMove(from + (to - from) * step / 12);
+        } else if (step <= 18) {
+            sim.MouseMove(to + wxPoint(step % 2, step % 3));  // a few moves over the target
+        } else {
+            sim.MouseUp();
+            mover.Stop();
+        }
+    });
+    panel->Bind(wxEVT_LEFT_DOWN, [&](wxMouseEvent&) {
+        wxFileDataObject data;
+        for (const std::string& path : paths) data.AddFile(wxString::FromUTF8(path));
+        wxDropSource drag(data, panel);
+        mover.Start(60);
+        drag.DoDragDrop(wxDrag_CopyOnly);
+        ended = true;
+    });
+    wxUIActionSimulator sim;
+    sim.MouseMove(from);
+    PumpEvents(100);
+    sim.MouseDown();
+    PumpUntil([&] { return ended; }, 15000);
+    mover.Stop();
+    sim.MouseUp();
+    source->Destroy();
+    Settle();
+}
 
 void Settle() {
     for (int i = 0; i < 3; ++i) {

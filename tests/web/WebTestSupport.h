@@ -4,9 +4,16 @@
 
 #include "../support/GuiTestSupport.h"
 
+#include <wx/frame.h>
+#include <wx/panel.h>
 #include <wx/webview.h>
 
 #include <string>
+#include <vector>
+
+namespace quilmer {
+class WebPane;
+}
 
 namespace quilmer::test {
 
@@ -31,6 +38,20 @@ void Settle();
 
 // Raises the window, lets WebKit paint it, and saves the screenshot.
 void Screenshot(wxWindow* window, const std::string& name);
+
+// Drags files onto the middle of target as a user does: the real pointer (XTest) carries them
+// from a small window of the test through the toolkit's drag and drop. Returns when the drag has
+// ended, whether or not anything took the files.
+void DragFilesOnto(wxWindow* target, const std::vector<std::string>& paths);
+
+// The main window's pane in a frame of its own, as the main window holds it in its slot.
+struct PaneFrame {
+    PaneFrame();
+    ~PaneFrame();
+    wxFrame* frame = nullptr;
+    wxPanel* slot = nullptr;
+    WebPane* pane = nullptr;
+};
 
 // A loopback port nothing listens on.
 int ClosedPort();

@@ -1,3 +1,4 @@
+#include "web/core/MarkupEscape.h"
 #include "web/core/PlayerPages.h"
 
 #include <gtest/gtest.h>
@@ -19,12 +20,19 @@ TEST(PlayerChoice, EndingChoosesTheWindowClass) {
     EXPECT_EQ(ChoosePlayer(L"x.wmv"), PlayerKind::WindowsMedia);
 }
 
-TEST(PlaylistWriter, WritesHeaderAndOneEntryPerPathUnescaped) {
-    std::string asx = PlaylistWriter({L"C:\\v\\first clip.flv", L"/v/Ünï & <b>.mp4"}, false);
+TEST(PlaylistWriter, WritesHeaderAndOneEntryPerPathAsXml) {
+    std::string asx = PlaylistWriter({L"C:\\v\\first clip.flv", L"/v/Ünï & <b>\".mp4"}, false);
     EXPECT_EQ(asx,
               "<asx version=\"3.0\">\n<param name=\"encoding\" value=\"utf-8\" />\n<title>first clip</title>\n"
               "<entry> <ref href=\"C:/v/first clip.flv\"/> </entry>\n"
-              "<entry> <ref href=\"/v/\xC3\x9Cn\xC3\xAF & <b>.mp4\"/> </entry>\n</asx>");
+              "<entry> <ref href=\"/v/\xC3\x9Cn\xC3\xAF &amp; &lt;b&gt;&quot;.mp4\"/> </entry>\n</asx>");
+    // A crafted name can neither close the title nor leave its attribute.
+    std::string crafted = PlaylistWriter({L"/v/a</title><img src=x onerror=alert(1)>\"'.flv"}, false);
+    EXPECT_NE(crafted.find("<title>title&gt;&lt;img src=x onerror=alert(1)&gt;\"'</title>"), std::string::npos)
+        << crafted;
+    EXPECT_NE(crafted.find("<ref href=\"/v/a&lt;/title&gt;&lt;img src=x onerror=alert(1)&gt;&quot;&#39;.flv\"/>"),
+              std::string::npos)
+        << crafted;
     EXPECT_EQ(PlaylistWriter({L"/v/a.b.flv"}, true),
               "<asx version=\"3.0\">\n<param name=\"encoding\" value=\"utf-8\" />\n<title>a.b</title>\n"
               "<entry> <ref href=\"./a.b.flv\"/> </entry>\n</asx>");
@@ -85,6 +93,44 @@ TEST(PlayerPages, MediaScriptQuotesTheAddressSafely) {
     EXPECT_EQ(js.find("it's"), std::string::npos);
     EXPECT_EQ(js.find("</script>"), std::string::npos);
     EXPECT_NE(MediaElementScript("file:///a.wma", true, {}).find("createElement('audio')"), std::string::npos);
+}
+
+TEST(PlayerPages, CraftedClipNamesStayValuesInEveryContext) {
+    // Quotes of both kinds, a script end tag, markup with a handler, and bytes that are not UTF-8.
+    const std::string name = "/v/x\"'></script><img src=x onerror=alert(1)>\xff\xc3(.wmv";
+    std::string wmp = WindowsMediaPage("http://s/bar?lang=A\"B", name);
+    const std::string attr = "/v/x&quot;&#39;&gt;&lt;/script&gt;&lt;img src=x onerror=alert(1)&gt;\xEF\xBF\xBD\xEF\xBF\xBD(.wmv";
+    EXPECT_NE(wmp.find("<param NAME=\"URL\" VALUE=\"" + attr + "\" />"), std::string::npos) << wmp;
+    EXPECT_NE(wmp.find(" src=\"" + attr + "\" volume="), std::string::npos);
+    EXPECT_NE(wmp.find("<iframe src=\"http://s/bar?lang=A&quot;B\""), std::string::npos);
+    EXPECT_EQ(wmp.find("<img"), std::string::npos);
+    EXPECT_EQ(wmp.find("</script>"), std::string::npos);
+    EXPECT_NE(RealPage("http://s/bar", name).find("<param name=\"SRC\" value=\"" + attr + "\">"), std::string::npos);
+
+    // Script strings: no quote, no tag, no raw byte above ASCII; a flashvars value keeps its own "&".
+    std::string flash = FlashPage("/a/s\"w.js", "http://s/bar", 1, 1, "/a/m'\"</script>.swf", "/tmp/p&l=1 \xff");
+    EXPECT_NE(flash.find("src=\"/a/s&quot;w.js\""), std::string::npos);
+    EXPECT_NE(flash.find("new SWFObject(\"/a/m\\x27\\x22\\x3c/script\\x3e.swf\","), std::string::npos) << flash;
+    EXPECT_NE(flash.find("'file=/tmp/p%26l%3D1%20%FF&autostart"), std::string::npos) << flash;
+    EXPECT_EQ(flash.find("</script>.swf"), std::string::npos);
+
+    std::string js = MediaElementScript("file:///v/a.mp4", false, L"\u00e9\U0001F600'</script>");
+    EXPECT_NE(js.find("'\\xe9\\ud83d\\ude00\\x27\\x3c/script\\x3e'"), std::string::npos) << js;
+}
+
+TEST(MarkupEscape, EachContextItsOwnRules) {
+    EXPECT_EQ(EscapeMarkupText("a<b>&\"'"), "a&lt;b&gt;&amp;\"'");
+    EXPECT_EQ(EscapeAttribute("a<b>&\"'"), "a&lt;b&gt;&amp;&quot;&#39;");
+    EXPECT_EQ(EscapeScriptString("a b.c/-_%\\\n\x7f"), "a b.c/-_%\\x5c\\x0a\\x7f");
+    EXPECT_EQ(ScriptStringLiteral(""), "''");
+    EXPECT_EQ(EscapeUrlPart("/a b&c=\xff~"), "/a%20b%26c%3D%FF~");
+    EXPECT_EQ(EscapeUrlPart("a:b/c", ":"), "a:b%2Fc");
+    // Valid UTF-8 stays; each byte of a broken, overlong or surrogate sequence is one U+FFFD.
+    EXPECT_EQ(ValidUtf8("\xc3\xa9\xf0\x9f\x98\x80"), "\xc3\xa9\xf0\x9f\x98\x80");
+    EXPECT_EQ(ValidUtf8("a\xc3"), "a\xEF\xBF\xBD");
+    EXPECT_EQ(ValidUtf8("\xc0\xaf"), "\xEF\xBF\xBD\xEF\xBF\xBD");
+    EXPECT_EQ(ValidUtf8("\xed\xa0\x80"), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
+    EXPECT_EQ(EscapeAttribute("\xff\""), "\xEF\xBF\xBD&quot;");
 }
 
 }  // namespace

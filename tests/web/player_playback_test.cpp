@@ -126,8 +126,11 @@ TEST_F(PlayerTest, PagesOfTheThreeClassesCarryTheirMarkupAndGoAwayOnClose) {
               PlaylistWriter({Clip("flv")}, false));
     EXPECT_NE(flash->PageText().find("new SWFObject("), std::string::npos);
     EXPECT_NE(flash->PageText().find("file=" + NativePath(playlist) + "&autostart=true&repeat=list"), std::string::npos);
-    EXPECT_NE(flash->PageText().find(test::Site().base + "/api_search3.php?showbar=1&lang=English&type=flv"),
+    // The search bar's address as the page's attribute (escaped) and as the view reads it.
+    EXPECT_NE(flash->PageText().find(test::Site().base + "/api_search3.php?showbar=1&amp;lang=English&amp;type=flv"),
               std::string::npos);
+    EXPECT_EQ(Eval(flash->Browser(), "document.getElementById('playbar').getAttribute('src')"),
+              test::Site().base + "/api_search3.php?showbar=1&lang=English&type=flv");
     // The wrapper follows the window: W - 8 by H - 90.
     flash->SetSize(620, 480);
     PumpEvents(300);

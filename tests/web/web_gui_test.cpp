@@ -20,6 +20,8 @@
 namespace quilmer {
 namespace {
 
+using test::PaneFrame;
+
 using test::Eval;
 using test::PumpEvents;
 using test::PumpUntil;
@@ -45,24 +47,6 @@ void SubmitToolbarForm(BrowserWindow* w, const std::string& inputName, const std
                            JsQuote(wxString::FromUTF8(text)) + ";e.form.requestSubmit();return 'ok';})()");
 }
 
-// The main window's pane in a frame of its own, as the main window holds it in its slot.
-struct PaneFrame {
-    wxFrame* frame = new wxFrame(nullptr, wxID_ANY, "Quilmer", wxPoint(0, 0), wxSize(700, 160));
-    wxPanel* slot = new wxPanel(frame);
-    WebPane* pane = nullptr;
-    PaneFrame() {
-        auto* sizer = new wxBoxSizer(wxVERTICAL);
-        sizer->Add(slot, 1, wxEXPAND);
-        frame->SetSizer(sizer);
-        frame->Show();
-        pane = MakeMainWebPane(slot);
-        frame->Layout();
-    }
-    ~PaneFrame() {
-        frame->Destroy();
-        test::Settle();
-    }
-};
 
 TEST(MainWebPane, StartsOnTheJoinerPageWithLanguageAndVersionAndLinksOpenBrowserWindows) {
     PaneFrame f;

@@ -17,6 +17,16 @@ TEST(IsSearchText, BlanksAndBareWordsAreSearches) {
     EXPECT_FALSE(IsSearchText(L"site.example"));
 }
 
+TEST(PageNavigation, PagesReachWebAddressesOnly) {
+    for (const wchar_t* ok : {L"http://a.example/", L"HTTPS://a.example/x", L"about:blank", L"about:srcdoc"})
+        EXPECT_TRUE(MayNavigateFromPage(ok)) << ok;
+    for (const wchar_t* refused : {L"file:///etc/passwd", L"FILE:///home", L"data:text/html,<b>x</b>",
+                                   L"javascript:alert(1)", L"blob:http://a.example/1", L"ftp://a.example/",
+                                   L"corvane:play", L"about:config", L"http:relative", L"/etc/passwd", L""})
+        EXPECT_FALSE(MayNavigateFromPage(refused)) << refused;
+    EXPECT_FALSE(IsWebAddress(L"about:blank"));
+}
+
 TEST(NavigationErrors, ReportedCodesLeadToTheErrorPageOnce) {
     EXPECT_EQ(NavigationErrorAddress(kSite, L"http://a.example/x y", 404, L"English"),
               kSite + L"/naverr.php?url=http://a.example/x%20y&errorid=404&lang=English");

@@ -2,6 +2,7 @@
 
 #include "foundation/FileUtil.h"
 #include "foundation/Strings.h"
+#include "web/core/MarkupEscape.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -130,20 +131,6 @@ std::wstring TitleOf(const std::wstring& path) {
     return dot == std::wstring::npos ? name : name.substr(0, dot);
 }
 
-// A JavaScript string literal of UTF-8 text (every non-alphanumeric byte escaped).
-std::string JsString(const std::string& text) {
-    std::string out = "'";
-    for (unsigned char c : text) {
-        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c >= 0x80 ||
-            c == ' ' || c == '.' || c == ',' || c == ':' || c == '/' || c == '-' || c == '_' || c == '%') {
-            out += static_cast<char>(c);
-        } else {
-            out += FormatA("\\x%02x", c);
-        }
-    }
-    return out + "'";
-}
-
 }  // namespace
 
 PlayerKind ChoosePlayer(const std::wstring& mediaPath) {
@@ -156,12 +143,12 @@ PlayerKind ChoosePlayer(const std::wstring& mediaPath) {
 }
 
 std::string PlaylistWriter(const std::vector<std::wstring>& paths, bool relative) {
-    std::string title = paths.empty() ? std::string() : ToUtf8(TitleOf(paths.front()));
+    std::string title = paths.empty() ? std::string() : EscapeMarkupText(NativePath(TitleOf(paths.front())));
     std::string entries;
     for (const std::wstring& path : paths) {
         std::wstring ref = relative ? L"./" + FileNameOf(path) : path;
         ReplaceAll(ref, L"\\", L"/");
-        entries += "\n<entry> <ref href=\"" + ToUtf8(ref) + "\"/> </entry>";
+        entries += "\n<entry> <ref href=\"" + EscapeAttribute(NativePath(ref)) + "\"/> </entry>";
     }
     return "<asx version=\"3.0\">\n<param name=\"encoding\" value=\"utf-8\" />\n<title>" + title + "</title>" +
            entries + "\n</asx>";
@@ -173,16 +160,19 @@ std::wstring SearchBarAddress(const std::wstring& site, const std::wstring& lang
 
 std::string FlashPage(const std::string& scriptAddress, const std::string& searchBar, int wrapperWidth,
                       int wrapperHeight, const std::string& movieAddress, const std::string& playlistAddress) {
-    return Fill(kFlashTemplate, scriptAddress.c_str(), searchBar.c_str(), 57, wrapperWidth, wrapperHeight,
-                movieAddress.c_str(), playlistAddress.c_str());
+    // The playlist address is a flashvars value (a query part) inside a script string.
+    return Fill(kFlashTemplate, EscapeAttribute(scriptAddress).c_str(), EscapeAttribute(searchBar).c_str(), 57,
+                wrapperWidth, wrapperHeight, EscapeScriptString(movieAddress).c_str(),
+                EscapeScriptString(EscapeUrlPart(playlistAddress, "/:")).c_str());
 }
 
 std::string WindowsMediaPage(const std::string& searchBar, const std::string& mediaPath) {
-    return Fill(kWindowsMediaTemplate, searchBar.c_str(), mediaPath.c_str(), mediaPath.c_str());
+    std::string media = EscapeAttribute(mediaPath);
+    return Fill(kWindowsMediaTemplate, EscapeAttribute(searchBar).c_str(), media.c_str(), media.c_str());
 }
 
 std::string RealPage(const std::string& searchBar, const std::string& mediaPath) {
-    return Fill(kRealTemplate, searchBar.c_str(), mediaPath.c_str());
+    return Fill(kRealTemplate, EscapeAttribute(searchBar).c_str(), EscapeAttribute(mediaPath).c_str());
 }
 
 int WrapperHeightMargin(PlayerKind kind) { return kind == PlayerKind::Real ? 150 : 90; }
@@ -210,7 +200,7 @@ std::string MediaElementScript(const std::string& mediaUrl, bool audioOnly, cons
     if (!note.empty()) {
         js += "var n=document.createElement('div');n.id='quilmer_note';"
               "n.style.cssText='font:12px sans-serif;color:#555;padding:2px';n.textContent=" +
-              JsString(ToUtf8(note)) + ";w.appendChild(n);";
+              ScriptStringLiteral(ToUtf8(note)) + ";w.appendChild(n);";
     }
     js += std::string("var m=document.createElement('") + (audioOnly ? "audio" : "video") +
           "');m.id='quilmer_media';m.controls=true;m.autoplay=true;"
@@ -218,7 +208,7 @@ std::string MediaElementScript(const std::string& mediaUrl, bool audioOnly, cons
           ";background:#000';"
           "m.addEventListener('playing',function(){post('playing');});"
           "m.addEventListener('error',function(){post('error:'+(m.error?m.error.code:0));});"
-          "m.src=" + JsString(mediaUrl) + ";w.appendChild(m);"
+          "m.src=" + ScriptStringLiteral(mediaUrl) + ";w.appendChild(m);"
           "var p=m.play();if(p&&p.catch)p.catch(function(e){post('rejected:'+e.name);});return 'ok';})()";
     return js;
 }
@@ -227,7 +217,7 @@ std::string WrapperMessageScript(const std::wstring& message) {
     return "(function(){var w=document.getElementById('wrapper');if(!w)return 'no wrapper';"
            "w.innerHTML='';var d=document.createElement('div');d.id='quilmer_message';"
            "d.style.cssText='font:14px sans-serif;color:#a00;padding:12px';d.textContent=" +
-           JsString(ToUtf8(message)) + ";w.appendChild(d);return 'ok';})()";
+           ScriptStringLiteral(ToUtf8(message)) + ";w.appendChild(d);return 'ok';})()";
 }
 
 }  // namespace quilmer

@@ -15,13 +15,14 @@ enum class PlayerKind { Flash, WindowsMedia, Real };
 PlayerKind ChoosePlayer(const std::wstring& mediaPath);
 
 // The ASX text of a playlist: header with the first entry's title, one entry line per path.
-// relative: "./" + file name instead of the full path. No escaping.
+// relative: "./" + file name instead of the full path. Title and paths are XML-escaped.
 std::string PlaylistWriter(const std::vector<std::wstring>& paths, bool relative);
 
 // site + "/api_search3.php?showbar=1&lang=" + language (unescaped) + "&type=flv".
 std::wstring SearchBarAddress(const std::wstring& site, const std::wstring& language);
 
-// The three templates filled by printf rules. Paths are passed as the bytes they go into the page.
+// The three templates filled by printf rules. Values are passed as they are (any bytes); each is
+// escaped for the place it goes to: attributes, the script's strings, the flashvars query.
 std::string FlashPage(const std::string& scriptAddress, const std::string& searchBar, int wrapperWidth,
                       int wrapperHeight, const std::string& movieAddress, const std::string& playlistAddress);
 std::string WindowsMediaPage(const std::string& searchBar, const std::string& mediaPath);

@@ -1,6 +1,7 @@
 #include "web/core/WebRules.h"
 
 #include "foundation/Strings.h"
+#include "web/core/MarkupEscape.h"
 
 #include <cctype>
 #include <string_view>
@@ -54,6 +55,14 @@ std::wstring HelpPageAddress(const std::wstring& site, const std::wstring& langu
 std::wstring DownloadSiteAddress(const std::wstring& site, const std::wstring& language) {
     return site + L"/soft.php?type=flv&lang=" + language;
 }
+
+bool IsWebAddress(const std::wstring& address) {
+    return StartsWithNoCase(address, L"http://") || StartsWithNoCase(address, L"https://");
+}
+
+bool IsBlankPage(const std::wstring& address) { return address == L"about:blank" || address == L"about:srcdoc"; }
+
+bool MayNavigateFromPage(const std::wstring& address) { return IsWebAddress(address) || IsBlankPage(address); }
 
 bool IsSearchText(const std::wstring& text) {
     if (Contains(text, L" ")) return true;
@@ -205,8 +214,9 @@ PaneDecision DecideMainPaneNavigation(const std::wstring& site, const std::wstri
 std::string SnapPage(const std::wstring& site, const std::string& imageSource) {
     return "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=utf-8\"/></head>"
            "<body style=\"overflow:hidden; margin:0; padding-left:50px; padding-top:25px\">"
-           "<a href=\"" + ToUtf8(site) + "/download.php\" target=\"_blank\"><img id=\"snap\" border=\"0\" src=\"" +
-           imageSource + "\"/></a></body></html>";
+           "<a href=\"" + EscapeAttribute(ToUtf8(site) + "/download.php") +
+           "\" target=\"_blank\"><img id=\"snap\" border=\"0\" src=\"" + EscapeAttribute(imageSource) +
+           "\"/></a></body></html>";
 }
 
 }  // namespace quilmer

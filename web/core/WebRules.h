@@ -13,6 +13,14 @@ std::wstring JoinerPageAddress(const std::wstring& site, const std::wstring& lan
 std::wstring HelpPageAddress(const std::wstring& site, const std::wstring& language);
 std::wstring DownloadSiteAddress(const std::wstring& site, const std::wstring& language);
 
+// Pages from the network go only to http and https addresses (scheme in any letter case, with
+// "//" after it); local files, data, script and other schemes are the program's own business.
+bool IsWebAddress(const std::wstring& address);
+// "about:blank" and "about:srcdoc": the empty page and a frame's inline page.
+bool IsBlankPage(const std::wstring& address);
+// What a page may navigate a frame of the program's windows to: a web address or a blank page.
+bool MayNavigateFromPage(const std::wstring& address);
+
 // True when the text holds a blank, or holds neither "." nor ":" and is not "localhost".
 bool IsSearchText(const std::wstring& text);
 
