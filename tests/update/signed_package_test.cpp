@@ -142,6 +142,7 @@ TEST_F(SignedPackage, OnlyAPackageThatVerifiesWithTheBuiltInKeyIsInstalled) {
     NginxServer nginx;
     ASSERT_TRUE(nginx.Start(tmp / "nginx/", tmp / "www")) << nginx.ErrorLog();
     env.args.packageUrl = W(nginx.Url("/pkg.zip?type=joiner&lang=English&ver=v1.9"));
+    ASSERT_TRUE(OfferPackage(env, tmp / "www/pkg.zip"));
     const auto before = Snapshot(tmp / "prog");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -178,6 +179,7 @@ TEST_F(SignedPackage, APackageFetchedInTwoHalvesWithAResumeStillVerifies) {
     NginxServer nginx;
     ASSERT_TRUE(nginx.Start(tmp / "nginx/", tmp / "www")) << nginx.ErrorLog();
     env.args.packageUrl = W(nginx.Url("/pkg.zip"));
+    ASSERT_TRUE(OfferPackage(env, tmp / "www/pkg.zip"));
     std::atomic<bool> paused{false};
     const int halfway = static_cast<int>(package.size() / env.chunkSize / 2);
     observer.onChunk = [&](int chunks) {
@@ -206,6 +208,7 @@ TEST_F(SignedPackage, ASignedButDamagedArchiveFailsTheArchiveTestAfterwards) {
     NginxServer nginx;
     ASSERT_TRUE(nginx.Start(tmp / "nginx/", tmp / "www")) << nginx.ErrorLog();
     env.args.packageUrl = W(nginx.Url("/pkg.zip"));
+    ASSERT_TRUE(OfferPackage(env, tmp / "www/pkg.zip"));
     const auto before = Snapshot(tmp / "prog");
     std::atomic<bool> paused{false};
     EXPECT_EQ(Run(paused), StepOutcome::Failed);
