@@ -51,10 +51,19 @@ std::wstring SignatureUrlFor(const std::wstring& packageUrl) {
     return url.insert(afterHost, L"/.sig");
 }
 
+SignatureCheck VerifySignature(std::string_view message, std::string_view signature, const PackageKey& key) {
+    if (signature.size() != kPackageSignatureSize) return SignatureCheck::Malformed;
+    if (sodium_init() < 0) return SignatureCheck::Unreadable;
+    static const unsigned char kNothing = 0;
+    const auto* data = message.empty() ? &kNothing : reinterpret_cast<const unsigned char*>(message.data());
+    int rc = crypto_sign_verify_detached(reinterpret_cast<const unsigned char*>(signature.data()), data,
+                                         message.size(), key.data());
+    return rc == 0 ? SignatureCheck::Valid : SignatureCheck::Mismatch;
+}
+
 SignatureCheck VerifyPackageFile(const std::string& packagePath, std::string_view signature,
                                  const PackageKey& key) {
     if (signature.size() != kPackageSignatureSize) return SignatureCheck::Malformed;
-    if (sodium_init() < 0) return SignatureCheck::Unreadable;
     int fd = ::open(packagePath.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return SignatureCheck::Unreadable;
     struct stat st {};
@@ -67,12 +76,10 @@ SignatureCheck VerifyPackageFile(const std::string& packagePath, std::string_vie
     void* data = size ? ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0) : nullptr;
     ::close(fd);
     if (size && data == MAP_FAILED) return SignatureCheck::Unreadable;
-    static const unsigned char kNothing = 0;
-    int rc = crypto_sign_verify_detached(reinterpret_cast<const unsigned char*>(signature.data()),
-                                         size ? static_cast<const unsigned char*>(data) : &kNothing, size,
-                                         key.data());
+    SignatureCheck check =
+        VerifySignature(std::string_view(size ? static_cast<const char*>(data) : "", size), signature, key);
     if (size) ::munmap(data, size);
-    return rc == 0 ? SignatureCheck::Valid : SignatureCheck::Mismatch;
+    return check;
 }
 
 }  // namespace quilmer

@@ -33,6 +33,9 @@ enum class SignatureCheck {
     Unreadable,  // the package file cannot be read
 };
 
+// Checks a signature of message (held in memory, a descriptor for example) against key.
+SignatureCheck VerifySignature(std::string_view message, std::string_view signature, const PackageKey& key);
+
 // Checks the signature of the whole file at packagePath against key.
 SignatureCheck VerifyPackageFile(const std::string& packagePath, std::string_view signature,
                                  const PackageKey& key);

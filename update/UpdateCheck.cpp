@@ -5,8 +5,11 @@
 #include <cstdio>
 
 #include "foundation/FileUtil.h"
+#include "foundation/Log.h"
+#include "foundation/Utf8.h"
 #include "foundation/WorkerThread.h"
 #include "update/HttpClient.h"
+#include "update/SignedDescriptor.h"
 
 namespace quilmer {
 
@@ -94,8 +97,28 @@ int UpdateCheck::Run() { return Run({}); }
 int UpdateCheck::Run(const std::function<bool()>& stopRequested) {
     auto stopping = [this, &stopRequested] { return cancel_ || (stopRequested && stopRequested()); };
     // A stale descriptor from an earlier run must not be judged as this run's answer.
-    ::unlink(NativePath(descriptorPath_).c_str());
+    const std::wstring signaturePath = DescriptorSignaturePath(descriptorPath_);
+    auto discard = [&] {
+        ::unlink(NativePath(descriptorPath_).c_str());
+        ::unlink(NativePath(signaturePath).c_str());
+    };
+    discard();
     if (!DownloadToFile(descriptorUrl_, descriptorPath_, stopping, nullptr, kDescriptorSizeLimit)) return 1;
+    // Like an unreachable server: no offer and nothing said, only the log knows.
+    auto refuse = [&](const std::string& why) {
+        discard();
+        CLog::Instance().Write(LOG_WARN, L"version descriptor ignored: " + FromUtf8(why));
+        return 1;
+    };
+    std::string error;
+    if (!DownloadToFile(SignatureUrlFor(descriptorUrl_), signaturePath, stopping, &error, kDescriptorSizeLimit)) {
+        if (stopping()) {
+            discard();
+            return 1;
+        }
+        return refuse("its signature could not be fetched (" + error + ")");
+    }
+    if (!ReadSignedDescriptor(descriptorPath_, key_, &error)) return refuse(error);
     if (stopping()) return 1;
     loop_.Post([ready = onReady_, alive = receiverAlive_] {
         // Checked on the loop thread, where the receiver is destroyed too: no window can go

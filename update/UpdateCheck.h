@@ -1,7 +1,8 @@
 #pragma once
 // The version-check job: run once per program run on a worker thread, it fetches the version
-// descriptor into the user's data folder and tells the loop thread when the file is ready.
-// Every failure is silent: no descriptor, no notice.
+// descriptor and its signature into the user's data folder and tells the loop thread when the
+// file is ready and signed by the maker. Every failure is silent: no descriptor, no notice; a
+// descriptor whose signature does not verify is removed and leaves a line in the log.
 
 #include <atomic>
 #include <cstdint>
@@ -10,6 +11,7 @@
 #include <string>
 
 #include "foundation/EventLoop.h"
+#include "update/PackageSignature.h"
 
 namespace quilmer {
 
@@ -37,11 +39,13 @@ public:
     UpdateCheck(EventLoop& loop, std::wstring descriptorPath, std::wstring descriptorUrl,
                 std::weak_ptr<const void> receiverAlive, std::function<void(int autoCheckFlag)> onReady);
 
-    // The worker's function: deletes the old descriptor, downloads the new one and posts the
-    // ready notice. Returns 0 when the notice was posted, 1 otherwise.
+    // The worker's function: deletes the old descriptor, downloads the new one and its
+    // signature, checks it and posts the ready notice. Returns 0 when the notice was posted, 1 otherwise.
     int Run();
     // The same, abandoning the download as soon as stopRequested answers true.
     int Run(const std::function<bool()>& stopRequested);
+    // The key the descriptor's signature must verify with (default: the built-in one).
+    void SetDescriptorKey(const PackageKey& key) { key_ = key; }
     // Makes a download in progress give up (the worker's stop handler).
     void Cancel() { cancel_ = true; }
 
@@ -60,6 +64,7 @@ private:
     std::weak_ptr<const void> receiverAlive_;
     std::function<void(int)> onReady_;
     std::atomic<bool> cancel_{false};
+    PackageKey key_ = BuiltInPackageKey();
 };
 
 }  // namespace quilmer

@@ -6,6 +6,7 @@
 #include "foundation/Strings.h"
 #include "foundation/Version.h"
 #include "lang/LanguageManager.h"
+#include "update/SignedDescriptor.h"
 
 namespace quilmer {
 
@@ -23,15 +24,19 @@ VersionCheckContext VersionCheckContext::FromProgram() {
 std::shared_ptr<UpdateCheck> MakeUpdateCheck(EventLoop& loop, const VersionCheckContext& context,
                                              std::weak_ptr<const void> receiverAlive,
                                              std::function<void(int)> onReady) {
-    return std::make_shared<UpdateCheck>(
+    auto job = std::make_shared<UpdateCheck>(
         loop, context.DescriptorPath(),
         DescriptorUrl(context.updateUrlSetting, context.language, context.currentVersion),
         std::move(receiverAlive), std::move(onReady));
+    job->SetDescriptorKey(context.descriptorKey);
+    return job;
 }
 
 UpdateDecision EvaluateUpdateInfo(const VersionCheckContext& context) {
-    return EvaluateDescriptor(context.DescriptorPath(), context.currentVersion, context.buildDate,
-                              context.language);
+    // Checked again here: what is judged is the very text whose signature verified.
+    std::optional<std::string> text = ReadSignedDescriptor(context.DescriptorPath(), context.descriptorKey);
+    if (!text) return {};
+    return EvaluateDescriptorText(*text, context.currentVersion, context.buildDate, context.language);
 }
 
 UpdaterLaunch LaunchFor(const VersionCheckContext& context, const UpdateDecision& decision) {

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "foundation/EventLoop.h"
+#include "update/PackageSignature.h"
 #include "update/UpdateCheck.h"
 #include "update/VersionCheck.h"
 
@@ -19,6 +20,7 @@ struct VersionCheckContext {
     std::wstring appDataFolder;     // ends in '/'
     std::wstring programFolder;     // ends in '/'
     std::wstring updateUrlSetting;  // "Settings"/"UpdateURL"
+    PackageKey descriptorKey = BuiltInPackageKey();  // signs the descriptor
 
     // From the version, the language manager, the folders and the settings store.
     static VersionCheckContext FromProgram();
@@ -34,7 +36,7 @@ std::shared_ptr<UpdateCheck> MakeUpdateCheck(EventLoop& loop, const VersionCheck
                                              std::weak_ptr<const void> receiverAlive,
                                              std::function<void(int autoCheckFlag)> onReady);
 
-// Judges the descriptor the job fetched.
+// Judges the descriptor the job fetched; one whose signature does not verify means nothing.
 UpdateDecision EvaluateUpdateInfo(const VersionCheckContext& context);
 
 // The updater's launch for an accepted offer.

@@ -23,6 +23,7 @@
 #include "foundation/Utf8.h"
 #include "update/HttpClient.h"
 #include "update/ProcessStart.h"
+#include "update/SignedDescriptor.h"
 #include "updater/TransferTexts.h"
 
 namespace quilmer {
@@ -271,10 +272,13 @@ std::optional<StepOutcome> DownloadStep::Verify(const std::atomic<bool>& paused)
     SignatureCheck check = fetched == SignatureFetch::Got
                                ? VerifyPackageFile(tmp_, signature, env_.packageKey)
                                : SignatureCheck::Mismatch;
-    if (check == SignatureCheck::Valid) return std::nullopt;
-    if (check == SignatureCheck::Malformed) observer_.Trace("the signature is not 64 bytes");
-    if (check == SignatureCheck::Mismatch) observer_.Trace("the package does not match its signature");
-    if (check == SignatureCheck::Unreadable) observer_.Trace("the downloaded package cannot be read");
+    std::optional<std::string> refusal;
+    if (check == SignatureCheck::Malformed) refusal = "the signature is not 64 bytes";
+    if (check == SignatureCheck::Mismatch) refusal = "the package does not match its signature";
+    if (check == SignatureCheck::Unreadable) refusal = "the downloaded package cannot be read";
+    if (!refusal) refusal = RefusalByDescriptor();
+    if (!refusal) return std::nullopt;
+    observer_.Trace(*refusal);
     ShowFailure(Tr(L"The update package could not be verified."));
     if (lengthKnown_) {
         // The whole announced package arrived, so another try would fetch the same bytes.
@@ -283,6 +287,17 @@ std::optional<StepOutcome> DownloadStep::Verify(const std::atomic<bool>& paused)
         DiscardPartial();
     }
     return StepOutcome::NotVerified;
+}
+
+std::optional<std::string> DownloadStep::RefusalByDescriptor() {
+    // The descriptor is read and verified once; the offer is taken from the verified bytes.
+    std::string why;
+    std::optional<std::string> text = ReadSignedDescriptor(env_.args.DescriptorFile(), env_.packageKey, &why);
+    if (!text) return "version descriptor refused: " + why;
+    OfferCheck check =
+        CheckPackageAgainstOffer(ReadPackageOffer(*text), env_.args.packageUrl, tmp_, env_.installedVersion);
+    if (check != OfferCheck::Accepted) return DescribeOfferCheck(check);
+    return std::nullopt;
 }
 
 StepOutcome DownloadStep::Run(const std::atomic<bool>& paused) {

@@ -7,8 +7,10 @@
 // "newversion.time". A resumed request whose answer is not the continuation of that same
 // package starts the file again. Nothing is installed, and the main program is not closed,
 // unless the whole file carries its maker's signature (package address + ".sig", checked against
-// the built-in key before anything reads the archive) and then opens as an archive whose every
-// entry checks out.
+// the built-in key before anything reads the archive), the version descriptor in the data folder
+// carries the maker's signature too and names this package's address and SHA-256 with a version
+// newer than the installed one (SignedDescriptor.h), and the file then opens as an archive whose
+// every entry checks out.
 //
 // Every wait of a step, the requests included, ends within a fraction of a second of a pause,
 // cancel or close (the paused flag).
@@ -20,6 +22,7 @@
 #include <optional>
 #include <string>
 
+#include "foundation/Version.h"
 #include "update/PackageSignature.h"
 #include "updater/PackageExtractor.h"
 #include "updater/UpdaterArgs.h"
@@ -53,8 +56,11 @@ struct DownloadEnvironment {
     long connectTimeoutMs = 15000;
     long stallSeconds = 30;
     std::size_t chunkSize = 10240;
-    // The key the package's signature must verify with.
+    // The key the package's and the descriptor's signatures must verify with.
     PackageKey packageKey = BuiltInPackageKey();
+    // The version now in the program folder: the updater's own, as both programs are installed
+    // together. Only a package of a newer version is installed.
+    std::wstring installedVersion = FormatVersion(3);
 
     // The running updater's environment: unpack into its own folder, restart "quilmer" there,
     // close the main program through the window protocol (ProtocolWindows) unless told otherwise.
@@ -66,8 +72,10 @@ enum class StepOutcome {
     Paused,         // stopped by pause or cancel; the partial file is kept
     RetryLater,     // server unreachable or the connection broke while bytes came in; partial kept
     Failed,         // error status, or the download is no valid package (then it is deleted)
-    NotVerified,    // the signature is missing or does not verify; nothing was touched, and the
-                    // partial file is kept only when the download may have been cut short
+    NotVerified,    // the package's or the descriptor's signature is missing or does not verify,
+                    // or the signed descriptor does not offer this package as a newer version;
+                    // nothing was touched, and the partial file is kept only when the download
+                    // may have been cut short
     Installed,      // unpacked into the program folder, program restarted
     InstallFailed,  // valid package that could not be unpacked; program restarted unchanged
 };
@@ -87,6 +95,8 @@ private:
     SignatureFetch FetchSignature(const std::atomic<bool>& paused, std::string& signature);
     // Fetches the signature and checks the package; nullopt when it is the maker's.
     std::optional<StepOutcome> Verify(const std::atomic<bool>& paused);
+    // Whether the signed descriptor offers the downloaded package; the reason when not.
+    std::optional<std::string> RefusalByDescriptor();
     // Sleeps, but returns early once paused is set.
     void Wait(std::chrono::milliseconds ms, const std::atomic<bool>& paused);
     StepOutcome Install();

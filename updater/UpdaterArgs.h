@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "update/VersionCheck.h"
+
 namespace quilmer {
 
 struct UpdaterArgs {
@@ -27,6 +29,9 @@ struct UpdaterArgs {
     // The partial download and its validator, both in the data folder.
     std::wstring PartialFile() const { return dataFolder + L"newversion.tmp"; }
     std::wstring ValidatorFile() const { return dataFolder + L"newversion.time"; }
+    // The version descriptor the main program checked before it offered the update, and its
+    // signature, both in the data folder.
+    std::wstring DescriptorFile() const { return dataFolder + kDescriptorFileName; }
     // The package address without its query, as shown in the window.
     std::wstring DisplayUrl() const { return packageUrl.substr(0, packageUrl.find(L'?')); }
     // "From old version(v1.9)update to new version(v2.0)", translated.

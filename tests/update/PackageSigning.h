@@ -8,6 +8,7 @@
 #include <string>
 
 #include "foundation/FileUtil.h"
+#include "foundation/Utf8.h"
 #include "update/PackageSignature.h"
 #include "updater/DownloadStep.h"
 
@@ -25,6 +26,27 @@ inline bool SignPackage(const std::string& package, const std::string& keyFile =
     std::string command = "bash '" + std::string(QUILMER_SOURCE_DIR) + "/scripts/sign-package.sh' '" +
                           keyFile + "' '" + package + "' >/dev/null";
     return std::system(command.c_str()) == 0;
+}
+
+// Publishes an update with scripts/publish-update.sh: signs package and writes descriptor (and
+// descriptor + ".sig") offering it as version at url. extra: more NAME=VALUE arguments.
+inline bool PublishUpdate(const std::string& package, const std::string& version, const std::string& url,
+                          const std::string& descriptor, const std::string& keyFile = TestKeyFile(),
+                          const std::string& extra = "") {
+    std::string command = "bash '" + std::string(QUILMER_SOURCE_DIR) + "/scripts/publish-update.sh' '" +
+                          keyFile + "' '" + package + "' '" + version + "' '" + url + "' '" + descriptor +
+                          "' " + extra + " >/dev/null";
+    return std::system(command.c_str()) == 0;
+}
+
+// What the main program leaves for the updater when the maker offers package as version at
+// env's package address (without the query the main program appends): the signed descriptor
+// in env's data folder.
+inline bool OfferPackage(const DownloadEnvironment& env, const std::string& package,
+                         const std::string& version = "v2.0", const std::string& keyFile = TestKeyFile()) {
+    std::string url = ToUtf8(env.args.packageUrl);
+    url = url.substr(0, url.find("?type=joiner&"));
+    return PublishUpdate(package, version, url, NativePath(env.args.DescriptorFile()), keyFile);
 }
 
 inline PackageKey TestPublicKey() {
@@ -50,6 +72,7 @@ inline DownloadEnvironment TestDownloadEnvironment(const std::string& tmp, Windo
     };
     env.sleep = [](std::chrono::milliseconds) {};
     env.packageKey = TestPublicKey();
+    env.installedVersion = L"v1.9";
     env.connectTimeoutMs = 3000;
     env.stallSeconds = 10;
     return env;

@@ -163,6 +163,7 @@ TEST_F(UpdateDownload, NginxPauseAndResumeGivesTheIdenticalPackage) {
     ASSERT_TRUE(nginx.Start(tmp / "nginx/", tmp / "www")) << nginx.ErrorLog();
     // Under /held/ the first request cannot finish before the pause (see NginxServer).
     env.args.packageUrl = W(nginx.Url("/held/pkg.zip?type=joiner&lang=English&ver=v1.9"));
+    ASSERT_TRUE(OfferPackage(env, a.path));
 
     std::atomic<bool> paused{false};
     observer.onChunk = [&](std::uint64_t) {
@@ -191,6 +192,7 @@ TEST_F(UpdateDownload, NginxPackageChangedSinceThePartialStartsAgain) {
     NginxServer nginx;
     ASSERT_TRUE(nginx.Start(tmp / "nginx/", tmp / "www")) << nginx.ErrorLog();
     env.args.packageUrl = W(nginx.Url("/moved/pkg.zip"));  // redirected to /pkg.zip
+    ASSERT_TRUE(OfferPackage(env, a.path));
     // A partial file of another package, with that package's validator.
     WriteAll(tmp / "data/newversion.tmp", ReadAll(b.path).substr(0, 1 << 20));
     WriteAll(tmp / "data/newversion.time", "\"0-old\"");
@@ -238,6 +240,7 @@ TEST_F(UpdateDownload, ScriptedMisbehaviourEndsInTheRightPackageOrAClearFailure)
             WriteAll(tmp / "data/newversion.time", "\"A\"");
         }
         env.args.packageUrl = W(server.Url(c.path));
+        ASSERT_TRUE(OfferPackage(env, c.installed ? c.installed->path : a.path));
         std::atomic<bool> paused{false};
         EXPECT_EQ(RunSettled(paused), c.expected);
         if (c.installed) {
@@ -357,6 +360,7 @@ TEST(UpdateCheckLoopback, DescriptorIsFetchedAndAnnouncedOnlyWhenComplete) {
     fs::create_directories(tmp / "nginx");
     const std::string descriptor = "[main]\nversion=v2.0\nreleasedate=Jan 1 2012\n";
     WriteAll(tmp / "www/quilmerver.ini", descriptor);
+    ASSERT_TRUE(SignPackage(tmp / "www/quilmerver.ini"));  // the maker signs the descriptor too
     NginxServer nginx;
     ASSERT_TRUE(nginx.Start(tmp / "nginx/", tmp / "www")) << nginx.ErrorLog();
 
@@ -386,6 +390,7 @@ TEST(UpdateCheckLoopback, DescriptorIsFetchedAndAnnouncedOnlyWhenComplete) {
     // A body that breaks off before its Content-Length: nothing is announced and nothing of it is
     // kept, neither as the descriptor nor as a half-written side file.
     WriteAll(tmp / "served.ini", descriptor);
+    ASSERT_TRUE(SignPackage(tmp / "served.ini"));
     ScriptedServer server;  // its /drop sends half of the first download, then hangs up
     ASSERT_TRUE(server.Start(tmp / "served.ini", tmp / "served.ini", tmp / "server.log"));
     WriteAll(tmp / "quilmerver.ini", "stale");
@@ -478,6 +483,7 @@ TEST_F(UpdateDownload, ControllerPausesResumesAndRetriesOnTheLoop) {
     ScriptedServer server;  // its /hold path stops sending until the test has paused
     ASSERT_TRUE(server.Start(a.path, b.path, tmp / "server.log"));
     env.args.packageUrl = W(server.Url("/hold"));
+    ASSERT_TRUE(OfferPackage(env, a.path));
     ManualEventLoop loop;
     RecordingView view;
     UpdaterController controller(loop, env, view);

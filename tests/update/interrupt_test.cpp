@@ -22,6 +22,7 @@
 #include "foundation/WorkerThread.h"
 #include "tests/support/ScratchFolder.h"
 #include "tests/update/LoopbackServers.h"
+#include "tests/update/PackageSigning.h"
 #include "update/UpdateCheck.h"
 #include "updater/DownloadStep.h"
 #include "updater/UpdaterController.h"
@@ -223,6 +224,7 @@ TEST(UpdateCheckNotice, ANoticeForAWindowThatIsGoneIsDropped) {
     fs::create_directories(tmp / "www");
     fs::create_directories(tmp / "nginx");
     { std::ofstream(tmp / "www/quilmerver.ini") << "[main]\nversion=v2.0\n"; }
+    ASSERT_TRUE(SignPackage(tmp / "www/quilmerver.ini"));
     NginxServer nginx;
     ASSERT_TRUE(nginx.Start(tmp / "nginx/", tmp / "www")) << nginx.ErrorLog();
     ManualEventLoop loop;

@@ -8,6 +8,7 @@
 
 #include "tests/support/ScratchFolder.h"
 #include "update/PackageSignature.h"
+#include "update/SignedDescriptor.h"
 
 using namespace quilmer;
 using quilmer::test::ScratchFolder;
@@ -70,4 +71,39 @@ TEST(PackageSignature, OnlyTheWholeFileSignedWithTheKeyVerifies) {
     tmp.Write("pkg.zip", "");
     EXPECT_EQ(VerifyPackageFile(tmp / "pkg.zip", good, pk), SignatureCheck::Mismatch);
     EXPECT_EQ(VerifyPackageFile(tmp / "pkg.zip", sign("", sk), pk), SignatureCheck::Valid);
+}
+
+TEST(SignedDescriptor, TheOfferNamesTheAddressTheHashAndANewerVersion) {
+    ScratchFolder tmp;
+    { std::ofstream(tmp / "pkg.zip", std::ios::binary) << "abc"; }
+    // SHA-256("abc"), written in capitals: case does not matter.
+    const std::string abc = "BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD";
+    ASSERT_TRUE(Sha256OfFile(tmp / "pkg.zip"));
+    EXPECT_EQ(Sha256OfFile(tmp / "pkg.zip"), ParseSha256(abc));
+    EXPECT_FALSE(ParseSha256(abc.substr(2)));
+    EXPECT_FALSE(Sha256OfFile(tmp / "missing.zip"));
+
+    PackageOffer offer = ReadPackageOffer("[main]\nversion=v1.10\ndownloadurl=http://h.example/dl/pkg.zip\nsha256=" +
+                                          abc + "\nreleasedate=12-01-2026\n");
+    ASSERT_EQ(offer.version, L"v1.10");
+    auto check = [&](const std::wstring& url, const std::wstring& installed, const PackageOffer& o) {
+        return CheckPackageAgainstOffer(o, url, tmp / "pkg.zip", installed);
+    };
+    const std::wstring url = L"http://h.example/dl/pkg.zip";
+    EXPECT_EQ(check(url, L"v1.9", offer), OfferCheck::Accepted) << "v1.10 is newer than v1.9";
+    EXPECT_EQ(check(url + L"?type=joiner&lang=English&ver=v1.9", L"v1.9", offer), OfferCheck::Accepted);
+    EXPECT_EQ(check(url, L"v1.10.0", offer), OfferCheck::NotNewer);
+    EXPECT_EQ(check(url, L"v2.0", offer), OfferCheck::NotNewer);
+    EXPECT_EQ(check(url, L"", offer), OfferCheck::NotNewer) << "an unknown installed version is not older";
+    EXPECT_EQ(check(url + L".old?type=joiner&lang=English", L"v1.9", offer), OfferCheck::OtherAddress);
+    EXPECT_EQ(check(url + L"?type=other", L"v1.9", offer), OfferCheck::OtherAddress);
+    EXPECT_EQ(check(L"http://h.example/dl/old.zip", L"v1.9", offer), OfferCheck::OtherAddress);
+
+    PackageOffer otherHash = offer;
+    otherHash.sha256->at(31) ^= 1;
+    EXPECT_EQ(check(url, L"v1.9", otherHash), OfferCheck::HashMismatch);
+    for (const char* text : {"[main]\nversion=v2.0\ndownloadurl=http://h.example/dl/pkg.zip\n",
+                             "[main]\nversion=v2.0\nsha256=00\ndownloadurl=http://h.example/dl/pkg.zip\n",
+                             "[main]\ndownloadurl=http://h.example/dl/pkg.zip\nsha256=BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD\n"})
+        EXPECT_EQ(check(url, L"v1.9", ReadPackageOffer(text)), OfferCheck::Incomplete) << text;
 }

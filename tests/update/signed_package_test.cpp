@@ -9,6 +9,8 @@
 #include <map>
 #include <mutex>
 
+#include "foundation/Log.h"
+#include "foundation/ManualEventLoop.h"
 #include "foundation/Utf8.h"
 #include "tests/support/ScratchFolder.h"
 #include "tests/update/LoopbackServers.h"
@@ -16,6 +18,7 @@
 #include "tests/updater/ZipFixture.h"
 #include "updater/DownloadStep.h"
 #include "updater/PackageExtractor.h"
+#include "update/VersionCheckContext.h"
 
 using namespace quilmer;
 using namespace quilmer::testing;
@@ -142,6 +145,7 @@ TEST_F(SignedPackage, OnlyAPackageThatVerifiesWithTheBuiltInKeyIsInstalled) {
     NginxServer nginx;
     ASSERT_TRUE(nginx.Start(tmp / "nginx/", tmp / "www")) << nginx.ErrorLog();
     env.args.packageUrl = W(nginx.Url("/pkg.zip?type=joiner&lang=English&ver=v1.9"));
+    ASSERT_TRUE(OfferPackage(env, tmp / "www/pkg.zip"));
     const auto before = Snapshot(tmp / "prog");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -178,6 +182,7 @@ TEST_F(SignedPackage, APackageFetchedInTwoHalvesWithAResumeStillVerifies) {
     NginxServer nginx;
     ASSERT_TRUE(nginx.Start(tmp / "nginx/", tmp / "www")) << nginx.ErrorLog();
     env.args.packageUrl = W(nginx.Url("/pkg.zip"));
+    ASSERT_TRUE(OfferPackage(env, tmp / "www/pkg.zip"));
     std::atomic<bool> paused{false};
     const int halfway = static_cast<int>(package.size() / env.chunkSize / 2);
     observer.onChunk = [&](int chunks) {
@@ -206,6 +211,7 @@ TEST_F(SignedPackage, ASignedButDamagedArchiveFailsTheArchiveTestAfterwards) {
     NginxServer nginx;
     ASSERT_TRUE(nginx.Start(tmp / "nginx/", tmp / "www")) << nginx.ErrorLog();
     env.args.packageUrl = W(nginx.Url("/pkg.zip"));
+    ASSERT_TRUE(OfferPackage(env, tmp / "www/pkg.zip"));
     const auto before = Snapshot(tmp / "prog");
     std::atomic<bool> paused{false};
     EXPECT_EQ(Run(paused), StepOutcome::Failed);
@@ -253,4 +259,188 @@ TEST(SigningScripts, RefuseWhatIsNotAKeyAndNeverOverwriteOne) {
     EXPECT_EQ(VerifyPackageFile(tmp / "pkg.zip", ReadAll(tmp / "pkg.zip.sig"), *key), SignatureCheck::Valid);
     EXPECT_EQ(VerifyPackageFile(tmp / "pkg.zip", ReadAll(tmp / "pkg.zip.sig"), TestPublicKey()),
               SignatureCheck::Mismatch);
+}
+
+TEST_F(SignedPackage, OnlyThePackageTheSignedDescriptorOffersAsNewerIsInstalled) {
+    ScratchFolder other;
+    ASSERT_EQ(std::system(("bash '" + std::string(QUILMER_SOURCE_DIR) + "/scripts/make-package-key.sh' '" +
+                           (other / "key") + "' >/dev/null")
+                              .c_str()),
+              0);
+    fs::copy_file(tmp / "old.zip", tmp / "www/old.zip");
+    fs::copy_file(tmp / "old.zip.sig", tmp / "www/old.zip.sig");
+    fs::copy_file(tmp / "www/pkg.zip", other / "pkg.zip");
+    NginxServer nginx;
+    ASSERT_TRUE(nginx.Start(tmp / "nginx/", tmp / "www")) << nginx.ErrorLog();
+    const std::string current = nginx.Url("/pkg.zip"), older = nginx.Url("/old.zip");
+    const std::string descriptor = tmp / "data/quilmerver.ini";
+    auto swapServed = [&](const std::string& from) {
+        WriteAll(tmp / "www/pkg.zip", ReadAll(from));
+        WriteAll(tmp / "www/pkg.zip.sig", ReadAll(from + ".sig"));
+    };
+
+    struct Attack {
+        const char* what;
+        std::string url;  // what the updater is told to fetch
+        std::function<bool()> arrange;
+        const char* traced;  // why it is refused
+    };
+    std::vector<Attack> attacks{
+        {"unsigned descriptor", current,
+         [&] { return PublishUpdate(tmp / "www/pkg.zip", "v2.0", current, descriptor) &&
+                      fs::remove(descriptor + ".sig"); },
+         "the descriptor has no signature"},
+        {"descriptor signed by another key", current,
+         [&] { return PublishUpdate(other / "pkg.zip", "v2.0", current, descriptor, other / "key.pem"); },
+         "the descriptor's signature does not verify"},
+        {"descriptor changed after signing", current,
+         [&] {
+             if (!PublishUpdate(tmp / "www/pkg.zip", "v2.0", current, descriptor)) return false;
+             WriteAll(descriptor, ReadAll(descriptor) + "lastversion=v1.0\n");
+             return true;
+         },
+         "the descriptor's signature does not verify"},
+        {"older descriptor replayed with its older package", older,
+         [&] { return PublishUpdate(tmp / "www/old.zip", "v1.8", older, descriptor); },
+         "no version newer than the installed one"},
+        {"descriptor of the installed version replayed", older,
+         [&] { return PublishUpdate(tmp / "www/old.zip", "v1.9.0", older, descriptor); },
+         "no version newer than the installed one"},
+        {"current descriptor, package swapped for an older signed one", current,
+         [&] {
+             if (!PublishUpdate(tmp / "www/pkg.zip", "v2.0", current, descriptor)) return false;
+             swapServed(tmp / "old.zip");
+             return true;
+         },
+         "SHA-256 is not the one"},
+        {"descriptor whose hash does not match the package", current,
+         [&] { return PublishUpdate(tmp / "old.zip", "v2.0", current, descriptor); }, "SHA-256 is not the one"},
+        {"descriptor that names another address", current,
+         [&] { return PublishUpdate(tmp / "www/pkg.zip", "v2.0", nginx.Url("/elsewhere.zip"), descriptor); },
+         "not come from the address"},
+    };
+    const auto before = Snapshot(tmp / "prog");
+    for (const Attack& a : attacks) {
+        SCOPED_TRACE(a.what);
+        for (const char* f : {"quilmerver.ini", "quilmerver.ini.sig", "newversion.tmp", "newversion.time"})
+            fs::remove(tmp / ("data/" + std::string(f)));
+        WriteAll(tmp / "www/pkg.zip", package);
+        WriteAll(tmp / "www/pkg.zip.sig", signature);
+        ASSERT_TRUE(a.arrange());
+        env.args.packageUrl = W(a.url + "?type=joiner&lang=English&ver=v1.9");
+        observer.errors.clear();
+        observer.trace.clear();
+        std::atomic<bool> paused{false};
+        EXPECT_EQ(Run(paused), StepOutcome::NotVerified);
+        EXPECT_EQ(Snapshot(tmp / "prog"), before) << "the program folder changed";
+        EXPECT_FALSE(windows.closed) << "the main program was closed";
+        EXPECT_TRUE(started.empty());
+        ASSERT_FALSE(observer.errors.empty());
+        EXPECT_EQ(observer.errors.back(), kNotVerified);
+        EXPECT_NE(observer.trace.find(a.traced), std::string::npos) << observer.trace;
+        EXPECT_FALSE(fs::exists(tmp / "data/newversion.tmp"));
+    }
+
+    WriteAll(tmp / "www/pkg.zip", package);
+    ASSERT_TRUE(PublishUpdate(tmp / "www/pkg.zip", "v2.0", current, descriptor));
+    env.args.packageUrl = W(current + "?type=joiner&lang=English&ver=v1.9");
+    observer.errors.clear();
+    std::atomic<bool> paused{false};
+    ASSERT_EQ(Run(paused), StepOutcome::Installed) << observer.trace;
+    EXPECT_EQ(ReadAll(tmp / "prog/quilmer"), "program v2.0");
+    EXPECT_TRUE(observer.errors.empty());
+}
+
+TEST(SignedDescriptor, TheVersionCheckAnnouncesOnlyTheMakersDescriptorAndJudgesWhatItVerified) {
+    ScratchFolder tmp;
+    for (const char* d : {"data", "www", "nginx", "other"}) fs::create_directories(tmp / d);
+    ASSERT_EQ(std::system(("bash '" + std::string(QUILMER_SOURCE_DIR) + "/scripts/make-package-key.sh' '" +
+                           (tmp / "other/key") + "' >/dev/null")
+                              .c_str()),
+              0);
+    ASSERT_TRUE(MakeZip(tmp / "www/pkg.zip", {{"quilmer", "program v2.0", true, 0100755}}));
+    ASSERT_TRUE(MakeZip(tmp / "www/old.zip", {{"quilmer", "program v1.8", true, 0100755}}));
+    NginxServer nginx;
+    ASSERT_TRUE(nginx.Start(tmp / "nginx/", tmp / "www")) << nginx.ErrorLog();
+    const std::string served = tmp / "www/quilmerver.ini";
+
+    VersionCheckContext context;
+    context.currentVersion = L"v1.9";
+    context.buildDate = L"Oct 22 2011";
+    context.language = L"English";
+    context.appDataFolder = W(tmp / "data/");
+    context.updateUrlSetting = W(nginx.Url("/quilmerver.ini"));
+    context.descriptorKey = TestPublicKey();
+
+    std::mutex logMutex;
+    std::wstring log;
+    // The programs' log has no file; its lines reach the debug output only.
+    CLog::Instance().PushFlags(LOG_FLAG_DEBUG_OUTPUT);
+    CLog::Instance().SetDebugSink([&](const std::wstring& line) {
+        std::lock_guard lock(logMutex);
+        log += line + L"\n";
+    });
+    ManualEventLoop loop;
+    auto window = std::make_shared<int>(0);
+    int notices = 0;
+    auto check = [&] {
+        log.clear();
+        notices = 0;
+        int rc = MakeUpdateCheck(loop, context, window, [&](int) { ++notices; })->Run();
+        loop.RunPending();
+        return rc;
+    };
+
+    struct Refused {
+        const char* what;
+        std::function<bool()> arrange;
+    };
+    std::vector<Refused> refused{
+        {"unsigned", [&] { return PublishUpdate(tmp / "www/pkg.zip", "v2.0", nginx.Url("/pkg.zip"), served) &&
+                                  fs::remove(served + ".sig"); }},
+        {"signed by another key",
+         [&] { return PublishUpdate(tmp / "www/pkg.zip", "v2.0", nginx.Url("/pkg.zip"), served, tmp / "other/key.pem"); }},
+        {"changed after signing",
+         [&] {
+             if (!PublishUpdate(tmp / "www/old.zip", "v1.8", nginx.Url("/old.zip"), served)) return false;
+             std::string text = ReadAll(served);
+             text.replace(text.find("v1.8"), 4, "v2.8");
+             WriteAll(served, text);
+             return true;
+         }},
+    };
+    for (const Refused& r : refused) {
+        SCOPED_TRACE(r.what);
+        ASSERT_TRUE(r.arrange());
+        EXPECT_EQ(check(), 1);
+        EXPECT_EQ(notices, 0) << "treated like an unreachable server";
+        EXPECT_FALSE(fs::exists(tmp / "data/quilmerver.ini"));
+        EXPECT_FALSE(fs::exists(tmp / "data/quilmerver.ini.sig"));
+        EXPECT_NE(log.find(L"version descriptor ignored"), std::wstring::npos) << ToUtf8(log);
+        EXPECT_EQ(EvaluateUpdateInfo(context).action, UpdateDecision::Action::Nothing);
+    }
+
+    // A valid older descriptor, replayed: announced (it is the maker's) but it offers nothing.
+    ASSERT_TRUE(PublishUpdate(tmp / "www/old.zip", "v1.8", nginx.Url("/old.zip"), served));
+    EXPECT_EQ(check(), 0);
+    EXPECT_EQ(notices, 1);
+    EXPECT_EQ(EvaluateUpdateInfo(context).action, UpdateDecision::Action::Nothing);
+
+    ASSERT_TRUE(PublishUpdate(tmp / "www/pkg.zip", "v2.0", nginx.Url("/pkg.zip"), served, TestKeyFile(),
+                              "releasedate=12-01-2026"));
+    EXPECT_EQ(check(), 0);
+    EXPECT_EQ(notices, 1);
+    EXPECT_EQ(log.find(L"version descriptor ignored"), std::wstring::npos) << ToUtf8(log);
+    UpdateDecision offer = EvaluateUpdateInfo(context);
+    EXPECT_EQ(offer.action, UpdateDecision::Action::OfferNewVersion);
+    EXPECT_EQ(offer.newestVersion, L"v2.0");
+    EXPECT_EQ(offer.releaseDate, L"12-01-2026");
+    EXPECT_EQ(offer.downloadUrl, W(nginx.Url("/pkg.zip")));
+    EXPECT_NE(nginx.AccessLog().find("/quilmerver.ini.sig 200"), std::string::npos) << nginx.AccessLog();
+
+    // The file changed between the check and its judgement: judged as no answer.
+    WriteAll(tmp / "data/quilmerver.ini", "[main]\nversion=v9.0\ndownloadurl=http://127.0.0.1:9/evil.zip\n");
+    EXPECT_EQ(EvaluateUpdateInfo(context).action, UpdateDecision::Action::Nothing);
+    CLog::Instance().SetDebugSink(nullptr);
+    CLog::Instance().PopFlags();
 }

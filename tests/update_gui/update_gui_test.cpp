@@ -14,6 +14,7 @@
 #include <wx/textctrl.h>
 #include <wx/uiaction.h>
 
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -22,6 +23,7 @@
 
 #include "GuiTestSupport.h"
 #include "LoopbackServers.h"
+#include "PackageSigning.h"
 #include "app/NewVersionDialog.h"
 #include "app/UpdateFlow.h"
 #include "controls/WxEventLoop.h"
@@ -37,6 +39,9 @@ namespace fs = std::filesystem;
 using namespace quilmer;
 using namespace quilmer::test;
 using quilmer::testing::CanConnect;
+using quilmer::testing::PublishUpdate;
+using quilmer::testing::SignPackage;
+using quilmer::testing::TestPublicKey;
 using quilmer::testing::ServerProcess;
 
 namespace {
@@ -214,6 +219,10 @@ protected:
     // Hosts the window; ended_ becomes the result when it closes by itself.
     UpdaterDialog* Open(const std::string& path, std::uint32_t periodMs = 300) {
         ended_ = -1;
+        // What the main program leaves in the data folder: the maker's signed descriptor that
+        // offers the package at this address.
+        EXPECT_TRUE(PublishUpdate(dir_ / "site/dl/quilmer-2.0.zip", "v2.0", site_->Url(path),
+                                  data_ / "quilmerver.ini"));
         auto* window = new UpdaterDialog(Environment(path), periodMs);
         window->SetEndedHandler([this](int result) { ended_ = result; });
         window->Show();
@@ -451,6 +460,7 @@ protected:
         flow_->Context().currentVersion = L"v1.9";
         flow_->Context().buildDate = L"Oct 22 2011";
         flow_->Context().language = L"English";
+        flow_->Context().descriptorKey = TestPublicKey();
         flow_->ActionsForTest().startUpdater = [this](const std::wstring& folder, const UpdaterLaunch& launch) {
             launches_.push_back(launch);
             folders_.push_back(folder);
@@ -463,7 +473,13 @@ protected:
         frame_->Destroy();
         PumpEvents(50);
     }
-    void Descriptor(const std::string& text) { WriteAll(data_ / "quilmerver.ini", text); }
+    // The descriptor as the version check leaves it: with the maker's signature beside it.
+    void Descriptor(const std::string& text) {
+        WriteAll(data_ / "quilmerver.ini", text);
+        // openssl signs no empty file; an empty descriptor stays unsigned (and means nothing).
+        if (!text.empty()) ASSERT_TRUE(SignPackage(data_ / "quilmerver.ini"));
+        else fs::remove(data_ / "quilmerver.ini.sig");
+    }
 
     // Runs Evaluate while then() drives the dialog that it opens.
     void EvaluateWith(std::function<void(NewVersionDialog*)> then) {
@@ -568,6 +584,11 @@ TEST_F(NewVersionFlowTest, NothingHappensForTheSameOrAnOlderVersionOrNoDescripto
         EvaluateWith([](NewVersionDialog* d) { d->EndModal(wxID_CANCEL); });
         EXPECT_FALSE(dialogSeen_) << text;
     }
+    // A newer version, but the signature is for other bytes: no offer.
+    Descriptor("[main]\nversion=v1.8\n");
+    WriteAll(data_ / "quilmerver.ini", "[main]\nversion=v2.8\n");
+    EvaluateWith([](NewVersionDialog* d) { d->EndModal(wxID_CANCEL); });
+    EXPECT_FALSE(dialogSeen_) << "a descriptor that is not the maker's was judged";
     fs::remove(data_ / "quilmerver.ini");
     EvaluateWith([](NewVersionDialog* d) { d->EndModal(wxID_CANCEL); });
     EXPECT_FALSE(dialogSeen_);
@@ -602,28 +623,9 @@ TEST_F(NewVersionFlowTest, AnUnsupportedVersionOpensTheTipPageWhoseCloseEndsTheP
 
 // ---- the whole road with the real programs ---------------------------------------------------
 
-TEST(UpdateEndToEnd, TheInstalledProgramOffersDownloadsInstallsAndRestartsTheNewVersion) {
-    if (Capture("command -v xwininfo").empty()) GTEST_SKIP() << "xwininfo (x11-utils) is needed to find the window";
-    Fixture& f = Fixture::Get();
-    ASSERT_TRUE(f.error.empty()) << f.error;
-    fs::path dir = f.scratch / "end-to-end";
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-    fs::path program = dir / "program";
-    fs::copy(f.installed, program, fs::copy_options::recursive);
-    fs::create_directories(dir / "site/dl");
-    fs::copy_file(f.package, dir / "site/dl/quilmer-2.0.zip");
-    fs::copy_file(f.package.string() + ".sig", dir / "site/dl/quilmer-2.0.zip.sig");
-    UpdateSite site(dir / "nginx", dir / "site", "2m");
-    ASSERT_TRUE(site.Start());
-    WriteAll(dir / "site/quilmerver.ini",
-             "[main]\nversion=v2.0\nreleasedate=12-01-2026\ndownloadurl=" + site.Url("/slow/quilmer-2.0.zip") + "\n");
-    ScopedEnv server("QUILMER_UPDATE_URL", site.Base());
-    std::wstring appData = AppFolders::Instance().AppDataFolder();
-
-    ServerProcess quilmer;
-    ASSERT_TRUE(quilmer.Start({(program / "quilmer").string()}, 240));
-    // The real window of the other process, found on the display and clicked like a user would.
+// The real new-version window of the other process, found on the display and its OK clicked like
+// a user would.
+void AcceptTheOfferOnScreen(const UpdateSite& site) {
     std::optional<wxRect> dialog;
     ASSERT_TRUE(SlowWait([&] { return (dialog = FindScreenWindow("New Version of Quilmer(corvane)")).has_value(); },
                           std::chrono::milliseconds(1000 * 60)))
@@ -639,12 +641,98 @@ TEST(UpdateEndToEnd, TheInstalledProgramOffersDownloadsInstallsAndRestartsTheNew
         sim.Char(WXK_RETURN);
         PumpEvents(300);
     }
+}
+
+// The processes that run the program file exe (the updater the main program started).
+std::vector<pid_t> ProcessesOf(const fs::path& exe) {
+    std::vector<pid_t> pids;
+    for (auto& entry : fs::directory_iterator("/proc")) {
+        std::error_code ec;
+        fs::path target = fs::read_symlink(entry.path() / "exe", ec);
+        if (!ec && target == exe) pids.push_back(static_cast<pid_t>(std::atoi(entry.path().filename().c_str())));
+    }
+    return pids;
+}
+
+TEST(UpdateEndToEnd, APackageSwappedForAnOlderSignedOneIsRefusedAndTheProgramKeepsRunning) {
+    if (Capture("command -v xwininfo").empty()) GTEST_SKIP() << "xwininfo (x11-utils) is needed to find the window";
+    Fixture& f = Fixture::Get();
+    ASSERT_TRUE(f.error.empty()) << f.error;
+    fs::path dir = f.scratch / "swapped";
+    fs::remove_all(dir);
+    fs::create_directories(dir / "site/dl");
+    fs::path program = dir / "program";
+    fs::copy(f.installed, program, fs::copy_options::recursive);
+    UpdateSite site(dir / "nginx", dir / "site");
+    ASSERT_TRUE(site.Start());
+    // The maker's current descriptor for the new package, but on the way the package and its
+    // signature are replaced by an older package the maker once signed.
+    fs::copy_file(f.package, dir / "site/dl/quilmer-2.0.zip");
+    ASSERT_TRUE(PublishUpdate(dir / "site/dl/quilmer-2.0.zip", "v2.0", site.Url("/dl/quilmer-2.0.zip"),
+                              dir / "site/quilmerver.ini"));
+    ASSERT_EQ(Shell("cd '" + dir.string() + "' && printf 'program v1.8' > quilmer && python3 -c \"import zipfile; "
+                    "zipfile.ZipFile('old.zip', 'w').write('quilmer')\""),
+              0);
+    ASSERT_TRUE(SignPackage(dir / "old.zip"));
+    fs::copy_file(dir / "old.zip", dir / "site/dl/quilmer-2.0.zip", fs::copy_options::overwrite_existing);
+    fs::copy_file(dir / "old.zip.sig", dir / "site/dl/quilmer-2.0.zip.sig", fs::copy_options::overwrite_existing);
+    ScopedEnv server("QUILMER_UPDATE_URL", site.Base());
+    const auto before = Snapshot(program);
+
+    ServerProcess quilmer;
+    ASSERT_TRUE(quilmer.Start({(program / "quilmer").string()}, 240));
+    ASSERT_NO_FATAL_FAILURE(AcceptTheOfferOnScreen(site));
+    ASSERT_TRUE(SlowWait([&] { return FindScreenWindow("Updater v1.1").has_value(); }, std::chrono::milliseconds(1000 * 30)));
+    // The updater has the package and its signature; its verdict follows within moments.
+    ASSERT_TRUE(SlowWait([&] { return site.AccessLog().find("/dl/quilmer-2.0.zip.sig?") != std::string::npos; },
+                         std::chrono::milliseconds(1000 * 60)))
+        << site.AccessLog();
+    PumpEvents(3000);
+    EXPECT_TRUE(quilmer.Alive()) << "the running program was closed for a package that was refused";
+    EXPECT_TRUE(CWindowFinder(L"Corvane Video", L"UWM_JoinDownload_IsMe").Find().has_value());
+    EXPECT_TRUE(Snapshot(program) == before) << "the program folder changed";
+    EXPECT_TRUE(FindScreenWindow("Updater v1.1").has_value()) << "the updater stays to say why";
+    EXPECT_EQ(Capture("'" + (program / "quilmer").string() + "' --version"), "v1.9");
+
+    for (pid_t pid : ProcessesOf(program / "updater")) ::kill(pid, SIGTERM);
+    SlowWait([&] { return ProcessesOf(program / "updater").empty(); }, std::chrono::milliseconds(1000 * 10));
+    if (auto window = CWindowFinder(L"Corvane Video", L"UWM_JoinDownload_IsMe").Find()) PostCloseRequest(*window);
+    SlowWait([&] { return !quilmer.Alive(); }, std::chrono::milliseconds(1000 * 20));
+}
+
+TEST(UpdateEndToEnd, TheInstalledProgramOffersDownloadsInstallsAndRestartsTheNewVersion) {
+    if (Capture("command -v xwininfo").empty()) GTEST_SKIP() << "xwininfo (x11-utils) is needed to find the window";
+    Fixture& f = Fixture::Get();
+    ASSERT_TRUE(f.error.empty()) << f.error;
+    fs::path dir = f.scratch / "end-to-end";
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    fs::path program = dir / "program";
+    fs::copy(f.installed, program, fs::copy_options::recursive);
+    fs::create_directories(dir / "site/dl");
+    fs::copy_file(f.package, dir / "site/dl/quilmer-2.0.zip");
+    fs::copy_file(f.package.string() + ".sig", dir / "site/dl/quilmer-2.0.zip.sig");
+    UpdateSite site(dir / "nginx", dir / "site", "2m");
+    ASSERT_TRUE(site.Start());
+    // Published as the maker does: the package and the descriptor naming its hash, both signed.
+    ASSERT_TRUE(PublishUpdate(dir / "site/dl/quilmer-2.0.zip", "v2.0", site.Url("/slow/quilmer-2.0.zip"),
+                              dir / "site/quilmerver.ini", quilmer::testing::TestKeyFile(),
+                              "releasedate=12-01-2026"));
+    ScopedEnv server("QUILMER_UPDATE_URL", site.Base());
+    std::wstring appData = AppFolders::Instance().AppDataFolder();
+
+    ServerProcess quilmer;
+    ASSERT_TRUE(quilmer.Start({(program / "quilmer").string()}, 240));
+    ASSERT_NO_FATAL_FAILURE(AcceptTheOfferOnScreen(site));
     // The updater comes up, closes the old quilmer, installs and starts the new one.
     ASSERT_TRUE(SlowWait([&] { return FindScreenWindow("Updater v1.1").has_value(); }, std::chrono::milliseconds(1000 * 30)));
     ASSERT_TRUE(SlowWait([&] { return !quilmer.Alive(); }, std::chrono::milliseconds(1000 * 120)))
         << "the updater closes the running program";
     ASSERT_TRUE(SlowWait([&] { return !FindScreenWindow("Updater v1.1").has_value(); }, std::chrono::milliseconds(1000 * 120)));
     EXPECT_EQ(Capture("'" + (program / "quilmer").string() + "' --version"), "v2.0");
+    EXPECT_NE(site.AccessLog().find("/flv/quilmerver.php.sig?lang=English&ver=v1.9 200"), std::string::npos)
+        << "the descriptor's signature is fetched beside it\n"
+        << site.AccessLog();
     // The new quilmer runs: it shows on the window protocol again.
     ASSERT_TRUE(SlowWait(
         [&] { return CWindowFinder(L"Corvane Video", L"UWM_JoinDownload_IsMe").Find().has_value(); },
