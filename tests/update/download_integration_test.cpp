@@ -432,8 +432,8 @@ TEST(UpdateCheckLoopback, ADescriptorOverOneMebibyteIsNoDescriptor) {
     UpdateCheck lying(loop, path, W(server.Url("/lying")), window, [&](int f) { ready.push_back(f); });
     lying.Run();
     loop.RunPending();
-    std::error_code ec;
-    EXPECT_LE(fs::file_size(tmp / "quilmerver.ini", ec), 1000u);
+    // Unsigned, so it is discarded at once; were it kept, it would hold no more than announced.
+    if (fs::exists(tmp / "quilmerver.ini")) EXPECT_LE(fs::file_size(tmp / "quilmerver.ini"), 1000u);
     EXPECT_FALSE(fs::exists(tmp / "quilmerver.ini.download"));
 
     // The limit itself: a body of exactly 1 MiB is a descriptor.

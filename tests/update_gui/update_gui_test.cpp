@@ -288,6 +288,8 @@ TEST_F(UpdaterWindowTest, PausesResumesAndInstallsThePackage) {
 TEST_F(UpdaterWindowTest, PauseAndResumeDuringAFailedInstallStartNoSecondDownload) {
     // A program folder that cannot be made (a file stands where it should be): unpacking fails.
     WriteAll(dir_ / "not-a-folder", "x");
+    ASSERT_TRUE(PublishUpdate(dir_ / "site/dl/quilmer-2.0.zip", "v2.0", site_->Url("/dl/quilmer-2.0.zip"),
+                              data_ / "quilmerver.ini"));
     DownloadEnvironment env = Environment("/dl/quilmer-2.0.zip");
     env.programFolder = W(dir_ / "not-a-folder") + L"/";
     env.restartProgram = env.programFolder + L"quilmer";
