@@ -15,7 +15,8 @@
 //   members or has one of another type, has an empty clip list, or an empty output path, is a
 //   broken job. The window shows Message(), naming each problem, keeps the clips that were
 //   usable (in order) and starts as if the user had started it: nothing is joined, no caller is
-//   told anything. Unknown extra members are ignored.
+//   told anything. Unknown extra members are ignored. A text member holding a NUL character
+//   (JSON "\u0000") is a problem too: the system would take a path only up to it.
 // - A clip entry that is not a text, or is not a usable file path (empty, holds a NUL, names a
 //   folder), is left out and named in the message; the others are kept.
 
