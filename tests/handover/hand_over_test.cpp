@@ -137,6 +137,31 @@ TEST(HandOver, BrokenJobsNameTheProblemAndKeepTheUsableClips) {
     EXPECT_EQ(nul.clips[0].path, L"/v/c.flv");
 }
 
+// "\u0000" in a job: the system would take "/v/evil\0.mp4" as "/v/evil", so the join would write
+// a file the caller never named. Any text member holding a NUL makes the job a broken one.
+TEST(HandOver, TextsHoldingANulAreRefused) {
+    const std::wstring members = LR"(, "AppMainWndClassName": "C", "AppUserMsg": "M", "CurLangName": "English")";
+    HandOverJob evil = ParseHandOver(Hashed(LR"({"VideoClipsPath": ["/v/a.flv", "/v/b.flv"], )"
+                                            LR"("OutputPath": "/v/evil\u0000.mp4", "FlvUrl": "u")" +
+                                            members + L"}"));
+    EXPECT_FALSE(evil.Runnable());
+    EXPECT_TRUE(Names(evil.problems, L"\"OutputPath\" holds a NUL")) << evil.Message();
+    JoinState state;
+    ApplyHandOver(evil, state);
+    EXPECT_FALSE(state.handedOver);
+    EXPECT_TRUE(state.outputPath.empty());
+
+    HandOverJob url = ParseHandOver(Hashed(LR"({"VideoClipsPath": ["/v/a.flv", "/v/b.flv"], )"
+                                           LR"("OutputPath": "/v/out.mp4", "FlvUrl": "a\u0000b")" +
+                                           members + L"}"));
+    EXPECT_TRUE(Names(url.problems, L"\"FlvUrl\" holds a NUL"));
+    HandOverJob clip = ParseHandOver(Hashed(LR"({"VideoClipsPath": ["/v/a\u0000.flv", "/v/b.flv"], )"
+                                            LR"("OutputPath": "/v/out.mp4", "FlvUrl": "u")" +
+                                            members + L"}"));
+    EXPECT_FALSE(clip.Runnable());
+    EXPECT_EQ(clip.clips.size(), 1u);
+}
+
 TEST(HandOver, OneClipIsAJobThatRuns) {
     // The join it asks for finds too few clips and does nothing; that is the window's business.
     HandOverJob job = ParseHandOver(
