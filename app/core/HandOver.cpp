@@ -90,7 +90,18 @@ std::wstring HandOverJob::Message() const {
 
 StartupKind ClassifyStartupArgument(const std::wstring& argument) {
     if (argument.empty()) return StartupKind::None;
-    return argument[0] == L'{' ? StartupKind::Job : StartupKind::ClipPath;
+    // Blanks before the JSON text do not make it a clip; nor does JSON of the wrong shape (an
+    // array): both are jobs, broken ones when they are not objects, and the user is told so.
+    std::size_t first = argument.find_first_not_of(L" \t\r\n");
+    if (first == std::wstring::npos) return StartupKind::ClipPath;
+    if (argument[first] == L'{') return StartupKind::Job;
+    if (argument[first] == L'[') {
+        // A clip may well be named "[2019] holiday.mp4"; only text that is JSON is a job.
+        std::string text = NativePath(argument);
+        ReplaceAll(text, "#", "\"");
+        if (json::accept(text)) return StartupKind::Job;
+    }
+    return StartupKind::ClipPath;
 }
 
 HandOverJob ParseHandOver(const std::wstring& argument) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "app/core/HandOver.h"
 #include "foundation/Exceptions.h"
 #include "foundation/PathName.h"
 #include "foundation/SiteAddresses.h"
@@ -61,7 +62,9 @@ bool FirstClipChoosesFilters(const std::wstring& firstClipPath) {
     return false;
 }
 
-bool IsHandOverArgument(const std::wstring& argument) { return !argument.empty() && argument[0] == L'{'; }
+bool IsHandOverArgument(const std::wstring& argument) {
+    return ClassifyStartupArgument(argument) == StartupKind::Job;
+}
 
 std::vector<std::wstring> ClipPathsFromArguments(const std::vector<std::wstring>& arguments,
                                                  const std::wstring& currentFolder) {

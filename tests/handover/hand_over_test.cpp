@@ -27,7 +27,12 @@ TEST(HandOver, WhatIsAJob) {
     EXPECT_EQ(ClassifyStartupArgument(L"{#VideoClipsPath#:[]}"), StartupKind::Job);
     EXPECT_EQ(ClassifyStartupArgument(L"{broken"), StartupKind::Job);
     EXPECT_EQ(ClassifyStartupArgument(L"/home/u/{a}.flv"), StartupKind::ClipPath);
-    EXPECT_EQ(ClassifyStartupArgument(L" {#a#:1}"), StartupKind::ClipPath);
+    // Blanks before the text, or a JSON array: jobs, which are told broken instead of ignored.
+    EXPECT_EQ(ClassifyStartupArgument(L" {#a#:1}"), StartupKind::Job);
+    EXPECT_EQ(ClassifyStartupArgument(L"[#/v/a.flv#,#/v/b.flv#]"), StartupKind::Job);
+    EXPECT_EQ(ClassifyStartupArgument(L"[2019] holiday.mp4"), StartupKind::ClipPath);
+    EXPECT_TRUE(Names(ParseHandOver(L"[#/v/a.flv#]").problems, L"not a JSON object"));
+    EXPECT_TRUE(Names(ParseHandOver(L"  {#VideoClipsPath#:[]}").problems, L"VideoClipsPath"));
 }
 
 TEST(HandOver, ReadsTheSixMembersAndTheClipsInOrder) {
