@@ -299,6 +299,9 @@ void CMainDlg::BuildControls() {
     // The skin chooser: on wx the window has no system menu of its own to put it in (a skinned
     // frame's system menu carries it as well).
     skin_ = new wxButton(panel_, kIdSkin, wxS("S&kin"), dlu(352, 190), dlus(60, 13));
+    // Tab follows the window's visual order: the skin button sits beside the language chooser,
+    // above the link row, so it comes right after the chooser.
+    skin_->MoveAfterInTabOrder(chooser_);
 
     webPane_ = new wxPanel(panel_, kIdWebPane, dlu(7, 250), dlus(405, 75));
 

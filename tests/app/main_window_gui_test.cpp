@@ -703,6 +703,24 @@ TEST_F(MainWindowTest, LanguageSwitchesRelabelTheWindowAndAnOpenDialog) {
     choose(english);
 }
 
+// Tab goes through the controls in the order the window shows them: the skin button beside the
+// language chooser comes before the link row (it used to come after "&About...").
+TEST_F(MainWindowTest, TabOrderFollowsTheVisualOrder) {
+    const wxWindowList& order = Control(kIdSkin)->GetParent()->GetChildren();
+    auto at = [&](int id) {
+        int index = 0;
+        for (wxWindow* child : order) {
+            if (child->GetId() == id) return index;
+            ++index;
+        }
+        return -1;
+    };
+    EXPECT_EQ(at(kIdSkin), at(kIdLanguage) + 1);
+    EXPECT_LT(at(kIdSkin), at(kIdLink));
+    EXPECT_LT(at(kIdSkin), at(kIdVideoDownload));
+    EXPECT_LT(at(kIdVideoDownload), at(kIdAbout));
+}
+
 TEST_F(MainWindowTest, AboutBoxShowsVersionAndLinks) {
     std::map<int, std::wstring> shown;
     answers_.Then(Inspect([&](wxDialog* dialog) {
