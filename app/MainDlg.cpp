@@ -190,6 +190,9 @@ CMainDlg::CMainDlg(const std::wstring& programFolder)
     // program that came in meanwhile is carried out now that the window is whole.
     built_ = true;
     if (closeRequested_) CallAfter([this] { Close(); });
+    // The job's join is queued only now: queued earlier, the web view's loop would run it, and a
+    // refused job would close the window while it is still being built.
+    if (pipeline_->State().handedOver && !closeRequested_) QueueEvent(new wxCommandEvent(EVT_JOIN_COMMAND, kIdJoin));
 }
 
 CMainDlg::~CMainDlg() {
@@ -238,8 +241,7 @@ std::wstring CMainDlg::TakeStartupArgument() {
         });
         return {};
     }
-    ApplyHandOver(job, pipeline_->MutableState());
-    QueueEvent(new wxCommandEvent(EVT_JOIN_COMMAND, kIdJoin));
+    ApplyHandOver(job, pipeline_->MutableState());  // its join is queued once the window is built
     return job.languageName;
 }
 
@@ -297,6 +299,9 @@ void CMainDlg::BuildControls() {
     // The skin chooser: on wx the window has no system menu of its own to put it in (a skinned
     // frame's system menu carries it as well).
     skin_ = new wxButton(panel_, kIdSkin, wxS("S&kin"), dlu(352, 190), dlus(60, 13));
+    // Tab follows the window's visual order: the skin button sits beside the language chooser,
+    // above the link row, so it comes right after the chooser.
+    skin_->MoveAfterInTabOrder(chooser_);
 
     webPane_ = new wxPanel(panel_, kIdWebPane, dlu(7, 250), dlus(405, 75));
 
@@ -594,11 +599,18 @@ void CMainDlg::StartHandedOverJob(const HandOverRequest& job) {
     engine_ = PlanJoin(StoredJoinMethod(), true).engine;
     std::wstring refusal = pipeline_->StartJoin(clips_.Paths(), job.outputPath, true);
     if (!refusal.empty()) {
-        // The caller's job cannot run (say, the output cannot be written): logged, and the
-        // program ends without a notice.
+        // The caller's job cannot run (say, the output cannot be written): the user is told why,
+        // and the program then ends without a notice.
         CLog::Instance().Write(LOG_ERR, L"handed-over join refused: " + refusal);
         pipeline_->MutableState().failure = refusal;
-        HandedOverJobEnded(false);
+        ending_ = true;  // nothing else starts meanwhile
+        CallAfter([this, refusal] {
+            if (closing_) return;
+            ShowMessage(this, refusal, Tr(L"Tips"));
+            if (closing_) return;
+            ending_ = false;
+            HandedOverJobEnded(false);
+        });
     }
 }
 

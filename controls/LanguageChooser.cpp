@@ -1,5 +1,8 @@
 #include "controls/LanguageChooser.h"
 
+#include <wx/image.h>
+#include <wx/log.h>
+#include <wx/mstream.h>
 #include <wx/toplevel.h>
 
 #include <vector>
@@ -13,8 +16,14 @@ namespace quilmer {
 namespace {
 
 wxBitmap FlagBitmap(const std::wstring& file) {
-    if (file.empty() || !IsLoadableBitmap(file)) return wxBitmap();
-    wxBitmap flag(PathToWx(file), wxBITMAP_TYPE_BMP);
+    std::string bytes;
+    // Decoded from the bytes that were checked: the file is not opened a second time.
+    if (file.empty() || !ReadFlagBitmap(file, bytes)) return wxBitmap();
+    wxLogNull quiet;
+    wxMemoryInputStream in(bytes.data(), bytes.size());
+    wxImage image(in, wxBITMAP_TYPE_BMP);
+    if (!image.IsOk()) return wxBitmap();
+    wxBitmap flag(image);
     if (!flag.IsOk()) return wxBitmap();
     flag.SetMask(new wxMask(flag, wxColour(255, 0, 255)));
     return flag;

@@ -96,8 +96,12 @@ std::wstring WidePath(std::string_view native) {
     return out;
 }
 
+bool IsSystemPath(std::wstring_view path) {
+    return !path.empty() && path.find(L'\0') == std::wstring_view::npos;
+}
+
 bool GetFileFacts(const std::wstring& path, FileFacts& facts) {
-    if (path.empty()) return false;
+    if (!IsSystemPath(path)) return false;
     std::string native = NativePath(path);
     struct statx sx {};
     if (::statx(AT_FDCWD, native.c_str(), 0, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0) return false;
@@ -137,7 +141,7 @@ bool FolderExists(const std::wstring& path) {
 }
 
 bool CreateFolderTree(const std::wstring& path) {
-    if (path.empty()) return false;
+    if (!IsSystemPath(path)) return false;
     std::string native = NativePath(WithoutTrailingSlash(path));
     std::error_code ec;
     std::filesystem::create_directories(native, ec);
@@ -145,6 +149,7 @@ bool CreateFolderTree(const std::wstring& path) {
 }
 
 bool DeleteFolderContents(const std::wstring& folder, bool alsoDesktopIni, bool wipeIndexDat) {
+    if (!IsSystemPath(folder)) return false;
     std::string native = NativePath(WithoutTrailingSlash(folder));
     DIR* dir = ::opendir(native.c_str());
     if (!dir) return false;
@@ -181,6 +186,7 @@ bool DeleteFolderContents(const std::wstring& folder, bool alsoDesktopIni, bool 
 }
 
 bool WipeFile(const std::wstring& path) {
+    if (!IsSystemPath(path)) return false;
     std::string native = NativePath(path);
     int fd = ::open(native.c_str(), O_WRONLY | O_CLOEXEC);
     if (fd < 0) return false;
@@ -203,6 +209,10 @@ bool WipeFile(const std::wstring& path) {
 }
 
 bool ReadWholeFile(const std::wstring& path, std::string& contents) {
+    if (!IsSystemPath(path)) {
+        errno = EINVAL;
+        return false;
+    }
     int fd = ::open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;
     std::string data;
@@ -223,6 +233,10 @@ bool ReadWholeFile(const std::wstring& path, std::string& contents) {
 }
 
 bool WriteWholeFile(const std::wstring& path, std::string_view contents) {
+    if (!IsSystemPath(path)) {
+        errno = EINVAL;
+        return false;
+    }
     std::string target = NativePath(path);
     std::string temp = target + ".XXXXXX";
     int fd = ::mkostemp(temp.data(), O_CLOEXEC);
@@ -235,6 +249,47 @@ bool WriteWholeFile(const std::wstring& path, std::string_view contents) {
     if (ok) ok = ::rename(temp.c_str(), target.c_str()) == 0;
     if (!ok) ::unlink(temp.c_str());
     return ok;
+}
+
+bool ReadRegularFile(const std::wstring& path, std::size_t maxBytes, std::string& contents,
+                     std::wstring* why) {
+    auto refuse = [why](const wchar_t* reason) {
+        if (why) *why = reason;
+        return false;
+    };
+    if (!IsSystemPath(path)) return refuse(L"the name is empty or holds a NUL character");
+    const std::string native = NativePath(path);
+    struct stat st {};
+    // Looked at before opening: opening a FIFO waits for a writer, opening a device may act.
+    if (::stat(native.c_str(), &st) != 0) return refuse(L"the file is missing");
+    if (!S_ISREG(st.st_mode)) return refuse(L"it is not a regular file");
+    if (static_cast<std::uint64_t>(st.st_size) > maxBytes) return refuse(L"the file is too large");
+    // O_NONBLOCK: a FIFO put in its place meanwhile does not hold the open; fstat then tells.
+    int fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) return refuse(L"the file cannot be opened");
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return refuse(L"it is not a regular file");
+    }
+    std::string data;
+    char buffer[65536];
+    for (;;) {
+        ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            ::close(fd);
+            return refuse(L"the file cannot be read");
+        }
+        if (n == 0) break;
+        data.append(buffer, static_cast<std::size_t>(n));
+        if (data.size() > maxBytes) {  // it grew since it was looked at
+            ::close(fd);
+            return refuse(L"the file is too large");
+        }
+    }
+    ::close(fd);
+    contents = std::move(data);
+    return true;
 }
 
 }  // namespace quilmer

@@ -17,6 +17,11 @@ FileTime FileTimeFromUnix(std::int64_t seconds, std::int64_t nanoseconds = 0);
 std::string NativePath(std::wstring_view path);
 std::wstring WidePath(std::string_view native);
 
+// Whether a path reaches the system whole: not empty and without a NUL, which the kernel takes
+// as the end of the name (a job naming "out\0.mp4" would write "out"). Every helper here
+// refuses a path that fails this; so must any other code that hands a wide path to the system.
+bool IsSystemPath(std::wstring_view path);
+
 // Attribute bits of FileFacts, in the values of the system the program came from.
 enum FileAttribute : std::uint32_t {
     kAttrReadOnly = 0x01,  // the owner may not write it
@@ -61,5 +66,12 @@ bool WriteAllToFd(int fd, const char* data, std::size_t size);
 
 bool ReadWholeFile(const std::wstring& path, std::string& contents);
 bool WriteWholeFile(const std::wstring& path, std::string_view contents);
+
+// Reads a file that others may have placed (a skin, a language pack, an image): only a regular
+// file of at most maxBytes. A FIFO, a device, a socket or a folder is refused without being read
+// (nor waited on), as is a larger file or a path that is not a system path. On refusal why says
+// what it was, in English for the log.
+bool ReadRegularFile(const std::wstring& path, std::size_t maxBytes, std::string& contents,
+                     std::wstring* why = nullptr);
 
 }  // namespace quilmer

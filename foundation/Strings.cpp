@@ -203,6 +203,36 @@ std::wstring FormatWV(const wchar_t* fmt, va_list args) {
     }
 }
 
+std::vector<std::wstring> FormatConversions(std::wstring_view format) {
+    // In the C library's conventions, where the argument types are plain to read.
+    const std::wstring c = TranslateWideFormat(std::wstring(format).c_str());
+    auto in = [&c](std::size_t i, const wchar_t* set) { return i < c.size() && std::wcschr(set, c[i]); };
+    std::vector<std::wstring> out;
+    for (std::size_t i = 0; i < c.size();) {
+        if (c[i++] != L'%') continue;
+        if (i < c.size() && c[i] == L'%') {
+            ++i;
+            continue;
+        }
+        while (in(i, L"-+ #0'")) ++i;
+        while (i < c.size() && (std::iswdigit(c[i]) || c[i] == L'*' || c[i] == L'.'))
+            if (c[i++] == L'*') out.push_back(L"*");
+        std::wstring conversion;
+        while (in(i, L"hlLqjzt")) conversion += c[i++];
+        if (i >= c.size()) {
+            out.push_back(L"incomplete");
+            break;
+        }
+        conversion += c[i++];
+        out.push_back(conversion);
+    }
+    return out;
+}
+
+bool SameConversions(std::wstring_view a, std::wstring_view b) {
+    return FormatConversions(a) == FormatConversions(b);
+}
+
 std::string FormatA(const char* fmt, ...) {
     if (!fmt) return {};
     va_list args;

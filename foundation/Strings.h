@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quilmer {
 
@@ -19,6 +20,14 @@ namespace quilmer {
 std::wstring FormatW(const wchar_t* fmt, ...);
 std::wstring FormatWV(const wchar_t* fmt, va_list args);
 std::string FormatA(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+
+// The arguments a FormatW format takes, in order: one entry per conversion ("d", "ls", "ld",
+// ".1f" is "f") and one "*" per star; "%%" takes none. A format whose last conversion is cut off
+// ends in "incomplete".
+std::vector<std::wstring> FormatConversions(std::wstring_view format);
+// Whether two formats take the same arguments (a translation may move the words, never change
+// what it reads).
+bool SameConversions(std::wstring_view a, std::wstring_view b);
 
 // Replaces every occurrence of `from` by `to`, left to right, never rescanning replaced text.
 // Returns the number of replacements. An empty `from` replaces nothing.

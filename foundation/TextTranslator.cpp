@@ -1,5 +1,7 @@
 #include "foundation/TextTranslator.h"
 
+#include "foundation/Strings.h"
+
 #include <memory>
 #include <mutex>
 
@@ -29,6 +31,11 @@ std::wstring Tr(const std::wstring& english) {
     }
     if (!translator || !*translator) return english;
     return (*translator)(english);
+}
+
+std::wstring TrFormat(const std::wstring& englishFormat) {
+    std::wstring translated = Tr(englishFormat);
+    return SameConversions(translated, englishFormat) ? translated : englishFormat;
 }
 
 TextTranslatorFn SetTextTranslator(TextTranslatorFn translator) {

@@ -14,6 +14,12 @@ using TextTranslatorFn = std::function<std::wstring(const std::wstring&)>;
 // Safe from any thread; workers may build messages too.
 std::wstring Tr(const std::wstring& english);
 
+// The translation of an English format for FormatW: the translated text when it takes the same
+// arguments as the English one (SameConversions), else the English format. A translated text is
+// never handed to FormatW as it stands: a pack that wrote "%s" where the code passes a number
+// would make it read memory that is not there.
+std::wstring TrFormat(const std::wstring& englishFormat);
+
 // Installs the translator (an empty function restores the identity). Returns the previous one,
 // so that tests can put it back.
 TextTranslatorFn SetTextTranslator(TextTranslatorFn translator);

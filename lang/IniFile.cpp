@@ -4,8 +4,6 @@
 #include "foundation/FileUtil.h"
 #include "foundation/Utf8.h"
 
-#include <fstream>
-#include <iterator>
 
 namespace quilmer {
 
@@ -51,12 +49,9 @@ bool IsHeaderOf(const std::string& line, const std::string& name) {
 bool IniFile::Open(const std::wstring& path) {
     Parse({});
     open_ = false;
-    std::string narrowPath = NativePath(path);
-    if (narrowPath.empty()) return false;
-    std::ifstream in(narrowPath, std::ios::binary);
-    if (!in) return false;
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) return false;
+    std::string bytes;
+    // A pack may come from anywhere: a FIFO or a device in its place is refused, not waited on.
+    if (!ReadRegularFile(path, kMaxFileBytes, bytes)) return false;
     Parse(bytes);
     return true;
 }

@@ -28,7 +28,11 @@ public:
     IniFile() = default;
     explicit IniFile(const std::wstring& path) { Open(path); }
 
-    // Reads the file. False when it cannot be read; the object then behaves as an empty file.
+    // Largest file Open reads (packs are some kilobytes).
+    static constexpr std::size_t kMaxFileBytes = 4u * 1024 * 1024;
+
+    // Reads the file: a regular file of at most kMaxFileBytes. False when it cannot be read (or is
+    // a FIFO, a device, larger); the object then behaves as an empty file.
     bool Open(const std::wstring& path);
     // Takes the file's bytes from memory (same rules as Open).
     void Parse(std::string_view bytes);

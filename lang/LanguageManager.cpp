@@ -1,13 +1,14 @@
 #include "lang/LanguageManager.h"
 
 #include "foundation/FileUtil.h"
+#include "foundation/Log.h"
+#include "foundation/Strings.h"
 #include "foundation/Utf8.h"
 #include "lang/IniFile.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
 #include <system_error>
 
 namespace quilmer {
@@ -54,7 +55,8 @@ LanguageManager::~LanguageManager() {
 
 std::wstring LanguageManager::PackPath(const std::wstring& name) const {
     // The name comes from the settings file; it must not lead out of the folder.
-    if (name.empty() || name.find(L'/') != std::wstring::npos || name == L"." || name == L"..") return {};
+    if (!IsSystemPath(name) || name.find(L'/') != std::wstring::npos || name == L"." || name == L"..")
+        return {};
     return environment_.languageFolder + name + kPackExtension;
 }
 
@@ -123,7 +125,16 @@ void LanguageManager::SwitchLanguageLocked(const std::wstring& name, bool atStar
     if (path.empty()) return;
     IniFile pack(path);
     for (auto& [key, text] : pack.ReadSection(L"String")) {
-        if (!key.empty()) table.emplace(std::move(key), std::move(text));
+        if (key.empty()) continue;
+        // A text the code formats must take the same arguments in every language: one that does
+        // not is left out, so the English text shows (and is formatted) instead.
+        auto english = englishByKey_.find(key);
+        if (english != englishByKey_.end() && !SameConversions(english->second, text)) {
+            CLog::Instance().Printf(LOG_WARN, L"Language: %ls: \"%ls\" left out, its placeholders differ from \"%ls\"",
+                                    name.c_str(), key.c_str(), english->second.c_str());
+            continue;
+        }
+        table.emplace(std::move(key), std::move(text));
     }
 }
 
@@ -214,16 +225,13 @@ std::vector<std::wstring> LanguageManager::IconFiles() const {
     return iconFiles_;
 }
 
-bool IsLoadableBitmap(const std::wstring& path) {
-    std::string narrow = NativePath(path);
-    if (narrow.empty()) return false;
-    std::ifstream in(narrow, std::ios::binary | std::ios::ate);
-    if (!in) return false;
-    std::streamoff fileSize = in.tellg();
-    unsigned char h[54] = {};
-    if (fileSize < static_cast<std::streamoff>(sizeof h)) return false;
-    in.seekg(0);
-    if (!in.read(reinterpret_cast<char*>(h), sizeof h)) return false;
+bool ReadFlagBitmap(const std::wstring& path, std::string& bytes) {
+    std::string data;
+    // A flag is a small BMP; a FIFO or a device named as one is never opened for reading.
+    if (!ReadRegularFile(path, kMaxFlagFileBytes, data)) return false;
+    if (data.size() < 54) return false;
+    const unsigned char* h = reinterpret_cast<const unsigned char*>(data.data());
+    const std::uint64_t fileSize = data.size();
 
     auto u16 = [&](int at) { return static_cast<std::uint32_t>(h[at] | h[at + 1] << 8); };
     auto u32 = [&](int at) { return u16(at) | u16(at + 2) << 16; };
@@ -245,7 +253,14 @@ bool IsLoadableBitmap(const std::wstring& path) {
     }
     std::uint64_t rowBytes = (static_cast<std::uint64_t>(width) * bitCount + 31) / 32 * 4;
     std::uint64_t pixelBytes = rowBytes * static_cast<std::uint64_t>(height < 0 ? -height : height);
-    return dataOffset >= 14 + headerSize && dataOffset + pixelBytes <= static_cast<std::uint64_t>(fileSize);
+    if (dataOffset < 14 + headerSize || dataOffset + pixelBytes > fileSize) return false;
+    bytes = std::move(data);
+    return true;
+}
+
+bool IsLoadableBitmap(const std::wstring& path) {
+    std::string bytes;
+    return ReadFlagBitmap(path, bytes);
 }
 
 }  // namespace quilmer

@@ -99,8 +99,13 @@ private:
     std::vector<std::wstring> iconFiles_;
 };
 
-// True when the file is a Windows bitmap the GUI can load as a flag (uncompressed or bit-field
-// coded, sane size, pixel data present).
+// Largest flag file read (a 16x16 flag takes under a kilobyte).
+constexpr std::size_t kMaxFlagFileBytes = 1024 * 1024;
+// Reads a flag for the GUI to decode from bytes: a regular file of at most kMaxFlagFileBytes that
+// is a Windows bitmap the GUI can load (uncompressed or bit-field coded, at most 4096 a side,
+// pixel data present). Never opens a FIFO or a device.
+bool ReadFlagBitmap(const std::wstring& path, std::string& bytes);
+// The same test, without keeping the bytes.
 bool IsLoadableBitmap(const std::wstring& path);
 
 // The language a new user gets, from the POSIX locale (LC_ALL, LC_MESSAGES, LANG): "zh_CN" gives

@@ -135,10 +135,10 @@ std::wstring EncoderExit::Describe() const {
     if (stoppedByUs) return Tr(L"The encoder was stopped.");
     if (signal != 0) {
         const char* name = sigabbrev_np(signal);
-        return FormatW(Tr(L"The encoder was killed by signal %d (%s).").c_str(), signal,
+        return FormatW(TrFormat(L"The encoder was killed by signal %d (%s).").c_str(), signal,
                        name != nullptr ? (L"SIG" + WidePath(name)).c_str() : L"?");
     }
-    return FormatW(Tr(L"The encoder ended with exit status %d.").c_str(), exitCode);
+    return FormatW(TrFormat(L"The encoder ended with exit status %d.").c_str(), exitCode);
 }
 
 bool RunEncoder(const std::wstring& workingFolder, const std::wstring& commandLine,

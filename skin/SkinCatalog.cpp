@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 
+#include <algorithm>
 #include <memory>
 
 #include "foundation/AppFolders.h"
@@ -27,10 +28,14 @@ std::vector<std::wstring> EnumerateSkins(const std::wstring& skinsFolder) {
     while (dirent* entry = ::readdir(dir.get())) {
         if (entry->d_name[0] == '.') continue;
         std::wstring name = WidePath(entry->d_name);
-        std::wstring definition = folder + name + L"/skin.xml";
-        if (FolderExists(folder + name) && FileExists(definition) && !FolderExists(definition))
+        FileFacts definition;
+        // Only a regular file is a definition: a FIFO or a device there would hang whoever reads it.
+        if (FolderExists(folder + name) && GetFileFacts(folder + name + L"/skin.xml", definition) &&
+            (definition.attributes & kAttrArchive))
             names.push_back(name);
     }
+    // The order the file system lists them in means nothing to the user.
+    std::sort(names.begin(), names.end());
     return names;
 }
 

@@ -13,8 +13,8 @@ class SettingsStore;
 // The skins folder of the program folder (ends in '/').
 std::wstring SkinsFolder();
 
-// Every folder of skinsFolder that holds a "skin.xml", in the order the file system lists them.
-// Hidden entries (".", "..", names starting with a dot) are left out.
+// Every folder of skinsFolder that holds a "skin.xml" (a regular file), sorted by name. Hidden
+// entries (".", "..", names starting with a dot) are left out.
 std::vector<std::wstring> EnumerateSkins(const std::wstring& skinsFolder);
 
 // The installed name equal to name without regard to case, or empty when there is none.

@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <pugixml.hpp>
 
 #include "foundation/FileUtil.h"
@@ -127,46 +126,6 @@ int AnchorIndex(const std::wstring& name) {
     for (int i = 0; i < kAnchorCount; ++i)
         if (EqualsNoCase(name, kSkinAnchorNames[i])) return i;
     return -1;
-}
-
-std::optional<ImageSize> ReadPngSize(std::ifstream& in) {
-    unsigned char head[24];
-    in.seekg(0);
-    if (!in.read(reinterpret_cast<char*>(head), sizeof head)) return std::nullopt;
-    static const unsigned char signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-    if (std::memcmp(head, signature, 8) != 0 || std::memcmp(head + 12, "IHDR", 4) != 0) return std::nullopt;
-    auto be32 = [&](int at) {
-        return (std::uint32_t(head[at]) << 24) | (std::uint32_t(head[at + 1]) << 16) |
-               (std::uint32_t(head[at + 2]) << 8) | std::uint32_t(head[at + 3]);
-    };
-    std::uint32_t w = be32(16), h = be32(20);
-    if (w == 0 || h == 0 || w > 0x7FFFFFFF || h > 0x7FFFFFFF) return std::nullopt;
-    return ImageSize{static_cast<int>(w), static_cast<int>(h)};
-}
-
-std::optional<ImageSize> ReadBmpSize(std::ifstream& in) {
-    unsigned char head[26];
-    in.seekg(0);
-    if (!in.read(reinterpret_cast<char*>(head), sizeof head)) return std::nullopt;
-    if (head[0] != 'B' || head[1] != 'M') return std::nullopt;
-    auto le32 = [&](int at) {
-        return std::uint32_t(head[at]) | (std::uint32_t(head[at + 1]) << 8) |
-               (std::uint32_t(head[at + 2]) << 16) | (std::uint32_t(head[at + 3]) << 24);
-    };
-    std::uint32_t infoSize = le32(14);
-    long long w, h;
-    if (infoSize == 12) {
-        w = head[18] | (head[19] << 8);
-        h = head[20] | (head[21] << 8);
-    } else if (infoSize >= 40) {
-        w = static_cast<std::int32_t>(le32(18));
-        h = static_cast<std::int32_t>(le32(22));
-        h = std::llabs(h);  // top-down images store a negative height
-    } else {
-        return std::nullopt;
-    }
-    if (w <= 0 || h <= 0) return std::nullopt;
-    return ImageSize{static_cast<int>(w), static_cast<int>(h)};
 }
 
 // A path in the definition, relative to the skin folder. Backslashes of skins written for the
@@ -393,6 +352,12 @@ private:
             Fail(L"image \"" + path + L"\" is missing or is not an image");
             return;
         }
+        if (size->width > kMaxImageSide || size->height > kMaxImageSide) {
+            Fail(L"image \"" + path + L"\" declares " + std::to_wstring(size->width) + L"x" +
+                 std::to_wstring(size->height) + L" pixels, more than " + std::to_wstring(kMaxImageSide) +
+                 L" a side");
+            return;
+        }
         std::wstring type = Attr(image, "type");
         if (EqualsNoCase(type, L"watermark") || EqualsNoCase(type, L"water") || EqualsNoCase(type, L"alpha"))
             return;
@@ -469,12 +434,16 @@ bool ReadDocument(const pugi::xml_document& doc, const std::wstring& folder, Ski
     if (watermark && std::string_view(watermark.attribute("target").value()) == "CCoolMenuBar") {
         std::wstring full;
         // A watermark that cannot be used is only an ornament: the skin stays without it.
-        if (SkinFilePath(folder, Attr(watermark, "path"), full) && probe && probe(full))
-            def.watermarkPath = full;
+        if (SkinFilePath(folder, Attr(watermark, "path"), full) && probe) {
+            auto size = probe(full);
+            if (size && size->width <= kMaxImageSide && size->height <= kMaxImageSide) def.watermarkPath = full;
+        }
     }
     out = std::move(def);
     return true;
 }
+
+constexpr std::size_t kMaxDefinitionBytes = 4u * 1024 * 1024;
 
 std::wstring WithSlash(const std::wstring& folder) {
     return (!folder.empty() && folder.back() == L'/') ? folder : folder + L'/';
@@ -483,11 +452,9 @@ std::wstring WithSlash(const std::wstring& folder) {
 }  // namespace
 
 std::optional<ImageSize> ProbeImageFile(const std::wstring& path) {
-    std::ifstream in(NativePath(path), std::ios::binary);
-    if (!in) return std::nullopt;
-    if (auto png = ReadPngSize(in)) return png;
-    in.clear();
-    return ReadBmpSize(in);
+    std::string bytes;
+    if (!ReadRegularFile(path, kMaxImageFileBytes, bytes)) return std::nullopt;
+    return DeclaredImageSize(bytes);
 }
 
 bool ReadSkinText(std::string_view xml, const std::wstring& skinFolder, SkinDefinition& out,
@@ -505,19 +472,11 @@ bool ReadSkinText(std::string_view xml, const std::wstring& skinFolder, SkinDefi
 bool ReadSkinFolder(const std::wstring& skinFolder, SkinDefinition& out, std::wstring& error,
                     const ImageProbe& probe) {
     std::wstring folder = WithSlash(skinFolder);
-    FileFacts facts;
-    if (!GetFileFacts(folder + L"skin.xml", facts) || (facts.attributes & kAttrDirectory)) {
-        error = L"skin.xml is missing";
-        return false;
-    }
-    // A definition is a few kilobytes; a huge file is not one.
-    if (facts.size > 4u * 1024 * 1024) {
-        error = L"skin.xml is too large";
-        return false;
-    }
     std::string text;
-    if (!ReadWholeFile(folder + L"skin.xml", text)) {
-        error = L"skin.xml cannot be read";
+    std::wstring why;
+    // A definition is a few kilobytes; a huge file is not one. Nor is a FIFO or a device.
+    if (!ReadRegularFile(folder + L"skin.xml", kMaxDefinitionBytes, text, &why)) {
+        error = L"skin.xml cannot be read: " + why;
         return false;
     }
     return ReadSkinText(text, folder, out, error, probe);

@@ -14,17 +14,15 @@
 #include <string_view>
 #include <vector>
 
+#include "foundation/ImageFile.h"
 #include "skin/WindowSkin.h"
 
 namespace quilmer {
 
-struct ImageSize {
-    int width = 0;
-    int height = 0;
-};
-
 // Tells the size of an image file, or nothing when the file is missing or is not an image. The GUI
-// passes one that decodes the file fully; ProbeImageFile reads the PNG and BMP headers.
+// passes one that decodes the file fully, but only once its header declares a size the reader
+// accepts (at most kMaxImageSide a side); ProbeImageFile reads the PNG and BMP headers, from
+// regular files only.
 using ImageProbe = std::function<std::optional<ImageSize>(const std::wstring& path)>;
 std::optional<ImageSize> ProbeImageFile(const std::wstring& path);
 

@@ -22,16 +22,21 @@ std::wstring TextMember(const json& job, const char* name, std::vector<std::wstr
                         bool mustHaveText = false) {
     auto it = job.find(name);
     if (it == job.end()) {
-        problems.push_back(FormatW(Tr(L"The member %s is missing.").c_str(), Member(name).c_str()));
+        problems.push_back(FormatW(TrFormat(L"The member %s is missing.").c_str(), Member(name).c_str()));
         return {};
     }
     if (!it->is_string()) {
-        problems.push_back(FormatW(Tr(L"The member %s is not a text.").c_str(), Member(name).c_str()));
+        problems.push_back(FormatW(TrFormat(L"The member %s is not a text.").c_str(), Member(name).c_str()));
         return {};
     }
     std::wstring value = WidePath(it->get_ref<const std::string&>());
+    // JSON can carry "\u0000"; the system would cut a name there, and the join would go elsewhere.
+    if (value.find(L'\0') != std::wstring::npos) {
+        problems.push_back(FormatW(TrFormat(L"The member %s holds a NUL character.").c_str(), Member(name).c_str()));
+        return {};
+    }
     if (mustHaveText && value.empty())
-        problems.push_back(FormatW(Tr(L"The member %s is empty.").c_str(), Member(name).c_str()));
+        problems.push_back(FormatW(TrFormat(L"The member %s is empty.").c_str(), Member(name).c_str()));
     return value;
 }
 
@@ -39,24 +44,24 @@ void ReadClips(const json& job, HandOverJob& result) {
     auto it = job.find("VideoClipsPath");
     if (it == job.end()) {
         result.problems.push_back(
-            FormatW(Tr(L"The member %s is missing.").c_str(), Member("VideoClipsPath").c_str()));
+            FormatW(TrFormat(L"The member %s is missing.").c_str(), Member("VideoClipsPath").c_str()));
         return;
     }
     if (!it->is_array()) {
         result.problems.push_back(
-            FormatW(Tr(L"The member %s is not a list of texts.").c_str(), Member("VideoClipsPath").c_str()));
+            FormatW(TrFormat(L"The member %s is not a list of texts.").c_str(), Member("VideoClipsPath").c_str()));
         return;
     }
     if (it->empty()) {
         result.problems.push_back(
-            FormatW(Tr(L"The member %s is empty.").c_str(), Member("VideoClipsPath").c_str()));
+            FormatW(TrFormat(L"The member %s is empty.").c_str(), Member("VideoClipsPath").c_str()));
         return;
     }
     int number = 0;
     for (const json& element : *it) {
         ++number;
         if (!element.is_string()) {
-            result.problems.push_back(FormatW(Tr(L"Clip %d is not a text.").c_str(), number));
+            result.problems.push_back(FormatW(TrFormat(L"Clip %d is not a text.").c_str(), number));
             continue;
         }
         std::wstring path = WidePath(element.get_ref<const std::string&>());
@@ -67,7 +72,7 @@ void ReadClips(const json& job, HandOverJob& result) {
             name.clear();
         }
         if (name.empty()) {
-            result.problems.push_back(FormatW(Tr(L"Clip %d is not a usable file path.").c_str(), number));
+            result.problems.push_back(FormatW(TrFormat(L"Clip %d is not a usable file path.").c_str(), number));
             continue;
         }
         result.clips.push_back({name, path});
@@ -85,7 +90,18 @@ std::wstring HandOverJob::Message() const {
 
 StartupKind ClassifyStartupArgument(const std::wstring& argument) {
     if (argument.empty()) return StartupKind::None;
-    return argument[0] == L'{' ? StartupKind::Job : StartupKind::ClipPath;
+    // Blanks before the JSON text do not make it a clip; nor does JSON of the wrong shape (an
+    // array): both are jobs, broken ones when they are not objects, and the user is told so.
+    std::size_t first = argument.find_first_not_of(L" \t\r\n");
+    if (first == std::wstring::npos) return StartupKind::ClipPath;
+    if (argument[first] == L'{') return StartupKind::Job;
+    if (argument[first] == L'[') {
+        // A clip may well be named "[2019] holiday.mp4"; only text that is JSON is a job.
+        std::string text = NativePath(argument);
+        ReplaceAll(text, "#", "\"");
+        if (json::accept(text)) return StartupKind::Job;
+    }
+    return StartupKind::ClipPath;
 }
 
 HandOverJob ParseHandOver(const std::wstring& argument) {
@@ -97,12 +113,12 @@ HandOverJob ParseHandOver(const std::wstring& argument) {
         // NativePath gives back the argument's bytes exactly; the parser insists on UTF-8.
         job = json::parse(NativePath(text));
     } catch (const json::parse_error& e) {
-        result.problems.push_back(FormatW(Tr(L"It is not valid JSON text (the error is at byte %d).").c_str(),
+        result.problems.push_back(FormatW(TrFormat(L"It is not valid JSON text (the error is at byte %d).").c_str(),
                                           static_cast<int>(e.byte)));
         return result;
     } catch (const json::exception&) {
         result.problems.push_back(
-            FormatW(Tr(L"It is not valid JSON text (the error is at byte %d).").c_str(), 0));
+            FormatW(TrFormat(L"It is not valid JSON text (the error is at byte %d).").c_str(), 0));
         return result;
     }
     if (!job.is_object()) {

@@ -9,13 +9,14 @@
 // quote); a caller writes it as the JSON escape \u0023, which arrives as "#".
 //
 // What is decided here for texts that are not such an object:
-// - An argument whose first character is not "{" is never a job: it is a clip path, as when
-//   the user starts the program with a file.
-// - An argument that starts with "{" but is not valid JSON, not an object, lacks one of the six
+// - An argument whose first character after blanks is "{", or that is a JSON array, is a job.
+//   Anything else is a clip path, as when the user starts the program with a file.
+// - An argument that is a job but is not valid JSON, not an object, lacks one of the six
 //   members or has one of another type, has an empty clip list, or an empty output path, is a
 //   broken job. The window shows Message(), naming each problem, keeps the clips that were
 //   usable (in order) and starts as if the user had started it: nothing is joined, no caller is
-//   told anything. Unknown extra members are ignored.
+//   told anything. Unknown extra members are ignored. A text member holding a NUL character
+//   (JSON "\u0000") is a problem too: the system would take a path only up to it.
 // - A clip entry that is not a text, or is not a usable file path (empty, holds a NUL, names a
 //   folder), is left out and named in the message; the others are kept.
 

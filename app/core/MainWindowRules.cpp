@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "app/core/HandOver.h"
 #include "foundation/Exceptions.h"
 #include "foundation/PathName.h"
 #include "foundation/SiteAddresses.h"
@@ -61,7 +62,9 @@ bool FirstClipChoosesFilters(const std::wstring& firstClipPath) {
     return false;
 }
 
-bool IsHandOverArgument(const std::wstring& argument) { return !argument.empty() && argument[0] == L'{'; }
+bool IsHandOverArgument(const std::wstring& argument) {
+    return ClassifyStartupArgument(argument) == StartupKind::Job;
+}
 
 std::vector<std::wstring> ClipPathsFromArguments(const std::vector<std::wstring>& arguments,
                                                  const std::wstring& currentFolder) {
@@ -95,17 +98,17 @@ std::wstring JoinStepText(const JoinState& state) {
     const auto count = static_cast<int>(state.clips.size());
     switch (state.phase) {
         case JoinPhase::Probing:  // the clip is still at the front of the queue
-            return FormatW(Tr(L"Converting clip %d of %d").c_str(),
+            return FormatW(TrFormat(L"Converting clip %d of %d").c_str(),
                            std::min(static_cast<int>(state.nextClipIndex) + 1, count), count);
         case JoinPhase::Converting:
-            return FormatW(Tr(L"Converting clip %d of %d").c_str(), static_cast<int>(state.nextClipIndex),
+            return FormatW(TrFormat(L"Converting clip %d of %d").c_str(), static_cast<int>(state.nextClipIndex),
                            count);
         case JoinPhase::Concatenating:
             return Tr(L"Joining the converted clips");
         case JoinPhase::EncodingMp4Pass1:
-            return FormatW(Tr(L"Encoding the output, pass %d of %d").c_str(), 1, 2);
+            return FormatW(TrFormat(L"Encoding the output, pass %d of %d").c_str(), 1, 2);
         case JoinPhase::EncodingMp4Pass2:
-            return FormatW(Tr(L"Encoding the output, pass %d of %d").c_str(), 2, 2);
+            return FormatW(TrFormat(L"Encoding the output, pass %d of %d").c_str(), 2, 2);
         default:
             return Tr(L"Encoding the output");
     }
@@ -114,7 +117,7 @@ std::wstring JoinStepText(const JoinState& state) {
 std::wstring TimeLeftText(int percent, double elapsedSeconds) {
     double left = EstimateSecondsLeft(percent, elapsedSeconds);
     if (left < 0) return {};
-    return FormatW(Tr(L"About %s left").c_str(), FromUtf8(FormatClock(left)).c_str());
+    return FormatW(TrFormat(L"About %s left").c_str(), FromUtf8(FormatClock(left)).c_str());
 }
 
 }  // namespace quilmer

@@ -106,6 +106,10 @@ std::wstring JoinFileNamer::Reserve(const std::wstring& folder, const std::wstri
 
 std::wstring CheckOutputPath(const std::wstring& outputPath, const std::vector<std::wstring>& clips) {
     if (outputPath.empty()) return Tr(L"No output file was given.");
+    // The system takes a name only up to a NUL: "evil\0.mp4" would write "evil".
+    if (!IsSystemPath(outputPath)) return Tr(L"A path of the join holds a NUL character, which no file name can hold.");
+    for (const auto& clip : clips)
+        if (!IsSystemPath(clip)) return Tr(L"A path of the join holds a NUL character, which no file name can hold.");
     std::error_code ec;
     fs::path out = ToFsPath(outputPath);
     if (fs::is_directory(out, ec)) return Tr(L"The output path is a folder: ") + outputPath;
@@ -134,6 +138,7 @@ std::wstring CheckOutputPath(const std::wstring& outputPath, const std::vector<s
 }
 
 std::wstring CheckClipReadable(const std::wstring& clip) {
+    if (!clip.empty() && !IsSystemPath(clip)) return FromUtf8(std::strerror(EINVAL));
     const std::string native = NativePath(clip);
     struct stat st {};
     if (native.empty() || stat(native.c_str(), &st) != 0)

@@ -35,7 +35,7 @@ std::wstring CheckJoinResult(const ClipProperties& result, bool probed, std::opt
     if (!expectedSeconds || *expectedSeconds <= 0) return {};
     const double tolerance = std::max(1.5, *expectedSeconds * 0.1);
     if (std::fabs(*seconds - *expectedSeconds) > tolerance) {
-        return FormatW(Tr(L"The output lasts %.1f s instead of the clips' %.1f s; it is incomplete.").c_str(),
+        return FormatW(TrFormat(L"The output lasts %.1f s instead of the clips' %.1f s; it is incomplete.").c_str(),
                        *seconds, *expectedSeconds);
     }
     return {};

@@ -12,6 +12,7 @@
 #include <wx/imagpng.h>
 #include <wx/log.h>
 #include <wx/menu.h>
+#include <wx/mstream.h>
 #include <wx/settings.h>
 #include <wx/sizer.h>
 #include <wx/statusbr.h>
@@ -21,6 +22,7 @@
 #include <chrono>
 
 #include "foundation/FileUtil.h"
+#include "foundation/ImageFile.h"
 #include "foundation/Log.h"
 #include "foundation/Settings.h"
 #include "foundation/TextTranslator.h"
@@ -52,20 +54,39 @@ void EnsureImageHandlers() {
     if (!wxImage::FindHandler(wxBITMAP_TYPE_PNG)) wxImage::AddHandler(new wxPNGHandler);
 }
 
-std::optional<ImageSize> DecodeImage(const std::wstring& path) {
+// A skin's image, decoded from the bytes ReadImageFile accepted: only a regular file of a sane size
+// whose header declares at most kMaxImageSide a side ever reaches the decoder.
+wxImage DecodeSkinImage(const std::wstring& path) {
     EnsureImageHandlers();
+    std::string bytes;
+    ImageSize declared;
+    std::wstring why;
+    if (!ReadImageFile(path, bytes, declared, why)) {
+        CLog::Instance().Printf(LOG_WARN, L"Skin: image %ls refused: %ls", path.c_str(), why.c_str());
+        return wxImage();
+    }
     wxLogNull quiet;
-    wxImage image;
-    if (!FileExists(path) || !image.LoadFile(wxString::FromUTF8(NativePath(path).c_str())))
-        return std::nullopt;
+    wxMemoryInputStream in(bytes.data(), bytes.size());
+    wxImage image(in, wxBITMAP_TYPE_ANY);
+    // The decoder must have read the picture the header declared, not another one.
+    if (image.IsOk() && (image.GetWidth() != declared.width || image.GetHeight() != declared.height))
+        return wxImage();
+    return image;
+}
+
+std::optional<ImageSize> DecodeImage(const std::wstring& path) {
+    // The header first: the reader refuses an oversized image with its reason, undecoded.
+    std::optional<ImageSize> declared = ProbeImageFile(path);
+    if (!declared || declared->width > kMaxImageSide || declared->height > kMaxImageSide) return declared;
+    wxImage image = DecodeSkinImage(path);
+    if (!image.IsOk()) return std::nullopt;
     return ImageSize{image.GetWidth(), image.GetHeight()};
 }
 
 std::unique_ptr<LoadedWindowSkin> Prepare(const WindowSkin& def) {
     if (!def.HasImage()) return nullptr;
-    wxLogNull quiet;
-    wxImage image;
-    if (!image.LoadFile(wxString::FromUTF8(NativePath(def.imagePath).c_str()))) return nullptr;
+    wxImage image = DecodeSkinImage(def.imagePath);
+    if (!image.IsOk()) return nullptr;
     auto loaded = std::make_unique<LoadedWindowSkin>();
     loaded->def = def;
     loaded->image = wxBitmap(image);
@@ -794,8 +815,8 @@ bool CFrameSkinManager::LoadSkin(const std::wstring& requested, bool force) {
     lastError_.clear();
     windowSkins_ = std::move(loaded);
     if (!def.watermarkPath.empty()) {
-        wxLogNull quiet;
-        watermark_.LoadFile(wxString::FromUTF8(NativePath(def.watermarkPath).c_str()), wxBITMAP_TYPE_ANY);
+        wxImage image = DecodeSkinImage(def.watermarkPath);
+        if (image.IsOk()) watermark_ = wxBitmap(image);
     }
     skinName_ = name;
     if (ReadSkinName(store_) != name) WriteSkinName(store_, name);

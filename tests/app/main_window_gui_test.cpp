@@ -480,6 +480,67 @@ TEST_F(MainWindowTest, StartupJobJoinsInItsLanguageAndEndsTheProgram) {
         if (languages.LanguageAt(i).name == L"English") languages.SelectLanguage(i);
 }
 
+// A job the join refuses at its start: the refusal is shown once the window is up, then the
+// program ends (the caller gets no notice). Queued while the web view ran the loop during the
+// window's construction, such a job used to close the window half built (SIGSEGV).
+TEST_F(MainWindowTest, RefusedStartupJobsShowWhyAndEndTheProgram) {
+    const Setting& s = Shared();
+    window_->Close(true);
+    PumpEvents(100);
+    fs::create_directory(output_->File("a folder.avi"));
+    struct Job {
+        std::string output;
+        std::vector<std::string> clips;
+        std::string reason;  // part of the message shown; empty: the join fails later (the last job)
+    };
+    const std::vector<Job> jobs = {
+        {output_->File("missing/out.avi"), {s.flv, s.avi}, "does not exist"},
+        {"/proc/out.avi", {s.flv, s.avi}, "cannot be written"},
+        {s.flv, {s.flv, s.avi}, "one of the clips"},
+        {output_->File("out.txt"), {s.flv, s.avi}, "extension"},
+        {output_->File("a folder.avi"), {s.flv, s.avi}, "is a folder"},
+        {output_->File(std::string(100000, 'n') + ".avi"), {s.flv, s.avi}, "too long"},
+        {output_->File("out.avi"), {s.clips->File("gone1.flv"), s.clips->File("gone2.flv")}, ""},
+    };
+    for (const Job& job : jobs) {
+        SCOPED_TRACE(job.output.substr(0, 80));
+        std::vector<std::wstring> clips;
+        for (const auto& clip : job.clips) clips.push_back(WidePath(clip));
+        StartupJob startup(BuildHandOverArgument(clips, WidePath(job.output), L"No Such Caller",
+                                                 L"UWM_NoSuchCaller", L"English", L"u"));
+        wxString shown;
+        int before = answers_.Seen();
+        answers_.Then([&](wxDialog* dialog) {
+            if (auto* box = dynamic_cast<wxMessageDialogBase*>(dialog)) shown = box->GetMessage();
+            return static_cast<int>(wxID_OK);
+        });
+        window_ = new CMainDlg();
+        std::optional<bool> ended;
+        window_->SetHandOverEndedHandler([&](bool finished) { ended = finished; });
+        bool destroyed = false;
+        window_->Bind(wxEVT_DESTROY, [&](wxWindowDestroyEvent& event) {
+            if (event.GetEventObject() == window_) destroyed = true;
+            event.Skip();
+        });
+        window_->Show();
+        EXPECT_TRUE(PumpUntil(
+            [&] {
+                wxTheApp->ProcessIdle();
+                return destroyed;
+            },
+            60000))
+            << "the program ends";
+        window_ = nullptr;
+        EXPECT_EQ(ended, std::optional<bool>(false));
+        if (!job.reason.empty()) {
+            EXPECT_EQ(answers_.Seen(), before + 1) << "the reason, once";
+            EXPECT_NE(shown.Find(wxString::FromUTF8(job.reason)), wxNOT_FOUND) << shown;
+        }
+        EXPECT_FALSE(fs::exists(output_->File("out.avi")));
+    }
+    EXPECT_TRUE(answers_.Unexpected().empty());
+}
+
 TEST_F(MainWindowTest, BrokenStartupJobShowsWhyAndKeepsItsUsableClips) {
     const Setting& s = Shared();
     window_->Close(true);
@@ -640,6 +701,24 @@ TEST_F(MainWindowTest, LanguageSwitchesRelabelTheWindowAndAnOpenDialog) {
     PumpEvents(50);
     SaveScreenshot(window_, "main-window-french-without-dialog");
     choose(english);
+}
+
+// Tab goes through the controls in the order the window shows them: the skin button beside the
+// language chooser comes before the link row (it used to come after "&About...").
+TEST_F(MainWindowTest, TabOrderFollowsTheVisualOrder) {
+    const wxWindowList& order = Control(kIdSkin)->GetParent()->GetChildren();
+    auto at = [&](int id) {
+        int index = 0;
+        for (wxWindow* child : order) {
+            if (child->GetId() == id) return index;
+            ++index;
+        }
+        return -1;
+    };
+    EXPECT_EQ(at(kIdSkin), at(kIdLanguage) + 1);
+    EXPECT_LT(at(kIdSkin), at(kIdLink));
+    EXPECT_LT(at(kIdSkin), at(kIdVideoDownload));
+    EXPECT_LT(at(kIdVideoDownload), at(kIdAbout));
 }
 
 TEST_F(MainWindowTest, AboutBoxShowsVersionAndLinks) {

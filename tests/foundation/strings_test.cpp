@@ -20,6 +20,25 @@ TEST(Strings, FormatWTakesWideStringsForPercentS) {
     EXPECT_EQ(FormatA("%s", std::string(5000, 'q').c_str()).size(), 5000u);
 }
 
+// What a translated format may change: the words and their order around the conversions, not
+// the arguments it reads.
+TEST(Strings, FormatsTakingTheSameArgumentsAndTrFormat) {
+    EXPECT_EQ(FormatConversions(L"%d of %d, %.1f s, 100%%, %ls %s %*d"),
+              (std::vector<std::wstring>{L"d", L"d", L"f", L"ls", L"ls", L"*", L"d"}));
+    EXPECT_TRUE(SameConversions(L"Clip %d of %d", L"%d / %d"));
+    EXPECT_FALSE(SameConversions(L"Clip %d of %d", L"Clip %s of %d"));
+    EXPECT_FALSE(SameConversions(L"About %s left", L"%s%n"));
+    EXPECT_FALSE(SameConversions(L"About %s left", L"About %s left %"));
+    EXPECT_FALSE(SameConversions(L"Move Up", L"Up %s"));
+
+    TextTranslatorFn previous = SetTextTranslator([](const std::wstring& text) {
+        return text == L"Clip %d of %d" ? std::wstring(L"Clip %s of %s") : L"[" + text + L"]";
+    });
+    EXPECT_EQ(FormatW(TrFormat(L"Clip %d of %d").c_str(), 2, 3), L"Clip 2 of 3");
+    EXPECT_EQ(FormatW(TrFormat(L"%d left").c_str(), 2), L"[2 left]");
+    SetTextTranslator(previous);
+}
+
 TEST(Strings, InPlaceEditsReportWhatTheyDid) {
     std::wstring s = L"a#b#c";
     EXPECT_EQ(ReplaceAll(s, L"#", L"\""), 2u);

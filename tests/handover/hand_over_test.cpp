@@ -27,7 +27,12 @@ TEST(HandOver, WhatIsAJob) {
     EXPECT_EQ(ClassifyStartupArgument(L"{#VideoClipsPath#:[]}"), StartupKind::Job);
     EXPECT_EQ(ClassifyStartupArgument(L"{broken"), StartupKind::Job);
     EXPECT_EQ(ClassifyStartupArgument(L"/home/u/{a}.flv"), StartupKind::ClipPath);
-    EXPECT_EQ(ClassifyStartupArgument(L" {#a#:1}"), StartupKind::ClipPath);
+    // Blanks before the text, or a JSON array: jobs, which are told broken instead of ignored.
+    EXPECT_EQ(ClassifyStartupArgument(L" {#a#:1}"), StartupKind::Job);
+    EXPECT_EQ(ClassifyStartupArgument(L"[#/v/a.flv#,#/v/b.flv#]"), StartupKind::Job);
+    EXPECT_EQ(ClassifyStartupArgument(L"[2019] holiday.mp4"), StartupKind::ClipPath);
+    EXPECT_TRUE(Names(ParseHandOver(L"[#/v/a.flv#]").problems, L"not a JSON object"));
+    EXPECT_TRUE(Names(ParseHandOver(L"  {#VideoClipsPath#:[]}").problems, L"VideoClipsPath"));
 }
 
 TEST(HandOver, ReadsTheSixMembersAndTheClipsInOrder) {
@@ -135,6 +140,31 @@ TEST(HandOver, BrokenJobsNameTheProblemAndKeepTheUsableClips) {
     EXPECT_TRUE(Names(nul.problems, L"Clip 1 is not a usable file path"));
     ASSERT_EQ(nul.clips.size(), 1u);
     EXPECT_EQ(nul.clips[0].path, L"/v/c.flv");
+}
+
+// "\u0000" in a job: the system would take "/v/evil\0.mp4" as "/v/evil", so the join would write
+// a file the caller never named. Any text member holding a NUL makes the job a broken one.
+TEST(HandOver, TextsHoldingANulAreRefused) {
+    const std::wstring members = LR"(, "AppMainWndClassName": "C", "AppUserMsg": "M", "CurLangName": "English")";
+    HandOverJob evil = ParseHandOver(Hashed(LR"({"VideoClipsPath": ["/v/a.flv", "/v/b.flv"], )"
+                                            LR"("OutputPath": "/v/evil\u0000.mp4", "FlvUrl": "u")" +
+                                            members + L"}"));
+    EXPECT_FALSE(evil.Runnable());
+    EXPECT_TRUE(Names(evil.problems, L"\"OutputPath\" holds a NUL")) << evil.Message();
+    JoinState state;
+    ApplyHandOver(evil, state);
+    EXPECT_FALSE(state.handedOver);
+    EXPECT_TRUE(state.outputPath.empty());
+
+    HandOverJob url = ParseHandOver(Hashed(LR"({"VideoClipsPath": ["/v/a.flv", "/v/b.flv"], )"
+                                           LR"("OutputPath": "/v/out.mp4", "FlvUrl": "a\u0000b")" +
+                                           members + L"}"));
+    EXPECT_TRUE(Names(url.problems, L"\"FlvUrl\" holds a NUL"));
+    HandOverJob clip = ParseHandOver(Hashed(LR"({"VideoClipsPath": ["/v/a\u0000.flv", "/v/b.flv"], )"
+                                            LR"("OutputPath": "/v/out.mp4", "FlvUrl": "u")" +
+                                            members + L"}"));
+    EXPECT_FALSE(clip.Runnable());
+    EXPECT_EQ(clip.clips.size(), 1u);
 }
 
 TEST(HandOver, OneClipIsAJobThatRuns) {

@@ -164,6 +164,30 @@ TEST_F(HandOverGuiTest, BrokenJobShowsWhyAndJoinsNothing) {
     EXPECT_EQ(errors.find("message: ", shown + 1), std::string::npos) << "one message only: " << errors;
 }
 
+// A job the join refuses at its start (here: its output folder does not exist) used to crash
+// quilmer during start-up (signal 11). Now the window comes up and shows the reason; closing the
+// message ends the program (tests/app drives that part).
+TEST_F(HandOverGuiTest, RefusedJobShowsWhyInsteadOfCrashing) {
+    const std::string a = dir.Native("a.flv");
+    const std::string b = dir.Native("b.flv");
+    ASSERT_TRUE(testing::MakeClip(a, 1, "160x120", "25", {"-c:v", "flv1"}, 44100, 2, {"-c:a", "libmp3lame"}));
+    ASSERT_TRUE(testing::MakeClip(b, 1, "160x120", "25", {"-c:v", "flv1"}, 44100, 2, {"-c:a", "libmp3lame"}));
+    Child caller = Start({QUILMER_CALLER, "-q", kQuilmer, "-t", "60", "-o", dir.Native("missing/out.mp4"), a, b});
+    std::string errors;
+    EXPECT_TRUE(ReadUntil(caller.err, "does not exist", errors, 60s)) << errors;
+    EXPECT_NE(errors.find("message: "), std::string::npos) << errors;
+    EXPECT_TRUE(WaitForMainWindows(1, 20s)) << "the window is up, with the message over it";
+    std::this_thread::sleep_for(1s);
+    pid_t quilmer = StartedPid(errors);
+    ASSERT_GT(quilmer, 0) << errors;
+    EXPECT_EQ(::kill(quilmer, 0), 0) << "quilmer is still running: " << errors;
+    ::kill(quilmer, SIGTERM);  // the message box waits for a user
+    caller.Wait(30s);
+    errors += Child::ReadRest(caller.err);
+    EXPECT_EQ(errors.find("ended by signal 11"), std::string::npos) << errors;
+    EXPECT_EQ(errors.find("message: ", errors.find("message: ") + 1), std::string::npos) << "once: " << errors;
+}
+
 TEST_F(HandOverGuiTest, TwoCopiesRunAtOnce) {
     Child first = Start({kQuilmer});
     Child second = Start({kQuilmer});

@@ -1,5 +1,6 @@
 // Naming of the join's own files and the in-process concatenation.
 
+#include "foundation/FileUtil.h"
 #include "media/join/Concatenate.h"
 #include "media/join/JoinFiles.h"
 #include "media/join/JoinReport.h"
@@ -25,6 +26,25 @@ TEST(JoinFileNamer, NeverHandsOutATakenName) {
     EXPECT_EQ(namer.Reserve(dir.Wide(), L"b", L"", L".qjv"), dir.Wide("b-2.qjv"));
     EXPECT_EQ(namer.Reserve(dir.Wide(), L"a-2", L"_all", L".qjv"), dir.Wide("a-2_all.qjv"));
     EXPECT_EQ(namer.Reserve(dir.Wide(), L"c d \"é\"", L"", L".qjv"), dir.Wide("c d \"é\".qjv"));
+}
+
+// A NUL in a path would cut it where the system takes it: "evil\0.mp4" became "evil". The join
+// refuses such a path, and the file helpers never act on one.
+TEST(JoinFiles, PathsHoldingANulAreRefusedEverywhere) {
+    ScratchFolder dir("join-nul");
+    const std::wstring evil = dir.Wide() + std::wstring(L"evil\0.mp4", 10);
+    const std::vector<std::wstring> clips = {dir.Wide("a.flv"), dir.Wide("b.flv")};
+    EXPECT_NE(CheckOutputPath(evil, clips).find(L"NUL"), std::wstring::npos);
+    EXPECT_NE(CheckOutputPath(dir.Wide("out.mp4"), {dir.Wide("a.flv"), evil}).find(L"NUL"), std::wstring::npos);
+    EXPECT_EQ(CheckOutputPath(dir.Wide("out.mp4"), clips), L"");
+    EXPECT_NE(CheckClipReadable(evil), L"");
+    WriteFile(dir.Native("evil"), "kept");
+    EXPECT_FALSE(WriteWholeFile(evil, "x"));
+    EXPECT_FALSE(FileExists(evil));
+    EXPECT_FALSE(WipeFile(evil));
+    std::string read;
+    EXPECT_FALSE(ReadWholeFile(evil, read));
+    EXPECT_EQ(ReadFile(dir.Native("evil")), "kept");
 }
 
 TEST(JoinReport, EscapesAllButTheSafeCharacters) {

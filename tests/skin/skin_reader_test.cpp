@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <filesystem>
 #include <string>
 
 #include "foundation/Settings.h"
@@ -255,6 +258,42 @@ TEST(SkinReader, RefusesFilesThatAreNotImages) {
     EXPECT_FALSE(ReadSkinFolder(folder.Wide("NotThere"), def, error));
 }
 
+// What anyone may put in a skins folder: a FIFO or a device in place of skin.xml or the image is
+// refused at once (it used to hang start-up for good), and an image whose header declares more
+// than 8192 pixels a side is refused before anything decodes it (a 20000x20000 PNG cost 3.9 GB).
+TEST(SkinReader, FifosDevicesAndHugeImagesAreRefusedWithoutReadingThem) {
+    ScratchFolder folder;
+    const std::string good = R"(<root><skin><windowSkins><windowSkin><target window="CMainWnd"/>)"
+                             R"(<image path="frame.png"/></windowSkin></windowSkins></skin></root>)";
+    SkinDefinition def;
+    std::wstring error;
+
+    folder.Write("Pipe/frame.png", TinyPng(64, 64));
+    ASSERT_EQ(::mkfifo(folder.File("Pipe/skin.xml").c_str(), 0600), 0);
+    EXPECT_FALSE(ReadSkinFolder(folder.Wide("Pipe"), def, error));
+    EXPECT_NE(error.find(L"not a regular file"), std::wstring::npos) << std::string(error.begin(), error.end());
+
+    folder.Write("PipeImage/skin.xml", good);
+    ASSERT_EQ(::mkfifo(folder.File("PipeImage/frame.png").c_str(), 0600), 0);
+    EXPECT_FALSE(ReadSkinFolder(folder.Wide("PipeImage"), def, error));
+    EXPECT_FALSE(ProbeImageFile(folder.Wide("PipeImage/frame.png")));
+
+    folder.Write("Device/skin.xml", good);
+    std::filesystem::create_symlink("/dev/zero", folder.File("Device/frame.png"));
+    EXPECT_FALSE(ReadSkinFolder(folder.Wide("Device"), def, error));
+
+    folder.Write("Huge/skin.xml", good);
+    folder.Write("Huge/frame.png", TinyPng(20000, 20000));
+    EXPECT_FALSE(ReadSkinFolder(folder.Wide("Huge"), def, error));
+    EXPECT_NE(error.find(L"20000x20000"), std::wstring::npos) << std::string(error.begin(), error.end());
+    folder.Write("Huge/frame.png", TinyPng(8193, 16));
+    EXPECT_FALSE(ReadSkinFolder(folder.Wide("Huge"), def, error));
+
+    folder.Write("Largest/skin.xml", good);
+    folder.Write("Largest/frame.png", TinyPng(8192, 8192));
+    EXPECT_TRUE(ReadSkinFolder(folder.Wide("Largest"), def, error)) << std::string(error.begin(), error.end());
+}
+
 TEST(SkinCatalog, InstalledSkinsAndTheStoredName) {
     ScratchFolder folder;
     folder.Write("skins/One/skin.xml", "<root/>");
@@ -263,9 +302,12 @@ TEST(SkinCatalog, InstalledSkinsAndTheStoredName) {
     folder.Write("skins/.hidden/skin.xml", "<root/>");
     folder.Write("skins/file.xml", "x");
     folder.Write("skins/Odd/skin.xml/inner", "x");  // skin.xml is a folder here
+    folder.Write("skins/Alpha/skin.xml", "<root/>");
+    folder.Write("skins/Pipe/frame.png", "x");
+    ASSERT_EQ(::mkfifo(folder.File("skins/Pipe/skin.xml").c_str(), 0600), 0);  // not a definition
     auto names = EnumerateSkins(folder.Wide("skins"));
-    std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (std::vector<std::wstring>{L"One", L"Two words \u00e9"}));
+    // Sorted by name, as the menu shows them.
+    EXPECT_EQ(names, (std::vector<std::wstring>{L"Alpha", L"One", L"Two words \u00e9"}));
     EXPECT_EQ(FindInstalledSkin(names, L"ONE"), L"One");
     EXPECT_EQ(FindInstalledSkin(names, L"Three"), L"");
     EXPECT_TRUE(EnumerateSkins(folder.Wide("absent")).empty());

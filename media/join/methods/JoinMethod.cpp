@@ -102,11 +102,11 @@ LosslessVerdict CheckLossless(const std::vector<std::wstring>& clips, const std:
     };
     auto differs = [&refuse](std::size_t i, const std::wstring& property, const std::wstring& has,
                              const std::wstring& first) {
-        return refuse(i, FormatW(Tr(L"differs from the first clip in %ls: %ls, not %ls").c_str(), property.c_str(),
+        return refuse(i, FormatW(TrFormat(L"differs from the first clip in %ls: %ls, not %ls").c_str(), property.c_str(),
                                  has.c_str(), first.c_str()));
     };
     auto cannotHold = [&refuse, &target](std::size_t i, const std::wstring& kind, const std::string& codec) {
-        return refuse(i, FormatW(Tr(L"has %ls codec %ls, which a %ls file cannot hold").c_str(), kind.c_str(),
+        return refuse(i, FormatW(TrFormat(L"has %ls codec %ls, which a %ls file cannot hold").c_str(), kind.c_str(),
                                  W(codec).c_str(), ContainerName(target).c_str()));
     };
     const MediaInfo& first = infos.front();
@@ -160,8 +160,8 @@ LosslessVerdict CheckLossless(const std::vector<std::wstring>& clips, const std:
                   Channels(first.audio->channels);
     }
     verdict.summary = infos.size() == 1
-                          ? FormatW(Tr(L"the clip has %ls").c_str(), shared.c_str())
-                          : FormatW(Tr(L"all %d clips share %ls").c_str(), static_cast<int>(infos.size()), shared.c_str());
+                          ? FormatW(TrFormat(L"the clip has %ls").c_str(), shared.c_str())
+                          : FormatW(TrFormat(L"all %d clips share %ls").c_str(), static_cast<int>(infos.size()), shared.c_str());
     return verdict;
 }
 
