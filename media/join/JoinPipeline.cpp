@@ -27,6 +27,15 @@ namespace {
 constexpr std::uint32_t kTimerPeriodMs = 1000;
 constexpr std::size_t kTailBytes = 4096;
 
+// The first "Duration: HH:MM:SS.cc" of an encoder run's output, in seconds.
+std::optional<double> DurationInOutput(const std::string& chunk) {
+    const std::size_t at = chunk.find("Duration: ");
+    if (at == std::string::npos) return std::nullopt;
+    const std::size_t end = chunk.find(',', at);
+    if (end == std::string::npos) return std::nullopt;
+    return DurationSeconds(WidePath(chunk.substr(at + 10, end - at - 10)));
+}
+
 int FinalEncodeCommandFor(const std::wstring& format) {
     auto phase = FirstEncodePhase(format);
     if (!phase) return 0;
@@ -158,8 +167,7 @@ std::wstring JoinPipeline::StartJoin(const std::vector<std::wstring>& clips, con
     state_.failure.clear();
     state_.stepBusy = false;
     state_.counters.ResetJob();
-    expectedSeconds_ = 0;
-    expectedKnown_ = true;
+    expected_ = ExpectedLength{};
     resultProbe_.Clear();
     resultProbed_ = false;
 
@@ -287,10 +295,12 @@ void JoinPipeline::RunEncoderStep() {
     JoinPhase phase = state_.phase;
     StartWorker([this, folder, command, phase] {
         encoderTail_.clear();
+        runDuration_.reset();
         runExit_ = media_.Run(
             folder, command,
             [this, phase](const std::string& chunk) {
                 state_.counters.Apply(phase, ParseProgress(chunk));
+                if (!runDuration_) runDuration_ = DurationInOutput(chunk);
                 encoderTail_ += chunk;
                 if (encoderTail_.size() > 2 * kTailBytes) encoderTail_.erase(0, encoderTail_.size() - kTailBytes);
             },
@@ -375,10 +385,11 @@ void JoinPipeline::CheckEndedWorker() {
             RemoveFileQuietly(made);
             state_.intermediateFiles.pop_back();
             view_.ClipLeftOut(state_.clips[state_.nextClipIndex - 1]);
-        } else if (std::optional<double> seconds = DurationSeconds(state_.probe.duration)) {
-            expectedSeconds_ += *seconds;
+        } else if (std::optional<double> seconds = runDuration_ ? runDuration_ : DurationSeconds(state_.probe.duration)) {
+            // The conversion reports the length the clip's packets hold (a header may claim less).
+            expected_.clips.push_back({state_.clips[state_.nextClipIndex - 1], *seconds});
         } else {
-            expectedKnown_ = false;
+            expected_.complete = false;
         }
         break;
     }
@@ -413,9 +424,8 @@ void JoinPipeline::CheckEndedWorker() {
             FailJoin(resultSyncError_);
             break;
         }
-        std::optional<double> expected;
-        if (expectedKnown_) expected = expectedSeconds_;
-        std::wstring reason = CheckJoinResult(resultProbe_, resultProbed_, expected);
+        expected_.slackPerClip = ReencodeSlackPerClip(resultProbe_);
+        std::wstring reason = CheckJoinResult(resultProbe_, resultProbed_, expected_);
         if (!reason.empty()) {
             FailJoin(reason);
         } else {

@@ -34,6 +34,13 @@ int Nearest(int requested, const std::vector<int>& supported) {
 
 int Even(int value) { return std::max(2, value / 2 * 2); }
 
+// Where a clip begins: its earliest picture or sound.
+double ClipStart(const MediaInfo& c) {
+    if (c.video && c.audio) return std::min(c.video->start, c.audio->start);
+    if (c.video) return c.video->start;
+    return c.audio ? c.audio->start : 0;
+}
+
 }  // namespace
 
 std::wstring RealFfmpegPath() {
@@ -93,21 +100,29 @@ std::string SingleFilterGraph(const std::vector<MediaInfo>& clips, const SingleT
         const MediaInfo& c = clips[i];
         const std::string n = std::to_string(i);
         const std::string length = Seconds(c.duration);
+        // Each clip's streams keep their places against each other: a picture that starts after
+        // the sound is preceded by black, a sound that starts after the picture by silence.
+        const double begin = ClipStart(c);
         if (c.video) {
-            graph += "[" + n + ":" + std::to_string(c.video->index) + "]setpts=PTS-STARTPTS,";
+            graph += "[" + n + ":" + std::to_string(c.video->index) + "]";
             // Pixels that are not square are made square first, so that the fit keeps the shape.
-            const std::string& sar = c.video->aspect;
-            if (!sar.empty() && sar != "1:1" && sar != "0:1") graph += "scale=trunc(iw*sar/2)*2:ih,setsar=1,";
-            graph += "scale=" + w + ":" + h + ":force_original_aspect_ratio=decrease:force_divisible_by=2,pad=" + w +
-                     ":" + h + ":(ow-iw)/2:(oh-ih)/2:black,setsar=1,fps=" + t.frameRate + ",format=yuv420p[v" + n +
-                     "];";
+            // The filters follow a picture that changes size midway (they are not rebuilt, which
+            // would start the join over).
+            graph += "scale=trunc(iw*sar/2)*2:trunc(ih/2)*2:eval=frame,setsar=1,";
+            graph += "scale=" + w + ":" + h + ":force_original_aspect_ratio=decrease:force_divisible_by=2:eval=frame,pad=" +
+                     w + ":" + h + ":(ow-iw)/2:(oh-ih)/2:black:eval=frame,setsar=1,setpts=PTS-STARTPTS,";
+            const double lead = c.video->start - begin;
+            if (lead > 0.001) graph += "tpad=start_duration=" + Seconds(lead) + ",";
+            graph += "fps=" + t.frameRate + ",format=yuv420p[v" + n + "];";
         } else {
             graph += "color=c=black:s=" + size + ":r=" + t.frameRate + ":d=" + length + ",setsar=1,format=yuv420p[v" +
                      n + "];";
         }
         if (c.audio) {
-            graph += "[" + n + ":" + std::to_string(c.audio->index) + "]asetpts=PTS-STARTPTS,aresample=" + std::to_string(t.sampleRate) +
-                     ":async=1000," + sound + "[a" + n + "];";
+            const double lead = std::max(0.0, c.audio->start - begin);
+            graph += "[" + n + ":" + std::to_string(c.audio->index) + "]asetpts=PTS-STARTPTS+" + Seconds(lead) +
+                     "/TB,aresample=" + std::to_string(t.sampleRate) + ":async=1000:first_pts=0," + sound + "[a" + n +
+                     "];";
         } else {
             graph += "anullsrc=r=" + std::to_string(t.sampleRate) + ":cl=stereo,atrim=duration=" + length + "," +
                      sound + "[a" + n + "];";
@@ -123,7 +138,8 @@ std::vector<std::wstring> SingleArgs(const std::wstring& ffmpeg, const std::vect
                                      const TargetFormat& target) {
     const SingleTarget t = SingleTargetFor(target, infos.front());
     std::vector<std::wstring> a = Head(ffmpeg);
-    for (const std::wstring& clip : clips) a.insert(a.end(), {L"-i", FileUrl(clip)});
+    // A clip whose picture changes size midway must not have the graph rebuilt (see the graph).
+    for (const std::wstring& clip : clips) a.insert(a.end(), {L"-reinit_filter", L"0", L"-i", FileUrl(clip)});
     a.insert(a.end(), {L"-filter_complex", W(SingleFilterGraph(infos, t)), L"-map", L"[v]", L"-map", L"[a]"});
     const std::wstring audioKbps = std::to_wstring(t.params.audioKbps) + L"k";
     const std::wstring videoKbps = std::to_wstring(t.params.videoKbps) + L"k";

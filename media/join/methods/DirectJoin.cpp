@@ -267,8 +267,19 @@ void DirectJoin::AfterCheck() {
         Fail(syncError_);
         return;
     }
-    std::optional<double> expected;
-    if (expectedKnown_) expected = expectedSeconds_;
+    ExpectedLength expected;
+    expected.complete = expectedKnown_;
+    if (chosen_ == JoinMethod::Lossless) {
+        // The copy's own count of what it wrote; a copy keeps the source's frames, so one of them
+        // at each boundary.
+        expected.clips.push_back({L"", expectedSeconds_});
+        const double fps = infos_.empty() || !infos_.front().video ? 0 : FractionValue(infos_.front().video->frameRate);
+        expected.slackPerClip = (fps >= 1 && fps <= 240 ? 1.0 / fps : 0.1) * static_cast<double>(infos_.size());
+    } else {
+        for (std::size_t i = 0; i < infos_.size() && i < clips_.size(); ++i)
+            expected.clips.push_back({clips_[i], infos_[i].duration});
+        expected.slackPerClip = ReencodeSlackPerClip(result_);
+    }
     std::wstring reason = CheckJoinResult(result_, resultProbed_, expected);
     if (!reason.empty()) {
         Fail(reason);
