@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "encoder/OutputFilter.h"
+#include "media/RealMediaFit.h"
 
 namespace quilmer::adapter {
 
@@ -417,19 +418,22 @@ std::vector<std::string> BuildModernArgs(const OldCommand& c, Kind kind, const C
             if (!c.sampleRate.empty()) add({"-ar", Rate(c.sampleRate, kFlvRates)});
             add({"-f", "flv"});
             break;
-        case Kind::EncodeRm:
-            // RealVideo 1 codes only sizes in whole macroblocks.
+        case Kind::EncodeRm: {
+            // RealVideo 1 codes only whole macroblocks, and the muxer takes no frame over 64 kB.
             syncAudio();
             if (joined.width > 0 && joined.height > 0) {
-                fitPicture((joined.width + 8) / 16 * 16, (joined.height + 8) / 16 * 16);
+                const RealMediaFrame frame = FitRealMediaFrame(joined.width, joined.height);
+                fitPicture(frame.width, frame.height);
             } else {
                 add({"-vf", "scale=trunc((iw+8)/16)*16:trunc((ih+8)/16)*16"});
             }
             add({"-c:v", "rv10", "-c:a", "ac3"});
             sameq();
+            add({"-maxrate", kRealMediaMaxRate, "-bufsize", kRealMediaFrameBuffer});
             if (!c.sampleRate.empty()) add({"-ar", Rate(c.sampleRate, kAc3Rates)});
             add({"-f", "rm"});
             break;
+        }
         case Kind::EncodeWmv:
             syncAudio();
             fitPicture(joined.width, joined.height);

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cwchar>
 #include <filesystem>
 #include <mutex>
 
@@ -12,6 +13,7 @@
 #include "media/ClipProbe.h"
 #include "media/EncoderCommands.h"
 #include "media/ProbeParser.h"
+#include "media/RealMediaFit.h"
 #include "media/Progress.h"
 #include "media/TargetFormat.h"
 #include "media/join/CatchUnexpected.h"
@@ -168,6 +170,7 @@ std::wstring JoinPipeline::StartJoin(const std::vector<std::wstring>& clips, con
     state_.stepBusy = false;
     state_.counters.ResetJob();
     expected_ = ExpectedLength{};
+    firstFrame_.clear();
     resultProbe_.Clear();
     resultProbed_ = false;
 
@@ -278,7 +281,10 @@ void JoinPipeline::ContinueConversion() {
     // that is already there.
     std::wstring intermediate = namer_.Reserve(FolderOf(state_.outputPath), TitleOf(state_.currentClip), L"", L".qjv");
     // Later clips never change what the first one set; a first clip left out leaves the defaults.
-    if (first) state_.encodeParams = FinalEncodeParamsFromProbe(state_.probe);
+    if (first) {
+        state_.encodeParams = FinalEncodeParamsFromProbe(state_.probe);
+        firstFrame_ = state_.probe.resolution;
+    }
     double fps = FrameRateFromProbe(state_.probe);
     state_.commandLine = ConversionCommandLine(state_.encoderPath, state_.currentClip, intermediate, fps);
     state_.intermediateFiles.push_back(intermediate);
@@ -527,6 +533,11 @@ void JoinPipeline::StartFinalEncode(int command) {
     inputs.pass2Preset = state_.pass2Preset;
     inputs.params = state_.encodeParams;
     state_.commandLine = FinalEncodeCommandLine(phase, inputs);
+    if (phase == JoinPhase::EncodingRmvb) {
+        int width = 0, height = 0;
+        std::swscanf(firstFrame_.c_str(), L"%dx%d", &width, &height);
+        view_.OutputFitted(RealMediaFitNote(width, height));
+    }
     SetPhase(phase);
     RunEncoderStep();
 }

@@ -125,6 +125,7 @@ private:
     std::wstring resultSyncError_;   // the output could not be flushed to disk
     // Loop thread only: what the joined clips add up to, for the result check.
     ExpectedLength expected_;
+    std::wstring firstFrame_;  // the first clip's probed resolution, "640x480 pixels"
     std::unique_ptr<CallbackTimer> monitorTimer_;
     std::unique_ptr<CallbackTimer> stepTimer_;
     bool stepTimerRunning_ = false;

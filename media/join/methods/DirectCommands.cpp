@@ -1,6 +1,7 @@
 #include "media/join/methods/DirectCommands.h"
 
 #include "foundation/FileUtil.h"
+#include "media/RealMediaFit.h"
 
 #include <algorithm>
 #include <cmath>
@@ -69,9 +70,10 @@ SingleTarget SingleTargetFor(const TargetFormat& target, const MediaInfo& first)
         if (fps > 0 && fps <= 120) t.frameRate = std::trunc(fps) >= 20 ? v.frameRate : "20";
     }
     if (target == L"rmvb") {
-        // RealVideo 1 codes only whole macroblocks.
-        t.width = std::max(16, (t.width + 8) / 16 * 16);
-        t.height = std::max(16, (t.height + 8) / 16 * 16);
+        const RealMediaFrame frame = FitRealMediaFrame(t.width, t.height);
+        t.scaledFrom = frame.scaledDown ? std::to_string(t.width) + "x" + std::to_string(t.height) : "";
+        t.width = frame.width;
+        t.height = frame.height;
     }
     if (first.bitRate > 0) t.params.videoKbps = static_cast<int>(first.bitRate / 1000);
     if (first.audio && first.audio->bitRate > 0) t.params.audioKbps = static_cast<int>(first.audio->bitRate / 1000);
@@ -150,7 +152,8 @@ std::vector<std::wstring> SingleArgs(const std::wstring& ffmpeg, const std::vect
     } else if (target == L"flv") {
         a.insert(a.end(), {L"-c:v", L"flv", L"-q:v", L"2", L"-c:a", L"libmp3lame"});
     } else if (target == L"rmvb") {
-        a.insert(a.end(), {L"-c:v", L"rv10", L"-q:v", L"2", L"-c:a", L"ac3"});
+        a.insert(a.end(), {L"-c:v", L"rv10", L"-q:v", L"2", L"-maxrate", W(kRealMediaMaxRate), L"-bufsize",
+                           W(kRealMediaFrameBuffer), L"-c:a", L"ac3"});
     } else if (target == L"wmv") {
         a.insert(a.end(), {L"-c:v", L"wmv2", L"-q:v", L"2", L"-c:a", L"wmav2"});
     } else {

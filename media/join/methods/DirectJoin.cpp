@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <system_error>
 #include <thread>
@@ -200,6 +201,11 @@ void DirectJoin::AfterProbe() {
         return;
     }
     std::vector<std::wstring> args = SingleArgs(ffmpeg_, clips_, infos_, made, format_);
+    if (format_ == L"rmvb") {
+        const VideoInfo* v = infos_.front().video ? &*infos_.front().video : nullptr;
+        const bool turned = v && std::abs(v->rotation) % 180 == 90;
+        view_.OutputFitted(RealMediaFitNote(v ? (turned ? v->height : v->width) : 0, v ? (turned ? v->width : v->height) : 0));
+    }
     StartWorker([this, args] {
         runErrors_.clear();
         ProgressReader reader;
