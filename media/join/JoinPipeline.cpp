@@ -445,7 +445,7 @@ void JoinPipeline::CheckEndedWorker() {
 
 std::wstring JoinPipeline::FailedRunReason() const {
     std::wstring reason = runExit_.Describe();
-    std::wstring last = LastOutputLine(encoderTail_);
+    std::wstring last = EncoderFailureReason(encoderTail_);
     if (!last.empty()) reason += L" " + last;
     return reason;
 }
@@ -556,7 +556,7 @@ std::wstring JoinPipeline::CheckWrittenOutput() const {
                L": " + storage;
     FileFacts facts;
     if (!GetFileFacts(state_.outputPath, facts) || facts.size == 0) {
-        std::wstring why = LastOutputLine(encoderTail_);
+        std::wstring why = EncoderFailureReason(encoderTail_);
         return why.empty() ? Tr(L"The encoder wrote no output.") : why;
     }
     return {};

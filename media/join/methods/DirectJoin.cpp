@@ -243,7 +243,7 @@ void DirectJoin::AfterJoin() {
     }
     if (chosen_ == JoinMethod::Single && !runExit_.Succeeded()) {
         std::wstring reason = runExit_.Describe();
-        std::wstring last = LastOutputLine(runErrors_);
+        std::wstring last = EncoderFailureReason(runErrors_);
         if (!last.empty()) reason += L" " + last;
         Fail(reason);
         return;
