@@ -29,7 +29,8 @@ struct ExpectedLength {
     double slackPerClip = 0.1;
     bool complete = true;
     // The lengths are what the clips' headers claim, which may be less than their packets hold
-    // (a recording appended to, with the first part's metadata): only a shortfall counts then.
+    // (a recording appended to, with the first part's metadata) or a little more (an ASF header
+    // counting its preroll): only a shortfall beyond 3 % more counts then.
     bool fromHeaders = false;
     double Total() const;
 };

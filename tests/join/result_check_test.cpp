@@ -40,6 +40,10 @@ TEST(ResultCheck, AShortfallBeyondAFramePerClipFailsAndAMissingClipIsNamed) {
     // Somewhat longer passes (a header may claim less than the packets hold); far longer does not.
     EXPECT_EQ(CheckJoinResult(Lasting(L"00:01:02.00"), true, three), L"");
     EXPECT_NE(CheckJoinResult(Lasting(L"00:02:00.00"), true, three), L"");
+    three.fromHeaders = true;  // lengths a header claims: a few per cent either way
+    EXPECT_EQ(CheckJoinResult(Lasting(L"00:00:58.30"), true, three), L"");
+    EXPECT_EQ(CheckJoinResult(Lasting(L"00:03:00.00"), true, three), L"");
+    EXPECT_NE(CheckJoinResult(Lasting(L"00:00:54.70"), true, three), L"");
     three.complete = false;  // a clip of unknown length: nothing to compare
     EXPECT_EQ(CheckJoinResult(Lasting(L"00:00:07.00"), true, three), L"");
 }
