@@ -742,6 +742,11 @@ void CMainDlg::ClearClips() {
 
 void CMainDlg::ClipLeftOut(const std::wstring& clip) { leftOut_.push_back(clip); }
 
+void CMainDlg::OutputFitted(const std::wstring& note) {
+    CLog::Instance().Write(LOG_INFO, note);
+    fitted_ = note;
+}
+
 void CMainDlg::ShowResult(const ClipProperties& result, bool probed) {
     if (closing_) return;
     if (probed) {
@@ -755,11 +760,14 @@ void CMainDlg::ShowResult(const ClipProperties& result, bool probed) {
         ShowMessage(this, Tr(L"This clip could not be converted and is missing from the output: ") + clip,
                     Tr(L"Tips"));
     leftOut_.clear();
+    if (!fitted_.empty()) ShowMessage(this, fitted_, Tr(L"Tips"));
+    fitted_.clear();
 }
 
 void CMainDlg::ShowFailure(const std::wstring& message, const std::wstring& title,
                            const std::wstring& detail) {
     CLog::Instance().Write(LOG_ERR, message + (detail.empty() ? L"" : L" " + detail));
+    fitted_.clear();
     if (closing_) return;
     ShowMessage(this, message, title, detail);
 }

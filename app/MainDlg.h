@@ -143,6 +143,7 @@ public:
     void PhaseChanged(JoinPhase phase) override;
     void ClipLeftOut(const std::wstring& clip) override;
     void MethodChosen(const std::wstring& method, const std::wstring& reason) override;
+    void OutputFitted(const std::wstring& note) override;
 
 private:
     void BuildControls();
@@ -224,6 +225,7 @@ private:
     std::chrono::steady_clock::time_point joinStart_;
     int percent_ = 0;
     std::vector<std::wstring> leftOut_;
+    std::wstring fitted_;  // what the last join changed to fit its output format
     std::function<void(bool)> handOverEnded_;
     bool closing_ = false;
     bool built_ = false;           // the constructor has finished

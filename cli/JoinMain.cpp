@@ -95,6 +95,10 @@ public:
         std::fprintf(stderr, "quilmer-join: method %s: %s\n", NativePath(method).c_str(), NativePath(reason).c_str());
         std::fflush(stderr);
     }
+    void OutputFitted(const std::wstring& note) override {
+        EndLine();
+        Say(note);
+    }
     void ClipLeftOut(const std::wstring& clip) override {
         EndLine();
         Say(Tr(L"This clip could not be converted and is missing from the output: ") + clip);

@@ -37,6 +37,9 @@ public:
     // A clip is missing from the join: it could be neither probed nor copied, or its conversion
     // failed (nothing it wrote is joined). The join goes on with the other clips.
     virtual void ClipLeftOut(const std::wstring& clip) { (void)clip; }
+    // The output's format cannot carry the clips as they are, and the encode was fitted to it
+    // (RealMedia: a smaller frame, coarser frames where one would be too large): what was changed.
+    virtual void OutputFitted(const std::wstring& note) { (void)note; }
     // The join method was settled after the clips were looked at (the direct methods only):
     // "lossless", "single", with the reason ("all 20 clips share h264 640x360 25 fps, ...").
     virtual void MethodChosen(const std::wstring& method, const std::wstring& reason) {
