@@ -133,6 +133,7 @@ public:
 
     // JoinView
     void SetProgress(int percent) override;
+    void SetTimeLeft(double seconds) override;
     void SetJoining(bool joining) override;
     void ClearClips() override;
     void ShowResult(const ClipProperties& result, bool probed) override;
@@ -221,8 +222,9 @@ private:
     std::unique_ptr<ReportBrowser> reportBrowser_;
 
     wxTimer clock_;
-    std::chrono::steady_clock::time_point joinStart_;
     int percent_ = 0;
+    double secondsLeft_ = -1;  // the engine's estimate at leftAt_; negative: none yet
+    std::chrono::steady_clock::time_point leftAt_;
     std::vector<std::wstring> leftOut_;
     std::function<void(bool)> handOverEnded_;
     bool closing_ = false;

@@ -177,6 +177,7 @@ std::wstring JoinPipeline::StartJoin(const std::vector<std::wstring>& clips, con
 
     joining_ = true;
     lastPercent_ = 0;
+    timeLeft_.Start(state_);
     view_.SetJoining(true);
     view_.SetProgress(0);
 
@@ -195,6 +196,7 @@ std::wstring JoinPipeline::StartJoin(const std::vector<std::wstring>& clips, con
 
 void JoinPipeline::SetPhase(JoinPhase phase) {
     state_.phase = phase;
+    timeLeft_.PhaseBegins(state_, phase, expectedKnown_ ? std::optional<double>(expectedSeconds_) : std::nullopt);
     view_.PhaseChanged(phase);
 }
 
@@ -469,6 +471,7 @@ void JoinPipeline::UpdateProgress() {
 void JoinPipeline::MonitorTick() {
     CheckEndedWorker();
     UpdateProgress();
+    if (joining_) view_.SetTimeLeft(timeLeft_.Tick(state_));
 }
 
 void JoinPipeline::OnWorkerEnded() {
@@ -545,6 +548,7 @@ void JoinPipeline::EndJoin() {
     outputLock_.Release();
     joining_ = false;
     StopStepTimer();
+    timeLeft_.Stop();
     view_.SetJoining(false);
     view_.SetProgress(0);
     lastPercent_ = 0;
