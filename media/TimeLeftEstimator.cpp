@@ -15,6 +15,7 @@ constexpr std::size_t kPaceSteps = 7;
 // An estimate is given once the join has run this long and this much of it was work on media.
 constexpr double kTrustElapsed = 2;
 constexpr double kTrustEvidence = 1.5;
+constexpr double kTrustShareOfStep = 0.1;
 // The shown figure counts down by itself; it follows a new estimate with this time constant, only
 // when the two differ by more than the band, and by at most a share of what is left per second.
 constexpr double kFollowSeconds = 1.5;
@@ -38,33 +39,27 @@ WorkCost PriorCost(JoinWork work, const std::wstring& format) {
     // between the synthesised and the real clips); another machine, or clips that are harder to
     // decode, are followed by the pace the join measures.
     switch (work) {
-        case JoinWork::Probe:
-            return {0.15, 0};
-        case JoinWork::Convert:
-            return {0.1, 0.05};
-        case JoinWork::Concatenate:
-            return {0.2, 0.002};
-        case JoinWork::Check:
-            return {0.1, 0.001};
-        case JoinWork::StreamCopy:
-            return {0.1, 0.002};
-        case JoinWork::Mp4Pass1:
-            return {0.2, 0.065};
-        case JoinWork::Mp4Pass2:
-            return {0.2, 0.25};
-        case JoinWork::Encode:
-            if (format == L"avi") return {0.1, 0.045};
-            if (format == L"flv") return {0.1, 0.03};
-            if (format == L"rmvb") return {0.1, 0.03};
-            if (format == L"wmv") return {0.1, 0.035};
-            return {0.1, 0.045};
-        case JoinWork::OnePass:
-            if (format == L"avi") return {0.2, 0.08};
-            if (format == L"flv") return {0.2, 0.045};
-            if (format == L"rmvb") return {0.2, 0.032};
-            if (format == L"wmv") return {0.2, 0.03};
-            if (format == L"mp4") return {0.2, 0.22};
-            return {0.2, 0.05};
+    case JoinWork::Probe: return {0.15, 0};
+    case JoinWork::Convert: return {0.3, 0.012};  // two program starts and a probe before the first frame
+    case JoinWork::Concatenate: return {0.2, 0.002};
+    case JoinWork::Check: return {0.1, 0.001};
+    case JoinWork::StreamCopy: return {0.1, 0.002};
+    case JoinWork::Mp4Pass1: return {0.3, 0.044};
+    case JoinWork::Mp4Pass2: return {0.3, 0.12};
+    case JoinWork::Encode:
+        if (format == L"avi") return {0.3, 0.03};
+        if (format == L"flv") return {0.3, 0.019};
+        if (format == L"rmvb") return {0.3, 0.023};
+        if (format == L"wmv") return {0.3, 0.021};
+        return {0.3, 0.03};
+    case JoinWork::OnePass:
+        // One start that opens every clip.
+        if (format == L"avi") return {0.5, 0.026};
+        if (format == L"flv") return {0.5, 0.013};
+        if (format == L"rmvb") return {0.5, 0.008};
+        if (format == L"wmv") return {0.5, 0.008};
+        if (format == L"mp4") return {0.5, 0.12};
+        return {0.5, 0.03};
     }
     return {0.1, 0.05};
 }
@@ -161,7 +156,9 @@ double TimeLeftEstimator::PaceOf(JoinWork work) const {
         return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
     };
     double pace = median([work](JoinWork w) { return w == work; });
-    if (pace <= 0) pace = median([](JoinWork w) { return SetsThePace(w); });
+    // Another kind's pace says only half of what it would for this one: part of it is this
+    // machine's speed, part what the clips cost to decode, which the final encodes do not share.
+    if (pace <= 0) pace = std::sqrt(median([](JoinWork w) { return SetsThePace(w); }));
     if (pace <= 0 && current_ >= 0 && done_ > 0) {
         // Nothing finished yet: the running step so far.
         const WorkCost prior = PriorCost(plan_[current_].work, format_);
@@ -194,10 +191,10 @@ std::optional<double> TimeLeftEstimator::RawSecondsLeft() const {
     const bool moving = done_ > 0 && media > 0 && WorksOnMedia(step.work);
     double left;
     if (moving) {
-        // The running step's own pace, the kind's pace counting as a few seconds of media.
-        const double rate =
-            (std::max(inStep - cost.fixedSeconds, 0.0) + cost.perMediaSecond * kPriorMediaSeconds) /
-            (done_ + kPriorMediaSeconds);
+        // The running step's own pace since its first position (its start-up left out), the
+        // kind's pace counting as a few seconds of media.
+        const double rate = (now - firstDoneAt_ + cost.perMediaSecond * kPriorMediaSeconds) /
+                            (done_ - firstDone_ + kPriorMediaSeconds);
         left = std::max(media - done_, 0.0) * rate;
     } else {
         left = std::max(cost.fixedSeconds + media * cost.perMediaSecond - inStep, 0.0);
@@ -216,6 +213,8 @@ std::optional<double> TimeLeftEstimator::RawSecondsLeft() const {
     if (!lengthKnown || evidence < kTrustEvidence || now - joinStart_ < kTrustElapsed ||
         paced < PaceStepsNeeded())
         return std::nullopt;
+    // A join in one step goes by that step alone: past its start-up, a tenth of it must be done.
+    if (paced == 0 && !(moving && done_ >= kTrustShareOfStep * media)) return std::nullopt;
     return left;
 }
 
@@ -265,13 +264,18 @@ void TimeLeftEstimator::Begin(JoinWork work, int clip) {
                 leftOut_[plan_[j].clip] = true;
         current_ = static_cast<int>(i);
         stepStart_ = now;
-        done_ = 0;
+        done_ = firstDone_ = 0;
         return;
     }
 }
 
 void TimeLeftEstimator::SetDone(double mediaSeconds) {
-    if (running_ && current_ >= 0) done_ = std::max(mediaSeconds, 0.0);
+    if (!running_ || current_ < 0) return;
+    if (done_ <= 0 && mediaSeconds > 0) {
+        firstDone_ = mediaSeconds;
+        firstDoneAt_ = Now();
+    }
+    done_ = std::max(mediaSeconds, 0.0);
 }
 
 }  // namespace quilmer

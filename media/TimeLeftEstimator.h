@@ -81,6 +81,8 @@ private:
     int current_ = -1;  // index in plan_ of the running step
     double stepStart_ = 0;
     double done_ = 0;
+    double firstDone_ = 0;  // the running step's first position, and when it came
+    double firstDoneAt_ = 0;
     double joinStart_ = 0;
     bool running_ = false;
     std::vector<StepPace> paces_;  // the finished steps, in order

@@ -6,13 +6,14 @@
 # Joins each clip set with quilmer-join --method METHOD into each format on a pseudo-terminal
 # (where the progress line is redrawn once a second), timestamps every redraw, and scores every
 # "about m:ss left" shown after 10 % of the join's wall time against the time that really
-# remained, looking at the screen every 0.5 s: error = |shown - remaining| / max(remaining, 2 s)
+# remained when it was drawn, looking at the screen every 0.5 s: error = |shown - remaining| /
+# max(remaining, 2 s)
 # (the line shows whole seconds and is redrawn once a second). Prints per join the wall time, when
 # the first estimate appeared (share of the wall time), the number of estimates scored and their
 # median and worst error. Goal: median <= 15 %, worst <= 30 %.
-#   mixed  ten synthesised clips (bench/join/clips.sh): five of 8 s and five of 24 s, interleaved
+#   mixed  ten synthesised clips (bench/join/clips.sh): five of 20 s and five of 60 s, interleaved
 #   real   eleven real clips from ../shared/media-samples (FLV, MP4, WMV, ASF, MOV, 3GP)
-# TIMELEFT_STAGES=1 also prints how long each stage took. Timings depend on the load of the
+# TIMELEFT_STAGES=1 also prints how long each stage took, TIMELEFT_TRACE=1 every look at the screen. Timings depend on the load of the
 # machine; on a shared one run each case more than once before trusting a figure.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -28,8 +29,8 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/quilmer-timeleft-XXXXXX")
 trap 'rm -rf "$work"' EXIT
 . bench/join/clips.sh
 
-mixed_set "$work/short" 5 8
-mixed_set "$work/long" 5 24
+mixed_set "$work/short" 5 20
+mixed_set "$work/long" 5 60
 mixed=()
 for i in 00 01 02 03 04; do
     mixed+=("$(ls "$work/short/$i "*)" "$(ls "$work/long/$i "*)")

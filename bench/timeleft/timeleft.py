@@ -83,15 +83,18 @@ def main():
         if STAGE.search(text) or m:
             shown.append((t, seconds_of(m) if m else None))
     # What the screen showed every SAMPLE seconds from 10 % of the wall time on, so that moments
-    # with many redraws (the bar moving fast) weigh no more than others.
-    t, i, current = AFTER * wall, 0, None
+    # with many redraws (the bar moving fast) weigh no more than others. Each figure is held to the
+    # time that remained when it was drawn: the line stands for a second between two redraws.
+    t, i, current, drawn = AFTER * wall, 0, None, 0.0
     while t < wall:
         while i < len(shown) and shown[i][0] <= t:
-            current = shown[i][1]
+            drawn, current = shown[i]
             i += 1
         if current is not None:
-            actual = wall - t
+            actual = wall - drawn
             errors.append(abs(current - actual) / max(actual, FLOOR))
+        if os.environ.get("TIMELEFT_TRACE"):
+            print(f"    {t:6.1f} s  shown {current}  really {wall - drawn:.1f}")
         t += SAMPLE
     if errors:
         med, worst = statistics.median(errors) * 100, max(errors) * 100
