@@ -18,7 +18,7 @@ constexpr double kTrustEvidence = 1.5;
 constexpr double kTrustShareOfStep = 0.1;
 // The shown figure counts down by itself; it follows a new estimate with this time constant, only
 // when the two differ by more than the band, and by at most a share of what is left per second.
-constexpr double kFollowSeconds = 1.5;
+constexpr double kFollowSeconds = 1.0;
 constexpr double kBandSeconds = 0.5;
 constexpr double kBandShare = 0.05;
 constexpr double kMaxChangeShare = 0.3;
@@ -42,12 +42,12 @@ WorkCost PriorCost(JoinWork work, const std::wstring& format) {
     case JoinWork::Probe: return {0.15, 0};
     case JoinWork::Convert: return {0.3, 0.012};  // two program starts and a probe before the first frame
     case JoinWork::Concatenate: return {0.2, 0.002};
-    case JoinWork::Check: return {0.1, 0.001};
+    case JoinWork::Check: return {0.1, 0};
     case JoinWork::StreamCopy: return {0.1, 0.002};
     case JoinWork::Mp4Pass1: return {0.3, 0.044};
     case JoinWork::Mp4Pass2: return {0.3, 0.12};
     case JoinWork::Encode:
-        if (format == L"avi") return {0.3, 0.03};
+        if (format == L"avi") return {0.3, 0.025};
         if (format == L"flv") return {0.3, 0.019};
         if (format == L"rmvb") return {0.3, 0.023};
         if (format == L"wmv") return {0.3, 0.021};
@@ -156,6 +156,8 @@ double TimeLeftEstimator::PaceOf(JoinWork work) const {
         return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
     };
     double pace = median([work](JoinWork w) { return w == work; });
+    // The short steps (probes, the copy, the check) go by their own measure or their prior.
+    if (!SetsThePace(work)) return pace > 0 ? std::clamp(pace, 0.05, 20.0) : 1.0;
     // Another kind's pace says only half of what it would for this one: part of it is this
     // machine's speed, part what the clips cost to decode, which the final encodes do not share.
     if (pace <= 0) pace = std::sqrt(median([](JoinWork w) { return SetsThePace(w); }));
