@@ -675,6 +675,8 @@ void CMainDlg::SetProgress(int percent) {
 void CMainDlg::SetTimeLeft(double seconds) {
     secondsLeft_ = seconds;
     leftAt_ = std::chrono::steady_clock::now();
+    // At once, not at the next second of the clock: a short join's estimate may not last long.
+    if (IsJoining()) timeLeft_->SetLabel(ToWx(TimeLeftText(seconds)));
 }
 
 void CMainDlg::SetJoining(bool joining) {
