@@ -686,6 +686,13 @@ void CMainDlg::SetProgress(int percent) {
     if (IsJoining()) UpdateClock();
 }
 
+void CMainDlg::SetTimeLeft(double seconds) {
+    secondsLeft_ = seconds;
+    leftAt_ = std::chrono::steady_clock::now();
+    // At once, not at the next second of the clock: a short join's estimate may not last long.
+    if (IsJoining()) timeLeft_->SetLabel(ToWx(TimeLeftText(seconds)));
+}
+
 void CMainDlg::SetJoining(bool joining) {
     if (!joining) {
         EnterIdle(clips_.CanJoin());
@@ -704,19 +711,21 @@ void CMainDlg::SetJoining(bool joining) {
     play_->Enable();
     cancel_->Enable();
     stepText_->UnsetToolTip();  // the last direct join's method; this join tells its own
-    joinStart_ = std::chrono::steady_clock::now();
     percent_ = 0;
+    secondsLeft_ = -1;
     clock_.Start(1000);
     UpdateClock();
 }
 
 void CMainDlg::UpdateClock() {
     if (!IsJoining()) return;
-    double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - joinStart_).count();
+    // The engine's estimate, counted down to this moment.
+    double since = std::chrono::duration<double>(std::chrono::steady_clock::now() - leftAt_).count();
+    double left = secondsLeft_ < 0 ? -1 : std::max(secondsLeft_ - since, 0.0);
     stepText_->SetLabel(ToWx(engine_ == JoinEngine::Direct
                                  ? DirectJoinStepText(directPhase_, direct_->Chosen())
                                  : JoinStepText(pipeline_->State())));
-    timeLeft_->SetLabel(ToWx(TimeLeftText(percent_, elapsed)));
+    timeLeft_->SetLabel(ToWx(TimeLeftText(left)));
 }
 
 std::wstring CMainDlg::StepText() const { return stepText_->GetLabelText().ToStdWstring(); }

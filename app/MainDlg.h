@@ -133,6 +133,7 @@ public:
 
     // JoinView
     void SetProgress(int percent) override;
+    void SetTimeLeft(double seconds) override;
     void SetJoining(bool joining) override;
     void ClearClips() override;
     void ShowResult(const ClipProperties& result, bool probed) override;
@@ -222,8 +223,9 @@ private:
     std::unique_ptr<ReportBrowser> reportBrowser_;
 
     wxTimer clock_;
-    std::chrono::steady_clock::time_point joinStart_;
     int percent_ = 0;
+    double secondsLeft_ = -1;  // the engine's estimate at leftAt_; negative: none yet
+    std::chrono::steady_clock::time_point leftAt_;
     std::vector<std::wstring> leftOut_;
     std::wstring fitted_;  // what the last join changed to fit its output format
     std::function<void(bool)> handOverEnded_;

@@ -15,9 +15,11 @@
 #include "media/join/JoinFiles.h"
 #include "media/join/JoinMedia.h"
 #include "media/join/JoinPipeline.h"
+#include "media/join/ResultCheck.h"
 #include "media/join/methods/DirectJoin.h"
 #include "media/join/methods/JoinMethod.h"
 
+#include <algorithm>
 #include <chrono>
 #include <clocale>
 #include <fcntl.h>
@@ -60,6 +62,11 @@ public:
     }
     void SetJoining(bool joining) override {
         if (!joining) EndLine();
+        secondsLeft_ = -1;
+    }
+    void SetTimeLeft(double seconds) override {
+        secondsLeft_ = seconds;
+        leftAt_ = Clock::now();
     }
     void ShowResult(const ClipProperties& result, bool probed) override {
         EndLine();
@@ -134,12 +141,15 @@ private:
         if (quiet_) return;
         double elapsed = std::chrono::duration<double>(Clock::now() - start_).count();
         std::string stage = Stage();
+        // The engine's estimate, counted down to this moment.
+        double left = secondsLeft_ < 0 ? -1
+                                       : std::max(secondsLeft_ - std::chrono::duration<double>(Clock::now() - leftAt_).count(), 0.0);
         if (terminal_) {
-            std::fprintf(stderr, "\r%s\033[K", ProgressLine(percent_, elapsed, stage).c_str());
+            std::fprintf(stderr, "\r%s\033[K", ProgressLine(percent_, elapsed, stage, left).c_str());
             lineOpen_ = true;
         } else if (!timed && (percent_ >= lastPrinted_ + 5 || stage != lastStage_)) {
             // Plain lines for logs: every five percent and at each new stage.
-            std::fprintf(stderr, "%s\n", ProgressLine(percent_, elapsed, stage, 20).c_str());
+            std::fprintf(stderr, "%s\n", ProgressLine(percent_, elapsed, stage, left, 20).c_str());
             lastPrinted_ = percent_;
             lastStage_ = stage;
         }
@@ -158,6 +168,8 @@ private:
     const JoinPipeline* pipeline_ = nullptr;
     const DirectJoin* direct_ = nullptr;
     int percent_ = 0;
+    double secondsLeft_ = -1;
+    Clock::time_point leftAt_;
     int lastPrinted_ = -5;
     std::string lastStage_;
     bool lineOpen_ = false;
@@ -192,6 +204,15 @@ public:
         for (std::size_t i = 0; i < paths.size(); ++i)
             if (probed[i]) known_[NormalPath(paths[i])] = records[i];
         return probed;
+    }
+    // The lengths of the clips probed ahead (0 where unknown), for the join's time-left estimate.
+    std::vector<double> KnownSeconds(const std::vector<std::wstring>& paths) const {
+        std::vector<double> seconds;
+        for (const auto& path : paths) {
+            auto it = known_.find(NormalPath(path));
+            seconds.push_back(it == known_.end() ? 0 : DurationSeconds(it->second.duration).value_or(0));
+        }
+        return seconds;
     }
     // Probes a clip ahead of the join and keeps the record when it succeeds. A clip refused
     // under its own name is tried once more as a copy (as the join does), but not kept: the join
@@ -333,7 +354,9 @@ int Run(int argc, char** argv) {
     // them tidy up after themselves.
     int code = kExitFailure;
     std::wstring refusal;
-    if (!CheckInputs(args, encoder, media, checkCancel, classic)) {
+    const bool checked = CheckInputs(args, encoder, media, checkCancel, classic);
+    if (classic) pipeline.SetClipSecondsHint(media.KnownSeconds(args.clips));
+    if (!checked) {
         // the reason is said
     } else if (gStopSignal != 0) {
         code = 128 + gStopSignal;

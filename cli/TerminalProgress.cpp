@@ -6,7 +6,8 @@
 
 namespace quilmer {
 
-std::string ProgressLine(int percent, double elapsedSeconds, const std::string& stage, int barWidth) {
+std::string ProgressLine(int percent, double elapsedSeconds, const std::string& stage, double secondsLeft,
+                         int barWidth) {
     percent = std::clamp(percent, 0, 100);
     int filled = percent * barWidth / 100;
     std::string line;
@@ -20,8 +21,7 @@ std::string ProgressLine(int percent, double elapsedSeconds, const std::string& 
     line += number;
     if (!stage.empty()) line += "  " + stage;
     line += "  " + FormatClock(elapsedSeconds) + " elapsed";
-    double left = EstimateSecondsLeft(percent, elapsedSeconds);
-    line += left < 0 ? ", estimating time left" : ", about " + FormatClock(left) + " left";
+    line += secondsLeft < 0 ? ", estimating time left" : ", about " + FormatClock(secondsLeft) + " left";
     return line;
 }
 

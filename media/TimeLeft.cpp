@@ -15,9 +15,4 @@ std::string FormatClock(double seconds) {
     return text;
 }
 
-double EstimateSecondsLeft(int percent, double elapsedSeconds) {
-    if (percent <= 0 || percent > 100 || elapsedSeconds <= 0) return -1;
-    return elapsedSeconds * (100 - percent) / percent;
-}
-
 }  // namespace quilmer

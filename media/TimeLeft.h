@@ -1,6 +1,6 @@
 #pragma once
 // The time a running join still needs, as the progress displays of both the command-line joiner
-// and the main window show it.
+// and the main window show it (the estimate itself: TimeLeftEstimator).
 
 #include <string>
 
@@ -8,8 +8,5 @@ namespace quilmer {
 
 // "m:ss", or "h:mm:ss" from an hour on.
 std::string FormatClock(double seconds);
-
-// Estimated seconds left after elapsed seconds at percent (linear); negative when unknown.
-double EstimateSecondsLeft(int percent, double elapsedSeconds);
 
 }  // namespace quilmer

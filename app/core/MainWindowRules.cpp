@@ -114,10 +114,9 @@ std::wstring JoinStepText(const JoinState& state) {
     }
 }
 
-std::wstring TimeLeftText(int percent, double elapsedSeconds) {
-    double left = EstimateSecondsLeft(percent, elapsedSeconds);
-    if (left < 0) return {};
-    return FormatW(TrFormat(L"About %s left").c_str(), FromUtf8(FormatClock(left)).c_str());
+std::wstring TimeLeftText(double secondsLeft) {
+    if (secondsLeft < 0) return {};
+    return FormatW(TrFormat(L"About %s left").c_str(), FromUtf8(FormatClock(secondsLeft)).c_str());
 }
 
 }  // namespace quilmer

@@ -46,7 +46,7 @@ std::wstring ContactAddress();
 // Which step of a join runs, for the status line: "Converting clip 2 of 5", "Joining the
 // converted clips", "Encoding the output, pass 1 of 2", "Encoding the output".
 std::wstring JoinStepText(const JoinState& state);
-// "About 1:05 left", or empty while no estimate can be made (too early, or nothing done yet).
-std::wstring TimeLeftText(int percent, double elapsedSeconds);
+// "About 1:05 left", or empty while the join has no estimate yet (secondsLeft negative).
+std::wstring TimeLeftText(double secondsLeft);
 
 }  // namespace quilmer

@@ -188,6 +188,7 @@ std::wstring JoinPipeline::StartJoin(const std::vector<std::wstring>& clips, con
 
     joining_ = true;
     lastPercent_ = 0;
+    timeLeft_.Start(state_);
     view_.SetJoining(true);
     view_.SetProgress(0);
 
@@ -206,6 +207,7 @@ std::wstring JoinPipeline::StartJoin(const std::vector<std::wstring>& clips, con
 
 void JoinPipeline::SetPhase(JoinPhase phase) {
     state_.phase = phase;
+    timeLeft_.PhaseBegins(state_, phase, expectedKnown_ ? std::optional<double>(expectedSeconds_) : std::nullopt);
     view_.PhaseChanged(phase);
 }
 
@@ -485,6 +487,7 @@ void JoinPipeline::UpdateProgress() {
 void JoinPipeline::MonitorTick() {
     CheckEndedWorker();
     UpdateProgress();
+    if (joining_) view_.SetTimeLeft(timeLeft_.Tick(state_));
 }
 
 void JoinPipeline::OnWorkerEnded() {
@@ -566,6 +569,7 @@ void JoinPipeline::EndJoin() {
     outputLock_.Release();
     joining_ = false;
     StopStepTimer();
+    timeLeft_.Stop();
     view_.SetJoining(false);
     view_.SetProgress(0);
     lastPercent_ = 0;

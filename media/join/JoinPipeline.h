@@ -22,6 +22,7 @@
 #include "media/join/JoinWorker.h"
 #include "media/join/OutputLock.h"
 #include "media/join/ResultCheck.h"
+#include "media/join/PipelineTimeLeft.h"
 
 namespace quilmer {
 
@@ -62,6 +63,10 @@ public:
     void StopJoin();
     // The owner closes: like a stop, and the timers end for good.
     void Close();
+
+    // Lengths of the clips of the next join that the caller already knows (in clip order; 0 where
+    // unknown), so that the time left is right from the first clip on.
+    void SetClipSecondsHint(std::vector<double> seconds) { timeLeft_.SetClipSecondsHint(std::move(seconds)); }
 
     bool IsJoining() const { return joining_; }
     const JoinState& State() const { return state_; }
@@ -132,6 +137,7 @@ private:
     bool joining_ = false;
     bool closed_ = false;
     int lastPercent_ = -1;
+    PipelineTimeLeft timeLeft_;
     // Posted notices check this before touching a pipeline that may be gone.
     std::shared_ptr<JoinPipeline*> alive_;
 };

@@ -15,6 +15,9 @@ public:
 
     // 0 to 100 over the whole join.
     virtual void SetProgress(int percent) = 0;
+    // Seconds the join still needs, as of now; negative while no estimate can be trusted. Told
+    // once a tick while a join runs; a new join starts without one.
+    virtual void SetTimeLeft(double seconds) { (void)seconds; }
     // true: a join runs (list and Join locked, Cancel enabled); false: idle again.
     virtual void SetJoining(bool joining) = 0;
     // The list of clips is emptied when a join ends, finished or stopped.

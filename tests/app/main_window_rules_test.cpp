@@ -74,8 +74,8 @@ TEST(JoinStatus, NamesTheStepAndTheTimeLeft) {
     state.phase = JoinPhase::EncodingWmv;
     EXPECT_EQ(JoinStepText(state), L"Encoding the output");
 
-    EXPECT_EQ(TimeLeftText(0, 10), L"");
-    EXPECT_EQ(TimeLeftText(25, 20), L"About 1:00 left");
+    EXPECT_EQ(TimeLeftText(-1), L"");
+    EXPECT_EQ(TimeLeftText(60.2), L"About 1:00 left");
 }
 
 }  // namespace

@@ -188,6 +188,9 @@ void DirectJoin::AfterProbe() {
     } else {
         view_.PhaseChanged(JoinPhase::Concatenating);
     }
+    const JoinWork work = chosen_ == JoinMethod::Lossless ? JoinWork::StreamCopy : JoinWork::OnePass;
+    timeLeft_.Start(format_, {expectedSeconds_}, {{work}, {JoinWork::Check}});
+    timeLeft_.Begin(work);
     step_ = Step::Joining;
     const std::wstring made = temporaryOutput_;
     if (chosen_ == JoinMethod::Lossless) {
@@ -255,6 +258,7 @@ void DirectJoin::AfterJoin() {
         expectedKnown_ = true;
     }
     step_ = Step::Checking;
+    timeLeft_.Begin(JoinWork::Check);
     view_.PhaseChanged(JoinPhase::CheckingResult);
     const std::wstring made = temporaryOutput_;
     syncError_.clear();
@@ -307,7 +311,14 @@ void DirectJoin::AfterCheck() {
     view_.ShowResult(shown, true);
 }
 
+void DirectJoin::ReportTimeLeft() {
+    if (step_ == Step::Joining) timeLeft_.SetDone(static_cast<double>(doneMicros_) / 1e6);
+    std::optional<double> left = timeLeft_.SecondsLeft();
+    view_.SetTimeLeft(left ? *left : -1);
+}
+
 void DirectJoin::Tick() {
+    if (joining_) ReportTimeLeft();
     if (step_ != Step::Joining || totalMicros_ <= 0) return;
     int percent = static_cast<int>(std::clamp<std::int64_t>(doneMicros_ * 100 / totalMicros_, 0, 99));
     if (percent != lastPercent_) {
@@ -337,6 +348,7 @@ void DirectJoin::EndJoin() {
     outputLock_.Release();
     joining_ = false;
     step_ = Step::Idle;
+    timeLeft_.Stop();
     if (timer_) timer_->StopTimer();
     view_.SetJoining(false);
     view_.SetProgress(0);

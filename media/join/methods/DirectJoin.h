@@ -14,6 +14,7 @@
 #include "media/CancelFlag.h"
 #include "media/EncoderRunner.h"
 #include "media/JoinPhase.h"
+#include "media/TimeLeftEstimator.h"
 #include "media/join/JoinFiles.h"
 #include "media/join/JoinView.h"
 #include "media/join/JoinWorker.h"
@@ -64,6 +65,7 @@ private:
     void EndJoin();
     void RemoveFiles();
     void Tick();
+    void ReportTimeLeft();
     void Guarded(const std::function<void()>& step);
 
     EventLoop& loop_;
@@ -102,6 +104,7 @@ private:
     std::int64_t totalMicros_ = 0;
     JoinWorker worker_{loop_, cancel_, 5000};  // a stop waits 5 s for the work before it gives up
     std::unique_ptr<CallbackTimer> timer_;
+    TimeLeftEstimator timeLeft_;  // loop thread only
 };
 
 }  // namespace quilmer

@@ -1,0 +1,283 @@
+#include "media/TimeLeftEstimator.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+
+namespace quilmer {
+
+namespace {
+
+// How much the pace of the kind weighs against the running step's own: seconds of media.
+constexpr double kPriorMediaSeconds = 3;
+// The pace of a kind of work is the median of its last steps.
+constexpr std::size_t kPaceSteps = 7;
+// An estimate is given once the join has run this long and this much of it was work on media.
+constexpr double kTrustElapsed = 2;
+constexpr double kTrustEvidence = 1.5;
+constexpr double kTrustShareOfStep = 0.1;
+// The shown figure counts down by itself; it follows a new estimate with this time constant, only
+// when the two differ by more than the band, and by at most a share of what is left per second.
+constexpr double kFollowSeconds = 1.0;
+constexpr double kBandSeconds = 0.5;
+constexpr double kBandShare = 0.05;
+constexpr double kMaxChangeShare = 0.3;
+constexpr double kMaxChangeSeconds = 1;
+
+bool WorksOnMedia(JoinWork work) { return work != JoinWork::Probe; }
+
+// The steps whose pace tells how fast this machine is with these clips; the probes, the copy and
+// the check are too short to say.
+bool SetsThePace(JoinWork work) {
+    return work != JoinWork::Probe && work != JoinWork::Concatenate && work != JoinWork::Check;
+}
+
+}  // namespace
+
+WorkCost PriorCost(JoinWork work, const std::wstring& format) {
+    // Measured with bench/timeleft on a two-core machine (seconds of wall time per second of media,
+    // between the synthesised and the real clips); another machine, or clips that are harder to
+    // decode, are followed by the pace the join measures.
+    switch (work) {
+    case JoinWork::Probe: return {0.15, 0};
+    case JoinWork::Convert: return {0.3, 0.012};  // two program starts and a probe before the first frame
+    case JoinWork::Concatenate: return {0.2, 0.002};
+    case JoinWork::Check: return {0.1, 0};
+    case JoinWork::StreamCopy: return {0.1, 0.002};
+    case JoinWork::Mp4Pass1: return {0.3, 0.044};
+    case JoinWork::Mp4Pass2: return {0.3, 0.12};
+    case JoinWork::Encode:
+        if (format == L"avi") return {0.3, 0.025};
+        if (format == L"flv") return {0.3, 0.019};
+        if (format == L"rmvb") return {0.3, 0.023};
+        if (format == L"wmv") return {0.3, 0.021};
+        return {0.3, 0.03};
+    case JoinWork::OnePass:
+        // One start that opens every clip.
+        if (format == L"avi") return {0.5, 0.026};
+        if (format == L"flv") return {0.5, 0.013};
+        if (format == L"rmvb") return {0.5, 0.008};
+        if (format == L"wmv") return {0.5, 0.008};
+        if (format == L"mp4") return {0.5, 0.12};
+        return {0.5, 0.03};
+    }
+    return {0.1, 0.05};
+}
+
+TimeLeftEstimator::TimeLeftEstimator(Clock clock) : clock_(std::move(clock)) {
+    if (!clock_) {
+        clock_ = [] {
+            return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+        };
+    }
+}
+
+std::vector<TimeLeftEstimator::Step> TimeLeftEstimator::ClassicPlan(int clips, const std::wstring& format) {
+    std::vector<Step> plan;
+    for (int i = 0; i < clips; ++i) {
+        plan.push_back({JoinWork::Probe, i});
+        plan.push_back({JoinWork::Convert, i});
+    }
+    plan.push_back({JoinWork::Concatenate});
+    if (format == L"mp4") {
+        plan.push_back({JoinWork::Mp4Pass1});
+        plan.push_back({JoinWork::Mp4Pass2});
+    } else {
+        plan.push_back({JoinWork::Encode});
+    }
+    plan.push_back({JoinWork::Check});
+    return plan;
+}
+
+double TimeLeftEstimator::Now() const { return clock_(); }
+
+void TimeLeftEstimator::Start(const std::wstring& format, std::vector<double> clipSeconds,
+                              std::vector<Step> plan) {
+    format_ = format;
+    clipSeconds_ = std::move(clipSeconds);
+    leftOut_.assign(clipSeconds_.size(), false);
+    joinedSeconds_.reset();
+    plan_ = std::move(plan);
+    current_ = -1;
+    done_ = 0;
+    paces_.clear();
+    mediaWall_ = 0;
+    shown_.reset();
+    joinStart_ = stepStart_ = Now();
+    running_ = true;
+}
+
+void TimeLeftEstimator::Stop() {
+    running_ = false;
+    shown_.reset();
+}
+
+void TimeLeftEstimator::SetClipSeconds(int clip, double seconds) {
+    if (clip >= 0 && static_cast<std::size_t>(clip) < clipSeconds_.size() && seconds > 0)
+        clipSeconds_[clip] = seconds;
+}
+
+void TimeLeftEstimator::SetJoinedSeconds(double seconds) {
+    if (seconds > 0) joinedSeconds_ = seconds;
+}
+
+double TimeLeftEstimator::MediaOf(const Step& step) const {
+    if (!WorksOnMedia(step.work)) return 0;
+    double known = 0;
+    int knownCount = 0, unknownCount = 0;
+    for (std::size_t i = 0; i < clipSeconds_.size(); ++i) {
+        if (leftOut_[i]) continue;
+        if (clipSeconds_[i] > 0) {
+            known += clipSeconds_[i];
+            ++knownCount;
+        } else {
+            ++unknownCount;
+        }
+    }
+    const double average = knownCount > 0 ? known / knownCount : 0;
+    if (step.clip >= 0) {
+        double s = static_cast<std::size_t>(step.clip) < clipSeconds_.size() ? clipSeconds_[step.clip] : 0;
+        return s > 0 ? s : average;
+    }
+    if (joinedSeconds_) return *joinedSeconds_;
+    return known + average * unknownCount;
+}
+
+double TimeLeftEstimator::PaceOf(JoinWork work) const {
+    // The median of the last finished steps of this kind; a kind not seen yet goes at the pace of
+    // the steps on media so far. A median keeps one odd step from setting the pace of the rest.
+    auto median = [this](auto&& counts) {
+        std::vector<double> values;
+        for (auto it = paces_.rbegin(); it != paces_.rend() && values.size() < kPaceSteps; ++it)
+            if (counts(it->work)) values.push_back(it->pace);
+        if (values.empty()) return 0.0;
+        std::sort(values.begin(), values.end());
+        const std::size_t n = values.size();
+        return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+    };
+    double pace = median([work](JoinWork w) { return w == work; });
+    // The short steps (probes, the copy, the check) go by their own measure or their prior.
+    if (!SetsThePace(work)) return pace > 0 ? std::clamp(pace, 0.05, 20.0) : 1.0;
+    // Another kind's pace says only half of what it would for this one: part of it is this
+    // machine's speed, part what the clips cost to decode, which the final encodes do not share.
+    if (pace <= 0) pace = std::sqrt(median([](JoinWork w) { return SetsThePace(w); }));
+    if (pace <= 0 && current_ >= 0 && done_ > 0) {
+        // Nothing finished yet: the running step so far.
+        const WorkCost prior = PriorCost(plan_[current_].work, format_);
+        pace = (Now() - stepStart_) / (prior.fixedSeconds + prior.perMediaSecond * done_);
+    }
+    return pace > 0 ? std::clamp(pace, 0.05, 20.0) : 1.0;
+}
+
+WorkCost TimeLeftEstimator::CostOf(JoinWork work) const {
+    const WorkCost prior = PriorCost(work, format_);
+    const double pace = PaceOf(work);
+    return {prior.fixedSeconds * pace, prior.perMediaSecond * pace};
+}
+
+int TimeLeftEstimator::PaceStepsNeeded() const {
+    // A classic join has a pace once a few conversions are measured; a join in one step only has
+    // the running step to go by.
+    int conversions = 0;
+    for (const Step& step : plan_) conversions += step.work == JoinWork::Convert;
+    return std::min(conversions, 3);
+}
+
+std::optional<double> TimeLeftEstimator::RawSecondsLeft() const {
+    if (!running_ || current_ < 0) return std::nullopt;
+    const double now = Now();
+    const Step& step = plan_[current_];
+    const WorkCost cost = CostOf(step.work);
+    const double media = MediaOf(step);
+    const double inStep = now - stepStart_;
+    const bool moving = done_ > 0 && media > 0 && WorksOnMedia(step.work);
+    double left;
+    if (moving) {
+        // The running step's own pace since its first position (its start-up left out), the
+        // kind's pace counting as a few seconds of media.
+        const double rate = (now - firstDoneAt_ + cost.perMediaSecond * kPriorMediaSeconds) /
+                            (done_ - firstDone_ + kPriorMediaSeconds);
+        left = std::max(media - done_, 0.0) * rate;
+    } else {
+        left = std::max(cost.fixedSeconds + media * cost.perMediaSecond - inStep, 0.0);
+    }
+    for (std::size_t i = static_cast<std::size_t>(current_) + 1; i < plan_.size(); ++i) {
+        const WorkCost next = CostOf(plan_[i].work);
+        left += next.fixedSeconds + MediaOf(plan_[i]) * next.perMediaSecond;
+    }
+
+    // Trusted once enough of the media work has been measured, with the lengths to scale it.
+    const double evidence = mediaWall_ + (moving ? inStep : 0);
+    int paced = 0;
+    for (const StepPace& p : paces_) paced += SetsThePace(p.work);
+    const bool lengthKnown = joinedSeconds_ || std::any_of(clipSeconds_.begin(), clipSeconds_.end(),
+                                                           [](double s) { return s > 0; });
+    if (!lengthKnown || evidence < kTrustEvidence || now - joinStart_ < kTrustElapsed ||
+        paced < PaceStepsNeeded())
+        return std::nullopt;
+    // A join in one step goes by that step alone: past its start-up, a tenth of it must be done.
+    if (paced == 0 && !(moving && done_ >= kTrustShareOfStep * media)) return std::nullopt;
+    return left;
+}
+
+std::optional<double> TimeLeftEstimator::SecondsLeft() {
+    std::optional<double> raw = RawSecondsLeft();
+    if (!raw)
+        return shown_ ? std::optional<double>(std::max(*shown_ - (Now() - shownAt_), 0.0)) : std::nullopt;
+    const double now = Now();
+    if (!shown_) {
+        shown_ = *raw;
+        shownAt_ = now;
+        return shown_;
+    }
+    const double dt = std::max(now - shownAt_, 0.0);
+    const double counted = std::max(*shown_ - dt, 0.0);  // where the last figure has counted down to
+    const double gap = *raw - counted;
+    double next = counted;
+    if (std::abs(gap) > std::max(kBandSeconds, kBandShare * counted)) {
+        const double limit = (kMaxChangeShare * counted + kMaxChangeSeconds) * dt;
+        next += std::clamp(gap * (1 - std::exp(-dt / kFollowSeconds)), -limit, limit);
+    }
+    shown_ = std::max(next, 0.0);
+    shownAt_ = now;
+    return shown_;
+}
+
+void TimeLeftEstimator::EndStep(double now) {
+    const Step& step = plan_[current_];
+    const double wall = std::max(now - stepStart_, 0.0);
+    const double media = MediaOf(step);
+    if (WorksOnMedia(step.work)) mediaWall_ += wall;
+    const WorkCost prior = PriorCost(step.work, format_);
+    const double predicted = prior.fixedSeconds + prior.perMediaSecond * media;
+    if (predicted > 0) paces_.push_back({step.work, wall / predicted});
+}
+
+void TimeLeftEstimator::Begin(JoinWork work, int clip) {
+    if (!running_) return;
+    for (std::size_t i = static_cast<std::size_t>(current_ + 1); i < plan_.size(); ++i) {
+        if (plan_[i].work != work || plan_[i].clip != clip) continue;
+        const double now = Now();
+        if (current_ >= 0) EndStep(now);
+        // A conversion skipped is a clip left out: it no longer counts towards the joined length.
+        for (std::size_t j = static_cast<std::size_t>(current_ + 1); j < i; ++j)
+            if (plan_[j].work == JoinWork::Convert && plan_[j].clip >= 0 &&
+                static_cast<std::size_t>(plan_[j].clip) < leftOut_.size())
+                leftOut_[plan_[j].clip] = true;
+        current_ = static_cast<int>(i);
+        stepStart_ = now;
+        done_ = firstDone_ = 0;
+        return;
+    }
+}
+
+void TimeLeftEstimator::SetDone(double mediaSeconds) {
+    if (!running_ || current_ < 0) return;
+    if (done_ <= 0 && mediaSeconds > 0) {
+        firstDone_ = mediaSeconds;
+        firstDoneAt_ = Now();
+    }
+    done_ = std::max(mediaSeconds, 0.0);
+}
+
+}  // namespace quilmer

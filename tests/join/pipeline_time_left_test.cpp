@@ -1,0 +1,89 @@
+#include "media/join/PipelineTimeLeft.h"
+
+#include <gtest/gtest.h>
+
+namespace quilmer {
+namespace {
+
+// The pipeline's phases as it runs them, with the probe's duration and the clip position the
+// pipeline keeps in its state: probing looks at the clip at the front of the queue, converting
+// at the one just taken from it.
+class PipelineRun {
+public:
+    explicit PipelineRun(int clips) : timeLeft_([this] { return now_; }) {
+        for (int i = 0; i < clips; ++i) state_.clips.push_back(L"/clips/" + std::to_wstring(i) + L".flv");
+        state_.targetFormat = L"flv";
+    }
+
+    void Hint(std::vector<double> seconds) { timeLeft_.SetClipSecondsHint(std::move(seconds)); }
+    void Start() { timeLeft_.Start(state_); }
+
+    // Probes and converts clip i, `seconds` long, at `pace` seconds per second of media.
+    void Convert(std::size_t i, const std::wstring& duration, double seconds, double pace) {
+        state_.nextClipIndex = i;
+        Enter(JoinPhase::Probing);
+        now_ += 0.1;
+        state_.probe.duration = duration;
+        state_.nextClipIndex = i + 1;
+        Enter(JoinPhase::Converting);
+        for (double done = 1; done <= seconds; ++done) {
+            now_ += pace;
+            state_.counters.SetStep(static_cast<std::int64_t>(done), static_cast<std::int64_t>(seconds));
+            Tick();
+        }
+        state_.counters.ResetStep();
+    }
+    void ConvertAll(const std::wstring& duration, double seconds, double pace) {
+        for (std::size_t i = 0; i < state_.clips.size(); ++i) Convert(i, duration, seconds, pace);
+    }
+    void ProbeNext(std::size_t i) {
+        state_.nextClipIndex = i;
+        Enter(JoinPhase::Probing);
+        now_ += 0.05;
+    }
+    void Enter(JoinPhase phase, std::optional<double> joined = std::nullopt) {
+        state_.phase = phase;
+        timeLeft_.PhaseBegins(state_, phase, joined);
+    }
+    double Tick() { return timeLeft_.Tick(state_); }
+
+private:
+    double now_ = 0;
+    JoinState state_;
+    PipelineTimeLeft timeLeft_;
+};
+
+TEST(PipelineTimeLeft, LearnsEachClipFromItsProbeAndScalesTheFinalWork) {
+    // Three clips, each converted at the same pace; the final encode's share follows their length.
+    auto afterConversions = [](const std::wstring& duration, double seconds) {
+        PipelineRun run(3);
+        run.Start();
+        EXPECT_LT(run.Tick(), 0);  // nothing measured yet
+        run.ConvertAll(duration, seconds, 0.05);
+        run.Enter(JoinPhase::Concatenating, 3 * seconds);
+        return run.Tick();
+    };
+    const double shortClips = afterConversions(L"00:00:20.00", 20);
+    const double longClips = afterConversions(L"00:03:20.00", 200);
+    ASSERT_GT(shortClips, 0);
+    EXPECT_GT(longClips, 5 * shortClips);
+}
+
+TEST(PipelineTimeLeft, UsesTheLengthsTheCallerKnowsAhead) {
+    // Three clips of two minutes converted, the fourth next: told ahead that it lasts twenty
+    // minutes, the estimate counts them; not told, it takes the fourth to be like the others.
+    auto estimate = [](bool hinted) {
+        PipelineRun run(4);
+        if (hinted) run.Hint({120, 120, 120, 1200});
+        run.Start();
+        for (std::size_t i = 0; i < 3; ++i) run.Convert(i, L"00:02:00.00", 120, 0.02);
+        run.ProbeNext(3);
+        return run.Tick();
+    };
+    const double blind = estimate(false), told = estimate(true);
+    ASSERT_GT(blind, 0);
+    EXPECT_GT(told, 3 * blind);
+}
+
+}  // namespace
+}  // namespace quilmer

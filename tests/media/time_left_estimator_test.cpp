@@ -1,0 +1,243 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <optional>
+#include <vector>
+
+#include "media/TimeLeftEstimator.h"
+
+namespace quilmer {
+namespace {
+
+// A join played out against a clock the test moves: every step takes its true time, the running
+// step reports whole seconds of media done (as the encoder's counters do), and the estimate is
+// looked at every half second and compared with the time that really remained.
+struct Sample {
+    double at;
+    std::optional<double> shown;
+    double remaining;
+};
+
+struct TrueStep {
+    TimeLeftEstimator::Step step;
+    double media;        // seconds of media the step works on
+    double seconds;      // what it really takes
+    double startUp = 0;  // of which the first part passes before any media is done
+};
+
+class Join {
+public:
+    Join(const std::wstring& format, std::vector<double> clipSeconds, std::vector<TrueStep> steps,
+         std::vector<double> hint = {})
+        : steps_(std::move(steps)),
+          clipSeconds_(std::move(clipSeconds)),
+          estimator_([this] { return now_; }) {
+        std::vector<TimeLeftEstimator::Step> plan;
+        if (hint.empty()) hint.assign(clipSeconds_.size(), 0);
+        for (const TrueStep& s : steps_) plan.push_back(s.step);
+        estimator_.Start(format, hint, plan);
+    }
+
+    std::vector<Sample> Run() {
+        double total = 0;
+        for (const TrueStep& s : steps_) total += s.seconds;
+        std::vector<Sample> samples;
+        double nextLook = 0;
+        for (const TrueStep& s : steps_) {
+            if (s.step.clip >= 0 && s.step.work == JoinWork::Convert)
+                estimator_.SetClipSeconds(s.step.clip, clipSeconds_[s.step.clip]);
+            estimator_.Begin(s.step.work, s.step.clip);
+            const double begin = now_;
+            while (nextLook < begin + s.seconds) {
+                now_ = nextLook;
+                if (s.step.work != JoinWork::Probe && s.step.work != JoinWork::Concatenate &&
+                    s.step.work != JoinWork::Check)
+                    estimator_.SetDone(std::floor(s.media * std::max(now_ - begin - s.startUp, 0.0) /
+                                                  (s.seconds - s.startUp)) +
+                                       0.5);
+                samples.push_back({now_, estimator_.SecondsLeft(), total - now_});
+                nextLook += 0.5;
+            }
+            now_ = begin + s.seconds;
+        }
+        return samples;
+    }
+
+private:
+    std::vector<TrueStep> steps_;
+    std::vector<double> clipSeconds_;
+    double now_ = 0;
+    TimeLeftEstimator estimator_;
+};
+
+// The steps of a classic join whose every kind of work costs `slower` times its prior; the first
+// conversion may take longer still.
+std::vector<TrueStep> ClassicJoin(const std::wstring& format, const std::vector<double>& clips, double slower,
+                                  double firstConversionFactor = 1) {
+    std::vector<TrueStep> steps;
+    double total = 0;
+    for (double c : clips) total += c;
+    for (const auto& step : TimeLeftEstimator::ClassicPlan(static_cast<int>(clips.size()), format)) {
+        double media = step.clip >= 0 ? clips[step.clip] : total;
+        if (step.work == JoinWork::Probe) media = 0;
+        WorkCost prior = PriorCost(step.work, format);
+        double seconds = slower * (prior.fixedSeconds + prior.perMediaSecond * media);
+        if (step.work == JoinWork::Convert && step.clip == 0) seconds *= firstConversionFactor;
+        steps.push_back({step, media, seconds, slower * prior.fixedSeconds});
+    }
+    return steps;
+}
+
+double Error(const Sample& s) { return std::abs(*s.shown - s.remaining) / std::max(s.remaining, 2.0); }
+
+// Median and worst error of the estimates shown after 10 % of the join.
+std::pair<double, double> Score(const std::vector<Sample>& samples) {
+    std::vector<double> errors;
+    const double wall = samples.front().remaining;
+    for (const Sample& s : samples)
+        if (s.at >= 0.1 * wall && s.shown) errors.push_back(Error(s));
+    if (errors.empty()) return {1e9, 1e9};
+    std::sort(errors.begin(), errors.end());
+    return {errors[errors.size() / 2], errors.back()};
+}
+
+TEST(TimeLeftEstimator, FollowsStepsOfDifferentCost) {
+    // Ten clips into mp4: the two final passes cost far more than the conversions, and the clips
+    // are twice as hard to decode as the priors assume. The share of the progress bar (half for
+    // the conversions) would put the end far too early; the estimator follows the work that
+    // remains.
+    std::vector<double> clips = {8, 24, 8, 24, 8, 24, 8, 24, 8, 24};
+    std::vector<TrueStep> steps = ClassicJoin(L"mp4", clips, 1);
+    for (TrueStep& s : steps)
+        if (s.step.work == JoinWork::Convert) s.seconds *= 2;
+    Join join(L"mp4", clips, steps, clips);
+    auto [median, worst] = Score(join.Run());
+    // The conversions' pace carries over to the final passes only halfway (it is partly the
+    // clips', not the machine's), so the error is bounded, not gone, until the passes run. The
+    // progress bar's share would be off by more than half for most of the join.
+    EXPECT_LE(median, 0.30);
+    EXPECT_LE(worst, 0.50);
+}
+
+TEST(TimeLeftEstimator, FollowsASlowerMachine) {
+    // Everything three times slower than the priors: the conversions tell part of it ahead, the
+    // final passes tell the rest as soon as they run.
+    std::vector<double> clips = {8, 24, 8, 24, 8, 24, 8, 24, 8, 24};
+    Join join(L"mp4", clips, ClassicJoin(L"mp4", clips, 3), clips);
+    std::vector<Sample> samples = join.Run();
+    auto [median, worst] = Score(samples);
+    EXPECT_LE(median, 0.5);
+    const double wall = samples.front().remaining;
+    for (const Sample& s : samples) {
+        if (s.at >= 0.6 * wall && s.shown) {
+            EXPECT_LE(Error(s), 0.30) << "at " << s.at;
+        }
+    }
+}
+
+TEST(TimeLeftEstimator, ClipLengthsLearnedOneByOne) {
+    // Without the lengths ahead, each probe tells one; the estimate still settles within bounds.
+    std::vector<double> clips = {10, 10, 10, 10, 10, 10, 10, 10};
+    Join join(L"flv", clips, ClassicJoin(L"flv", clips, 0.5));
+    auto [median, worst] = Score(join.Run());
+    EXPECT_LE(median, 0.15);
+    EXPECT_LE(worst, 0.30);
+}
+
+TEST(TimeLeftEstimator, RecoversFromASlowFirstStep) {
+    // The first conversion takes six times as long (a cold disk); the later ones run at the speed
+    // of the priors. The estimate must not keep the first step's pace for the rest of the join.
+    std::vector<double> clips(12, 10);
+    Join join(L"avi", clips, ClassicJoin(L"avi", clips, 1, 6), clips);
+    std::vector<Sample> samples = join.Run();
+    const double wall = samples.front().remaining;
+    std::vector<double> late;
+    for (const Sample& s : samples)
+        if (s.at >= 0.5 * wall && s.shown) late.push_back(Error(s));
+    ASSERT_FALSE(late.empty());
+    EXPECT_LE(*std::max_element(late.begin(), late.end()), 0.30);
+}
+
+TEST(TimeLeftEstimator, NoEstimateUntilTheJoinHasBeenMeasured) {
+    double now = 0;
+    TimeLeftEstimator estimator([&now] { return now; });
+    EXPECT_FALSE(estimator.SecondsLeft());  // no join
+    estimator.Start(L"flv", {0, 0}, TimeLeftEstimator::ClassicPlan(2, L"flv"));
+    estimator.Begin(JoinWork::Probe, 0);
+    now = 0.5;
+    EXPECT_FALSE(estimator.SecondsLeft());  // nothing measured, no length known
+    estimator.SetClipSeconds(0, 30);
+    estimator.Begin(JoinWork::Convert, 0);
+    now = 3.0;
+    estimator.SetDone(20);
+    EXPECT_FALSE(estimator.SecondsLeft());  // one clip, half converted, is no measure of the join
+    estimator.Begin(JoinWork::Probe, 1);
+    estimator.SetClipSeconds(1, 30);
+    estimator.Begin(JoinWork::Convert, 1);
+    now = 4.0;
+    EXPECT_FALSE(estimator.SecondsLeft());  // one conversion could have been an odd one
+    estimator.Begin(JoinWork::Concatenate);
+    now = 4.5;
+    ASSERT_TRUE(estimator.SecondsLeft());
+    EXPECT_GT(*estimator.SecondsLeft(), 0);
+    estimator.Stop();
+    EXPECT_FALSE(estimator.SecondsLeft());
+}
+
+TEST(TimeLeftEstimator, NoWildJumpsWhenTheKindOfStepChanges) {
+    // Conversions run at the priors' speed, but the final encode is four times slower than its
+    // prior: the figure shown may move towards the new truth, but by at most a bounded share of
+    // what is left from one look to the next, and it never goes back up and down in a zigzag.
+    std::vector<double> clips(6, 20);
+    std::vector<TrueStep> steps = ClassicJoin(L"wmv", clips, 1);
+    for (TrueStep& s : steps)
+        if (s.step.work == JoinWork::Encode) s.seconds *= 4;
+    Join join(L"wmv", clips, steps, clips);
+    std::vector<Sample> samples = join.Run();
+    int reversals = 0, lastDirection = 0;
+    for (std::size_t i = 1; i < samples.size(); ++i) {
+        if (!samples[i - 1].shown || !samples[i].shown) continue;
+        const double counted = std::max(*samples[i - 1].shown - 0.5, 0.0);
+        const double change = *samples[i].shown - counted;
+        EXPECT_LE(std::abs(change), 0.5 + 0.25 * counted) << "at " << samples[i].at;
+        int direction = change > 0.5 ? 1 : change < -0.5 ? -1 : 0;
+        if (direction != 0 && lastDirection != 0 && direction != lastDirection) ++reversals;
+        if (direction != 0) lastDirection = direction;
+    }
+    EXPECT_LE(reversals, 2);
+    // And it ends right: once the encode has been measured the estimate holds.
+    const double wall = samples.front().remaining;
+    for (const Sample& s : samples)
+        if (s.at >= 0.75 * wall && s.shown) {
+            EXPECT_LE(Error(s), 0.30) << "at " << s.at;
+        }
+}
+
+TEST(TimeLeftEstimator, AClipLeftOutNoLongerCounts) {
+    // Two joins of five clips of 20 s, alike up to the fourth clip: in one it is probed as usual,
+    // in the other its probe fails and the fifth clip comes next. The first look at the
+    // estimate (not yet smoothed) must leave out the conversion and the final work of that clip.
+    auto firstLook = [](bool leaveOut) {
+        double now = 0;
+        TimeLeftEstimator estimator([&now] { return now; });
+        estimator.Start(L"flv", {20, 20, 20, 20, 20}, TimeLeftEstimator::ClassicPlan(5, L"flv"));
+        for (int clip = 0; clip < 3; ++clip) {
+            estimator.Begin(JoinWork::Probe, clip);
+            now += 0.2;
+            estimator.Begin(JoinWork::Convert, clip);
+            now += 1;
+        }
+        estimator.Begin(JoinWork::Probe, leaveOut ? 4 : 3);
+        now += 0.2;
+        return estimator.SecondsLeft().value_or(-1);
+    };
+    const double withAll = firstLook(false), withoutOne = firstLook(true);
+    ASSERT_GT(withoutOne, 0);
+    // Left: two conversions and the final work on 100 s, against one and 80 s.
+    EXPECT_LT(withoutOne, 0.9 * withAll);
+    EXPECT_GT(withoutOne, 0.6 * withAll);
+}
+
+}  // namespace
+}  // namespace quilmer
