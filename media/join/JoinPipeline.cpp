@@ -207,7 +207,7 @@ std::wstring JoinPipeline::StartJoin(const std::vector<std::wstring>& clips, con
 
 void JoinPipeline::SetPhase(JoinPhase phase) {
     state_.phase = phase;
-    timeLeft_.PhaseBegins(state_, phase, expectedKnown_ ? std::optional<double>(expectedSeconds_) : std::nullopt);
+    timeLeft_.PhaseBegins(state_, phase, expected_.complete ? std::optional<double>(expected_.Total()) : std::nullopt);
     view_.PhaseChanged(phase);
 }
 

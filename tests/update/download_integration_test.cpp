@@ -433,7 +433,9 @@ TEST(UpdateCheckLoopback, ADescriptorOverOneMebibyteIsNoDescriptor) {
     lying.Run();
     loop.RunPending();
     // Unsigned, so it is discarded at once; were it kept, it would hold no more than announced.
-    if (fs::exists(tmp / "quilmerver.ini")) EXPECT_LE(fs::file_size(tmp / "quilmerver.ini"), 1000u);
+    if (fs::exists(tmp / "quilmerver.ini")) {
+        EXPECT_LE(fs::file_size(tmp / "quilmerver.ini"), 1000u);
+    }
     EXPECT_FALSE(fs::exists(tmp / "quilmerver.ini.download"));
 
     // The limit itself: a body of exactly 1 MiB is a descriptor.
