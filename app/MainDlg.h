@@ -142,6 +142,7 @@ public:
     void ReportIncompleteClip(const std::wstring& sourceUrl) override;
     void PhaseChanged(JoinPhase phase) override;
     void ClipLeftOut(const std::wstring& clip) override;
+    void ClipHoldsLess(const std::wstring& clip, const std::wstring& warning) override;
     void MethodChosen(const std::wstring& method, const std::wstring& reason) override;
 
 private:
@@ -224,6 +225,7 @@ private:
     std::chrono::steady_clock::time_point joinStart_;
     int percent_ = 0;
     std::vector<std::wstring> leftOut_;
+    std::vector<std::wstring> shortClips_;  // warnings about clips that hold less than their headers give
     std::function<void(bool)> handOverEnded_;
     bool closing_ = false;
     bool built_ = false;           // the constructor has finished

@@ -94,6 +94,10 @@ public:
         std::fprintf(stderr, "quilmer-join: method %s: %s\n", NativePath(method).c_str(), NativePath(reason).c_str());
         std::fflush(stderr);
     }
+    void ClipHoldsLess(const std::wstring&, const std::wstring& warning) override {
+        EndLine();
+        Say(warning);
+    }
     void ClipLeftOut(const std::wstring& clip) override {
         EndLine();
         Say(Tr(L"This clip could not be converted and is missing from the output: ") + clip);

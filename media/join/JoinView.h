@@ -37,6 +37,12 @@ public:
     // A clip is missing from the join: it could be neither probed nor copied, or its conversion
     // failed (nothing it wrote is joined). The join goes on with the other clips.
     virtual void ClipLeftOut(const std::wstring& clip) { (void)clip; }
+    // A clip holds less than its header gives (a partial download): it is joined with what it
+    // holds. `warning` is the translated ShortClipWarning.
+    virtual void ClipHoldsLess(const std::wstring& clip, const std::wstring& warning) {
+        (void)clip;
+        (void)warning;
+    }
     // The join method was settled after the clips were looked at (the direct methods only):
     // "lossless", "single", with the reason ("all 20 clips share h264 640x360 25 fps, ...").
     virtual void MethodChosen(const std::wstring& method, const std::wstring& reason) {
