@@ -731,6 +731,10 @@ void CMainDlg::ClearClips() {
 void CMainDlg::ClipLeftOut(const std::wstring& clip) { leftOut_.push_back(clip); }
 
 void CMainDlg::ClipHoldsLess(const std::wstring&, const std::wstring& warning) { shortClips_.push_back(warning); }
+void CMainDlg::OutputFitted(const std::wstring& note) {
+    CLog::Instance().Write(LOG_INFO, note);
+    fitted_ = note;
+}
 
 void CMainDlg::ShowResult(const ClipProperties& result, bool probed) {
     if (closing_) return;
@@ -749,11 +753,14 @@ void CMainDlg::ShowResult(const ClipProperties& result, bool probed) {
     for (const auto& warning : shortClips_) warnings += (warnings.empty() ? L"" : L"\n") + warning;
     if (!warnings.empty()) ShowMessage(this, warnings, Tr(L"Tips"));
     shortClips_.clear();
+    if (!fitted_.empty()) ShowMessage(this, fitted_, Tr(L"Tips"));
+    fitted_.clear();
 }
 
 void CMainDlg::ShowFailure(const std::wstring& message, const std::wstring& title,
                            const std::wstring& detail) {
     CLog::Instance().Write(LOG_ERR, message + (detail.empty() ? L"" : L" " + detail));
+    fitted_.clear();
     if (closing_) return;
     ShowMessage(this, message, title, detail);
 }

@@ -144,6 +144,7 @@ public:
     void ClipLeftOut(const std::wstring& clip) override;
     void ClipHoldsLess(const std::wstring& clip, const std::wstring& warning) override;
     void MethodChosen(const std::wstring& method, const std::wstring& reason) override;
+    void OutputFitted(const std::wstring& note) override;
 
 private:
     void BuildControls();
@@ -226,6 +227,7 @@ private:
     int percent_ = 0;
     std::vector<std::wstring> leftOut_;
     std::vector<std::wstring> shortClips_;  // warnings about clips that hold less than their headers give
+    std::wstring fitted_;  // what the last join changed to fit its output format
     std::function<void(bool)> handOverEnded_;
     bool closing_ = false;
     bool built_ = false;           // the constructor has finished

@@ -98,6 +98,10 @@ public:
         EndLine();
         Say(warning);
     }
+    void OutputFitted(const std::wstring& note) override {
+        EndLine();
+        Say(note);
+    }
     void ClipLeftOut(const std::wstring& clip) override {
         EndLine();
         Say(Tr(L"This clip could not be converted and is missing from the output: ") + clip);

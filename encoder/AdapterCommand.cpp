@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "encoder/OutputFilter.h"
+#include "media/RealMediaFit.h"
 
 namespace quilmer::adapter {
 
@@ -50,6 +51,65 @@ std::string ConcatQuoted(const std::string& text) {
     return out + "'";
 }
 
+
+void AddPlainConversion(std::vector<std::string>& a, const ConvertVariant& v) {
+    auto add = [&a](std::initializer_list<std::string> items) { a.insert(a.end(), items); };
+    std::string graph;
+    const std::string length = v.durationSeconds ? FormatSeconds(*v.durationSeconds) : std::string();
+    if (v.blackVideo) graph += "color=c=black:s=320x240:r=25" + (length.empty() ? "" : ":d=" + length) + "[v]";
+    if (v.silentAudio) {
+        if (!graph.empty()) graph += ";";
+        graph += std::string("anullsrc=r=") + kIntermediateRate + ":cl=stereo" +
+                 (length.empty() ? "" : ",atrim=duration=" + length) + "[a]";
+    }
+    if (!graph.empty()) add({"-filter_complex", graph});
+    if (v.blackVideo) {
+        add({"-map", "[v]"});
+    } else {
+        add({"-map", "0:V:0", "-vf", std::string("setpts=PTS-STARTPTS,") + kSquarePixels});
+    }
+    if (v.silentAudio) {
+        add({"-map", "[a]"});
+    } else if (v.blackVideo) {
+        add({"-map", "0:a:0"});
+    } else {
+        add({"-map", "0:a:0", "-af", "asetpts=PTS-STARTPTS,apad"});
+    }
+    // Without knowing where the streams end, everything ends with the clip's own picture (or, for
+    // a made-up picture, its sound); the muxer-level flag cuts the padded stream exactly there.
+    add({"-shortest", "-fflags", "+shortest"});
+}
+
+// The clip from its start to the end of its longest stream: black until a late first picture,
+// the last picture held after an early last one, silence where the sound is missing at the end
+// (a late start of the sound is filled by the final encode, which follows the sound's clock).
+// A picture that changes size midway (a phone turned during a recording) is fitted into the
+// first picture's frame: the filters are told to follow each frame instead of being rebuilt,
+// since a rebuilt chain would start its clock and its padding again.
+void AddLayoutConversion(std::vector<std::string>& a, const ClipLayout& layout, bool silentAudio) {
+    auto add = [&a](std::initializer_list<std::string> items) { a.insert(a.end(), items); };
+    const double start = layout.Start();
+    const std::string length = FormatSeconds(layout.Length());
+    const std::string lead = FormatSeconds(std::max(0.0, layout.videoStart - start));
+    std::string picture = "scale=trunc(iw*sar/2)*2:trunc(ih/2)*2:eval=frame,setsar=1";
+    if (layout.width > 0 && layout.height > 0) {
+        const std::string w = std::to_string(layout.width), h = std::to_string(layout.height);
+        picture += ",scale=" + w + ":" + h + ":force_original_aspect_ratio=decrease:force_divisible_by=2:eval=frame,pad=" +
+                   w + ":" + h + ":(ow-iw)/2:(oh-ih)/2:eval=frame,setsar=1";
+    }
+    picture += ",setpts=PTS-STARTPTS,tpad=start_duration=" + lead + ":stop_mode=clone:stop=-1,trim=end=" + length;
+    if (silentAudio) {
+        add({"-filter_complex", std::string("anullsrc=r=") + kIntermediateRate + ":cl=stereo,atrim=duration=" +
+                                    length + "[a]"});
+    }
+    add({"-map", "0:V:0", "-vf", picture});
+    if (silentAudio) {
+        add({"-map", "[a]"});
+    } else {
+        add({"-map", "0:a:0", "-af", "asetpts=PTS-" + FormatSeconds(start) + "/TB,apad,atrim=end=" + length});
+    }
+}
+
 }  // namespace
 
 std::string ConcatListFor(const std::string& path, const std::vector<ProgramStreamPart>& parts) {
@@ -76,24 +136,94 @@ std::string ConcatListFor(const std::string& path, const std::vector<ProgramStre
     return list;
 }
 
-std::optional<double> FirstPacketSeconds(const std::string& framecrc) {
-    std::istringstream lines(framecrc);
-    long long num = 0, den = 0;
-    for (std::string line; std::getline(lines, line);) {
-        if (line.rfind("#tb 0:", 0) == 0) {
-            if (std::sscanf(line.c_str(), "#tb 0: %lld/%lld", &num, &den) != 2) num = den = 0;
-        } else if (line.rfind("0,", 0) == 0 && num > 0 && den > 0) {
-            long long dts = 0, pts = 0;
-            if (std::sscanf(line.c_str(), "0, %lld, %lld", &dts, &pts) != 2) return std::nullopt;
-            return static_cast<double>(pts) * num / den;
-        }
-    }
-    return std::nullopt;
+double ClipLayout::Start() const {
+    if (videoStart < 0) return std::max(audioStart, 0.0);
+    if (audioStart < 0) return videoStart;
+    return std::min(videoStart, audioStart);
 }
 
-std::vector<std::string> FirstPictureArgs(const std::string& input) {
-    return {"-hide_banner", "-nostdin", "-v",        "error", "-i", input,      "-map", "0:V:0",
-            "-c",           "copy",     "-frames:v", "1",     "-f", "framecrc", "-"};
+double ClipLayout::End() const { return std::max(videoEnd, audioEnd); }
+
+std::optional<ClipLayout> LayoutFromPackets(const std::string& framecrc, const std::string& report) {
+    struct Stream {
+        long long num = 0, den = 0;
+        bool video = false, seen = false;
+        double start = 0, end = 0, lastPts = 0, step = 0;
+        int width = 0, height = 0;
+        long long sarNum = 1, sarDen = 1;
+    };
+    Stream streams[2];
+    std::istringstream lines(framecrc);
+    for (std::string line; std::getline(lines, line);) {
+        int index = -1;
+        if (line.rfind("#", 0) == 0) {
+            const std::size_t colon = line.find(':');
+            const std::size_t space = line.find(' ');
+            if (colon == std::string::npos || space == std::string::npos || space > colon) continue;
+            index = std::atoi(line.c_str() + space + 1);
+            if (index < 0 || index > 1) continue;
+            Stream& s = streams[index];
+            const std::string key = line.substr(1, space - 1), value = line.substr(colon + 1);
+            if (key == "tb") {
+                if (std::sscanf(value.c_str(), " %lld/%lld", &s.num, &s.den) != 2) s.num = s.den = 0;
+            } else if (key == "media_type") {
+                s.video = value.find("video") != std::string::npos;
+            } else if (key == "dimensions") {
+                std::sscanf(value.c_str(), " %dx%d", &s.width, &s.height);
+            } else if (key == "sar") {
+                if (std::sscanf(value.c_str(), " %lld/%lld", &s.sarNum, &s.sarDen) != 2 || s.sarNum <= 0 ||
+                    s.sarDen <= 0)
+                    s.sarNum = s.sarDen = 1;
+            }
+            continue;
+        }
+        long long dts = 0, pts = 0, duration = 0;
+        if (std::sscanf(line.c_str(), "%d, %lld, %lld, %lld", &index, &dts, &pts, &duration) != 4) continue;
+        if (index < 0 || index > 1) continue;
+        Stream& s = streams[index];
+        if (s.num <= 0 || s.den <= 0) continue;
+        const double at = static_cast<double>(pts) * s.num / s.den;
+        const double length = static_cast<double>(duration) * s.num / s.den;
+        if (!s.seen) {
+            s.seen = true;
+            s.start = s.end = at;
+        } else if (at > s.lastPts && (s.step <= 0 || at - s.lastPts < s.step)) {
+            // The shortest step between packets stands in for a packet that gives no length.
+            s.step = at - s.lastPts;
+        }
+        s.start = std::min(s.start, at);
+        s.end = std::max(s.end, at + length);
+        s.lastPts = std::max(s.lastPts, at);
+    }
+    ClipLayout layout;
+    bool any = false;
+    for (Stream& s : streams) {
+        if (!s.seen) continue;
+        any = true;
+        // A packet without a length still lasts until the next one would come.
+        if (s.end <= s.lastPts) s.end = s.lastPts + (s.step > 0 ? s.step : 0.04);
+        if (s.video && layout.videoStart < 0) {
+            layout.videoStart = s.start;
+            layout.videoEnd = s.end;
+            int width = static_cast<int>(static_cast<double>(s.width) * s.sarNum / s.sarDen) / 2 * 2;
+            int height = s.height / 2 * 2;
+            for (const char* turn : {"rotation of -90", "rotation of 90", "rotation of -270", "rotation of 270"})
+                if (report.find(turn) != std::string::npos) std::swap(width, height);
+            layout.width = width;
+            layout.height = height;
+        } else if (!s.video && layout.audioStart < 0) {
+            layout.audioStart = s.start;
+            layout.audioEnd = s.end;
+        }
+    }
+    if (!any) return std::nullopt;
+    return layout;
+}
+
+std::vector<std::string> LayoutScanArgs(const std::string& input, const std::string& listing) {
+    // Packets are copied, not decoded: reading the clip once costs little next to converting it.
+    return {"-hide_banner", "-nostdin", "-y", "-i",        input,   "-map", "0:V:0?", "-map",
+            "0:a:0?",       "-c",       "copy", "-f", "framecrc", "file:" + listing};
 }
 
 std::optional<ConvertVariant> VariantFromProbeReport(const std::string& report) {
@@ -231,6 +361,7 @@ std::vector<std::string> BuildModernArgs(const OldCommand& c, Kind kind, const C
                            joined.concatList});
     } else {
         if (!c.inputFormat.empty()) a.insert(a.end(), {"-f", c.inputFormat});
+        if (kind == Kind::Convert && v.layout && !v.blackVideo) a.insert(a.end(), {"-reinit_filter:v", "0"});
         a.insert(a.end(), {"-i", c.input});
     }
     auto add = [&a](std::initializer_list<std::string> items) { a.insert(a.end(), items); };
@@ -252,43 +383,12 @@ std::vector<std::string> BuildModernArgs(const OldCommand& c, Kind kind, const C
     };
 
     switch (kind) {
-        case Kind::Convert: {
-            std::string graph;
-            const std::string length = v.durationSeconds ? FormatSeconds(*v.durationSeconds) : std::string();
-            if (v.blackVideo) {
-                graph += "color=c=black:s=320x240:r=25" + (length.empty() ? "" : ":d=" + length) + "[v]";
-            }
-            if (v.silentAudio) {
-                if (!graph.empty()) graph += ";";
-                graph += std::string("anullsrc=r=") + kIntermediateRate + ":cl=stereo" +
-                         (length.empty() ? "" : ",atrim=duration=" + length) + "[a]";
-            }
-            if (!graph.empty()) add({"-filter_complex", graph});
-            if (v.blackVideo) {
-                add({"-map", "[v]"});
+        case Kind::Convert:
+            if (v.layout && !v.blackVideo) {
+                AddLayoutConversion(a, *v.layout, v.silentAudio);
             } else {
-                // Not an attached cover picture. The intermediate starts with the clip's first
-                // picture, never with a copy of it standing in for time before it.
-                add({"-map", "0:V:0", "-vf", std::string("setpts=PTS-STARTPTS,") + kSquarePixels});
+                AddPlainConversion(a, v);
             }
-            if (v.silentAudio) {
-                add({"-map", "[a]"});
-            } else if (v.blackVideo) {
-                add({"-map", "0:a:0"});
-            } else {
-                // The sound keeps its place against the first picture: what comes before it is
-                // cut, a late start is filled with silence. Sound that ends before the picture is
-                // padded: in the joined stream each clip's sound must last as long as its picture.
-                std::string sound = "asetpts=PTS-STARTPTS,apad";
-                if (v.videoOffsetSeconds)
-                    sound = "asetpts=PTS-" + FormatSeconds(*v.videoOffsetSeconds) +
-                            "/TB,atrim=start=0,aresample=async=1:first_pts=0,apad";
-                add({"-map", "0:a:0", "-af", sound});
-            }
-            // Everything ends with the clip's own picture (or, for a made-up picture, its sound);
-            // the muxer-level flag cuts the padded stream exactly there instead of up to half a
-            // second later.
-            add({"-shortest", "-fflags", "+shortest"});
             // MPEG-2 rather than MPEG-1: it codes 20 fps (and other rates) exactly.
             add({"-c:v", "mpeg2video"});
             sameq();
@@ -300,7 +400,6 @@ std::vector<std::string> BuildModernArgs(const OldCommand& c, Kind kind, const C
             add({"-c:a", "mp2", "-b:a", kIntermediateAudioBitrate, "-ar", kIntermediateRate, "-ac",
                  kIntermediateChannels, "-f", "mpeg"});
             break;
-        }
         case Kind::EncodeAvi:
             syncAudio();
             fitPicture(joined.width, joined.height);
@@ -319,19 +418,22 @@ std::vector<std::string> BuildModernArgs(const OldCommand& c, Kind kind, const C
             if (!c.sampleRate.empty()) add({"-ar", Rate(c.sampleRate, kFlvRates)});
             add({"-f", "flv"});
             break;
-        case Kind::EncodeRm:
-            // RealVideo 1 codes only sizes in whole macroblocks.
+        case Kind::EncodeRm: {
+            // RealVideo 1 codes only whole macroblocks, and the muxer takes no frame over 64 kB.
             syncAudio();
             if (joined.width > 0 && joined.height > 0) {
-                fitPicture((joined.width + 8) / 16 * 16, (joined.height + 8) / 16 * 16);
+                const RealMediaFrame frame = FitRealMediaFrame(joined.width, joined.height);
+                fitPicture(frame.width, frame.height);
             } else {
                 add({"-vf", "scale=trunc((iw+8)/16)*16:trunc((ih+8)/16)*16"});
             }
             add({"-c:v", "rv10", "-c:a", "ac3"});
             sameq();
+            add({"-maxrate", kRealMediaMaxRate, "-bufsize", kRealMediaFrameBuffer});
             if (!c.sampleRate.empty()) add({"-ar", Rate(c.sampleRate, kAc3Rates)});
             add({"-f", "rm"});
             break;
+        }
         case Kind::EncodeWmv:
             syncAudio();
             fitPicture(joined.width, joined.height);

@@ -31,15 +31,32 @@ enum class Kind { Probe, Convert, EncodeAvi, EncodeFlv, EncodeRm, EncodeWmv, Enc
 bool ParseOldCommand(const std::vector<std::string>& args, OldCommand& command, Kind& kind,
                      std::string& error);
 
+// What a clip's packets hold, in seconds on the clock the real encoder uses for the clip (its
+// earliest stream starts near 0). A stream that is absent has start < 0.
+struct ClipLayout {
+    double videoStart = -1, videoEnd = -1;
+    double audioStart = -1, audioEnd = -1;
+    int width = 0, height = 0;  // the first picture as shown: square pixels, even, turned upright
+    double Start() const;
+    double End() const;
+    double Length() const { return End() - Start(); }
+};
+
+// Reads a framecrc listing of a clip's first picture stream and first sound stream (in that
+// order, each optional) and the real encoder's report of the same run (for the rotation of the
+// picture). nullopt when the listing holds no packet.
+std::optional<ClipLayout> LayoutFromPackets(const std::string& framecrc, const std::string& report);
+
 // How a conversion is adjusted after a first attempt showed what the clip lacks.
 struct ConvertVariant {
     bool blackVideo = false;                // the clip has no picture: a black one of its length
     bool silentAudio = false;               // the clip has no sound: silence of its length
     std::optional<double> durationSeconds;  // the clip's length, when known
     bool standardFrameRate = false;         // the clip's rate cannot be coded in MPEG-2: use 25
-    // Where the clip's first picture lies after the clip's start (the earliest of its streams):
-    // the intermediate starts with that picture, and its sound keeps its place against it.
-    std::optional<double> videoOffsetSeconds;
+    // Where each stream really begins and ends, learnt from the clip's packets; when known, the
+    // intermediate lasts from the clip's start to the end of its longest stream, with black
+    // before a late first picture and the last picture held after an early last one.
+    std::optional<ClipLayout> layout;
 };
 
 // What a final encode knows of the byte-joined intermediates it reads.
@@ -52,9 +69,6 @@ struct JoinedInput {
 // of the one before it end. Empty when the path cannot be named in such a list.
 std::string ConcatListFor(const std::string& path, const std::vector<ProgramStreamPart>& parts);
 
-// Reads the first picture's time from a one-packet framecrc run ("#tb 0: 1/1000" and
-// "0, dts, pts, ..."); nullopt when the text holds none.
-std::optional<double> FirstPacketSeconds(const std::string& framecrc);
 
 // What a probe report of one input (as the adapter prints it) says a conversion must make up: no video
 // stream other than a cover picture gives a black picture, no audio stream gives silence.
@@ -65,8 +79,8 @@ std::optional<ConvertVariant> VariantFromProbeReport(const std::string& report);
 std::vector<std::string> BuildModernArgs(const OldCommand& command, Kind kind,
                                          const ConvertVariant& variant = {}, const JoinedInput& joined = {});
 
-// The arguments that find where a clip's first picture lies (see ConvertVariant).
-std::vector<std::string> FirstPictureArgs(const std::string& input);
+// The arguments that list a clip's packets (see ClipLayout) into `listing`.
+std::vector<std::string> LayoutScanArgs(const std::string& input, const std::string& listing);
 
 // The sample rate nearest to `requested` among `supported` (ascending): the smallest that is not
 // below it, else the largest.

@@ -1,6 +1,7 @@
 #include "encoder/OutputFilter.h"
 
 #include <boost/regex.hpp>
+#include <algorithm>
 #include <cstdio>
 #include <vector>
 
@@ -94,6 +95,14 @@ std::optional<double> ParseClock(std::string_view text) {
     } catch (const std::exception&) {
         return std::nullopt;
     }
+}
+
+std::string FormatClock(double seconds) {
+    long long centis = static_cast<long long>(std::max(0.0, seconds) * 100 + 0.5);
+    char text[48];
+    std::snprintf(text, sizeof text, "%02lld:%02lld:%02lld.%02lld", centis / 360000, centis / 6000 % 60,
+                  centis / 100 % 60, centis % 100);
+    return text;
 }
 
 std::string NormalizeStreamLine(std::string_view line) {
@@ -216,6 +225,15 @@ std::string RunOutputFilter::ProcessLine(std::string_view line, std::string_view
         sawDuration_ = true;
         std::string_view rest = TrimView(trimmed.substr(9));
         duration_ = ParseClock(rest.substr(0, rest.find(',')));
+        if (reportedDuration_ && duration_) {
+            const std::size_t at = line.find("Duration:") + 9;
+            std::string text(line);
+            const std::size_t clock = text.find_first_not_of(' ', at);
+            const std::size_t end = text.find(',', clock);
+            if (clock != std::string::npos && end != std::string::npos)
+                text.replace(clock, end - clock, FormatClock(*reportedDuration_));
+            return text + std::string(terminator);
+        }
         return std::string(line) + std::string(terminator);
     }
     if (StartsWith(trimmed, "Input #") || StartsWith(trimmed, "Output #")) {

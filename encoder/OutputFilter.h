@@ -32,6 +32,8 @@ public:
     std::string Finish();
     // Drops everything held so far (the attempt is being retried).
     void Discard();
+    // The Duration line passed on gives this length instead of the input's own.
+    void SetReportedDuration(double seconds) { reportedDuration_ = seconds; }
 
     // The first input's duration in seconds, once its Duration line has gone by.
     std::optional<double> InputDuration() const { return duration_; }
@@ -48,7 +50,11 @@ private:
     bool sawDuration_ = false;
     int metadataIndent_ = -1;
     std::optional<double> duration_;
+    std::optional<double> reportedDuration_;
 };
+
+// "HH:MM:SS.cc" of seconds (not below zero).
+std::string FormatClock(double seconds);
 
 // Seconds of "HH:MM:SS.cc"; nullopt when it is not one.
 std::optional<double> ParseClock(std::string_view text);

@@ -304,14 +304,26 @@ int Probe(const std::string& real, const OldCommand& command) {
 
 bool Contains(const std::string& text, const char* needle) { return text.find(needle) != std::string::npos; }
 
-// Where the clip's first picture lies after its start, from a one-packet run of the real encoder.
-std::optional<double> FirstPictureOffset(const std::string& real, const std::string& input) {
-    std::string text;
-    RunResult r = RunReal(real, FirstPictureArgs(input), [&](std::string_view bytes) { text.append(bytes); });
+// Where the clip's streams begin and end, from a run of the real encoder that copies its packets
+// into a listing in the private folder (removed again).
+std::optional<ClipLayout> ScanLayout(const std::string& real, const std::string& input) {
+    const std::string folder = PrivateFolder();
+    if (folder.empty()) return std::nullopt;
+    std::string listing = folder + "/layout-XXXXXX";
+    int fd = mkstemp(listing.data());
+    if (fd < 0) return std::nullopt;
+    close(fd);
+    std::string report;
+    RunResult r = RunReal(real, LayoutScanArgs(input, listing), [&](std::string_view bytes) { report.append(bytes); });
+    std::string packets;
+    if (FILE* in = std::fopen(listing.c_str(), "re")) {
+        char buffer[65536];
+        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, in)) > 0;) packets.append(buffer, n);
+        std::fclose(in);
+    }
+    unlink(listing.c_str());
     if (!r.started || r.status != 0) return std::nullopt;
-    std::optional<double> seconds = FirstPacketSeconds(text);
-    if (seconds && *seconds < 0) seconds = 0.0;
-    return seconds;
+    return LayoutFromPackets(packets, report);
 }
 
 // A concat list for the final encode, in the private folder; removed when the run ends.
@@ -350,13 +362,18 @@ int Encode(const std::string& real, const OldCommand& command, Kind kind) {
     ConvertVariant variant;
     JoinedInput joined;
     JoinedList list;
+    RunOutputFilter filter;
     if (kind == Kind::Convert) {
         variant = RecalledStreams(command.input);
-        if (!variant.blackVideo) variant.videoOffsetSeconds = FirstPictureOffset(real, command.input);
+        if (!variant.blackVideo) {
+            variant.layout = ScanLayout(real, command.input);
+            // The engine adds up the clips' lengths from the Duration lines: the length the
+            // packets hold, not what a header (or the first of several) claims.
+            if (variant.layout) filter.SetReportedDuration(variant.layout->Length());
+        }
     } else if (command.inputFormat == "mpeg") {
         list.Prepare(command.input, joined);
     }
-    RunOutputFilter filter;
     for (int attempt = 0;; ++attempt) {
         RunResult r = RunReal(real, BuildModernArgs(command, kind, variant, joined),
                               [&](std::string_view bytes) { WriteAll(STDOUT_FILENO, filter.Feed(bytes)); });

@@ -10,6 +10,8 @@
 #include "foundation/AppFolders.h"
 #include "foundation/FileUtil.h"
 #include "foundation/Strings.h"
+#include "foundation/TextTranslator.h"
+#include "media/RealMediaFit.h"
 #include "media/TempNames.h"
 #include "media/WindowsCommandLine.h"
 
@@ -100,6 +102,17 @@ std::wstring FinalEncodeCommandLine(JoinPhase phase, const FinalEncodeInputs& in
         default:
             return {};
     }
+}
+
+std::wstring RealMediaFitNote(int width, int height) {
+    std::wstring note = Tr(L"RealMedia takes no frame over 64 kB: a frame that would be larger is coded coarser.");
+    const RealMediaFrame frame = FitRealMediaFrame(width, height);
+    if (frame.scaledDown) {
+        note += L" " + Tr(L"The picture is scaled down to the largest RealMedia frame:") + L" " + std::to_wstring(width) +
+                L"x" + std::to_wstring(height) + L" -> " + std::to_wstring(frame.width) + L"x" +
+                std::to_wstring(frame.height) + L".";
+    }
+    return note;
 }
 
 std::optional<JoinPhase> FirstEncodePhase(const TargetFormat& format) {

@@ -52,6 +52,10 @@ struct FinalEncodeInputs {
 // other phase. flv, rmvb and wmv get the mapped sample rate, avi the rate unchanged, mp4 none.
 std::wstring FinalEncodeCommandLine(JoinPhase phase, const FinalEncodeInputs& inputs);
 
+// What a RealMedia output changes of a first clip of this frame size (0 when unknown): every
+// frame kept below the format's 64 kB, and a picture larger than its frames scaled down.
+std::wstring RealMediaFitNote(int width, int height);
+
 // The phase of the (first) final encode of a target format; nullopt for an unknown format.
 std::optional<JoinPhase> FirstEncodePhase(const TargetFormat& format);
 

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "foundation/FileUtil.h"
 #include "foundation/Strings.h"
@@ -191,6 +192,79 @@ std::wstring LastOutputLine(const std::string& output) {
         end = start;
     }
     return {};
+}
+
+}  // namespace quilmer
+
+namespace quilmer {
+
+namespace {
+
+// Lines that say that the run failed, not why.
+bool SaysOnlyThatItFailed(const std::wstring& line) {
+    static const wchar_t* const kGeneric[] = {
+        L"Conversion failed", L"Error writing trailer", L"Error closing file", L"av_interleaved_write_frame()",
+        L"Exiting normally", L"Error while filtering", L"Error submitting", L"Error marking filters as finished",
+        L"Task finished with error", L"Nothing was written", L"Terminating thread", L"Error sending frames",
+        L"Failed to inject frame", L"Error muxing a packet", L"Error initializing output stream",
+        L"Error while opening encoder", L"Error opening output files",
+    };
+    for (const wchar_t* generic : kGeneric)
+        if (line.find(generic) != std::wstring::npos) return true;
+    // Progress and the end-of-run statistics.
+    for (const wchar_t* lead : {L"frame=", L"size=", L"video:", L"time=", L"progress=", L"out_time", L"bitrate="})
+        if (line.rfind(lead, 0) == 0) return true;
+    return false;
+}
+
+bool NamesACause(const std::wstring& line) {
+    static const wchar_t* const kCauses[] = {
+        L"not supported", L"Invalid", L"invalid", L"No such", L"Permission denied", L"Could not", L"could not",
+        L"Cannot", L"cannot", L"Unknown", L"unknown", L"Unsupported", L"unsupported", L"too large", L"too big",
+        L"larger than", L"does not", L"No space", L"failed", L"Error", L"error", L"underflow", L"overflow",
+        L"denied", L"Not yet implemented",
+    };
+    for (const wchar_t* cause : kCauses)
+        if (line.find(cause) != std::wstring::npos) return true;
+    return false;
+}
+
+// "[rm @ 0x55f0c3a1e2c0] Muxing ..." -> "rm: Muxing ...".
+std::wstring WithoutContextAddress(const std::wstring& line) {
+    if (line.empty() || line[0] != L'[') return line;
+    const std::size_t close = line.find(L']');
+    const std::size_t at = line.find(L" @ 0x");
+    if (close == std::wstring::npos || at == std::wstring::npos || at > close) return line;
+    return line.substr(1, at - 1) + L":" + line.substr(close + 1);
+}
+
+}  // namespace
+
+std::wstring EncoderFailureReason(const std::string& output) {
+    std::wstring text = EncoderTextToWide(output);
+    for (auto& c : text)
+        if (c == L'\r') c = L'\n';
+    std::vector<std::wstring> lines;
+    for (std::size_t start = 0; start < text.size();) {
+        std::size_t end = text.find(L'\n', start);
+        if (end == std::wstring::npos) end = text.size();
+        std::wstring line = Trim(text.substr(start, end - start));
+        if (!line.empty()) lines.push_back(line);
+        start = end + 1;
+    }
+    std::wstring fallback, generic;
+    for (auto it = lines.rbegin(); it != lines.rend(); ++it) {
+        if (SaysOnlyThatItFailed(*it)) {
+            // "Error writing trailer of x: No space left on device" still says more than nothing.
+            if (generic.empty() && it->find(L"Conversion failed") == std::wstring::npos &&
+                it->find(L": ") != std::wstring::npos && NamesACause(it->substr(it->find(L": "))))
+                generic = *it;
+            continue;
+        }
+        if (NamesACause(*it)) return WithoutContextAddress(*it);
+        if (fallback.empty()) fallback = WithoutContextAddress(*it);
+    }
+    return fallback.empty() ? generic : fallback;
 }
 
 }  // namespace quilmer

@@ -64,8 +64,14 @@ std::wstring CheckClipReadable(const std::wstring& clip);
 // is reached); empty when there is none.
 std::wstring StorageFailure(const std::string& encoderOutput);
 
-// The last non-empty line of an encoder's output: usually its reason for giving up.
+// The last non-empty line of an encoder's output.
 std::wstring LastOutputLine(const std::string& encoderOutput);
+
+// The line of an encoder's output that says why it gave up: ffmpeg ends with lines that only say
+// that it did ("Conversion failed!", "Error writing trailer", the write call that failed), so the
+// last line that names a cause is taken, without its "[muxer @ 0x...]" address; else the last
+// line that is not one of those; else "".
+std::wstring EncoderFailureReason(const std::string& encoderOutput);
 
 // Puts a finished output on disk before it may replace the user's file, so that a crash cannot
 // leave an empty one. The failure shown to the user, or "" (also for a file system that cannot

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cwchar>
 #include <filesystem>
 #include <mutex>
 
@@ -12,6 +13,7 @@
 #include "media/ClipProbe.h"
 #include "media/EncoderCommands.h"
 #include "media/ProbeParser.h"
+#include "media/RealMediaFit.h"
 #include "media/Progress.h"
 #include "media/TargetFormat.h"
 #include "media/join/CatchUnexpected.h"
@@ -26,6 +28,15 @@ namespace {
 
 constexpr std::uint32_t kTimerPeriodMs = 1000;
 constexpr std::size_t kTailBytes = 4096;
+
+// The first "Duration: HH:MM:SS.cc" of an encoder run's output, in seconds.
+std::optional<double> DurationInOutput(const std::string& chunk) {
+    const std::size_t at = chunk.find("Duration: ");
+    if (at == std::string::npos) return std::nullopt;
+    const std::size_t end = chunk.find(',', at);
+    if (end == std::string::npos) return std::nullopt;
+    return DurationSeconds(WidePath(chunk.substr(at + 10, end - at - 10)));
+}
 
 int FinalEncodeCommandFor(const std::wstring& format) {
     auto phase = FirstEncodePhase(format);
@@ -158,8 +169,8 @@ std::wstring JoinPipeline::StartJoin(const std::vector<std::wstring>& clips, con
     state_.failure.clear();
     state_.stepBusy = false;
     state_.counters.ResetJob();
-    expectedSeconds_ = 0;
-    expectedKnown_ = true;
+    expected_ = ExpectedLength{};
+    firstFrame_.clear();
     resultProbe_.Clear();
     resultProbed_ = false;
 
@@ -270,7 +281,10 @@ void JoinPipeline::ContinueConversion() {
     // that is already there.
     std::wstring intermediate = namer_.Reserve(FolderOf(state_.outputPath), TitleOf(state_.currentClip), L"", L".qjv");
     // Later clips never change what the first one set; a first clip left out leaves the defaults.
-    if (first) state_.encodeParams = FinalEncodeParamsFromProbe(state_.probe);
+    if (first) {
+        state_.encodeParams = FinalEncodeParamsFromProbe(state_.probe);
+        firstFrame_ = state_.probe.resolution;
+    }
     double fps = FrameRateFromProbe(state_.probe);
     state_.commandLine = ConversionCommandLine(state_.encoderPath, state_.currentClip, intermediate, fps);
     state_.intermediateFiles.push_back(intermediate);
@@ -287,10 +301,12 @@ void JoinPipeline::RunEncoderStep() {
     JoinPhase phase = state_.phase;
     StartWorker([this, folder, command, phase] {
         encoderTail_.clear();
+        runDuration_.reset();
         runExit_ = media_.Run(
             folder, command,
             [this, phase](const std::string& chunk) {
                 state_.counters.Apply(phase, ParseProgress(chunk));
+                if (!runDuration_) runDuration_ = DurationInOutput(chunk);
                 encoderTail_ += chunk;
                 if (encoderTail_.size() > 2 * kTailBytes) encoderTail_.erase(0, encoderTail_.size() - kTailBytes);
             },
@@ -375,10 +391,11 @@ void JoinPipeline::CheckEndedWorker() {
             RemoveFileQuietly(made);
             state_.intermediateFiles.pop_back();
             view_.ClipLeftOut(state_.clips[state_.nextClipIndex - 1]);
-        } else if (std::optional<double> seconds = DurationSeconds(state_.probe.duration)) {
-            expectedSeconds_ += *seconds;
+        } else if (std::optional<double> seconds = runDuration_ ? runDuration_ : DurationSeconds(state_.probe.duration)) {
+            // The conversion reports the length the clip's packets hold (a header may claim less).
+            expected_.clips.push_back({state_.clips[state_.nextClipIndex - 1], *seconds});
         } else {
-            expectedKnown_ = false;
+            expected_.complete = false;
         }
         break;
     }
@@ -413,9 +430,8 @@ void JoinPipeline::CheckEndedWorker() {
             FailJoin(resultSyncError_);
             break;
         }
-        std::optional<double> expected;
-        if (expectedKnown_) expected = expectedSeconds_;
-        std::wstring reason = CheckJoinResult(resultProbe_, resultProbed_, expected);
+        expected_.slackPerClip = ReencodeSlackPerClip(resultProbe_);
+        std::wstring reason = CheckJoinResult(resultProbe_, resultProbed_, expected_);
         if (!reason.empty()) {
             FailJoin(reason);
         } else {
@@ -429,7 +445,7 @@ void JoinPipeline::CheckEndedWorker() {
 
 std::wstring JoinPipeline::FailedRunReason() const {
     std::wstring reason = runExit_.Describe();
-    std::wstring last = LastOutputLine(encoderTail_);
+    std::wstring last = EncoderFailureReason(encoderTail_);
     if (!last.empty()) reason += L" " + last;
     return reason;
 }
@@ -517,6 +533,11 @@ void JoinPipeline::StartFinalEncode(int command) {
     inputs.pass2Preset = state_.pass2Preset;
     inputs.params = state_.encodeParams;
     state_.commandLine = FinalEncodeCommandLine(phase, inputs);
+    if (phase == JoinPhase::EncodingRmvb) {
+        int width = 0, height = 0;
+        std::swscanf(firstFrame_.c_str(), L"%dx%d", &width, &height);
+        view_.OutputFitted(RealMediaFitNote(width, height));
+    }
     SetPhase(phase);
     RunEncoderStep();
 }
@@ -535,7 +556,7 @@ std::wstring JoinPipeline::CheckWrittenOutput() const {
                L": " + storage;
     FileFacts facts;
     if (!GetFileFacts(state_.outputPath, facts) || facts.size == 0) {
-        std::wstring why = LastOutputLine(encoderTail_);
+        std::wstring why = EncoderFailureReason(encoderTail_);
         return why.empty() ? Tr(L"The encoder wrote no output.") : why;
     }
     return {};

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,7 @@
 #include "media/join/JoinView.h"
 #include "media/join/JoinWorker.h"
 #include "media/join/OutputLock.h"
+#include "media/join/ResultCheck.h"
 
 namespace quilmer {
 
@@ -111,6 +113,7 @@ private:
     JoinWorker worker_{loop_, state_.cancel, 5000};  // a stop waits 5 s for the work before it gives up
     // Written by the worker, read on the loop thread only after the worker has been joined.
     std::string encoderTail_;
+    std::optional<double> runDuration_;  // the first Duration line of the run
     ConcatOutcome concatOutcome_;
     EncoderExit runExit_;            // how the last encoder run ended
     std::wstring workerError_;       // an exception the work threw, as text
@@ -121,8 +124,8 @@ private:
     bool resultProbed_ = false;
     std::wstring resultSyncError_;   // the output could not be flushed to disk
     // Loop thread only: what the joined clips add up to, for the result check.
-    double expectedSeconds_ = 0;
-    bool expectedKnown_ = true;
+    ExpectedLength expected_;
+    std::wstring firstFrame_;  // the first clip's probed resolution, "640x480 pixels"
     std::unique_ptr<CallbackTimer> monitorTimer_;
     std::unique_ptr<CallbackTimer> stepTimer_;
     bool stepTimerRunning_ = false;

@@ -43,6 +43,9 @@ public:
         (void)clip;
         (void)warning;
     }
+    // The output's format cannot carry the clips as they are, and the encode was fitted to it
+    // (RealMedia: a smaller frame, coarser frames where one would be too large): what was changed.
+    virtual void OutputFitted(const std::wstring& note) { (void)note; }
     // The join method was settled after the clips were looked at (the direct methods only):
     // "lossless", "single", with the reason ("all 20 clips share h264 640x360 25 fps, ...").
     virtual void MethodChosen(const std::wstring& method, const std::wstring& reason) {

@@ -2,6 +2,7 @@
 
 #include "foundation/Strings.h"
 #include "foundation/TextTranslator.h"
+#include "media/EncoderCommands.h"
 
 #include <algorithm>
 #include <cmath>
@@ -28,17 +29,51 @@ std::optional<double> DurationSeconds(const std::wstring& field) {
     return parts[0] * 3600 + parts[1] * 60 + parts[2];
 }
 
-std::wstring CheckJoinResult(const ClipProperties& result, bool probed, std::optional<double> expectedSeconds) {
+double ExpectedLength::Total() const {
+    double total = 0;
+    for (const ClipLength& c : clips) total += c.seconds;
+    return total;
+}
+
+double ReencodeSlackPerClip(const ClipProperties& result) {
+    double fps = FrameRateFromProbe(result);
+    const double frame = fps >= 1 && fps <= 240 ? 1.0 / fps : 0.1;
+    return frame + 0.03;
+}
+
+std::wstring CheckJoinResult(const ClipProperties& result, bool probed, const ExpectedLength& expected) {
     if (!probed) return Tr(L"The output cannot be read back as video.");
     std::optional<double> seconds = DurationSeconds(result.duration);
     if (!seconds || *seconds <= 0) return Tr(L"The output has no duration; it is incomplete.");
-    if (!expectedSeconds || *expectedSeconds <= 0) return {};
-    const double tolerance = std::max(1.5, *expectedSeconds * 0.1);
-    if (std::fabs(*seconds - *expectedSeconds) > tolerance) {
+    const double total = expected.Total();
+    if (!expected.complete || total <= 0) return {};
+    const double slack = expected.slackPerClip * static_cast<double>(expected.clips.size());
+    const double missing = total - *seconds;
+    if (missing > slack) {
+        std::wstring reason = Tr(L"The output is shorter than the clips:") +
+                              FormatW(L" %.2f s / %.2f s.", *seconds, total);
+        // A clip that is missing as a whole can be named; a shortfall spread over several cannot.
+        for (const ClipLength& c : expected.clips) {
+            if (!c.clip.empty() && c.seconds > slack && std::fabs(c.seconds - missing) <= slack)
+                return reason + L" " + Tr(L"This clip is missing from the output:") + L" " + c.clip;
+        }
+        if (expected.clips.size() == 1 && !expected.clips.front().clip.empty())
+            return reason + L" " + Tr(L"This clip came out short:") + L" " + expected.clips.front().clip;
+        return reason;
+    }
+    if (-missing > std::max(1.5, total * 0.1)) {
         return FormatW(Tr(L"The output lasts %.1f s instead of the clips' %.1f s; it is incomplete.").c_str(),
-                       *seconds, *expectedSeconds);
+                       *seconds, total);
     }
     return {};
+}
+
+std::wstring CheckJoinResult(const ClipProperties& result, bool probed, std::optional<double> expectedSeconds) {
+    ExpectedLength expected;
+    expected.complete = expectedSeconds.has_value();
+    if (expectedSeconds) expected.clips.push_back({L"", *expectedSeconds});
+    expected.slackPerClip = ReencodeSlackPerClip(result);
+    return CheckJoinResult(result, probed, expected);
 }
 
 }  // namespace quilmer

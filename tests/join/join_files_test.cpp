@@ -80,5 +80,23 @@ TEST_F(ConcatenateTest, StopsWhenCancelledAndReportsWriteErrors) {
     EXPECT_FALSE(noFolder.error.empty());
 }
 
+// ffmpeg ends a failed run with lines that only say it failed; the reason comes before them.
+TEST(EncoderFailureReason, TheLineThatSaysWhyNotTheLastOne) {
+    EXPECT_EQ(EncoderFailureReason("frame=   10 fps=0.0 q=2.0 size=  10kB time=00:00:00.40\r"
+                                   "[rm @ 0x55f0c3a1e2c0] Muxing packets larger than 64 kB (89032) is not supported\n"
+                                   "av_interleaved_write_frame(): Not yet implemented in FFmpeg, patches welcome\n"
+                                   "Error writing trailer of out.rm: Not yet implemented in FFmpeg, patches welcome\n"
+                                   "frame=   12 fps=0.0 q=2.0 Lsize=  20kB time=00:00:00.48\n"
+                                   "Conversion failed!\n"),
+              L"rm: Muxing packets larger than 64 kB (89032) is not supported");
+    EXPECT_EQ(EncoderFailureReason("[libmp3lame @ 0x1] Specified sample rate 7 is not supported\n"
+                                   "Error while opening encoder for output stream #0:1 - maybe incorrect parameters\n"
+                                   "Conversion failed!\n"),
+              L"libmp3lame: Specified sample rate 7 is not supported");
+    EXPECT_EQ(EncoderFailureReason("in.flv: No such file or directory\n"), L"in.flv: No such file or directory");
+    EXPECT_EQ(EncoderFailureReason("something odd happened\nConversion failed!\n"), L"something odd happened");
+    EXPECT_EQ(EncoderFailureReason("Conversion failed!\n"), L"");
+}
+
 }  // namespace
 }  // namespace quilmer

@@ -1,5 +1,5 @@
-// The last look at a join's output: a file without a duration, or far shorter or longer than the
-// clips that went into it, is not a result.
+// The last look at a join's output: a file without a duration, shorter than the clips that went
+// into it (beyond a frame at each boundary), or far longer, is not a result.
 
 #include "media/join/ResultCheck.h"
 
@@ -21,14 +21,34 @@ TEST(ResultCheck, DurationsAreReadOnlyWhenWellFormed) {
         EXPECT_FALSE(DurationSeconds(bad).has_value()) << bad;
 }
 
-TEST(ResultCheck, AcceptsRoughlyTheClipsLengthAndRejectsTheRest) {
+TEST(ResultCheck, AShortfallBeyondAFramePerClipFailsAndAMissingClipIsNamed) {
+    ExpectedLength three;
+    three.clips = {{L"a.flv", 12.6}, {L"b.flv", 38.8}, {L"c.flv", 8.0}};
+    three.slackPerClip = 0.07;  // a 15 fps output
+    EXPECT_EQ(CheckJoinResult(Lasting(L"00:00:59.40"), true, three), L"");
+    EXPECT_EQ(CheckJoinResult(Lasting(L"00:00:59.25"), true, three), L"");  // a frame short at each boundary
+    // The classic join that lost the sound before a late picture: 4.7 s gone, spread over clips.
+    std::wstring lost = CheckJoinResult(Lasting(L"00:00:54.70"), true, three);
+    EXPECT_NE(lost.find(L"shorter than the clips"), std::wstring::npos);
+    EXPECT_EQ(lost.find(L".flv"), std::wstring::npos) << "no clip can be blamed";
+    // A clip gone as a whole is named.
+    std::wstring missing = CheckJoinResult(Lasting(L"00:00:51.40"), true, three);
+    EXPECT_NE(missing.find(L"c.flv"), std::wstring::npos);
+    ExpectedLength one;
+    one.clips = {{L"only.rm", 12.6}};
+    EXPECT_NE(CheckJoinResult(Lasting(L"00:00:10.40"), true, one).find(L"only.rm"), std::wstring::npos);
+    // Somewhat longer passes (a header may claim less than the packets hold); far longer does not.
+    EXPECT_EQ(CheckJoinResult(Lasting(L"00:01:02.00"), true, three), L"");
+    EXPECT_NE(CheckJoinResult(Lasting(L"00:02:00.00"), true, three), L"");
+    three.complete = false;  // a clip of unknown length: nothing to compare
+    EXPECT_EQ(CheckJoinResult(Lasting(L"00:00:07.00"), true, three), L"");
+}
+
+TEST(ResultCheck, AnOutputWithoutALengthOrUnreadableFails) {
     EXPECT_EQ(CheckJoinResult(Lasting(L"00:00:40.00"), true, 40.0), L"");
-    EXPECT_EQ(CheckJoinResult(Lasting(L"00:00:38.50"), true, 40.0), L"");   // frame-rate rounding
-    EXPECT_EQ(CheckJoinResult(Lasting(L"00:00:02.10"), true, 2.0), L"");
-    EXPECT_EQ(CheckJoinResult(Lasting(L"00:00:07.00"), true, std::nullopt), L"");  // nothing to compare
-    EXPECT_NE(CheckJoinResult(Lasting(L"00:00:12.00"), true, 40.0), L"");   // cut short
-    EXPECT_NE(CheckJoinResult(Lasting(L"00:02:00.00"), true, 40.0), L"");
-    EXPECT_NE(CheckJoinResult(Lasting(L"N/A"), true, 40.0), L"");           // an AVI without its index
+    EXPECT_EQ(CheckJoinResult(Lasting(L"00:00:07.00"), true, std::nullopt), L"");
+    EXPECT_NE(CheckJoinResult(Lasting(L"00:00:39.00"), true, 40.0), L"");
+    EXPECT_NE(CheckJoinResult(Lasting(L"N/A"), true, 40.0), L"");  // an AVI without its index
     EXPECT_NE(CheckJoinResult(Lasting(L"N/A"), true, std::nullopt), L"");
     EXPECT_NE(CheckJoinResult(Lasting(L"00:00:00.00"), true, std::nullopt), L"");
     EXPECT_NE(CheckJoinResult(Lasting(L"00:00:40.00"), false, 40.0), L"");  // not readable at all

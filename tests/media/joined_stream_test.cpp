@@ -125,13 +125,33 @@ TEST(JoinedStream, AnythingElseIsNotLaidOut) {
     EXPECT_EQ(ConcatListFor("/odd,,:name.qjv", parts), "");
 }
 
-TEST(JoinedStream, FirstPictureTimeFromAOnePacketRun) {
-    EXPECT_EQ(
-        FirstPacketSeconds("#software: x\n#tb 0: 1/1000\n#media_type 0: video\n0,         50,         50,"
-                           "       40,     3734, 0xe2337b95\n"),
-        0.05);
-    EXPECT_EQ(FirstPacketSeconds("#tb 0: 1/600\n0, -20, 12, 60, 1052, 0x2a10cdbb\n"), 0.02);
-    EXPECT_FALSE(FirstPacketSeconds("Output file #0 does not contain any stream\n"));
+// The listing of a clip whose picture starts 2 s after its sound, with B-frames (pts before
+// dts), a packet without a length and a picture stored turned a quarter.
+TEST(JoinedStream, ClipLayoutFromItsPackets) {
+    const std::string listing =
+        "#tb 0: 1/1000\n#media_type 0: video\n#codec_id 0: h264\n#dimensions 0: 720x480\n#sar 0: 8/9\n"
+        "#tb 1: 1/44100\n#media_type 1: audio\n"
+        "1, 0, 0, 1024, 4, 0x0\n0, 1960, 2040, 40, 9, 0x0\n0, 2000, 2000, 40, 9, 0x0\n"
+        "1, 352800, 352800, 1024, 4, 0x0\n0, 2040, 2080, 0, 9, 0x0\n";
+    auto layout = LayoutFromPackets(listing, "");
+    ASSERT_TRUE(layout);
+    EXPECT_DOUBLE_EQ(layout->videoStart, 2.0);
+    EXPECT_NEAR(layout->videoEnd, 2.12, 1e-9);  // the last picture lasts as long as the shortest step
+    EXPECT_DOUBLE_EQ(layout->audioStart, 0.0);
+    EXPECT_NEAR(layout->audioEnd, 8.0 + 1024.0 / 44100, 1e-9);
+    EXPECT_NEAR(layout->Length(), 8.0232, 1e-3);
+    EXPECT_EQ(layout->width, 640);  // square pixels
+    EXPECT_EQ(layout->height, 480);
+    auto turned = LayoutFromPackets(listing, "    displaymatrix: rotation of -90.00 degrees\n");
+    ASSERT_TRUE(turned);
+    EXPECT_EQ(turned->width, 480);
+    EXPECT_EQ(turned->height, 640);
+
+    auto soundOnly = LayoutFromPackets("#tb 0: 1/1000\n#media_type 0: audio\n0, 500, 500, 26, 4, 0x0\n", "");
+    ASSERT_TRUE(soundOnly);
+    EXPECT_LT(soundOnly->videoStart, 0);
+    EXPECT_DOUBLE_EQ(soundOnly->Start(), 0.5);
+    EXPECT_FALSE(LayoutFromPackets("Output file #0 does not contain any stream\n", ""));
 }
 
 }  // namespace

@@ -134,6 +134,10 @@ void MeasureHeld(AVFormatContext& file, MediaInfo& info, const AvInterrupt& inte
     info.startsOnKeyFrame = held.firstPictureKey;
 }
 
+double StartSeconds(const AVStream& stream) {
+    return stream.start_time == AV_NOPTS_VALUE ? 0 : static_cast<double>(stream.start_time) * av_q2d(stream.time_base);
+}
+
 }  // namespace
 
 std::optional<MediaInfo> ProbeMediaFile(const std::wstring& path, const CancelFlag& cancel, std::wstring& why,
@@ -171,6 +175,7 @@ std::optional<MediaInfo> ProbeMediaFile(const std::wstring& path, const CancelFl
             v.setup = SetupHash(par);
             v.rotation = Rotation(stream);
             v.index = static_cast<int>(i);
+            v.start = StartSeconds(stream);
             info.video = v;
         } else if (par.codec_type == AVMEDIA_TYPE_AUDIO && !info.audio) {
             AudioInfo a;
@@ -179,6 +184,7 @@ std::optional<MediaInfo> ProbeMediaFile(const std::wstring& path, const CancelFl
             a.channels = par.ch_layout.nb_channels;
             a.bitRate = par.bit_rate > 0 ? par.bit_rate : 0;
             a.index = static_cast<int>(i);
+            a.start = StartSeconds(stream);
             info.audio = a;
         }
     }

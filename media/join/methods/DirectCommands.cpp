@@ -1,6 +1,7 @@
 #include "media/join/methods/DirectCommands.h"
 
 #include "foundation/FileUtil.h"
+#include "media/RealMediaFit.h"
 
 #include <algorithm>
 #include <cmath>
@@ -34,6 +35,13 @@ int Nearest(int requested, const std::vector<int>& supported) {
 
 int Even(int value) { return std::max(2, value / 2 * 2); }
 
+// Where a clip begins: its earliest picture or sound.
+double ClipStart(const MediaInfo& c) {
+    if (c.video && c.audio) return std::min(c.video->start, c.audio->start);
+    if (c.video) return c.video->start;
+    return c.audio ? c.audio->start : 0;
+}
+
 }  // namespace
 
 std::wstring RealFfmpegPath() {
@@ -62,9 +70,10 @@ SingleTarget SingleTargetFor(const TargetFormat& target, const MediaInfo& first)
         if (fps > 0 && fps <= 120) t.frameRate = std::trunc(fps) >= 20 ? v.frameRate : "20";
     }
     if (target == L"rmvb") {
-        // RealVideo 1 codes only whole macroblocks.
-        t.width = std::max(16, (t.width + 8) / 16 * 16);
-        t.height = std::max(16, (t.height + 8) / 16 * 16);
+        const RealMediaFrame frame = FitRealMediaFrame(t.width, t.height);
+        t.scaledFrom = frame.scaledDown ? std::to_string(t.width) + "x" + std::to_string(t.height) : "";
+        t.width = frame.width;
+        t.height = frame.height;
     }
     if (first.bitRate > 0) t.params.videoKbps = static_cast<int>(first.bitRate / 1000);
     if (first.audio && first.audio->bitRate > 0) t.params.audioKbps = static_cast<int>(first.audio->bitRate / 1000);
@@ -93,21 +102,29 @@ std::string SingleFilterGraph(const std::vector<MediaInfo>& clips, const SingleT
         const MediaInfo& c = clips[i];
         const std::string n = std::to_string(i);
         const std::string length = Seconds(c.duration);
+        // Each clip's streams keep their places against each other: a picture that starts after
+        // the sound is preceded by black, a sound that starts after the picture by silence.
+        const double begin = ClipStart(c);
         if (c.video) {
-            graph += "[" + n + ":" + std::to_string(c.video->index) + "]setpts=PTS-STARTPTS,";
+            graph += "[" + n + ":" + std::to_string(c.video->index) + "]";
             // Pixels that are not square are made square first, so that the fit keeps the shape.
-            const std::string& sar = c.video->aspect;
-            if (!sar.empty() && sar != "1:1" && sar != "0:1") graph += "scale=trunc(iw*sar/2)*2:ih,setsar=1,";
-            graph += "scale=" + w + ":" + h + ":force_original_aspect_ratio=decrease:force_divisible_by=2,pad=" + w +
-                     ":" + h + ":(ow-iw)/2:(oh-ih)/2:black,setsar=1,fps=" + t.frameRate + ",format=yuv420p[v" + n +
-                     "];";
+            // The filters follow a picture that changes size midway (they are not rebuilt, which
+            // would start the join over).
+            graph += "scale=trunc(iw*sar/2)*2:trunc(ih/2)*2:eval=frame,setsar=1,";
+            graph += "scale=" + w + ":" + h + ":force_original_aspect_ratio=decrease:force_divisible_by=2:eval=frame,pad=" +
+                     w + ":" + h + ":(ow-iw)/2:(oh-ih)/2:black:eval=frame,setsar=1,setpts=PTS-STARTPTS,";
+            const double lead = c.video->start - begin;
+            if (lead > 0.001) graph += "tpad=start_duration=" + Seconds(lead) + ",";
+            graph += "fps=" + t.frameRate + ",format=yuv420p[v" + n + "];";
         } else {
             graph += "color=c=black:s=" + size + ":r=" + t.frameRate + ":d=" + length + ",setsar=1,format=yuv420p[v" +
                      n + "];";
         }
         if (c.audio) {
-            graph += "[" + n + ":" + std::to_string(c.audio->index) + "]asetpts=PTS-STARTPTS,aresample=" + std::to_string(t.sampleRate) +
-                     ":async=1000," + sound + "[a" + n + "];";
+            const double lead = std::max(0.0, c.audio->start - begin);
+            graph += "[" + n + ":" + std::to_string(c.audio->index) + "]asetpts=PTS-STARTPTS+" + Seconds(lead) +
+                     "/TB,aresample=" + std::to_string(t.sampleRate) + ":async=1000:first_pts=0," + sound + "[a" + n +
+                     "];";
         } else {
             graph += "anullsrc=r=" + std::to_string(t.sampleRate) + ":cl=stereo,atrim=duration=" + length + "," +
                      sound + "[a" + n + "];";
@@ -137,7 +154,8 @@ std::vector<std::wstring> SingleArgs(const std::wstring& ffmpeg, const std::vect
                                      const std::wstring& graphScript, const std::wstring& output,
                                      const TargetFormat& target, const SingleTarget& t) {
     std::vector<std::wstring> a = Head(ffmpeg);
-    for (const std::wstring& clip : clips) a.insert(a.end(), {L"-i", FileUrl(clip)});
+    // A clip whose picture changes size midway must not have the graph rebuilt (see the graph).
+    for (const std::wstring& clip : clips) a.insert(a.end(), {L"-reinit_filter", L"0", L"-i", FileUrl(clip)});
     a.insert(a.end(), {L"-filter_complex_script", FileUrl(graphScript), L"-map", L"[v]", L"-map", L"[a]"});
     const std::wstring audioKbps = std::to_wstring(t.params.audioKbps) + L"k";
     const std::wstring videoKbps = std::to_wstring(t.params.videoKbps) + L"k";
@@ -148,7 +166,8 @@ std::vector<std::wstring> SingleArgs(const std::wstring& ffmpeg, const std::vect
     } else if (target == L"flv") {
         a.insert(a.end(), {L"-c:v", L"flv", L"-q:v", L"2", L"-c:a", L"libmp3lame"});
     } else if (target == L"rmvb") {
-        a.insert(a.end(), {L"-c:v", L"rv10", L"-q:v", L"2", L"-c:a", L"ac3"});
+        a.insert(a.end(), {L"-c:v", L"rv10", L"-q:v", L"2", L"-maxrate", W(kRealMediaMaxRate), L"-bufsize",
+                           W(kRealMediaFrameBuffer), L"-c:a", L"ac3"});
     } else if (target == L"wmv") {
         a.insert(a.end(), {L"-c:v", L"wmv2", L"-q:v", L"2", L"-c:a", L"wmav2"});
     } else {

@@ -30,6 +30,7 @@ struct SingleTarget {
     std::string frameRate = "25";
     int sampleRate = 44100;
     FinalEncodeParams params;
+    std::string scaledFrom;  // "1280x720" when the format cannot carry the first clip's frame size
 };
 SingleTarget SingleTargetFor(const TargetFormat& target, const MediaInfo& first);
 

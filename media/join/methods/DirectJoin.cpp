@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <filesystem>
 #include <system_error>
 #include <thread>
@@ -218,6 +219,11 @@ void DirectJoin::AfterProbe() {
         });
         return;
     }
+    if (format_ == L"rmvb") {
+        const VideoInfo* v = infos_.front().video ? &*infos_.front().video : nullptr;
+        const bool turned = v && std::abs(v->rotation) % 180 == 90;
+        view_.OutputFitted(RealMediaFitNote(v ? (turned ? v->height : v->width) : 0, v ? (turned ? v->width : v->height) : 0));
+    }
     workFolder_ = ReserveTemporaryFolder(folder);
     if (workFolder_.empty()) {
         Fail(Tr(L"Cannot create a file in the output folder: ") + folder);
@@ -310,7 +316,7 @@ void DirectJoin::AfterJoin() {
     }
     if (chosen_ == JoinMethod::Single && !runExit_.Succeeded()) {
         std::wstring reason = runExit_.Describe();
-        std::wstring last = LastOutputLine(runErrors_);
+        std::wstring last = EncoderFailureReason(runErrors_);
         if (!last.empty()) reason += L" " + last;
         Fail(reason);
         return;
@@ -340,8 +346,19 @@ void DirectJoin::AfterCheck() {
         Fail(syncError_);
         return;
     }
-    std::optional<double> expected;
-    if (expectedKnown_) expected = expectedSeconds_;
+    ExpectedLength expected;
+    expected.complete = expectedKnown_;
+    if (chosen_ == JoinMethod::Lossless) {
+        // The copy's own count of what it wrote; a copy keeps the source's frames, so one of them
+        // at each boundary.
+        expected.clips.push_back({L"", expectedSeconds_});
+        const double fps = infos_.empty() || !infos_.front().video ? 0 : FractionValue(infos_.front().video->frameRate);
+        expected.slackPerClip = (fps >= 1 && fps <= 240 ? 1.0 / fps : 0.1) * static_cast<double>(infos_.size());
+    } else {
+        for (std::size_t i = 0; i < infos_.size() && i < clips_.size(); ++i)
+            expected.clips.push_back({clips_[i], infos_[i].duration});
+        expected.slackPerClip = ReencodeSlackPerClip(result_);
+    }
     std::wstring reason = CheckJoinResult(result_, resultProbed_, expected);
     if (!reason.empty()) {
         Fail(reason);

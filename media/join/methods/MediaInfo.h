@@ -22,6 +22,7 @@ struct VideoInfo {
     std::string setup;        // the codec's setup data (extradata) as a hash, "" when none
     int rotation = 0;         // degrees the picture is turned for display
     int index = 0;            // the stream's number in the file (a cover picture may come first)
+    double start = 0;         // seconds: the stream's first timestamp, on the file's clock
 };
 
 struct AudioInfo {
@@ -30,6 +31,7 @@ struct AudioInfo {
     int channels = 0;
     long long bitRate = 0;  // bits/s, 0 when unknown
     int index = 0;          // the stream's number in the file
+    double start = 0;       // seconds: the stream's first timestamp, on the file's clock
 };
 
 struct MediaInfo {
