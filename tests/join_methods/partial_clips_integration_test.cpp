@@ -22,6 +22,7 @@ namespace quilmer {
 namespace {
 
 using namespace quilmer::testing;
+using quilmer::test::ScratchFolder;
 
 class View final : public JoinView {
 public:
@@ -270,7 +271,7 @@ TEST_F(PartialClipsTest, PartsThatShowPicturesBeforeTheirKeyFrameAreNotCopiedAnd
     ASSERT_EQ(o.code, 0) << o.detail;
     EXPECT_NE(o.reason.find("not a key frame"), std::string::npos) << o.reason;
     EXPECT_TRUE(StrictlyRising(DecodingTimes(out, "v")));
-    EXPECT_EQ(Onsets(out, false).size(), 8u);
+    EXPECT_EQ(Onsets(out, false).size(), 4u);  // one flash a part
     EXPECT_LT(WorstSync(out), 0.040);
 }
 
@@ -296,7 +297,8 @@ TEST_F(PartialClipsTest, AThousandClipsJoinInOnePassAndLosslessly) {
     EXPECT_NEAR(FileDuration(Path("single.flv")), expected, 1000 * 0.04);
     EXPECT_TRUE(StrictlyRising(DecodingTimes(Path("single.flv"), "v")));
 
-    same.insert(same.end(), same.begin(), same.end());  // a thousand again
+    const std::vector<std::string> half = same;
+    same.insert(same.end(), half.begin(), half.end());  // a thousand again
     Outcome copied = Join(same, Path("lossless.flv"), JoinMethod::Lossless);
     ASSERT_EQ(copied.code, 0) << copied.detail;
     EXPECT_NEAR(FileDuration(Path("lossless.flv")), 1000 * Held(flv), 1000 * 0.002);

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 
 namespace quilmer {
@@ -102,6 +103,16 @@ bool PacketCutShort(const AVFormatContext& file, const AVPacket& packet, std::in
     if (fileSize <= 0 || packet.pos < 0 || packet.stream_index < 0 ||
         packet.stream_index >= static_cast<int>(file.nb_streams))
         return false;
+    if (file.iformat && std::strcmp(file.iformat->name, "flv") == 0) {
+        // FLV packets count from their tag's header, which gives the whole tag's size.
+        if (packet.pos + packet.size + 32 < fileSize || !file.pb) return false;
+        const std::int64_t at = avio_tell(file.pb);
+        std::uint8_t head[4] = {};
+        const bool read = avio_seek(file.pb, packet.pos, SEEK_SET) >= 0 && avio_read(file.pb, head, 4) == 4;
+        avio_seek(file.pb, at, SEEK_SET);
+        const std::int64_t tag = (std::int64_t{head[1]} << 16) | (head[2] << 8) | head[3];
+        return !read || packet.pos + 11 + tag > fileSize;
+    }
     if (packet.pos + packet.size < fileSize) return false;
     // A complete MP4 whose index comes first ends with its last sample: the index tells whole
     // samples from cut ones. Searched from the end, where such a packet lies.
