@@ -61,7 +61,7 @@ std::wstring CheckJoinResult(const ClipProperties& result, bool probed, const Ex
             return reason + L" " + Tr(L"This clip came out short:") + L" " + expected.clips.front().clip;
         return reason;
     }
-    if (-missing > std::max(1.5, total * 0.1)) {
+    if (!expected.fromHeaders && -missing > std::max(1.5, total * 0.1)) {
         return FormatW(Tr(L"The output lasts %.1f s instead of the clips' %.1f s; it is incomplete.").c_str(),
                        *seconds, total);
     }

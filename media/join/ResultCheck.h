@@ -28,6 +28,9 @@ struct ExpectedLength {
     std::vector<ClipLength> clips;
     double slackPerClip = 0.1;
     bool complete = true;
+    // The lengths are what the clips' headers claim, which may be less than their packets hold
+    // (a recording appended to, with the first part's metadata): only a shortfall counts then.
+    bool fromHeaders = false;
     double Total() const;
 };
 

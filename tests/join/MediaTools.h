@@ -8,6 +8,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <iterator>
 #include <cstdlib>
 #include <dirent.h>
 #include <fstream>
@@ -173,6 +177,115 @@ inline std::vector<int> ProcessesMentioning(const std::string& text) {
     }
     closedir(proc);
     return found;
+}
+
+}  // namespace quilmer::testing
+
+namespace quilmer::testing {
+
+// Times of the frames that are mostly white (a flash), once per flash.
+inline std::vector<double> FlashTimes(const std::string& path) {
+    auto r = RunProgram({"ffmpeg", "-nostats", "-i", "file:" + path, "-map", "0:v:0", "-vf",
+                         "signalstats,metadata=print:key=lavfi.signalstats.YAVG:file=-", "-f", "null", "-"});
+    std::vector<double> times;
+    std::istringstream lines(r.output);
+    double at = -1;
+    for (std::string line; std::getline(lines, line);) {
+        auto pts = line.find("pts_time:");
+        if (pts != std::string::npos) at = ToDouble(line.substr(pts + 9));
+        auto yavg = line.find("YAVG=");
+        if (yavg != std::string::npos && ToDouble(line.substr(yavg + 5)) > 128 &&
+            (times.empty() || at - times.back() > 0.5))
+            times.push_back(at);
+    }
+    return times;
+}
+
+// Times where a tone begins after silence (a beep).
+inline std::vector<double> BeepTimes(const std::string& path) {
+    auto r = RunProgram({"ffmpeg", "-nostats", "-i", "file:" + path, "-map", "0:a:0", "-af",
+                         "silencedetect=n=-30dB:d=0.04", "-f", "null", "-"});
+    std::vector<double> times;
+    std::istringstream lines(r.output);
+    for (std::string line; std::getline(lines, line);) {
+        auto end = line.find("silence_end: ");
+        if (end != std::string::npos) times.push_back(ToDouble(line.substr(end + 13)));
+    }
+    return times;
+}
+
+// The worst distance from a flash to its nearest beep; -1 without flashes or beeps.
+inline double WorstFlashToBeep(const std::string& path) {
+    std::vector<double> flashes = FlashTimes(path), beeps = BeepTimes(path);
+    if (flashes.empty() || beeps.empty()) return -1;
+    double worst = 0;
+    for (double f : flashes) {
+        double nearest = 1e9;
+        for (double b : beeps) nearest = std::min(nearest, std::fabs(b - f));
+        worst = std::max(worst, nearest);
+    }
+    return worst;
+}
+
+// A recording whose picture starts `pictureOffset` seconds after its sound: a 6 s picture with a
+// white flash at 3 s and an 8 s sound with a beep at 5 s, so that with an offset of 2 s the flash
+// and the beep come together. outputArgs go before the output (e.g. {"-output_ts_offset", "1000"}).
+inline bool MakeLatePictureClip(const std::string& path, double pictureOffset,
+                                const std::vector<std::string>& outputArgs = {}) {
+    const std::string picture = path + ".picture.mp4", sound = path + ".sound.m4a";
+    bool ok = RunProgram({"ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i",
+                          "color=c=black:s=160x120:r=25:d=6,drawbox=c=white:t=fill:enable='between(t,3,3.04)'",
+                          "-c:v", "libx264", "-pix_fmt", "yuv420p", "file:" + picture})
+                  .status == 0 &&
+              RunProgram({"ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i",
+                          "sine=frequency=1000:sample_rate=44100:duration=8,volume=volume=0:enable='not(between(t,5,5.1))'",
+                          "-c:a", "aac", "file:" + sound})
+                      .status == 0;
+    if (ok) {
+        std::vector<std::string> args = {"ffmpeg", "-v", "error", "-y", "-itsoffset", std::to_string(pictureOffset),
+                                         "-i", "file:" + picture, "-i", "file:" + sound, "-map", "0:v", "-map", "1:a",
+                                         "-c", "copy"};
+        args.insert(args.end(), outputArgs.begin(), outputArgs.end());
+        args.push_back("file:" + path);
+        ok = RunProgram(args).status == 0;
+    }
+    std::remove(picture.c_str());
+    std::remove(sound.c_str());
+    return ok;
+}
+
+// Splices FLV files tag by tag into one recording, as a streaming server appends them: each part
+// keeps its own onMetaData and codec headers, its timestamps moved on past the part before. The
+// first part's header (and its metadata's duration) stands for the whole file.
+inline bool SpliceFlv(const std::string& out, const std::vector<std::string>& parts) {
+    std::string result;
+    std::uint32_t shift = 0;
+    for (const std::string& part : parts) {
+        std::ifstream in(part, std::ios::binary);
+        std::string d((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        if (d.size() < 13 || d.compare(0, 3, "FLV") != 0) return false;
+        auto byte = [&d](std::size_t i) { return static_cast<std::uint32_t>(static_cast<unsigned char>(d[i])); };
+        const std::size_t headerSize = (byte(5) << 24) | (byte(6) << 16) | (byte(7) << 8) | byte(8);
+        if (result.empty()) result = d.substr(0, headerSize + 4);
+        std::uint32_t last = 0;
+        for (std::size_t p = headerSize + 4; p + 11 <= d.size();) {
+            const std::size_t size = (byte(p + 1) << 16) | (byte(p + 2) << 8) | byte(p + 3);
+            if (p + 11 + size + 4 > d.size()) break;
+            const std::uint32_t ts = ((byte(p + 4) << 16) | (byte(p + 5) << 8) | byte(p + 6) | (byte(p + 7) << 24));
+            last = std::max(last, ts);
+            std::string tag = d.substr(p, 11 + size + 4);
+            const std::uint32_t moved = ts + shift;
+            tag[4] = static_cast<char>((moved >> 16) & 0xFF);
+            tag[5] = static_cast<char>((moved >> 8) & 0xFF);
+            tag[6] = static_cast<char>(moved & 0xFF);
+            tag[7] = static_cast<char>((moved >> 24) & 0xFF);
+            result += tag;
+            p += 11 + size + 4;
+        }
+        shift += last + 40;
+    }
+    std::ofstream(out, std::ios::binary) << result;
+    return true;
 }
 
 }  // namespace quilmer::testing

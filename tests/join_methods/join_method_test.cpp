@@ -141,14 +141,31 @@ TEST(DirectCommandsTest, FilterGraphFillsMissingPictureAndSoundForTheClipsLength
     std::vector<MediaInfo> clips = {Info(Video() + Audio()), Info(Video(), 1.5), Info(Audio(), 3.25)};
     SingleTarget t = SingleTargetFor(L"flv", clips[0]);
     std::string graph = SingleFilterGraph(clips, t);
-    EXPECT_NE(graph.find("[0:0]setpts"), std::string::npos);
-    EXPECT_NE(graph.find("[0:1]asetpts"), std::string::npos);
+    EXPECT_NE(graph.find("[0:0]scale"), std::string::npos);
+    EXPECT_NE(graph.find("[0:1]asetpts=PTS-STARTPTS+0.000/TB"), std::string::npos);
+    EXPECT_EQ(graph.find("tpad=start_duration"), std::string::npos) << "both streams start together";
     EXPECT_EQ(graph.find("[1:1]"), std::string::npos);
     EXPECT_NE(graph.find("anullsrc=r=22050:cl=stereo,atrim=duration=1.500"), std::string::npos);
     EXPECT_EQ(graph.find("[2:0]"), std::string::npos);
     EXPECT_NE(graph.find("color=c=black:s=640x360:r=25/1:d=3.250"), std::string::npos);
     EXPECT_NE(graph.find("force_original_aspect_ratio=decrease"), std::string::npos);
     EXPECT_NE(graph.find("[v0][a0][v1][a1][v2][a2]concat=n=3:v=1:a=1"), std::string::npos);
+}
+
+// A picture that starts 2 s after its sound gets 2 s of black; a sound that starts 0.5 s after its
+// picture gets 0.5 s of silence: each clip's streams keep their places against each other.
+TEST(DirectCommandsTest, FilterGraphKeepsEachClipsStreamsInStep) {
+    std::vector<MediaInfo> clips = {Info(Video() + Audio()), Info(Video() + Audio())};
+    clips[0].video->start = 12.0;
+    clips[0].audio->start = 10.0;
+    clips[1].video->start = 0.0;
+    clips[1].audio->start = 0.5;
+    std::string graph = SingleFilterGraph(clips, SingleTargetFor(L"flv", clips[0]));
+    EXPECT_NE(graph.find("setpts=PTS-STARTPTS,tpad=start_duration=2.000,fps"), std::string::npos) << graph;
+    EXPECT_NE(graph.find("[0:1]asetpts=PTS-STARTPTS+0.000/TB"), std::string::npos);
+    EXPECT_NE(graph.find("[1:1]asetpts=PTS-STARTPTS+0.500/TB,aresample=22050:async=1000:first_pts=0"),
+              std::string::npos);
+    EXPECT_NE(graph.find("eval=frame"), std::string::npos) << "a picture that changes size is followed";
 }
 
 TEST(DirectCommandsTest, ProgressReaderJoinsLinesSplitAcrossReads) {

@@ -84,6 +84,32 @@ TEST(AdapterCommand, ConversionsMakeUniformIntermediates) {
     EXPECT_FALSE(Has(args, "-vf scale=trunc(iw/2)*2:trunc(ih/2)*2"));
 }
 
+// With the clip's layout known (picture from 2.0 s to 6.0 s, sound from 0 to 8.0 s), the
+// intermediate lasts 8 s: black for the first 2 s, no sound cut, nothing cut at the end.
+TEST(AdapterCommand, AConversionWithTheClipsLayoutKeepsEverySecond) {
+    Parsed p = ParseLine("-i in.flv -sameq -f mpeg -y o.qjv");
+    ASSERT_TRUE(p.ok);
+    ConvertVariant v;
+    ClipLayout layout;
+    layout.videoStart = 2.0;
+    layout.videoEnd = 6.0;
+    layout.audioStart = 0.0;
+    layout.audioEnd = 8.0;
+    layout.width = 320;
+    layout.height = 240;
+    v.layout = layout;
+    auto args = BuildModernArgs(p.command, p.kind, v);
+    EXPECT_TRUE(Has(args, "-reinit_filter:v 0 -i in.flv"));
+    EXPECT_NE(Joined(args).find("setpts=PTS-STARTPTS,tpad=start_duration=2.000000:stop_mode=clone:stop=-1,trim=end=8.000000"), std::string::npos);
+    EXPECT_NE(Joined(args).find("pad=320:240:(ow-iw)/2:(oh-ih)/2:eval=frame"), std::string::npos);
+    EXPECT_TRUE(Has(args, "-map 0:a:0 -af asetpts=PTS-0.000000/TB,apad,atrim=end=8.000000"));
+    EXPECT_FALSE(Has(args, "-shortest"));
+
+    v.silentAudio = true;
+    args = BuildModernArgs(p.command, p.kind, v);
+    EXPECT_NE(Joined(args).find("anullsrc=r=44100:cl=stereo,atrim=duration=8.000000[a]"), std::string::npos);
+}
+
 TEST(AdapterCommand, FinalEncodesUseRatesAndSizesTheCodecsAccept) {
     auto build = [](const std::string& line) {
         Parsed p = ParseLine(line);

@@ -358,6 +358,7 @@ void DirectJoin::AfterCheck() {
         for (std::size_t i = 0; i < infos_.size() && i < clips_.size(); ++i)
             expected.clips.push_back({clips_[i], infos_[i].duration});
         expected.slackPerClip = ReencodeSlackPerClip(result_);
+        expected.fromHeaders = true;
     }
     std::wstring reason = CheckJoinResult(result_, resultProbed_, expected);
     if (!reason.empty()) {
