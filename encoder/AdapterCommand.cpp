@@ -106,7 +106,7 @@ void AddLayoutConversion(std::vector<std::string>& a, const ClipLayout& layout, 
     if (silentAudio) {
         add({"-map", "[a]"});
     } else {
-        add({"-map", "0:a:0", "-af", "asetpts=PTS-" + FormatSeconds(start) + "/TB,apad,atrim=end=" + length});
+        add({"-map", "0:a:0", "-af", "asetpts=PTS-" + FormatSeconds(start) + "/TB,apad,atrim=start=0:end=" + length});
     }
 }
 
@@ -136,13 +136,25 @@ std::string ConcatListFor(const std::string& path, const std::vector<ProgramStre
     return list;
 }
 
+namespace {
+// Sound that begins before the first picture or outlasts the last one by less than this is the
+// sound codec's priming or its padded last frame (MP3 and AAC), not sound the user would miss:
+// there the clip begins and ends with its picture, so that joined clips do not show black or
+// hold a picture for a moment at every boundary.
+constexpr double kCodecTail = 0.1;
+}  // namespace
+
 double ClipLayout::Start() const {
     if (videoStart < 0) return std::max(audioStart, 0.0);
     if (audioStart < 0) return videoStart;
+    if (audioStart < videoStart && videoStart - audioStart < kCodecTail) return videoStart;
     return std::min(videoStart, audioStart);
 }
 
-double ClipLayout::End() const { return std::max(videoEnd, audioEnd); }
+double ClipLayout::End() const {
+    if (videoStart >= 0 && audioEnd > videoEnd && audioEnd - videoEnd < kCodecTail) return videoEnd;
+    return std::max(videoEnd, audioEnd);
+}
 
 std::optional<ClipLayout> LayoutFromPackets(const std::string& framecrc, const std::string& report) {
     struct Stream {

@@ -216,9 +216,13 @@ std::string CacheFile(const std::string& input) {
     if (stat(input.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
     char resolved[PATH_MAX];
     std::string key = realpath(input.c_str(), resolved) != nullptr ? resolved : input;
-    key += "|" + std::to_string(st.st_dev) + "|" + std::to_string(st.st_ino) + "|" +
-           std::to_string(st.st_size) + "|" + std::to_string(st.st_mtim.tv_sec) + "." +
-           std::to_string(st.st_mtim.tv_nsec);
+    for (long long part : {static_cast<long long>(st.st_dev), static_cast<long long>(st.st_ino),
+                           static_cast<long long>(st.st_size), static_cast<long long>(st.st_mtim.tv_sec)}) {
+        key += '|';
+        key += std::to_string(part);
+    }
+    key += '.';
+    key += std::to_string(st.st_mtim.tv_nsec);
     const std::string folder = PrivateFolder();
     if (folder.empty()) return {};
     char name[32];

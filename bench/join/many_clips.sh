@@ -21,12 +21,17 @@ printf '%-8s %6s %9s %12s %10s\n' method clips "wall s" "ms per clip" "peak MB"
 for n in "${counts[@]}"; do
     rm -rf "$work/c"; mkdir "$work/c"
     # single: FLV and MP4 mixed; lossless: FLV only (the copy needs clips that agree)
+    flv=(); mixed=()
     for i in $(seq 1 "$n"); do
         cp "$work/tiny.flv" "$work/c/f$i.flv"
-        [ $((i % 2)) = 0 ] && cp "$work/tiny.mp4" "$work/c/m$i.mp4"
+        flv+=("$work/c/f$i.flv")
+        if [ $((i % 2)) = 0 ]; then
+            cp "$work/tiny.mp4" "$work/c/m$i.mp4"
+            mixed+=("$work/c/m$i.mp4")
+        else
+            mixed+=("$work/c/f$i.flv")
+        fi
     done
-    mapfile -t flv < <(ls "$work/c"/f*.flv | head -n "$n")
-    mapfile -t mixed < <(ls "$work/c"/* | head -n "$n")
     for method in single lossless; do
         if [ "$method" = single ]; then clips=("${mixed[@]}"); else clips=("${flv[@]}"); fi
         /usr/bin/time -v -o "$work/time" "$join" -q --method "$method" -o "$work/out.flv" "${clips[@]}" \

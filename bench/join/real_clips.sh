@@ -6,7 +6,7 @@
 # where they were in the clip.
 #
 #   bench/join/real_clips.sh [BUILD_DIR] [--methods "classic single lossless auto"]
-#                            [--formats "avi flv rmvb wmv mp4"] [CLIP...]
+#                            [--formats "avi flv rmvb wmv mp4"] [--only REGEX] [CLIP...]
 #
 # Without clips it makes the marked clips (late first picture, early sound, timestamps far from
 # zero, mid-stream metadata with a size change, RealVideo 1 and 2, WMV 7 and 8, odd sizes) and
@@ -18,10 +18,12 @@ build=${1:-build}
 methods="classic single lossless auto"
 formats="avi flv rmvb wmv mp4"
 clips=()
+only=.
 while [ $# -gt 0 ]; do
   case $1 in
     --methods) methods=$2; shift 2 ;;
     --formats) formats=$2; shift 2 ;;
+    --only) only=$2; shift 2 ;;   # clips whose name matches (an extended regular expression)
     *) clips+=("$1"); shift ;;
   esac
 done
@@ -94,6 +96,7 @@ echo "| clip | method | format | in (2x longest stream) s | out picture s | out 
 echo "|---|---|---|---|---|---|---|"
 for clip in "${clips[@]}"; do
   name=$(basename "$clip")
+  echo "$name" | grep -Eq -- "$only" || continue
   vs=$(stream_start "$clip" v); as=$(stream_start "$clip" a)
   ve=$(stream_end "$clip" v); ae=$(stream_end "$clip" a)
   length=$(python3 -c "s=[x for x in ($vs,$as) if x>=0]; e=max($ve,$ae); print('%.2f' % (2*(e-min(s))))")

@@ -38,7 +38,9 @@ double ExpectedLength::Total() const {
 double ReencodeSlackPerClip(const ClipProperties& result) {
     double fps = FrameRateFromProbe(result);
     const double frame = fps >= 1 && fps <= 240 ? 1.0 / fps : 0.1;
-    return frame + 0.03;
+    // The sound's end is known only as far as its packets say (a WMA packet may span a quarter
+    // of a second at low rates).
+    return frame + 0.12;
 }
 
 std::wstring CheckJoinResult(const ClipProperties& result, bool probed, const ExpectedLength& expected) {

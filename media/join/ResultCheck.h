@@ -34,8 +34,8 @@ struct ExpectedLength {
     double Total() const;
 };
 
-// The slack of a re-encode: one frame of the output's rate (its probed frameRate), and a little
-// for where the sound codec's frames end.
+// The slack of a re-encode: one frame of the output's rate (its probed frameRate), and some for
+// where the sound codec's last packet ends.
 double ReencodeSlackPerClip(const ClipProperties& result);
 
 // Empty when the result is acceptable, otherwise why not. `probed` is whether the output could be

@@ -102,7 +102,7 @@ TEST(AdapterCommand, AConversionWithTheClipsLayoutKeepsEverySecond) {
     EXPECT_TRUE(Has(args, "-reinit_filter:v 0 -i in.flv"));
     EXPECT_NE(Joined(args).find("setpts=PTS-STARTPTS,tpad=start_duration=2.000000:stop_mode=clone:stop=-1,trim=end=8.000000"), std::string::npos);
     EXPECT_NE(Joined(args).find("pad=320:240:(ow-iw)/2:(oh-ih)/2:eval=frame"), std::string::npos);
-    EXPECT_TRUE(Has(args, "-map 0:a:0 -af asetpts=PTS-0.000000/TB,apad,atrim=end=8.000000"));
+    EXPECT_TRUE(Has(args, "-map 0:a:0 -af asetpts=PTS-0.000000/TB,apad,atrim=start=0:end=8.000000"));
     EXPECT_FALSE(Has(args, "-shortest"));
 
     v.silentAudio = true;

@@ -147,6 +147,14 @@ TEST(JoinedStream, ClipLayoutFromItsPackets) {
     EXPECT_EQ(turned->width, 480);
     EXPECT_EQ(turned->height, 640);
 
+    ClipLayout padded = *layout;
+    padded.audioEnd = padded.videoEnd + 0.05;  // an MP3's last frame, padded out
+    EXPECT_DOUBLE_EQ(padded.End(), padded.videoEnd);
+    padded.audioEnd = padded.videoEnd + 1;
+    EXPECT_DOUBLE_EQ(padded.End(), padded.videoEnd + 1);
+    padded.audioStart = padded.videoStart - 0.05;  // the codec's priming before the first picture
+    EXPECT_DOUBLE_EQ(padded.Start(), padded.videoStart);
+
     auto soundOnly = LayoutFromPackets("#tb 0: 1/1000\n#media_type 0: audio\n0, 500, 500, 26, 4, 0x0\n", "");
     ASSERT_TRUE(soundOnly);
     EXPECT_LT(soundOnly->videoStart, 0);

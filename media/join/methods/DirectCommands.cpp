@@ -131,12 +131,9 @@ std::string SingleFilterGraph(const std::vector<MediaInfo>& clips, const SingleT
         }
         inputs += "[v" + n + "][a" + n + "]";
     }
-    // The concat filter pads each clip's sound with silence to the end of its longer stream; its
-    // picture is held across a gap by the fps filter, and after the last clip's end until the
-    // sound ends (the encode stops with the shortest stream, the sound).
-    graph += inputs + "concat=n=" + std::to_string(clips.size()) + ":v=1:a=1[cv][a];[cv]fps=" + t.frameRate +
-             ",tpad=stop_mode=clone:stop_duration=" +
-             Seconds(std::max(1.0, clips.back().duration)) + "[v]";
+    // The concat filter pads each clip's sound with silence to the end of its longer stream, and
+    // the fps filter holds a picture across a gap up to the next clip's.
+    graph += inputs + "concat=n=" + std::to_string(clips.size()) + ":v=1:a=1[cv][a];[cv]fps=" + t.frameRate + "[v]";
     return graph;
 }
 
@@ -161,8 +158,7 @@ std::vector<std::wstring> SingleArgs(const std::wstring& ffmpeg, const std::vect
     std::vector<std::wstring> a = Head(ffmpeg);
     // A clip whose picture changes size midway must not have the graph rebuilt (see the graph).
     for (const std::wstring& clip : clips) a.insert(a.end(), {L"-reinit_filter", L"0", L"-i", FileUrl(clip)});
-    a.insert(a.end(), {L"-filter_complex_script", FileUrl(graphScript), L"-map", L"[v]", L"-map", L"[a]",
-                       L"-shortest", L"-fflags", L"+shortest"});
+    a.insert(a.end(), {L"-filter_complex_script", FileUrl(graphScript), L"-map", L"[v]", L"-map", L"[a]"});
     const std::wstring audioKbps = std::to_wstring(t.params.audioKbps) + L"k";
     const std::wstring videoKbps = std::to_wstring(t.params.videoKbps) + L"k";
     // The codecs and qualities of the classic final encode; the fixed quantizer 2 stands for its
