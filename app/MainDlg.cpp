@@ -550,6 +550,7 @@ void CMainDlg::Join() {
 
 void CMainDlg::StartUserJoin(const std::wstring& output, const JoinPlan& plan) {
     leftOut_.clear();
+    shortClips_.clear();
     methodText_.clear();
     directPhase_ = JoinPhase::Probing;
     engine_ = plan.engine;  // before the start: the engine already calls the view
@@ -594,6 +595,7 @@ void CMainDlg::StartHandedOverJob(const HandOverRequest& job) {
     // One clip joins nothing: the window stays with it, as it would for the user.
     if (!clips_.CanJoin()) return;
     leftOut_.clear();
+    shortClips_.clear();
     methodText_.clear();
     // The caller's job joins classic whatever the user chose in the save dialog.
     engine_ = PlanJoin(StoredJoinMethod(), true).engine;
@@ -751,6 +753,7 @@ void CMainDlg::ClearClips() {
 
 void CMainDlg::ClipLeftOut(const std::wstring& clip) { leftOut_.push_back(clip); }
 
+void CMainDlg::ClipHoldsLess(const std::wstring&, const std::wstring& warning) { shortClips_.push_back(warning); }
 void CMainDlg::OutputFitted(const std::wstring& note) {
     CLog::Instance().Write(LOG_INFO, note);
     fitted_ = note;
@@ -769,6 +772,10 @@ void CMainDlg::ShowResult(const ClipProperties& result, bool probed) {
         ShowMessage(this, Tr(L"This clip could not be converted and is missing from the output: ") + clip,
                     Tr(L"Tips"));
     leftOut_.clear();
+    std::wstring warnings;
+    for (const auto& warning : shortClips_) warnings += (warnings.empty() ? L"" : L"\n") + warning;
+    if (!warnings.empty()) ShowMessage(this, warnings, Tr(L"Tips"));
+    shortClips_.clear();
     if (!fitted_.empty()) ShowMessage(this, fitted_, Tr(L"Tips"));
     fitted_.clear();
 }

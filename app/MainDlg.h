@@ -143,6 +143,7 @@ public:
     void ReportIncompleteClip(const std::wstring& sourceUrl) override;
     void PhaseChanged(JoinPhase phase) override;
     void ClipLeftOut(const std::wstring& clip) override;
+    void ClipHoldsLess(const std::wstring& clip, const std::wstring& warning) override;
     void MethodChosen(const std::wstring& method, const std::wstring& reason) override;
     void OutputFitted(const std::wstring& note) override;
 
@@ -227,6 +228,7 @@ private:
     double secondsLeft_ = -1;  // the engine's estimate at leftAt_; negative: none yet
     std::chrono::steady_clock::time_point leftAt_;
     std::vector<std::wstring> leftOut_;
+    std::vector<std::wstring> shortClips_;  // warnings about clips that hold less than their headers give
     std::wstring fitted_;  // what the last join changed to fit its output format
     std::function<void(bool)> handOverEnded_;
     bool closing_ = false;

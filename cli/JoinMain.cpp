@@ -102,6 +102,10 @@ public:
         std::fprintf(stderr, "quilmer-join: method %s: %s\n", NativePath(method).c_str(), NativePath(reason).c_str());
         std::fflush(stderr);
     }
+    void ClipHoldsLess(const std::wstring&, const std::wstring& warning) override {
+        EndLine();
+        Say(warning);
+    }
     void OutputFitted(const std::wstring& note) override {
         EndLine();
         Say(note);

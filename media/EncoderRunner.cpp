@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstring>
 #include <optional>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -130,6 +131,9 @@ std::vector<std::string> ChildEnvironment() {
 }  // namespace
 
 std::wstring EncoderExit::Describe() const {
+    if (!started && startError != 0)
+        return Tr(L"The encoder could not be started:") + L" " +
+               WidePath(std::error_code(startError, std::generic_category()).message()) + L".";
     if (!started) return Tr(L"The encoder could not be started.");
     if (timedOut) return Tr(L"The encoder gave no answer in time and was stopped.");
     if (stoppedByUs) return Tr(L"The encoder was stopped.");
@@ -166,7 +170,10 @@ bool RunProgramArgs(const std::wstring& workingFolder, const std::vector<std::ws
     argv.push_back(nullptr);
 
     Fd outRead, outWrite, inRead, inWrite;
-    if (!MakePipe(outRead, outWrite) || !MakePipe(inRead, inWrite)) return false;
+    if (!MakePipe(outRead, outWrite) || !MakePipe(inRead, inWrite)) {
+        exit.startError = errno;
+        return false;
+    }
 
     posix_spawn_file_actions_t actions;
     posix_spawnattr_t attr;
@@ -200,7 +207,10 @@ bool RunProgramArgs(const std::wstring& workingFolder, const std::vector<std::ws
     int rc = posix_spawnp(&pid, argv[0], &actions, &attr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attr);
-    if (rc != 0) return false;
+    if (rc != 0) {
+        exit.startError = rc;
+        return false;
+    }
     exit.started = true;
 
     // Only the child holds the write end now, so end-of-data means it (and its children) closed it.

@@ -28,9 +28,11 @@ struct EncoderExit {
     bool timedOut = false;     // stopped because the time limit passed
     int exitCode = -1;         // the status it exited with, -1 when it did not exit by itself
     int signal = 0;            // the signal that ended it, when not stopped by us
+    int startError = 0;        // errno of a start that failed (E2BIG: the command line is too long)
 
     bool Succeeded() const { return started && !stoppedByUs && signal == 0 && exitCode == 0; }
-    // "The encoder ended with exit status 1.", "The encoder was killed by signal 9 (SIGKILL)." ...
+    // "The encoder ended with exit status 1.", "The encoder was killed by signal 9 (SIGKILL).",
+    // "The encoder could not be started: Argument list too long" ...
     std::wstring Describe() const;
 };
 

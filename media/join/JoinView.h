@@ -40,6 +40,12 @@ public:
     // A clip is missing from the join: it could be neither probed nor copied, or its conversion
     // failed (nothing it wrote is joined). The join goes on with the other clips.
     virtual void ClipLeftOut(const std::wstring& clip) { (void)clip; }
+    // A clip holds less than its header gives (a partial download): it is joined with what it
+    // holds. `warning` is the translated ShortClipWarning.
+    virtual void ClipHoldsLess(const std::wstring& clip, const std::wstring& warning) {
+        (void)clip;
+        (void)warning;
+    }
     // The output's format cannot carry the clips as they are, and the encode was fitted to it
     // (RealMedia: a smaller frame, coarser frames where one would be too large): what was changed.
     virtual void OutputFitted(const std::wstring& note) { (void)note; }

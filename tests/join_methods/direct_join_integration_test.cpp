@@ -107,6 +107,21 @@ std::vector<std::string> Packets(const std::string& path, const std::string& kin
     return packets;
 }
 
+// Size and checksum of each packet of the first stream of a kind that a player shows: a packet an
+// edit list hides (the encoder's priming at the start of an MP4 part) is left out, as the join
+// leaves it out.
+std::vector<std::string> ShownPackets(const std::string& path, const std::string& kind) {
+    ProgramResult r = RunProgram({"ffprobe", "-v", "error", "-select_streams", kind + ":0", "-show_data_hash", "md5",
+                                  "-show_entries", "packet=size,flags,data_hash", "-of", "csv=p=0", "file:" + path});
+    std::vector<std::string> packets;
+    std::istringstream lines(r.output);
+    for (std::string line; std::getline(lines, line);)
+        if (!line.empty() && std::isdigit(static_cast<unsigned char>(line[0])) && line.find(",KD") == std::string::npos &&
+            line.find(",_D") == std::string::npos)
+            packets.push_back(line.substr(0, line.find(',')) + line.substr(line.rfind(',')));
+    return packets;
+}
+
 // Where two packet lists part, for a short message.
 std::string FirstDifference(const std::vector<std::string>& a, const std::vector<std::string>& b) {
     std::size_t i = 0;
@@ -225,7 +240,12 @@ TEST_P(LosslessPartsTest, PartsOfOneVideoJoinWithTheirPacketsUnchanged) {
                 EXPECT_EQ(std::atoi(outSound[i].c_str()) + 7, std::atoi(inSound[i].c_str())) << "packet " << i;
         } else {
             EXPECT_EQ(FirstDifference(Packets(out, "v"), PartsPackets(parts, "v")), "");
-            EXPECT_EQ(FirstDifference(Packets(out, "a"), PartsPackets(parts, "a")), "");
+            std::vector<std::string> shown;
+            for (const auto& p : parts) {
+                auto some = ShownPackets(p, "a");
+                shown.insert(shown.end(), some.begin(), some.end());
+            }
+            EXPECT_EQ(FirstDifference(ShownPackets(out, "a"), shown), "");
         }
         // The joining demuxer starts each part where the previous one's container says it ends,
         // which may leave up to a frame between a part's last picture and the next one's first.

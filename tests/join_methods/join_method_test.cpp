@@ -3,9 +3,12 @@
 #include "media/join/methods/DirectCommands.h"
 #include "media/join/methods/JoinMethod.h"
 #include "media/join/methods/MediaInfo.h"
+#include "media/EncoderRunner.h"
+#include "media/join/ShortClip.h"
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <optional>
 #include <string>
 #include <vector>
@@ -173,6 +176,28 @@ TEST(DirectCommandsTest, ProgressReaderJoinsLinesSplitAcrossReads) {
     EXPECT_FALSE(reader.Feed("frame=10\nout_time_us=12").has_value());
     EXPECT_EQ(reader.Feed("50000\nprogress=continue\n").value_or(-1), 1250000);
     EXPECT_EQ(reader.Feed("out_time_us=N/A\nout_time_ms=2000000\n").value_or(-1), 2000000);
+}
+
+TEST(DirectCommandsTest, RunsTakeAtMostTheirShareOfClipsAndPictureAndKeepTheOrder) {
+    std::vector<MediaInfo> small(70, Info(Video("h264", 160, 120) + Audio()));
+    EXPECT_EQ(SingleRuns(small), (std::vector<std::size_t>{32, 32, 6}));
+    std::vector<MediaInfo> large(5, Info(Video("h264", 3840, 2160) + Audio()));
+    EXPECT_EQ(SingleRuns(large), (std::vector<std::size_t>{1, 1, 1, 1, 1}));  // each alone is over the budget
+    EXPECT_EQ(SingleRuns({Info(Audio())}), (std::vector<std::size_t>{1}));
+}
+
+TEST(DirectCommandsTest, AClipShortOfItsHeaderIsNamedWithBothLengthsAndAStartFailureGivesTheReason) {
+    MediaInfo cut = Info(Video() + Audio(), 2.1);
+    cut.headerDuration = 10;
+    EXPECT_TRUE(HoldsLessThanHeader(cut));
+    cut.headerDuration = 2.4;  // rounding and a codec frame are no loss
+    EXPECT_FALSE(HoldsLessThanHeader(cut));
+    EXPECT_EQ(ShortClipWarning(L"/d/a %s {held}.flv", 2.14, 10),
+              L"/d/a %s {held}.flv holds 2.1 s of the 10.0 s its header gives; the rest is missing, perhaps an "
+              L"incomplete download");
+    EncoderExit exit;
+    exit.startError = E2BIG;
+    EXPECT_EQ(exit.Describe(), L"The encoder could not be started: Argument list too long.");
 }
 
 }  // namespace

@@ -11,7 +11,10 @@ extern "C" {
 #include <libavutil/pixdesc.h>
 }
 
+#include <algorithm>
 #include <cmath>
+#include <functional>
+#include <memory>
 #include <cstdio>
 
 namespace quilmer {
@@ -39,6 +42,98 @@ int Rotation(const AVStream& stream) {
     return std::isfinite(degrees) ? static_cast<int>(std::lround(degrees)) : 0;
 }
 
+struct PacketDeleter {
+    void operator()(AVPacket* packet) const { av_packet_free(&packet); }
+};
+
+// What the packets of the clip's picture and sound streams hold, microseconds.
+struct Held {
+    std::int64_t start = AV_NOPTS_VALUE;  // the first packet shown
+    std::int64_t end = AV_NOPTS_VALUE;    // the end of the last whole packet
+    bool firstPictureKey = true;
+    bool pictureSeen = false;
+    bool soundSeen = false;
+    bool readFailed = false;  // a read was broken off by the stop or the time limit
+
+    void Take(const AVFormatContext& file, const AVPacket& packet, int video, int audio, std::int64_t size) {
+        if (packet.stream_index != video && packet.stream_index != audio) return;
+        if (PacketHidden(file, packet, size)) return;
+        const AVStream& stream = *file.streams[packet.stream_index];
+        const std::int64_t at = packet.pts != AV_NOPTS_VALUE ? packet.pts : packet.dts;
+        if (at == AV_NOPTS_VALUE) return;
+        if (packet.stream_index == video && !pictureSeen) {
+            pictureSeen = true;
+            firstPictureKey = (packet.flags & AV_PKT_FLAG_KEY) != 0;
+        }
+        if (packet.stream_index == audio) soundSeen = true;
+        const std::int64_t from = av_rescale_q(at, stream.time_base, AV_TIME_BASE_Q);
+        start = start == AV_NOPTS_VALUE ? from : std::min(start, from);
+        end = std::max(end == AV_NOPTS_VALUE ? from : end, PacketEndMicros(packet, stream));
+    }
+};
+
+// Reads packets until the end of the file, a read that fails (the rest of a cut file) or, when
+// `enough` says so, earlier.
+void ReadPackets(AVFormatContext& file, AVPacket& packet, Held& held, int video, int audio, std::int64_t size,
+                 const AvInterrupt& interrupt, const std::function<bool()>& enough) {
+    for (;;) {
+        const int code = av_read_frame(&file, &packet);
+        if (code < 0) {
+            if (code == AVERROR_EXIT || interrupt.TimedOut() || (interrupt.cancel && interrupt.cancel->IsRequested()))
+                held.readFailed = true;
+            return;
+        }
+        held.Take(file, packet, video, audio, size);
+        av_packet_unref(&packet);
+        if (enough && enough()) return;
+    }
+}
+
+// A long clip is read from its start only until picture and sound have shown, then from shortly
+// before the end its header gives: reading a whole film would cost seconds. When the tail does
+// not reach the header's end (a cut download; a seek the format cannot do), everything is read.
+constexpr std::int64_t kWholeReadMicros = 60 * AV_TIME_BASE;
+constexpr std::int64_t kTailMicros = 10 * AV_TIME_BASE;
+
+void MeasureHeld(AVFormatContext& file, MediaInfo& info, const AvInterrupt& interrupt) {
+    std::unique_ptr<AVPacket, PacketDeleter> packet(av_packet_alloc());
+    if (!packet) return;
+    const int video = info.video ? info.video->index : -1;
+    const int audio = info.audio ? info.audio->index : -1;
+    const std::int64_t size = file.pb ? avio_size(file.pb) : -1;
+    const std::int64_t claimed = file.duration != AV_NOPTS_VALUE && file.duration > 0 ? file.duration : 0;
+    Held held;
+    bool measured = false;
+    if (claimed > kWholeReadMicros) {
+        ReadPackets(file, *packet, held, video, audio, size, interrupt, [&] {
+            return (held.pictureSeen || video < 0) && (held.soundSeen || audio < 0);
+        });
+        const std::int64_t first = file.start_time != AV_NOPTS_VALUE ? file.start_time : 0;
+        if (!held.readFailed &&
+            avformat_seek_file(&file, -1, INT64_MIN, first + claimed - kTailMicros, first + claimed - kTailMicros,
+                               0) >= 0) {
+            Held tail = held;
+            ReadPackets(file, *packet, tail, video, audio, size, interrupt, {});
+            if (!tail.readFailed && tail.end != AV_NOPTS_VALUE && tail.end >= first + claimed - AV_TIME_BASE) {
+                held = tail;
+                measured = true;
+            }
+        }
+        if (!measured && !held.readFailed) {
+            avformat_seek_file(&file, -1, INT64_MIN, INT64_MIN, INT64_MIN, 0);
+            held = Held{};
+        }
+    }
+    if (!measured && !held.readFailed) ReadPackets(file, *packet, held, video, audio, size, interrupt, {});
+    if (held.readFailed) {
+        info.duration = info.headerDuration;  // stopped: the caller fails anyway
+        return;
+    }
+    info.holdsPackets = held.end != AV_NOPTS_VALUE;
+    info.duration = info.holdsPackets ? static_cast<double>(held.end - held.start) / AV_TIME_BASE : 0;
+    info.startsOnKeyFrame = held.firstPictureKey;
+}
+
 double StartSeconds(const AVStream& stream) {
     return stream.start_time == AV_NOPTS_VALUE ? 0 : static_cast<double>(stream.start_time) * av_q2d(stream.time_base);
 }
@@ -58,7 +153,7 @@ std::optional<MediaInfo> ProbeMediaFile(const std::wstring& path, const CancelFl
     MediaInfo info;
     info.container = context->iformat ? context->iformat->name : "";
     if (context->duration != AV_NOPTS_VALUE && context->duration > 0)
-        info.duration = static_cast<double>(context->duration) / AV_TIME_BASE;
+        info.headerDuration = static_cast<double>(context->duration) / AV_TIME_BASE;
     info.bitRate = context->bit_rate > 0 ? context->bit_rate : 0;
     for (unsigned i = 0; i < context->nb_streams; ++i) {
         AVStream& stream = *context->streams[i];
@@ -95,6 +190,11 @@ std::optional<MediaInfo> ProbeMediaFile(const std::wstring& path, const CancelFl
     }
     if (!info.video && !info.audio) {
         why = Tr(L"it holds neither picture nor sound");
+        return std::nullopt;
+    }
+    MeasureHeld(*context, info, interrupt);
+    if (cancel.IsRequested() || interrupt.TimedOut()) {
+        why = Tr(L"stopped");
         return std::nullopt;
     }
     return info;

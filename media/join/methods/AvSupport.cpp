@@ -5,7 +5,9 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 
 namespace quilmer {
@@ -83,6 +85,48 @@ AvInput OpenAvInput(const std::wstring& path, const AvInterrupt& interrupt, std:
         return nullptr;
     }
     return input;
+}
+
+std::int64_t PacketEndMicros(const AVPacket& packet, const AVStream& stream) {
+    const std::int64_t at = packet.pts != AV_NOPTS_VALUE ? packet.pts : packet.dts;
+    if (at == AV_NOPTS_VALUE) return 0;
+    const std::int64_t length = packet.duration;
+    std::int64_t end = av_rescale_q(at + std::max<std::int64_t>(length, 0), stream.time_base, AV_TIME_BASE_Q);
+    if (length <= 0 && stream.codecpar->codec_type == AVMEDIA_TYPE_VIDEO) {
+        const AVRational rate = stream.avg_frame_rate.num > 0 ? stream.avg_frame_rate : stream.r_frame_rate;
+        if (rate.num > 0 && rate.den > 0) end += av_rescale_q(1, av_inv_q(rate), AV_TIME_BASE_Q);
+    }
+    return end;
+}
+
+bool PacketCutShort(const AVFormatContext& file, const AVPacket& packet, std::int64_t fileSize) {
+    if (fileSize <= 0 || packet.pos < 0 || packet.stream_index < 0 ||
+        packet.stream_index >= static_cast<int>(file.nb_streams))
+        return false;
+    if (file.iformat && std::strcmp(file.iformat->name, "flv") == 0) {
+        // FLV packets count from their tag's header, which gives the whole tag's size.
+        if (packet.pos + packet.size + 32 < fileSize || !file.pb) return false;
+        const std::int64_t at = avio_tell(file.pb);
+        std::uint8_t head[4] = {};
+        const bool read = avio_seek(file.pb, packet.pos, SEEK_SET) >= 0 && avio_read(file.pb, head, 4) == 4;
+        avio_seek(file.pb, at, SEEK_SET);
+        const std::int64_t tag = (std::int64_t{head[1]} << 16) | (head[2] << 8) | head[3];
+        return !read || packet.pos + 11 + tag > fileSize;
+    }
+    if (packet.pos + packet.size < fileSize) return false;
+    // A complete MP4 whose index comes first ends with its last sample: the index tells whole
+    // samples from cut ones. Searched from the end, where such a packet lies.
+    AVStream* stream = file.streams[packet.stream_index];
+    for (int i = avformat_index_get_entries_count(stream) - 1; i >= 0; --i) {
+        const AVIndexEntry* entry = avformat_index_get_entry(stream, i);
+        if (entry && entry->pos == packet.pos) return entry->size > packet.size;
+        if (entry && entry->pos < packet.pos) break;
+    }
+    return true;
+}
+
+bool PacketHidden(const AVFormatContext& file, const AVPacket& packet, std::int64_t fileSize) {
+    return (packet.flags & AV_PKT_FLAG_DISCARD) != 0 || PacketCutShort(file, packet, fileSize);
 }
 
 }  // namespace quilmer

@@ -5,6 +5,7 @@
 #include "media/CancelFlag.h"
 
 #include <chrono>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -46,5 +47,18 @@ using AvInput = std::unique_ptr<AVFormatContext, AvInputCloser>;
 // Opens a regular file and reads its streams' parameters, reads ending as `interrupt` says.
 // Null with `why` ("not a regular file", or libav's complaint) when it cannot.
 AvInput OpenAvInput(const std::wstring& path, const AvInterrupt& interrupt, std::wstring& why);
+
+// Where a packet's showing ends, in microseconds of the file's clock: a picture without a
+// duration lasts a frame. 0 when the packet carries no time.
+std::int64_t PacketEndMicros(const AVPacket& packet, const AVStream& stream);
+
+// Whether a packet was cut off by the end of the file (a partial download): the index of an MP4
+// names a bigger sample, or, without an index, the packet runs up to the very end of the file.
+// `fileSize` is avio_size() of the file, <= 0 when unknown (nothing counts as cut then).
+bool PacketCutShort(const AVFormatContext& file, const AVPacket& packet, std::int64_t fileSize);
+
+// A packet that a player shows nothing of: hidden by an edit list (the lead-in of a part cut
+// without re-encoding) or cut off by the end of the file.
+bool PacketHidden(const AVFormatContext& file, const AVPacket& packet, std::int64_t fileSize);
 
 }  // namespace quilmer

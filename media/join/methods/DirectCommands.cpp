@@ -137,14 +137,28 @@ std::string SingleFilterGraph(const std::vector<MediaInfo>& clips, const SingleT
     return graph;
 }
 
+std::vector<std::size_t> SingleRuns(const std::vector<MediaInfo>& clips) {
+    std::vector<std::size_t> runs;
+    long long pixels = 0;
+    for (const MediaInfo& clip : clips) {
+        const long long area = clip.video ? static_cast<long long>(clip.video->width) * clip.video->height : 0;
+        if (runs.empty() || runs.back() >= kMaxClipsPerRun || pixels + area > kMaxPixelsPerRun) {
+            runs.push_back(0);
+            pixels = 0;
+        }
+        ++runs.back();
+        pixels += area;
+    }
+    return runs;
+}
+
 std::vector<std::wstring> SingleArgs(const std::wstring& ffmpeg, const std::vector<std::wstring>& clips,
-                                     const std::vector<MediaInfo>& infos, const std::wstring& output,
-                                     const TargetFormat& target) {
-    const SingleTarget t = SingleTargetFor(target, infos.front());
+                                     const std::wstring& graphScript, const std::wstring& output,
+                                     const TargetFormat& target, const SingleTarget& t) {
     std::vector<std::wstring> a = Head(ffmpeg);
     // A clip whose picture changes size midway must not have the graph rebuilt (see the graph).
     for (const std::wstring& clip : clips) a.insert(a.end(), {L"-reinit_filter", L"0", L"-i", FileUrl(clip)});
-    a.insert(a.end(), {L"-filter_complex", W(SingleFilterGraph(infos, t)), L"-map", L"[v]", L"-map", L"[a]"});
+    a.insert(a.end(), {L"-filter_complex_script", FileUrl(graphScript), L"-map", L"[v]", L"-map", L"[a]"});
     const std::wstring audioKbps = std::to_wstring(t.params.audioKbps) + L"k";
     const std::wstring videoKbps = std::to_wstring(t.params.videoKbps) + L"k";
     // The codecs and qualities of the classic final encode; the fixed quantizer 2 stands for its

@@ -38,9 +38,19 @@ SingleTarget SingleTargetFor(const TargetFormat& target, const MediaInfo& first)
 // for a clip without sound, black for one without picture), ending in [v] and [a].
 std::string SingleFilterGraph(const std::vector<MediaInfo>& clips, const SingleTarget& target);
 
+// The run of ffmpeg that encodes `clips` into `output`; the graph (SingleFilterGraph) is read
+// from the file `graphScript`, so that no argument grows with the number of clips.
 std::vector<std::wstring> SingleArgs(const std::wstring& ffmpeg, const std::vector<std::wstring>& clips,
-                                     const std::vector<MediaInfo>& infos, const std::wstring& output,
-                                     const TargetFormat& target);
+                                     const std::wstring& graphScript, const std::wstring& output,
+                                     const TargetFormat& target, const SingleTarget& t);
+
+// How the clips of a one-pass join are split into runs of ffmpeg, each encoding a piece that the
+// stream copy then joins: ffmpeg opens every input of a run at once, with its decoder and its
+// read-ahead, so a run takes at most kMaxClipsPerRun clips and kMaxPixelsPerRun pixels of
+// picture. Returns the number of clips in each run, in order.
+constexpr std::size_t kMaxClipsPerRun = 32;
+constexpr long long kMaxPixelsPerRun = 32LL * 640 * 480;
+std::vector<std::size_t> SingleRuns(const std::vector<MediaInfo>& clips);
 
 // Reads "-progress pipe:1" output: keeps the unfinished last line between chunks and answers
 // the furthest output time seen, in microseconds.

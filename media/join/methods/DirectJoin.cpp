@@ -7,6 +7,7 @@
 #include "media/join/CatchUnexpected.h"
 #include "media/join/JoinFiles.h"
 #include "media/join/ResultCheck.h"
+#include "media/join/ShortClip.h"
 #include "media/join/methods/AvProbe.h"
 #include "media/join/methods/DirectCommands.h"
 #include "media/join/methods/StreamCopy.h"
@@ -14,6 +15,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <system_error>
@@ -145,6 +147,23 @@ void DirectJoin::OnWorkerEnded() {
 }
 
 void DirectJoin::AfterProbe() {
+    // A clip of which not one packet is whole is left out; one that holds less than its header
+    // gives is joined with what it holds, and the user hears of the rest.
+    for (std::size_t i = 0; i < infos_.size();) {
+        if (HoldsLessThanHeader(infos_[i]))
+            view_.ClipHoldsLess(clips_[i], ShortClipWarning(clips_[i], infos_[i].duration, infos_[i].headerDuration));
+        if (infos_[i].holdsPackets) {
+            ++i;
+            continue;
+        }
+        view_.ClipLeftOut(clips_[i]);
+        clips_.erase(clips_.begin() + static_cast<std::ptrdiff_t>(i));
+        infos_.erase(infos_.begin() + static_cast<std::ptrdiff_t>(i));
+    }
+    if (infos_.empty()) {
+        Fail(Tr(L"None of the clips holds a picture or sound that can be read."));
+        return;
+    }
     LosslessVerdict verdict = CheckLossless(clips_, infos_, format_);
     MethodChoice choice = ChooseMethod(requested_, verdict);
     chosen_ = choice.method;
@@ -203,36 +222,90 @@ void DirectJoin::AfterProbe() {
         });
         return;
     }
-    std::vector<std::wstring> args = SingleArgs(ffmpeg_, clips_, infos_, made, format_);
     if (format_ == L"rmvb") {
         const VideoInfo* v = infos_.front().video ? &*infos_.front().video : nullptr;
         const bool turned = v && std::abs(v->rotation) % 180 == 90;
         view_.OutputFitted(RealMediaFitNote(v ? (turned ? v->height : v->width) : 0, v ? (turned ? v->width : v->height) : 0));
     }
-    StartWorker([this, args] {
+    workFolder_ = ReserveTemporaryFolder(folder);
+    if (workFolder_.empty()) {
+        Fail(Tr(L"Cannot create a file in the output folder: ") + folder);
+        return;
+    }
+    const std::vector<std::wstring> clips = clips_;
+    const std::vector<MediaInfo> infos = infos_;
+    const TargetFormat format = format_;
+    const std::wstring work = workFolder_;
+    StartWorker([this, clips, infos, format, work, made] {
         runErrors_.clear();
-        ProgressReader reader;
-        OutputChunkHandler collect = [this, &reader](std::string&, std::string& chunk) {
-            if (auto us = reader.Feed(chunk)) doneMicros_ = *us;
-            // Whatever is not a progress line (key=value) is ffmpeg's complaint; keep its end.
-            for (std::size_t start = 0, end; start < chunk.size(); start = end + 1) {
-                end = chunk.find('\n', start);
-                if (end == std::string::npos) end = chunk.size();
-                std::string_view line(chunk.data() + start, end - start);
-                if (line.find('=') == std::string_view::npos || line.find(' ') != std::string_view::npos) {
-                    runErrors_.append(line);
-                    runErrors_ += '\n';
-                }
-            }
-            if (runErrors_.size() > 2 * kErrorTail) runErrors_.erase(0, runErrors_.size() - kErrorTail);
-            return true;
-        };
-        RunProgramArgs({}, args, collect, {}, &cancel_, &runExit_);
+        copyFailure_.clear();
+        RunSingle(clips, infos, format, work, made);
     });
 }
 
+void DirectJoin::RunSingle(const std::vector<std::wstring>& clips, const std::vector<MediaInfo>& infos,
+                           const TargetFormat& format, const std::wstring& work, const std::wstring& made) {
+    const SingleTarget target = SingleTargetFor(format, infos.front());
+    std::vector<std::size_t> runs = SingleRuns(infos);
+    std::vector<std::wstring> pieces;
+    std::int64_t before = 0;  // microseconds of the clips encoded by the runs before
+    std::size_t first = 0;
+    for (std::size_t run = 0; run < runs.size(); ++run) {
+        const std::vector<std::wstring> some(clips.begin() + first, clips.begin() + first + runs[run]);
+        const std::vector<MediaInfo> theirs(infos.begin() + first, infos.begin() + first + runs[run]);
+        const std::wstring number = std::to_wstring(run + 1);
+        // One run writes the output itself; more write pieces that the stream copy joins.
+        const std::wstring piece = runs.size() == 1 ? made : work + L"piece-" + number + ExtensionOf(made);
+        const std::wstring script = work + L"graph-" + number + L".txt";
+        if (!WriteWholeFile(script, SingleFilterGraph(theirs, target))) {
+            workerFailure_ = Tr(L"Cannot create a file in the output folder: ") + script;
+            return;
+        }
+        const bool done = EncodeRun(SingleArgs(ffmpeg_, some, script, piece, format, target), before);
+        RemoveFileQuietly(script);
+        if (!done && runExit_.startError == E2BIG && runs[run] > 1) {
+            // Clip names long enough to pass the system's limit on a command line: half as many.
+            RemoveFileQuietly(piece);
+            const std::size_t half = runs[run] / 2;
+            runs[run] -= half;
+            runs.insert(runs.begin() + static_cast<std::ptrdiff_t>(run) + 1, half);
+            --run;
+            continue;
+        }
+        if (!done) return;
+        first += runs[run];
+        for (const MediaInfo& info : theirs) before += static_cast<std::int64_t>(info.duration * 1e6);
+        pieces.push_back(piece);
+    }
+    if (pieces.size() > 1) {
+        copyFailure_ = CopyStreams(pieces, made, format, cancel_, {});
+        for (const std::wstring& piece : pieces) RemoveFileQuietly(piece);
+    }
+}
+
+bool DirectJoin::EncodeRun(const std::vector<std::wstring>& args, std::int64_t before) {
+    ProgressReader reader;
+    OutputChunkHandler collect = [this, &reader, before](std::string&, std::string& chunk) {
+        if (auto us = reader.Feed(chunk)) doneMicros_ = before + *us;
+        // Whatever is not a progress line (key=value) is ffmpeg's complaint; keep its end.
+        for (std::size_t start = 0, end; start < chunk.size(); start = end + 1) {
+            end = chunk.find('\n', start);
+            if (end == std::string::npos) end = chunk.size();
+            std::string_view line(chunk.data() + start, end - start);
+            if (line.find('=') == std::string_view::npos || line.find(' ') != std::string_view::npos) {
+                runErrors_.append(line);
+                runErrors_ += '\n';
+            }
+        }
+        if (runErrors_.size() > 2 * kErrorTail) runErrors_.erase(0, runErrors_.size() - kErrorTail);
+        return true;
+    };
+    RunProgramArgs({}, args, collect, {}, &cancel_, &runExit_);
+    return runExit_.Succeeded();
+}
+
 void DirectJoin::AfterJoin() {
-    if (chosen_ == JoinMethod::Lossless && !copyFailure_.empty()) {
+    if (!copyFailure_.empty()) {
         if (std::wstring storage = StorageFailure(NativePath(copyFailure_)); !storage.empty()) {
             Fail(Tr(L"The folder of the output file cannot be written:") + L" " + FolderOf(output_) + L": " + storage);
             return;
@@ -342,6 +415,8 @@ std::string DirectJoin::Stage() const {
 void DirectJoin::RemoveFiles() {
     RemoveFileQuietly(temporaryOutput_);
     temporaryOutput_.clear();
+    if (!workFolder_.empty()) RemoveFolderQuietly(workFolder_);
+    workFolder_.clear();
 }
 
 void DirectJoin::EndJoin() {

@@ -67,6 +67,12 @@ private:
     void Tick();
     void ReportTimeLeft();
     void Guarded(const std::function<void()>& step);
+    // The one-pass encode on the worker: one run of ffmpeg per group of clips (SingleRuns), the
+    // pieces then joined by stream copy. Stops at the first run that fails.
+    void RunSingle(const std::vector<std::wstring>& clips, const std::vector<MediaInfo>& infos,
+                   const TargetFormat& format, const std::wstring& work, const std::wstring& made);
+    // One run of ffmpeg, its progress counted on from `before` microseconds; true when it succeeded.
+    bool EncodeRun(const std::vector<std::wstring>& args, std::int64_t before);
 
     EventLoop& loop_;
     JoinView& view_;
@@ -82,6 +88,7 @@ private:
     std::wstring output_;
     std::wstring format_;
     std::wstring temporaryOutput_;
+    std::wstring workFolder_;  // the one-pass join's graphs and pieces, "" when none
     double expectedSeconds_ = 0;
     bool expectedKnown_ = true;
     int lastPercent_ = 0;

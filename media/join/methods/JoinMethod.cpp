@@ -115,6 +115,9 @@ LosslessVerdict CheckLossless(const std::vector<std::wstring>& clips, const std:
         // The container's own limits first: a clip whose codec the target cannot hold.
         if (c.video && !ContainerHoldsVideo(target, c.video->codec)) return cannotHold(i, Tr(L"video"), c.video->codec);
         if (c.audio && !ContainerHoldsAudio(target, c.audio->codec)) return cannotHold(i, Tr(L"sound"), c.audio->codec);
+        if (c.video && !c.startsOnKeyFrame)
+            return refuse(i, Tr(L"starts on a picture that is not a key frame (it was cut without re-encoding), so "
+                                L"it cannot be copied cleanly"));
         if (i == 0) continue;
         if (c.video.has_value() != first.video.has_value())
             return differs(i, Tr(L"picture"), c.video ? Tr(L"has one") : Tr(L"has none"),

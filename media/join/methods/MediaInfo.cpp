@@ -14,6 +14,11 @@ std::wstring Wide(const std::string& text) { return WidePath(text); }
 
 }  // namespace
 
+bool HoldsLessThanHeader(const MediaInfo& info) {
+    return info.holdsPackets && info.headerDuration > 0 && info.duration > 0 &&
+           info.headerDuration - info.duration > 0.5;
+}
+
 double FractionValue(const std::string& fraction) {
     const std::size_t slash = fraction.find('/');
     char* end = nullptr;

@@ -36,11 +36,23 @@ struct AudioInfo {
 
 struct MediaInfo {
     std::string container;  // libavformat's format name, "mov,mp4,m4a,3gp,3g2,mj2", "flv"
-    double duration = 0;    // seconds, 0 when unknown
+    // Seconds the clip really holds, from the first shown packet of its picture or sound to the
+    // end of the last whole one (0 when unknown); a partial download holds less than its header
+    // says, and the rest is not joined.
+    double duration = 0;
+    double headerDuration = 0;  // the length the header gives, seconds (0 when it gives none)
+    bool holdsPackets = true;   // false: not one whole packet of picture or sound
+    // false: the first picture shown is not a key frame (a part cut without re-encoding, whose
+    // edit list hides the frames it is built from), so a stream copy would start on pictures
+    // that cannot be decoded.
+    bool startsOnKeyFrame = true;
     long long bitRate = 0;  // overall bits/s, 0 when unknown
     std::optional<VideoInfo> video;
     std::optional<AudioInfo> audio;
 };
+
+// Whether the clip holds noticeably less than its header gives (more than half a second).
+bool HoldsLessThanHeader(const MediaInfo& info);
 
 // Frames per second of a fraction like "30000/1001"; 0 when it is not a positive fraction.
 double FractionValue(const std::string& fraction);

@@ -209,6 +209,7 @@ private:
         for (std::size_t t = 0; t < sources.size(); ++t) trackOf[sources[t]] = static_cast<int>(t);
 
         const std::int64_t start = input->start_time != AV_NOPTS_VALUE ? input->start_time : 0;
+        const std::int64_t size = input->pb ? avio_size(input->pb) : -1;
         std::int64_t end = 0;  // the clip's length by its packets, microseconds
         const std::chrono::microseconds delay = TestDelay();
         for (;;) {
@@ -217,12 +218,15 @@ private:
             if (code == AVERROR_EOF) break;
             if (code < 0) return Complaint(clip, code);
             const int t = packet_->stream_index < static_cast<int>(trackOf.size()) ? trackOf[packet_->stream_index] : -1;
-            if (t < 0) {
+            // What a player would not show is not copied: the lead-in an edit list hides would
+            // run back into the clip before, and a packet cut off by the end of a partial
+            // download only makes the decoder complain.
+            if (t < 0 || PacketHidden(*input, *packet_, size)) {
                 av_packet_unref(packet_.get());
                 continue;
             }
             const AVStream& in = *input->streams[packet_->stream_index];
-            end = std::max(end, PacketEnd(*packet_, in) - start);
+            end = std::max(end, PacketEndMicros(*packet_, in) - start);
             Track& track = tracks_[t];
             Shift(*packet_, in.time_base, track, offset - start);
             if (std::wstring failure = Filter(track, packet_.get()); !failure.empty()) return failure;
@@ -231,19 +235,6 @@ private:
         if (end <= 0 && input->duration != AV_NOPTS_VALUE) end = input->duration;
         offset += std::max<std::int64_t>(end, 0);
         return {};
-    }
-
-    // Where a packet's showing ends, microseconds: a picture without a duration lasts a frame.
-    static std::int64_t PacketEnd(const AVPacket& packet, const AVStream& in) {
-        std::int64_t at = packet.pts != AV_NOPTS_VALUE ? packet.pts : packet.dts;
-        if (at == AV_NOPTS_VALUE) return 0;
-        std::int64_t length = packet.duration;
-        std::int64_t end = av_rescale_q(at + std::max<std::int64_t>(length, 0), in.time_base, AV_TIME_BASE_Q);
-        if (length <= 0 && in.codecpar->codec_type == AVMEDIA_TYPE_VIDEO) {
-            AVRational rate = in.avg_frame_rate.num > 0 ? in.avg_frame_rate : in.r_frame_rate;
-            if (rate.num > 0 && rate.den > 0) end += av_rescale_q(1, av_inv_q(rate), AV_TIME_BASE_Q);
-        }
-        return end;
     }
 
     // Moves a packet by `shift` microseconds into the output stream's clock, keeping its
