@@ -76,6 +76,14 @@ PlayerWindow::PlayerWindow(PlayerKind kind, const std::wstring& mediaPath, int h
     browser_->Bind(wxEVT_WEBVIEW_NAVIGATING, &PlayerWindow::OnNavigating, this);
     browser_->Bind(wxEVT_WEBVIEW_LOADED, &PlayerWindow::OnLoaded, this);
     Bind(wxEVT_CLOSE_WINDOW, &PlayerWindow::OnClose, this);
+    // A frame has no Cancel of its own: Escape closes it as the close box does.
+    Bind(wxEVT_CHAR_HOOK, [this](wxKeyEvent& event) {
+        if (event.GetKeyCode() == WXK_ESCAPE && !event.HasAnyModifiers()) {
+            Close();
+            return;
+        }
+        event.Skip();
+    });
     Bind(wxEVT_SIZE, [this](wxSizeEvent& event) {
         event.Skip();
         if (pageLoaded_) ResizeWrapper();
