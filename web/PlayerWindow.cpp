@@ -101,9 +101,11 @@ PlayerWindow::PlayerWindow(PlayerKind kind, const std::wstring& mediaPath, int h
     Bind(wxEVT_MENU, [this](wxCommandEvent&) { CopyFocusedInput(); }, kCopyCommand);
     Bind(wxEVT_MENU, [this](wxCommandEvent&) { PasteIntoFocusedInput(); }, kPasteCommand);
 
-    placement_.Restore(this);
     buildTimer_.StartOnce(kBuildDelayMs);
     AttachSkin(this);
+    // After the skin: the stored size is the window's size in its frame, and a skin attached later
+    // would grow it by its frame once more on every reopening.
+    placement_.Restore(this);
 }
 
 PlayerWindow::~PlayerWindow() { RemoveGeneratedFiles(); }

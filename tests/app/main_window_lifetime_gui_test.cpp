@@ -26,11 +26,14 @@
 #include "app/MainDlg.h"
 #include "app/PropertyDialog.h"
 #include "app/core/SingleInstance.h"
+#include "controls/MessageBoxes.h"
 #include "controls/LanguageChooser.h"
 #include "foundation/AppFolders.h"
 #include "foundation/FileUtil.h"
 #include "foundation/protocol/WindowFinder.h"
 #include "lang/LanguageManager.h"
+#include "web/BrowserWindow.h"
+#include "web/PlayerWindow.h"
 
 namespace quilmer {
 namespace {
@@ -245,6 +248,68 @@ TEST_F(LifetimeTest, ClosingTheMainWindowClosesThePlayerAndBrowserWindowsItOpene
         },
         10000))
         << wxTopLevelWindows.size() << " windows left";
+}
+
+// ---- what every window of the program has -----------------------------------------------------
+
+template <typename T>
+std::vector<T*> WindowsOf() {
+    std::vector<T*> found;
+    for (wxWindow* window : wxTopLevelWindows)
+        if (auto* typed = dynamic_cast<T*>(window); typed && !window->IsBeingDeleted()) found.push_back(typed);
+    return found;
+}
+
+void PressKeyIn(wxTopLevelWindow* window, int key) {
+    window->Raise();
+    window->SetFocus();
+    PumpEvents(200);
+    wxUIActionSimulator keys;
+    keys.Char(key);
+    PumpEvents(300);
+}
+
+TEST_F(LifetimeTest, EveryWindowWearsTheProgramIconAndF1OpensHelpFromAPlayer) {
+    EXPECT_FALSE(window_->GetIcons().IsEmpty());
+    std::vector<std::string> bare;
+    auto note = [&bare](wxDialog* dialog) {
+        if (dialog->GetIcons().IsEmpty()) bare.push_back(dialog->GetClassInfo()->GetClassName().utf8_string());
+    };
+    answers_.Then(test::Inspect(note));  // About
+    Press(kIdAbout);
+    answers_.Then(test::Inspect(note));  // the open dialog of Add
+    Press(kIdAdd);
+    answers_.Then(test::Inspect(note));  // a message box
+    ShowMessage(window_, L"a message", L"Tips");
+    answers_.Then(test::Inspect(note));  // a message with details
+    ShowMessage(window_, L"a message", L"Tips", L"its details");
+    window_->AddClips({WidePath(Shared().flv), WidePath(Shared().avi)});
+    answers_.Then(test::Inspect(note));  // Property
+    Press(kIdProperty);
+    EXPECT_TRUE(PumpUntil([&] { return answers_.Seen() == 5; }));
+    EXPECT_TRUE(bare.empty()) << bare.front();
+
+    Press(kIdPlay);
+    ASSERT_TRUE(PumpUntil([] { return WindowsOf<PlayerWindow>().size() == 1; }));
+    PlayerWindow* player = WindowsOf<PlayerWindow>().front();
+    EXPECT_FALSE(player->GetIcons().IsEmpty());
+    SaveScreenshot(player, "player-window-with-icon");
+    // F1 in the player: the help page in a browser window, which wears the icon as well.
+    ASSERT_TRUE(WindowsOf<BrowserWindow>().empty());
+    PressKeyIn(player, WXK_F1);
+    ASSERT_TRUE(PumpUntil([] { return WindowsOf<BrowserWindow>().size() == 1; }, 10000));
+    EXPECT_FALSE(WindowsOf<BrowserWindow>().front()->GetIcons().IsEmpty());
+    WindowsOf<BrowserWindow>().front()->Close(true);
+    PumpEvents(200);
+    // Escape closes the player as its close box would.
+    PressKeyIn(player, WXK_ESCAPE);
+    EXPECT_TRUE(PumpUntil(
+        [] {
+            wxTheApp->ProcessIdle();
+            return WindowsOf<PlayerWindow>().empty();
+        },
+        10000));
+    EXPECT_TRUE(answers_.Unexpected().empty());
 }
 
 // ---- Property probes off the loop thread -------------------------------------------------------
