@@ -273,7 +273,7 @@ TEST_F(LifetimeTest, EveryWindowWearsTheProgramIconAndF1OpensHelpFromAPlayer) {
     EXPECT_FALSE(window_->GetIcons().IsEmpty());
     std::vector<std::string> bare;
     auto note = [&bare](wxDialog* dialog) {
-        if (dialog->GetIcons().IsEmpty()) bare.push_back(dialog->GetClassInfo()->GetClassName().utf8_string());
+        if (dialog->GetIcons().IsEmpty()) bare.push_back(wxString(dialog->GetClassInfo()->GetClassName()).utf8_string());
     };
     answers_.Then(test::Inspect(note));  // About
     Press(kIdAbout);
