@@ -207,9 +207,9 @@ void DirectJoin::AfterProbe() {
     } else {
         view_.PhaseChanged(JoinPhase::Concatenating);
     }
-    const JoinWork work = chosen_ == JoinMethod::Lossless ? JoinWork::StreamCopy : JoinWork::OnePass;
-    timeLeft_.Start(format_, {expectedSeconds_}, {{work}, {JoinWork::Check}});
-    timeLeft_.Begin(work);
+    const JoinWork joinWork = chosen_ == JoinMethod::Lossless ? JoinWork::StreamCopy : JoinWork::OnePass;
+    timeLeft_.Start(format_, {expectedSeconds_}, {{joinWork}, {JoinWork::Check}});
+    timeLeft_.Begin(joinWork);
     step_ = Step::Joining;
     const std::wstring made = temporaryOutput_;
     if (chosen_ == JoinMethod::Lossless) {
