@@ -26,8 +26,9 @@ here=$(cd "$(dirname "$0")" && pwd)
 [[ "$version" =~ ^v[0-9]+(\.[0-9]+)*$ ]] || { echo "$0: VERSION must be a short version text like v2.0" >&2; exit 1; }
 [[ "$url" =~ ^https?://[^[:space:]]+$ ]] || { echo "$0: DOWNLOADURL must be an http or https address" >&2; exit 1; }
 extra=()
+extra_key='^(releasedate|lastversion|tipurl)=[^[:cntrl:]]*$'
 for pair in "$@"; do
-  [[ "$pair" =~ ^(releasedate|lastversion|tipurl)=[^[:cntrl:]]*$ ]] ||
+  [[ "$pair" =~ $extra_key ]] ||
     { echo "$0: '$pair' is not releasedate=, lastversion= or tipurl= with a one-line value" >&2; exit 1; }
   extra+=("$pair")
 done

@@ -38,7 +38,7 @@ for n in "${counts[@]}"; do
             > /dev/null 2> "$work/err" || { echo "$method $n failed: $(tail -1 "$work/err")"; continue; }
         wall=$(awk -F': ' '/Elapsed \(wall clock\)/ {n=split($2,p,":"); s=0; for(i=1;i<=n;i++) s=s*60+p[i]; print s}' "$work/time")
         peak=$(awk -F': ' '/Maximum resident/ {printf "%.0f", $2/1024}' "$work/time")
-        printf '%-8s %6d %9.2f %12.1f %10s\n' "$method" "$n" "$wall" "$(echo "$wall * 1000 / $n" | bc -l)" "$peak"
+        printf '%-8s %6d %9.2f %12.1f %10s\n' "$method" "$n" "$wall" "$(awk -v w="$wall" -v n="$n" 'BEGIN { print w * 1000 / n }')" "$peak"
         rm -f "$work/out.flv"
     done
 done
