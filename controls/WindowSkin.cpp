@@ -2,8 +2,6 @@
 
 #include <utility>
 
-#include "controls/WindowDressing.h"
-
 namespace quilmer {
 
 namespace {
@@ -14,7 +12,6 @@ SkinAttacher& Attacher() {
 }  // namespace
 
 void AttachSkin(wxTopLevelWindow* window) {
-    DressWindow(window);
     if (window && Attacher()) Attacher()(window);
 }
 
