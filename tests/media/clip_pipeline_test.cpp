@@ -355,8 +355,9 @@ TEST_F(ClipPipelineTest, ClipsJoinIntoEveryTargetFormat) {
             JoinPhase::Converting, counters));
         ASSERT_TRUE(fs::exists(intermediate));
         StreamSpan v = Span(intermediate, "v:0"), a = Span(intermediate, "a:0");
-        EXPECT_NEAR(v.end, a.end, 0.2) << "the clip's sound lasts as long as its picture";
-        expected += v.Length();
+        // The intermediate keeps every second of the clip: sound that outlasts the picture is not cut.
+        EXPECT_GE(a.end, v.end - 0.2) << "the clip's sound was cut at the end of its picture";
+        expected += std::max(v.Length(), a.Length());
         intermediates.push_back(intermediate);
     }
 
