@@ -18,4 +18,7 @@ std::wstring FromUtf8(std::string_view text);
 // True when the bytes are well-formed UTF-8.
 bool IsValidUtf8(std::string_view text);
 
+// Appends one code point, encoded as UTF-8.
+void AppendUtf8(std::string& out, char32_t cp);
+
 }  // namespace quilmer

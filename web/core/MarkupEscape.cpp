@@ -1,6 +1,7 @@
 #include "web/core/MarkupEscape.h"
 
 #include "foundation/Strings.h"
+#include "foundation/Utf8.h"
 
 #include <cstdint>
 #include <vector>
@@ -38,24 +39,6 @@ std::vector<char32_t> CodePoints(std::string_view bytes) {
         i += len;
     }
     return out;
-}
-
-void AppendUtf8(std::string& out, char32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
 }
 
 std::string EscapeEntities(std::string_view bytes, bool quotes) {
