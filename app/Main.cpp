@@ -13,6 +13,7 @@
 #include "app/core/MainWindowRules.h"
 #include "app/core/Startup.h"
 #include "controls/MessageBoxes.h"
+#include "controls/ModalDialogs.h"
 #include "controls/WindowSkin.h"
 #include "controls/WxText.h"
 #include "foundation/FileUtil.h"
@@ -51,6 +52,7 @@ public:
 
         LanguageManager::Instance();
         InstallMessageBoxes();
+        TrackModalDialogs();
         // Every window of the program draws its frame from the skin chosen last time (if any).
         SetSkinAttacher([](wxTopLevelWindow* window) { AttachFrameSkin(window); });
 
@@ -58,6 +60,12 @@ public:
         // starts its join once the loop runs.
         auto* window = new CMainDlg();
         SetTopWindow(window);
+        // The program ends with its main window, whatever other windows are still open (the
+        // window closes them on its way out).
+        window->Bind(wxEVT_DESTROY, [window](wxWindowDestroyEvent& event) {
+            if (event.GetEventObject() == window) wxTheApp->ExitMainLoop();
+            event.Skip();
+        });
         window->Show();
         // As the open dialog would: only files that exist join the list.
         std::vector<std::wstring> clips;

@@ -20,13 +20,16 @@
 #include "app/PropertyDialog.h"
 #include "app/core/HandOver.h"
 #include "app/core/MainWindowRules.h"
+#include "app/core/PropertyProbe.h"
 #include "app/core/SingleInstance.h"
 #include "app/core/StartupArgument.h"
 #include "controls/HyperLink.h"
 #include "controls/ImageButton.h"
 #include "controls/LanguageChooser.h"
 #include "controls/MessageBoxes.h"
+#include "controls/ModalDialogs.h"
 #include "controls/TranslateWindowTree.h"
+#include "controls/WindowDressing.h"
 #include "controls/WindowSkin.h"
 #include "controls/WxText.h"
 #include "foundation/AppFolders.h"
@@ -137,6 +140,12 @@ std::optional<JoinMethod> MethodInDialog(const wxFileDialog& dialog) {
     return JoinMethodAt(choice->GetSelection());
 }
 
+// F1 in any window of the program: the maker's help page in a browser window.
+void OpenHelpPage() {
+    std::wstring language = LanguageManager::Instance().CurrentLanguage();
+    OpenBrowserWindow(HelpPageAddress(language), {}, language, L"flv");
+}
+
 constexpr int kDefaultNameWidth = 280;
 constexpr int kDefaultFolderWidth = 250;
 
@@ -146,12 +155,17 @@ CMainDlg::CMainDlg(const std::wstring& programFolder)
     : wxFrame(nullptr, wxID_ANY, wxS("Corvane Quilmer"), wxDefaultPosition, wxDefaultSize,
               wxCAPTION | wxSYSTEM_MENU | wxMINIMIZE_BOX | wxCLOSE_BOX | wxCLIP_CHILDREN, kMainWindowName),
       programFolder_(programFolder.empty() ? AppFolders::Instance().ProgramFolder() : programFolder),
-      clock_(this) {
+      clock_(this),
+      closeRetry_(this) {
+    // Before any dialog: a close ends the open ones first, and each dialog wears the icon.
+    TrackModalDialogs();
+    SetHelpOpener(&OpenHelpPage);
     media_ = MakeEncoderJoinMedia(programFolder_ + L"ffmpeg");
     pipeline_ = std::make_unique<JoinPipeline>(loop_, *this, *media_, programFolder_);
     // The join's own commands come back as events of this window, like its buttons.
     pipeline_->SetCommandSink([this](int id) { QueueEvent(new wxCommandEvent(EVT_JOIN_COMMAND, id)); });
     direct_ = std::make_unique<DirectJoin>(loop_, *this);
+    probe_ = std::make_unique<PropertyProbe>(loop_, programFolder_ + L"ffmpeg");
 
     BuildControls();
     wxBitmapBundle icon =
@@ -168,6 +182,8 @@ CMainDlg::CMainDlg(const std::wstring& programFolder)
     Bind(wxEVT_CHAR_HOOK, &CMainDlg::OnCharHook, this);
     Bind(
         wxEVT_TIMER, [this](wxTimerEvent&) { UpdateClock(); }, clock_.GetId());
+    Bind(
+        wxEVT_TIMER, [this](wxTimerEvent&) { FinishClose(); }, closeRetry_.GetId());
     list_->Bind(wxEVT_LIST_KEY_DOWN, &CMainDlg::OnListKey, this);
     list_->Bind(wxEVT_LIST_ITEM_ACTIVATED, [this](wxListEvent& event) {
         if (event.GetIndex() >= 0) Play(static_cast<std::size_t>(event.GetIndex()));
@@ -197,6 +213,9 @@ CMainDlg::CMainDlg(const std::wstring& programFolder)
 
 CMainDlg::~CMainDlg() {
     clock_.Stop();
+    closeRetry_.Stop();
+    probe_->Abandon();
+    if (closing_) RefuseModalDialogs(false);  // a window made later asks again
     pipeline_->Close();
     direct_->Close();
     singleInstance_.reset();  // leaves the window protocol
@@ -494,13 +513,31 @@ void CMainDlg::Property() {
     if (!row) return;
     const std::wstring path = clips_.At(*row).path;
     if (!FileExists(path)) return;
-    ClipProperties record;
-    {
-        wxBusyCursor busy;
-        ProbeWithFallback(path, record, programFolder_ + L"ffmpeg");
+    if (probe_->IsRunning()) return;
+    // Off the loop thread: the window keeps answering; Escape or a close abandons the probe.
+    if (!probe_->Start(path, [this](const ClipProperties& record, bool probed) {
+            ::wxEndBusyCursor();
+            ShowProperties(record, probed);
+        })) {
+        CLog::Instance().Write(LOG_ERR, L"the clip could not be probed: no worker started");
+        return;
     }
-    record.path = path;
-    PropertyDialog::Open(this, record, 0);
+    ::wxBeginBusyCursor();
+}
+
+void CMainDlg::AbandonProbe() {
+    if (!probe_->IsRunning()) return;
+    probe_->Abandon();
+    ::wxEndBusyCursor();
+}
+
+bool CMainDlg::IsProbing() const { return probe_->IsRunning(); }
+
+void CMainDlg::ShowProperties(const ClipProperties& record, bool /*probed*/) {
+    if (closing_) return;
+    // As the probe left it: a clip it could not read shows its path and empty fields.
+    ClipProperties shown = record;
+    PropertyDialog::Open(this, shown, 0);
 }
 
 std::wstring CMainDlg::SaveToFolder() const {
@@ -515,9 +552,26 @@ std::wstring CMainDlg::AskOutputPath(const std::wstring& firstClip, bool ownOrde
                         ToWx(DefaultOutputName(firstClip)), Wildcard(filters),
                         wxFD_SAVE | wxFD_OVERWRITE_PROMPT);
     dialog.SetExtraControlCreator(&CreateJoinMethodControl);
-    if (dialog.ShowModal() != wxID_OK) return {};
-    std::vector<std::wstring> chosen = ChosenPaths(dialog);
-    if (chosen.empty()) return {};
+    std::wstring output;
+    std::vector<std::wstring> chosen;
+    for (;;) {
+        if (dialog.ShowModal() != wxID_OK || closing_) return {};
+        chosen = ChosenPaths(dialog);
+        if (chosen.empty()) return {};
+        int filter = dialog.GetFilterIndex();
+        std::wstring pattern = filter >= 0 && static_cast<std::size_t>(filter) < filters.size()
+                                   ? filters[static_cast<std::size_t>(filter)].pattern
+                                   : std::wstring(L"*.*");
+        output = CompleteOutputPath(chosen.front(), pattern);
+        // The dialog asked about the name as typed; a name that got its extension only now is
+        // asked about here, before anything is written over.
+        if (output == chosen.front() || !FileExists(output)) break;
+        if (AskYesNo(this, Tr(L"This file already exists. Do you want to replace it?") + L"\n" + output,
+                     Tr(L"Tips")))
+            break;
+        if (closing_) return {};
+        dialog.SetPath(PathToWx(output));
+    }
     if (std::optional<JoinMethod> inDialog = MethodInDialog(dialog)) {
         method = *inDialog;
         if (!StoreJoinMethod(method))
@@ -525,11 +579,7 @@ std::wstring CMainDlg::AskOutputPath(const std::wstring& firstClip, bool ownOrde
     } else {
         method = StoredJoinMethod();
     }
-    int filter = dialog.GetFilterIndex();
-    std::wstring pattern = filter >= 0 && static_cast<std::size_t>(filter) < filters.size()
-                               ? filters[static_cast<std::size_t>(filter)].pattern
-                               : std::wstring(L"*.*");
-    return CompleteOutputPath(chosen.front(), pattern);
+    return output;
 }
 
 void CMainDlg::Join() {
@@ -543,7 +593,8 @@ void CMainDlg::Join() {
     std::wstring output;
     JoinMethod method = JoinMethod::Classic;
     if (FirstClipChoosesFilters(first)) output = AskOutputPath(first, true, method);
-    if (output.empty()) output = AskOutputPath(first, false, method);
+    if (output.empty() && !closing_) output = AskOutputPath(first, false, method);
+    if (closing_) return;
     if (output.empty() || TargetFormatForPath(output).empty()) return;
     StartUserJoin(output, PlanJoin(method, false));
 }
@@ -666,18 +717,13 @@ void CMainDlg::OpenSiteLink() {
     OpenBrowserWindow(SiteLinkTarget(language), {}, language, L"flv");
 }
 
-void CMainDlg::OpenHelpPage() {
-    std::wstring language = LanguageManager::Instance().CurrentLanguage();
-    OpenBrowserWindow(HelpPageAddress(SiteBaseAddress(), language), {}, language, L"flv");
-}
-
 void CMainDlg::VideoDownload() {
     std::wstring program = FindCompanionDownloader();
     // An argument vector, not a command line: the path needs no quotes whatever it holds.
     if (!program.empty() && StartDetachedProcess(program, {})) return;
     if (!program.empty()) CLog::Instance().Write(LOG_ERR, L"companion downloader did not start: " + program);
     std::wstring language = LanguageManager::Instance().CurrentLanguage();
-    OpenBrowserWindow(DownloadSiteAddress(SiteBaseAddress(), language), {}, language, L"flv");
+    OpenBrowserWindow(DownloadPageAddress(language), {}, language, L"flv");
 }
 
 // ---- the join's view ---------------------------------------------------------------------------
@@ -769,7 +815,8 @@ void CMainDlg::ShowResult(const ClipProperties& result, bool probed) {
                     Tr(L"Tips"));
     }
     for (const auto& clip : leftOut_)
-        ShowMessage(this, Tr(L"This clip could not be converted and is missing from the output: ") + clip,
+        if (!closing_)
+            ShowMessage(this, Tr(L"This clip could not be converted and is missing from the output: ") + clip,
                     Tr(L"Tips"));
     leftOut_.clear();
     std::wstring warnings;
@@ -820,18 +867,47 @@ void CMainDlg::ReportIncompleteClip(const std::wstring& sourceUrl) {
 // ---- window events -----------------------------------------------------------------------------
 
 void CMainDlg::OnClose(wxCloseEvent&) {
-    if (closing_) return;
-    closing_ = true;
+    // However the close came (close box, another program, the end of a handed-over join), the
+    // window goes only once the code that opened a modal dialog has got its answer back: the
+    // dialogs live on that code's stack, and a join that shows its result runs on inside it.
+    if (!closing_) {
+        closing_ = true;
+        RefuseModalDialogs(true);  // nothing more is asked on the way out
+        AbandonProbe();
+    }
+    FinishClose();
+}
+
+void CMainDlg::FinishClose() {
+    if (IsBeingDeleted()) return;
+    if (wxDialog* dialog = TopmostModalDialog()) dialog->EndModal(wxID_CANCEL);
+    if (AnyModalDialogOpen()) {
+        // Each loop returns on its own turn; the one below the ended dialog is ended next time.
+        closeRetry_.StartOnce(20);
+        return;
+    }
     clock_.Stop();
     pipeline_->Close();  // stops a running join and removes its files
     direct_->Close();
     StoreColumns();
+    CloseOtherWindows();
     Destroy();
 }
 
+void CMainDlg::CloseOtherWindows() {
+    // The player and browser windows it opened go with it: the program ends with this window.
+    std::vector<wxWindow*> others;
+    for (wxWindow* window : wxTopLevelWindows)
+        if (window != this && !window->IsBeingDeleted()) others.push_back(window);
+    for (wxWindow* window : others) {
+        window->Close(true);
+        if (!window->IsBeingDeleted()) window->Destroy();  // one that only hid itself
+    }
+}
+
 void CMainDlg::OnCharHook(wxKeyEvent& event) {
-    if (event.GetKeyCode() == WXK_F1 && !event.HasAnyModifiers()) {
-        OpenHelpPage();
+    if (event.GetKeyCode() == WXK_ESCAPE && !event.HasAnyModifiers() && probe_->IsRunning()) {
+        AbandonProbe();
         return;
     }
     event.Skip();

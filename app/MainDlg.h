@@ -41,6 +41,7 @@ class SingleInstance;
 class ReportBrowser;
 class WebPane;
 class UpdateFlow;
+class PropertyProbe;
 
 // Control and command ids of the main window.
 enum MainWindowId : int {
@@ -128,6 +129,8 @@ public:
     // The engine of the running join, or of the last one.
     JoinEngine Engine() const { return engine_; }
     bool IsJoining() const { return pipeline_->IsJoining() || direct_->IsJoining(); }
+    // The Property command's probe runs (Escape or a close abandons it).
+    bool IsProbing() const;
     std::wstring StepText() const;
     std::wstring TimeLeft() const;
 
@@ -164,7 +167,6 @@ private:
     void BuildWebPieces();
     void RefreshWebPane();
     void OpenSiteLink();
-    void OpenHelpPage();
     void VideoDownload();
 
     void Add();
@@ -183,6 +185,12 @@ private:
     std::wstring AskOutputPath(const std::wstring& firstClip, bool ownOrder, JoinMethod& method);
     void StartUserJoin(const std::wstring& output, const JoinPlan& plan);
     std::wstring SaveToFolder() const;
+
+    void ShowProperties(const ClipProperties& record, bool probed);
+    void AbandonProbe();
+    // The rest of a close, once no modal dialog is open any more (each one's loop has returned).
+    void FinishClose();
+    void CloseOtherWindows();
 
     void OnClose(wxCloseEvent& event);
     void OnCharHook(wxKeyEvent& event);
@@ -224,6 +232,7 @@ private:
     std::unique_ptr<ReportBrowser> reportBrowser_;
 
     wxTimer clock_;
+    wxTimer closeRetry_;  // a close waits for the modal dialogs it ended
     int percent_ = 0;
     double secondsLeft_ = -1;  // the engine's estimate at leftAt_; negative: none yet
     std::chrono::steady_clock::time_point leftAt_;
@@ -235,7 +244,8 @@ private:
     bool built_ = false;           // the constructor has finished
     bool closeRequested_ = false;  // another program asked to close the window while it was built
     bool ending_ = false;  // a handed-over join has ended: the program is on its way out
-    std::unique_ptr<UpdateFlow> update_;  // last: goes first, before the loop it posts to
+    std::unique_ptr<PropertyProbe> probe_;  // posts to the loop: goes before it
+    std::unique_ptr<UpdateFlow> update_;    // last: goes first, before the loop it posts to
 };
 
 }  // namespace quilmer

@@ -4,6 +4,8 @@
 #include <wx/artprov.h>
 #include <wx/button.h>
 #include <wx/msgdlg.h>
+// After msgdlg.h, which it builds on.
+#include <wx/generic/msgdlgg.h>
 #include <wx/sizer.h>
 #include <wx/statbmp.h>
 #include <wx/stattext.h>
@@ -14,6 +16,7 @@
 #include <cstdlib>
 
 #include "controls/TranslateWindowTree.h"
+#include "controls/WindowDressing.h"
 #include "controls/WindowSkin.h"
 #include "controls/WxText.h"
 #include "foundation/FileUtil.h"
@@ -57,12 +60,24 @@ void ShowMessage(wxWindow* parent, const std::wstring& text, const std::wstring&
                  const std::wstring& details) {
     EchoMessage(text, caption);
     if (details.empty()) {
-        wxMessageDialog box(parent, ToWx(text), ToWx(caption), wxOK | wxICON_INFORMATION);
+        // The toolkit's own box runs a loop of its own that EndModal cannot end; this one can
+        // (a window that closes ends the dialogs over it first).
+        wxGenericMessageDialog box(parent, ToWx(text), ToWx(caption), wxOK | wxICON_INFORMATION);
+        box.SetOKLabel(ToWx(Tr(L"OK")));
+        DressWindow(&box);
         box.ShowModal();
         return;
     }
     DetailsDialog dialog(parent, text, caption, details);
     dialog.ShowModal();
+}
+
+bool AskYesNo(wxWindow* parent, const std::wstring& text, const std::wstring& caption) {
+    EchoMessage(text, caption);
+    wxGenericMessageDialog box(parent, ToWx(text), ToWx(caption), wxYES_NO | wxNO_DEFAULT | wxICON_QUESTION);
+    box.SetYesNoLabels(ToWx(Tr(L"&Yes")), ToWx(Tr(L"&No")));
+    DressWindow(&box);
+    return box.ShowModal() == wxID_YES;
 }
 
 DetailsDialog::DetailsDialog(wxWindow* parent, const std::wstring& text, const std::wstring& caption,

@@ -22,6 +22,10 @@ void InstallMessageBoxes();
 void ShowMessage(wxWindow* parent, const std::wstring& text, const std::wstring& caption,
                  const std::wstring& details = {});
 
+// A question with "&Yes" and "&No" (No is the default; Escape and a close answer No). True for Yes.
+// Echoed as ShowMessage echoes.
+bool AskYesNo(wxWindow* parent, const std::wstring& text, const std::wstring& caption);
+
 class DetailsDialog : public wxDialog {
 public:
     enum { kIdToggleDetails = 1100 };

@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "controls/WindowDressing.h"
+
 namespace quilmer {
 
 namespace {
@@ -12,6 +14,7 @@ SkinAttacher& Attacher() {
 }  // namespace
 
 void AttachSkin(wxTopLevelWindow* window) {
+    DressWindow(window);
     if (window && Attacher()) Attacher()(window);
 }
 

@@ -1,7 +1,8 @@
 #pragma once
 // Every top-level window of both programs is handed to AttachSkin once it is built. The skin
 // subsystem installs the attacher that draws the window's frame from the chosen skin; until one
-// is installed the window keeps the desktop's own frame.
+// is installed the window keeps the desktop's own frame. The window is dressed as well (icon, F1:
+// controls/WindowDressing.h).
 
 #include <functional>
 

@@ -125,8 +125,8 @@ BrowserWindow::BrowserWindow(const std::wstring& startAddress, const std::string
     toolbarAddress_ = ToolbarPageAddress(WebSiteAddress(), language_, type_);
     toolbar_->LoadURL(wxString(toolbarAddress_));
     if (start && !formData.empty()) NavigateWithPost(content_, startAddress, formData);
-    placement_.Restore(this);
     AttachSkin(this);
+    placement_.Restore(this);  // after the skin, as the player windows do
 }
 
 BrowserWindow::~BrowserWindow() {

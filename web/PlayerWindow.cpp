@@ -75,6 +75,14 @@ PlayerWindow::PlayerWindow(PlayerKind kind, const std::wstring& mediaPath, int h
     browser_->Bind(wxEVT_WEBVIEW_NAVIGATING, &PlayerWindow::OnNavigating, this);
     browser_->Bind(wxEVT_WEBVIEW_LOADED, &PlayerWindow::OnLoaded, this);
     Bind(wxEVT_CLOSE_WINDOW, &PlayerWindow::OnClose, this);
+    // A frame has no Cancel of its own: Escape closes it as the close box does.
+    Bind(wxEVT_CHAR_HOOK, [this](wxKeyEvent& event) {
+        if (event.GetKeyCode() == WXK_ESCAPE && !event.HasAnyModifiers()) {
+            Close();
+            return;
+        }
+        event.Skip();
+    });
     Bind(wxEVT_SIZE, [this](wxSizeEvent& event) {
         event.Skip();
         if (pageLoaded_) ResizeWrapper();
@@ -92,9 +100,11 @@ PlayerWindow::PlayerWindow(PlayerKind kind, const std::wstring& mediaPath, int h
     Bind(wxEVT_MENU, [this](wxCommandEvent&) { CopyFocusedInput(); }, kCopyCommand);
     Bind(wxEVT_MENU, [this](wxCommandEvent&) { PasteIntoFocusedInput(); }, kPasteCommand);
 
-    placement_.Restore(this);
     buildTimer_.StartOnce(kBuildDelayMs);
     AttachSkin(this);
+    // After the skin: the stored size is the window's size in its frame, and a skin attached later
+    // would grow it by its frame once more on every reopening.
+    placement_.Restore(this);
 }
 
 PlayerWindow::~PlayerWindow() { RemoveGeneratedFiles(); }

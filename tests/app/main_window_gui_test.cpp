@@ -282,6 +282,8 @@ TEST_F(MainWindowTest, PropertyShowsTheSelectedClip) {
         SaveScreenshot(dialog, "property-dialog-clip");
     }));
     Press(kIdProperty);
+    // The probe runs off the loop thread: the dialog comes once it has answered.
+    EXPECT_TRUE(PumpUntil([&] { return !shown[0].empty(); }));
     EXPECT_EQ(shown[0], L"Property");
     EXPECT_EQ(shown[kIdPropFileName], WidePath(s.mp4));
     EXPECT_EQ(shown[kIdPropType], L"mp4");

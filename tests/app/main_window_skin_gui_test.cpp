@@ -366,6 +366,25 @@ TEST_F(MainWindowSkinTest, PlayerPageStaysInsideTheFrameOnceBuilt) {
     PumpEvents(100);
 }
 
+TEST_F(MainWindowSkinTest, PlayerReopenedUnderASkinKeepsItsSize) {
+    test::ScratchFolder clips("quilmer-skin-reopen");
+    clips.Write("clip.flv", "FLV");
+    ASSERT_TRUE(manager.LoadSkin(L"Midnight"));
+    std::vector<wxSize> sizes;
+    for (int round = 0; round < 3; ++round) {
+        PlayerWindow* player = OpenPlayer(clips.Wide("clip.flv"));
+        ASSERT_NE(player, nullptr);
+        PumpEvents(300);
+        sizes.push_back(player->GetSize());
+        if (round == 2) SaveScreenshot(player, "player-skin-reopened");
+        player->Close(true);  // keeps its placement
+        PumpEvents(200);
+    }
+    EXPECT_EQ(sizes[1], sizes[0]);
+    EXPECT_EQ(sizes[2], sizes[0]);
+    ASSERT_FALSE(manager.LoadSkin(L""));
+}
+
 TEST_F(MainWindowSkinTest, ChooserSwitchesTheOpenWindowAndKeepsTheChoice) {
     ASSERT_FALSE(manager.LoadSkin(L""));
     Open();

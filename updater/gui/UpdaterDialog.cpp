@@ -63,6 +63,14 @@ UpdaterDialog::UpdaterDialog(DownloadEnvironment env, std::uint32_t restartPerio
     CentreOnScreen();
     AttachSkin(this);
     Bind(wxEVT_CLOSE_WINDOW, &UpdaterDialog::OnClose, this);
+    // The window is a frame: Escape is its Cancel, as in a dialog.
+    Bind(wxEVT_CHAR_HOOK, [this](wxKeyEvent& event) {
+        if (event.GetKeyCode() == WXK_ESCAPE && !event.HasAnyModifiers() && !ending_) {
+            controller_->Cancel();
+            return;
+        }
+        event.Skip();
+    });
 }
 
 UpdaterDialog::~UpdaterDialog() {
