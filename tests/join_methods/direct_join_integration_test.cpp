@@ -4,7 +4,7 @@
 
 #include "foundation/FileUtil.h"
 #include "foundation/PlainEventLoop.h"
-#include "media/join/methods/AvProbe.h"
+#include "media/av/AvProbe.h"
 #include "media/join/methods/DirectJoin.h"
 #include "tests/join/JoinTestSupport.h"
 #include "tests/join/MediaTools.h"

@@ -2,7 +2,7 @@
 
 #include "media/join/methods/DirectCommands.h"
 #include "media/join/methods/JoinMethod.h"
-#include "media/join/methods/MediaInfo.h"
+#include "media/av/MediaInfo.h"
 #include "media/EncoderRunner.h"
 #include "media/join/ShortClip.h"
 

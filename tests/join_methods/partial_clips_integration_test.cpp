@@ -5,7 +5,7 @@
 
 #include "foundation/FileUtil.h"
 #include "foundation/PlainEventLoop.h"
-#include "media/join/methods/AvProbe.h"
+#include "media/av/AvProbe.h"
 #include "media/join/methods/DirectJoin.h"
 #include "tests/join/MediaTools.h"
 #include "tests/support/ScratchFolder.h"

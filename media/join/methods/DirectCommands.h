@@ -4,7 +4,7 @@
 
 #include "media/EncoderCommands.h"
 #include "media/TargetFormat.h"
-#include "media/join/methods/MediaInfo.h"
+#include "media/av/MediaInfo.h"
 
 #include <cstdint>
 #include <optional>

@@ -8,7 +8,7 @@
 #include "media/join/JoinFiles.h"
 #include "media/join/ResultCheck.h"
 #include "media/join/ShortClip.h"
-#include "media/join/methods/AvProbe.h"
+#include "media/av/AvProbe.h"
 #include "media/join/methods/DirectCommands.h"
 #include "media/join/methods/StreamCopy.h"
 

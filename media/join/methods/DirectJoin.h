@@ -20,7 +20,7 @@
 #include "media/join/JoinWorker.h"
 #include "media/join/OutputLock.h"
 #include "media/join/methods/JoinMethod.h"
-#include "media/join/methods/MediaInfo.h"
+#include "media/av/MediaInfo.h"
 
 #include <atomic>
 #include <cstdint>

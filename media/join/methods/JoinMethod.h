@@ -6,7 +6,7 @@
 // target once, `auto` takes lossless when it can and single otherwise.
 
 #include "media/TargetFormat.h"
-#include "media/join/methods/MediaInfo.h"
+#include "media/av/MediaInfo.h"
 
 #include <optional>
 #include <string>

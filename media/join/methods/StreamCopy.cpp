@@ -2,7 +2,7 @@
 
 #include "foundation/FileUtil.h"
 #include "foundation/TextTranslator.h"
-#include "media/join/methods/AvSupport.h"
+#include "media/av/AvSupport.h"
 #include "media/join/methods/DirectCommands.h"
 
 extern "C" {

@@ -1,7 +1,7 @@
 #pragma once
 // What a look into one file found: the first picture stream (a cover picture does not count),
 // the first sound stream, the length and the container. The direct join methods decide and
-// build their commands from this.
+// build their commands from this; every join takes a clip's length from it.
 
 #include "media/ClipProperties.h"
 

@@ -1,4 +1,4 @@
-#include "media/join/methods/AvSupport.h"
+#include "media/av/AvSupport.h"
 
 #include "foundation/FileUtil.h"
 #include "foundation/TextTranslator.h"

@@ -1,4 +1,4 @@
-#include "media/join/methods/MediaInfo.h"
+#include "media/av/MediaInfo.h"
 
 #include "foundation/FileUtil.h"
 

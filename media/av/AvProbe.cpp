@@ -1,8 +1,8 @@
-#include "media/join/methods/AvProbe.h"
+#include "media/av/AvProbe.h"
 
 #include "foundation/FileUtil.h"
 #include "foundation/TextTranslator.h"
-#include "media/join/methods/AvSupport.h"
+#include "media/av/AvSupport.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>

@@ -1,11 +1,11 @@
 #pragma once
-// Looks at a media file in this process through libavformat: what the direct join methods need
-// to decide and to build their commands (the first picture stream that is not a cover picture,
-// the first sound stream, the length, the container). Opening a file this way costs a few
+// Looks at a media file in this process through libavformat: what the joins need to decide and
+// to build their commands (the first picture stream that is not a cover picture, the first sound
+// stream, the length its packets hold, the container). Opening a file this way costs a few
 // milliseconds where starting ffprobe costs fifty, which is most of a lossless join's time.
 
 #include "media/CancelFlag.h"
-#include "media/join/methods/MediaInfo.h"
+#include "media/av/MediaInfo.h"
 
 #include <chrono>
 #include <optional>
