@@ -196,6 +196,11 @@ public:
         }
         return inner_->Probe(path, properties, cancel);
     }
+    std::optional<MediaInfo> LookInside(const std::wstring& path, CancelFlag& cancel) override {
+        auto it = looks_.find(path);
+        if (it != looks_.end()) return it->second;
+        return inner_->LookInside(path, cancel);
+    }
     EncoderExit Run(const std::wstring& workingFolder, const std::wstring& commandLine, const ChunkHandler& onChunk,
                     CancelFlag& cancel) override {
         return inner_->Run(workingFolder, commandLine, onChunk, cancel);
@@ -205,14 +210,24 @@ public:
     std::vector<bool> ProbeAllAhead(const std::vector<std::wstring>& paths, CancelFlag& cancel) {
         std::vector<ClipProperties> records;
         std::vector<bool> probed = ProbeClips(paths, records, encoder_, &cancel);
-        for (std::size_t i = 0; i < paths.size(); ++i)
-            if (probed[i]) known_[NormalPath(paths[i])] = records[i];
+        for (std::size_t i = 0; i < paths.size(); ++i) {
+            if (!probed[i]) continue;
+            const std::wstring path = NormalPath(paths[i]);
+            known_[path] = records[i];
+            // What the clip holds, for the time left from the start (a header may claim more).
+            if (!cancel.IsRequested()) looks_[path] = inner_->LookInside(path, cancel);
+        }
         return probed;
     }
     // The lengths of the clips probed ahead (0 where unknown), for the join's time-left estimate.
     std::vector<double> KnownSeconds(const std::vector<std::wstring>& paths) const {
         std::vector<double> seconds;
         for (const auto& path : paths) {
+            auto look = looks_.find(NormalPath(path));
+            if (look != looks_.end() && look->second && look->second->holdsPackets && look->second->duration > 0) {
+                seconds.push_back(look->second->duration);
+                continue;
+            }
             auto it = known_.find(NormalPath(path));
             seconds.push_back(it == known_.end() ? 0 : DurationSeconds(it->second.duration).value_or(0));
         }
@@ -239,6 +254,7 @@ private:
     std::unique_ptr<JoinMedia> inner_;
     std::wstring encoder_;
     std::map<std::wstring, ClipProperties> known_;
+    std::map<std::wstring, std::optional<MediaInfo>> looks_;
 };
 
 // Everything that can be told before a single step runs, so that a mistake costs nothing.

@@ -1,5 +1,6 @@
 #include "media/ClipProbe.h"
 #include "media/EncoderRunner.h"
+#include "media/av/AvProbe.h"
 #include "media/join/JoinMedia.h"
 
 namespace quilmer {
@@ -12,6 +13,11 @@ public:
 
     bool Probe(const std::wstring& path, ClipProperties& properties, CancelFlag& cancel) override {
         return ProbeClip(path, properties, encoderPath_, std::wstring(), &cancel);
+    }
+
+    std::optional<MediaInfo> LookInside(const std::wstring& path, CancelFlag& cancel) override {
+        std::wstring why;
+        return ProbeMediaFile(path, cancel, why);
     }
 
     EncoderExit Run(const std::wstring& workingFolder, const std::wstring& commandLine, const ChunkHandler& onChunk,

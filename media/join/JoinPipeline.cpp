@@ -19,6 +19,7 @@
 #include "media/join/CatchUnexpected.h"
 #include "media/join/Concatenate.h"
 #include "media/join/ResultCheck.h"
+#include "media/join/ShortClip.h"
 
 namespace quilmer {
 
@@ -249,6 +250,7 @@ void JoinPipeline::ConvertNextClip() {
             workerCopy_ = MakeTemporaryCopy(clip, &state_.cancel);
             if (!workerCopy_.empty()) workerProbeOk_ = media_.Probe(workerCopy_, workerProbe_, state_.cancel);
         }
+        if (workerProbeOk_ && !state_.cancel.IsRequested()) workerLook_ = media_.LookInside(clip, state_.cancel);
     });
 }
 
@@ -273,6 +275,16 @@ void JoinPipeline::ContinueConversion() {
         state_.currentClip = copy;
         state_.clipCopy = copy;
         state_.fileFlags |= JoinState::kFlagClipCopy;
+    }
+
+    // The clip's length is what its packets hold: a partial download is joined with what it
+    // holds, and the user hears what is missing.
+    clipHeld_.reset();
+    if (workerLook_ && workerLook_->holdsPackets && workerLook_->duration > 0) {
+        clipHeld_ = workerLook_->duration;
+        if (HoldsLessThanHeader(*workerLook_))
+            view_.ClipHoldsLess(clip, ShortClipWarning(clip, workerLook_->duration, workerLook_->headerDuration));
+        state_.probe.duration = ClockText(*clipHeld_);  // for the time left
     }
 
     const ClipProperties& p = state_.probe;
@@ -301,13 +313,17 @@ void JoinPipeline::RunEncoderStep() {
     std::wstring folder = state_.workingFolder;
     std::wstring command = state_.commandLine;
     JoinPhase phase = state_.phase;
-    StartWorker([this, folder, command, phase] {
+    const std::optional<double> held = phase == JoinPhase::Converting ? clipHeld_ : std::nullopt;
+    StartWorker([this, folder, command, phase, held] {
         encoderTail_.clear();
         runDuration_.reset();
         runExit_ = media_.Run(
             folder, command,
-            [this, phase](const std::string& chunk) {
-                state_.counters.Apply(phase, ParseProgress(chunk));
+            [this, phase, held](const std::string& chunk) {
+                ProgressReading reading = ParseProgress(chunk);
+                // The step lasts what the clip holds, whatever length the encoder reads in it.
+                if (held && reading.durationSeconds) reading.durationSeconds = static_cast<std::int64_t>(*held);
+                state_.counters.Apply(phase, reading);
                 if (!runDuration_) runDuration_ = DurationInOutput(chunk);
                 encoderTail_ += chunk;
                 if (encoderTail_.size() > 2 * kTailBytes) encoderTail_.erase(0, encoderTail_.size() - kTailBytes);
@@ -323,6 +339,7 @@ void JoinPipeline::StartWorker(std::function<void()> work) {
     workerProbe_.Clear();
     workerProbeOk_ = false;
     workerCopy_.clear();
+    workerLook_.reset();
     worker_.Start(std::move(work), workerError_, [this] { OnWorkerEnded(); });
 }
 
@@ -393,8 +410,9 @@ void JoinPipeline::CheckEndedWorker() {
             RemoveFileQuietly(made);
             state_.intermediateFiles.pop_back();
             view_.ClipLeftOut(state_.clips[state_.nextClipIndex - 1]);
-        } else if (std::optional<double> seconds = runDuration_ ? runDuration_ : DurationSeconds(state_.probe.duration)) {
-            // The conversion reports the length the clip's packets hold (a header may claim less).
+        } else if (std::optional<double> seconds =
+                       clipHeld_ ? clipHeld_ : runDuration_ ? runDuration_ : DurationSeconds(state_.probe.duration)) {
+            // What the clip's packets hold, as looked at here or else as the conversion reports it.
             expected_.clips.push_back({state_.clips[state_.nextClipIndex - 1], *seconds});
         } else {
             expected_.complete = false;

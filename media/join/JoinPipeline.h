@@ -125,11 +125,13 @@ private:
     ClipProperties workerProbe_;     // the probe of the clip at the front of the queue
     bool workerProbeOk_ = false;
     std::wstring workerCopy_;        // the copy that probe made, if any
+    std::optional<MediaInfo> workerLook_;  // the look inside that clip, when it could be read so
     ClipProperties resultProbe_;     // the probe of the finished output, made before it replaced anything
     bool resultProbed_ = false;
     std::wstring resultSyncError_;   // the output could not be flushed to disk
     // Loop thread only: what the joined clips add up to, for the result check.
     ExpectedLength expected_;
+    std::optional<double> clipHeld_;  // seconds the clip being converted holds, when looked at
     std::wstring firstFrame_;  // the first clip's probed resolution, "640x480 pixels"
     std::unique_ptr<CallbackTimer> monitorTimer_;
     std::unique_ptr<CallbackTimer> stepTimer_;

@@ -46,6 +46,8 @@ public:
         return true;
     }
 
+    std::optional<MediaInfo> LookInside(const std::wstring&, CancelFlag&) override { return std::nullopt; }
+
     EncoderExit Run(const std::wstring&, const std::wstring& commandLine, const ChunkHandler& onChunk,
                     CancelFlag& cancel) override {
         EncoderExit exit;

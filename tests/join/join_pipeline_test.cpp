@@ -69,6 +69,7 @@ public:
     bool failFinal = false;  // final encodes write nothing
     std::set<std::wstring> unconvertible;  // conversions of these write nothing
     std::map<int, RunFailure> failures;    // by run index
+    std::map<std::wstring, MediaInfo> looks;  // by path; others cannot be looked into
     std::thread::id loopThread = std::this_thread::get_id();
     std::atomic<int> encoderCallsOnLoopThread{0};
 
@@ -104,6 +105,13 @@ public:
         found.path = path;
         properties = found;
         return true;
+    }
+
+    std::optional<MediaInfo> LookInside(const std::wstring& path, CancelFlag&) override {
+        if (std::this_thread::get_id() == loopThread) ++encoderCallsOnLoopThread;
+        auto it = looks.find(path);
+        if (it == looks.end()) return std::nullopt;
+        return it->second;
     }
 
     EncoderExit Run(const std::wstring& workingFolder, const std::wstring& commandLine, const ChunkHandler& onChunk,
@@ -602,6 +610,47 @@ TEST_F(JoinPipelineTest, TheResultMustLastAboutAsLongAsTheClips) {
     EXPECT_EQ(view.failures, 1);
     EXPECT_NE(view.failureDetail.find(L"shorter than the clips"), std::wstring::npos) << NativePath(view.failureDetail);
     ExpectOnly({"a.flv", "b.flv", "c.flv"});
+}
+
+// A partial download whose header claims a minute: the join expects what it holds, says so,
+// and counts that length in its progress.
+TEST_F(JoinPipelineTest, AClipIsExpectedToLastWhatItHoldsAndAShortOneIsNamed) {
+    class WarningView final : public JoinView {
+    public:
+        explicit WarningView(RecordingView& inner) : inner_(inner) {}
+        std::vector<std::wstring> warnings;
+        void SetProgress(int p) override { inner_.SetProgress(p); }
+        void SetJoining(bool j) override { inner_.SetJoining(j); }
+        void ShowResult(const ClipProperties& r, bool ok) override { inner_.ShowResult(r, ok); }
+        void ShowFailure(const std::wstring& m, const std::wstring& t, const std::wstring& d) override {
+            inner_.ShowFailure(m, t, d);
+        }
+        void ClipHoldsLess(const std::wstring&, const std::wstring& warning) override { warnings.push_back(warning); }
+
+    private:
+        RecordingView& inner_;
+    } warningView(view);
+    pipeline = std::make_unique<JoinPipeline>(loop, warningView, media, program.Wide());
+
+    std::vector<std::wstring> clips = {Clip("a.flv", "A"), Clip("b.flv", "B"), Clip("c.flv", "C")};
+    ClipProperties claims = media.standard;
+    claims.duration = L"00:01:00.00";  // the header, and a conversion that reads it
+    media.probes[clips[2]] = claims;
+    MediaInfo cut;
+    cut.headerDuration = 60;
+    cut.duration = 10;  // what the scripted conversion writes of it
+    media.looks[clips[2]] = cut;
+    MediaInfo whole;
+    whole.headerDuration = whole.duration = 10;
+    media.looks[clips[0]] = whole;  // b cannot be looked into: its probe counts
+    ASSERT_EQ(pipeline->StartJoin(clips, dir.Wide("out.avi")), L"");
+    ASSERT_TRUE(RunToEnd());
+    EXPECT_EQ(view.failures, 0) << NativePath(view.failureDetail);
+    EXPECT_EQ(view.results, 1);
+    ASSERT_EQ(warningView.warnings.size(), 1u);
+    EXPECT_NE(warningView.warnings[0].find(clips[2] + L" holds 10.0 s of the 60.0 s"), std::wstring::npos)
+        << NativePath(warningView.warnings[0]);
+    EXPECT_EQ(pipeline->State().counters.SumSeconds(), 30);  // the final encode's total
 }
 
 }  // namespace

@@ -1,11 +1,13 @@
 // Clips as downloads and cutting tools leave them, joined by the direct methods with the real
-// ffmpeg: partial downloads (joined with what they hold, and named), parts cut without
+// ffmpeg and by the classic join through the adapter: partial downloads (joined with what they
+// hold, and named), parts cut without
 // re-encoding (edit lists: nothing hidden carried, timestamps rising, flash and beep together),
 // and a thousand clips at once.
 
 #include "foundation/FileUtil.h"
 #include "foundation/PlainEventLoop.h"
 #include "media/av/AvProbe.h"
+#include "media/join/JoinPipeline.h"
 #include "media/join/methods/DirectJoin.h"
 #include "tests/join/MediaTools.h"
 #include "tests/support/ScratchFolder.h"
@@ -51,14 +53,20 @@ struct Outcome {
     std::vector<std::string> warnings;
 };
 
+const std::string kProgramDir = QUILMER_PROGRAM_DIR "/";
+
+// A join by the method given; `classic` runs the pipeline through the adapter of the program folder.
 Outcome Join(const std::vector<std::string>& clips, const std::string& output, JoinMethod method) {
     PlainEventLoop loop;
     View view(loop);
     DirectJoin join(loop, view);
+    auto media = MakeEncoderJoinMedia(WidePath(kProgramDir + "ffmpeg"));
+    JoinPipeline pipeline(loop, view, *media, WidePath(kProgramDir));
     std::vector<std::wstring> wide;
     for (const auto& c : clips) wide.push_back(WidePath(c));
     Outcome o;
-    std::wstring refusal = join.StartJoin(wide, WidePath(output), method);
+    std::wstring refusal = method == JoinMethod::Classic ? pipeline.StartJoin(wide, WidePath(output))
+                                                         : join.StartJoin(wide, WidePath(output), method);
     if (!refusal.empty()) return {3, NativePath(refusal), "", {}};
     if (!loop.RunFor(std::chrono::minutes(5), &o.code)) o.code = -2;
     o.detail = NativePath(view.detail);
@@ -197,7 +205,7 @@ TEST_F(PartialClipsTest, PartialDownloadsJoinWithWhatTheyHoldInEveryMethodAndAre
         const double held = Held(cut);
         EXPECT_GT(held, 1.5) << name;
         EXPECT_LT(held, 5.0) << name;  // not the header's 10 s
-        for (JoinMethod method : {JoinMethod::Single, JoinMethod::Auto}) {
+        for (JoinMethod method : {JoinMethod::Classic, JoinMethod::Single, JoinMethod::Auto}) {
             SCOPED_TRACE(name + " " + JoinMethodName(method));
             const std::string out = Path(std::string("out-") + JoinMethodName(method) + "-" + name + ".flv");
             Outcome o = Join({cut, good}, out, method);
