@@ -343,6 +343,38 @@ TEST_F(DirectJoinTest, LosslessRefusesClipsThatDifferAndNamesTheFirst) {
     EXPECT_EQ(folder_.List(), expected);
 }
 
+// An encoder that cannot start (not executable, not a program at all): the message names it and
+// the system's reason, and auto says why no other method can take over. Nothing is written.
+TEST_F(DirectJoinTest, AnEncoderThatCannotStartIsNamedAndAutoSaysWhyNothingElseCanJoin) {
+    std::vector<std::string> parts = MakeParts(kPartsCases[2], "mp4");
+    const std::string odd = folder_.Native("bigger.mp4");
+    ASSERT_TRUE(MakeClip(odd, 1, "320x240", "25", {"-c:v", "libx264"}, 44100, 2, {"-c:a", "aac"}));
+    const std::string out = folder_.Native("out.mp4");
+    WriteFile(out, "the user's file");
+    const std::string plain = folder_.Native("plain ffmpeg"), garbage = folder_.Native("garbage ffmpeg");
+    WriteFile(plain, "not a program");
+    WriteFile(garbage, "\x7f" "ELF but nothing more");
+    ASSERT_EQ(chmod(garbage.c_str(), 0755), 0);
+    const std::pair<std::string, std::string> cases[] = {{plain, "Permission denied"}, {garbage, "Exec format error"}};
+    for (const auto& [encoder, why] : cases) {
+        ScopedEnv real("QUILMER_REAL_FFMPEG", encoder);
+        auto r = RunProgram({kJoinProgram, "-o", out, parts[0], odd});
+        EXPECT_EQ(r.status, 1) << r.output;
+        EXPECT_NE(r.output.find("The encoder " + encoder + " cannot be started: " + why + "."), std::string::npos)
+            << r.output;
+        EXPECT_NE(r.output.find("No other method can join these clips: the streams cannot be copied as they are "
+                                "(bigger.mp4 differs from the first clip in frame size"),
+                  std::string::npos)
+            << r.output;
+        r = RunProgram({kJoinProgram, "--method", "single", "-o", out, parts[0], odd});
+        EXPECT_EQ(r.status, 1) << r.output;
+        EXPECT_NE(r.output.find("The encoder " + encoder + " cannot be started: " + why + "."), std::string::npos)
+            << r.output;
+        EXPECT_EQ(r.output.find("No other method"), std::string::npos) << r.output;
+        EXPECT_EQ(ReadFile(out), "the user's file");
+    }
+}
+
 TEST_F(DirectJoinTest, ASecondJoinIntoTheSameOutputIsRefusedWhileTheFirstRuns) {
     std::vector<std::string> parts = MakeParts(kPartsCases[0], "flv");
     const std::string out = folder_.Native("one output.flv");

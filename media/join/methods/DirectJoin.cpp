@@ -1,6 +1,7 @@
 #include "media/join/methods/DirectJoin.h"
 
 #include "foundation/FileUtil.h"
+#include "foundation/Strings.h"
 #include "foundation/TextTranslator.h"
 #include "media/ClipProbe.h"
 #include "media/TempNames.h"
@@ -165,6 +166,7 @@ void DirectJoin::AfterProbe() {
         return;
     }
     LosslessVerdict verdict = CheckLossless(clips_, infos_, format_);
+    losslessRefusal_ = verdict.possible ? std::wstring() : verdict.refusal;
     MethodChoice choice = ChooseMethod(requested_, verdict);
     chosen_ = choice.method;
     view_.MethodChosen(WidePath(JoinMethodName(chosen_)), choice.reason);
@@ -191,7 +193,7 @@ void DirectJoin::AfterProbe() {
 
     // ffmpeg itself is needed only to encode.
     if (chosen_ == JoinMethod::Single && access(NativePath(ffmpeg_).c_str(), X_OK) != 0) {
-        Fail(Tr(L"ffmpeg is needed for this join method: ") + ffmpeg_);
+        Fail(EncoderStartFailure(WidePath(std::error_code(errno, std::generic_category()).message())));
         return;
     }
     const std::wstring folder = FolderOf(output_);
@@ -317,6 +319,10 @@ void DirectJoin::AfterJoin() {
         Fail(Tr(L"The folder of the output file cannot be written:") + L" " + FolderOf(output_) + L": " + storage);
         return;
     }
+    if (chosen_ == JoinMethod::Single && !runExit_.started && runExit_.startError != 0) {
+        Fail(EncoderStartFailure(WidePath(std::error_code(runExit_.startError, std::generic_category()).message())));
+        return;
+    }
     if (chosen_ == JoinMethod::Single && !runExit_.Succeeded()) {
         std::wstring reason = runExit_.Describe();
         std::wstring last = EncoderFailureReason(runErrors_);
@@ -382,6 +388,20 @@ void DirectJoin::AfterCheck() {
     ClipProperties shown = result_;
     EndJoin();
     view_.ShowResult(shown, true);
+}
+
+std::wstring DirectJoin::EncoderStartFailure(const std::wstring& why) const {
+    // Named slots: a translation may order them as it likes, and a name may hold anything.
+    std::wstring text = Tr(L"The encoder {encoder} cannot be started: {reason}.");
+    ReplaceAll(text, L"{reason}", why);
+    ReplaceAll(text, L"{encoder}", ffmpeg_);
+    if (requested_ != JoinMethod::Auto) return text;
+    // Auto took the one-pass join because the copy cannot be made, and the classic join runs
+    // the same encoder through the adapter: nothing is left to try.
+    std::wstring none = Tr(L"No other method can join these clips: the streams cannot be copied as they are "
+                           L"({refusal}), and the classic join needs the same encoder.");
+    ReplaceAll(none, L"{refusal}", losslessRefusal_);
+    return text + L" " + none;
 }
 
 void DirectJoin::ReportTimeLeft() {

@@ -73,6 +73,9 @@ private:
                    const TargetFormat& format, const std::wstring& work, const std::wstring& made);
     // One run of ffmpeg, its progress counted on from `before` microseconds; true when it succeeded.
     bool EncodeRun(const std::vector<std::wstring>& args, std::int64_t before);
+    // Why the one-pass encode cannot run: the encoder's path and the system's reason, and for
+    // `auto` why no other method can take over.
+    std::wstring EncoderStartFailure(const std::wstring& why) const;
 
     EventLoop& loop_;
     JoinView& view_;
@@ -95,6 +98,7 @@ private:
     JoinFileNamer namer_;
     OutputLock outputLock_;
     std::wstring syncError_;  // the finished output could not be put on disk
+    std::wstring losslessRefusal_;  // why the clips cannot be copied, "" when they can
 
     // Written by the worker, read on the loop thread after it has been joined.
     std::vector<MediaInfo> infos_;
