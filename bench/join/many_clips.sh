@@ -2,7 +2,7 @@
 # Joins N short clips (100 and 1000 by default, 10000 when asked) with `single` and `lossless`
 # and prints wall time, time per clip and peak memory (the largest of quilmer-join and the
 # ffmpeg runs it waits for, from /usr/bin/time -v). Time per clip should not grow with N.
-# Usage: bench/join/many_clips.sh [BUILD_DIR] [COUNT...]
+# Usage: [METHODS="lossless single"] bench/join/many_clips.sh [BUILD_DIR] [COUNT...]
 set -euo pipefail
 build=${1:-build}
 shift || true
@@ -20,19 +20,18 @@ ffmpeg -v error -y -f lavfi -i testsrc=s=160x120:r=25:d=0.5 -f lavfi -i sine=d=0
 printf '%-8s %6s %9s %12s %10s\n' method clips "wall s" "ms per clip" "peak MB"
 for n in "${counts[@]}"; do
     rm -rf "$work/c"; mkdir "$work/c"
-    # single: FLV and MP4 mixed; lossless: FLV only (the copy needs clips that agree)
+    # single: FLV and MP4 mixed; lossless: FLV only (the copy needs clips that agree). The copies
+    # are written by tee, 256 a process: a process for each of 10000 copies takes minutes.
+    seq -f "$work/c/f%g.flv" 1 "$n" > "$work/names-flv"
+    seq -f "$work/c/m%g.mp4" 2 2 "$n" > "$work/names-mp4"
+    xargs -a "$work/names-flv" -d '\n' -n 256 sh -c 'tee "$@" < "$0" > /dev/null' "$work/tiny.flv"
+    xargs -a "$work/names-mp4" -d '\n' -n 256 sh -c 'tee "$@" < "$0" > /dev/null' "$work/tiny.mp4"
     flv=(); mixed=()
     for i in $(seq 1 "$n"); do
-        cp "$work/tiny.flv" "$work/c/f$i.flv"
         flv+=("$work/c/f$i.flv")
-        if [ $((i % 2)) = 0 ]; then
-            cp "$work/tiny.mp4" "$work/c/m$i.mp4"
-            mixed+=("$work/c/m$i.mp4")
-        else
-            mixed+=("$work/c/f$i.flv")
-        fi
+        if [ $((i % 2)) = 0 ]; then mixed+=("$work/c/m$i.mp4"); else mixed+=("$work/c/f$i.flv"); fi
     done
-    for method in single lossless; do
+    for method in ${METHODS:-single lossless}; do
         if [ "$method" = single ]; then clips=("${mixed[@]}"); else clips=("${flv[@]}"); fi
         /usr/bin/time -v -o "$work/time" "$join" -q --method "$method" -o "$work/out.flv" "${clips[@]}" \
             > /dev/null 2> "$work/err" || { echo "$method $n failed: $(tail -1 "$work/err")"; continue; }
