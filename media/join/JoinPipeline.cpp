@@ -39,6 +39,31 @@ std::optional<double> DurationInOutput(const std::string& chunk) {
     return DurationSeconds(WidePath(chunk.substr(at + 10, end - at - 10)));
 }
 
+// The adapter's word that it cannot start the real encoder ("The real encoder cannot be run:
+// /usr/bin/ffmpeg: Permission denied", "... could not be started: ..."), as the user reads it; ""
+// when the output does not say so. Then no clip can be converted, and the join says why instead
+// of leaving out each one.
+std::wstring RealEncoderStartFailure(const std::string& output) {
+    std::size_t at = std::string::npos, length = 0;
+    for (std::string_view mark : {std::string_view("The real encoder cannot be run: "),
+                                  std::string_view("The real encoder could not be started: ")}) {
+        const std::size_t found = output.rfind(mark);
+        if (found != std::string::npos && (at == std::string::npos || found > at)) {
+            at = found;
+            length = mark.size();
+        }
+    }
+    if (at == std::string::npos) return {};
+    std::string line = output.substr(at + length);
+    line = line.substr(0, line.find('\n'));
+    const std::size_t split = line.rfind(": ");
+    if (split == std::string::npos) return {};
+    std::wstring text = Tr(L"The encoder {encoder} cannot be started: {reason}.");
+    ReplaceAll(text, L"{reason}", WidePath(line.substr(split + 2)));
+    ReplaceAll(text, L"{encoder}", WidePath(line.substr(0, split)));
+    return text;
+}
+
 int FinalEncodeCommandFor(const std::wstring& format) {
     auto phase = FirstEncodePhase(format);
     if (!phase) return 0;
@@ -406,6 +431,11 @@ void JoinPipeline::CheckEndedWorker() {
             StopStepTimer();
             FailJoin(Tr(L"The folder of the output file cannot be written:") + L" " +
                      FolderOf(state_.outputPath) + L": " + storage);
+        } else if (std::wstring cannot = runExit_.Succeeded() ? L"" : RealEncoderStartFailure(encoderTail_);
+                   !cannot.empty()) {
+            state_.pendingClips.clear();
+            StopStepTimer();
+            FailJoin(cannot);
         } else if (!runExit_.Succeeded() || !GetFileFacts(made, facts) || facts.size == 0) {
             RemoveFileQuietly(made);
             state_.intermediateFiles.pop_back();

@@ -344,7 +344,8 @@ TEST_F(DirectJoinTest, LosslessRefusesClipsThatDifferAndNamesTheFirst) {
 }
 
 // An encoder that cannot start (not executable, not a program at all): the message names it and
-// the system's reason, and auto says why no other method can take over. Nothing is written.
+// the system's reason, in every method, and auto says why no other method can take over.
+// Nothing is written.
 TEST_F(DirectJoinTest, AnEncoderThatCannotStartIsNamedAndAutoSaysWhyNothingElseCanJoin) {
     std::vector<std::string> parts = MakeParts(kPartsCases[2], "mp4");
     const std::string odd = folder_.Native("bigger.mp4");
@@ -371,6 +372,14 @@ TEST_F(DirectJoinTest, AnEncoderThatCannotStartIsNamedAndAutoSaysWhyNothingElseC
         EXPECT_NE(r.output.find("The encoder " + encoder + " cannot be started: " + why + "."), std::string::npos)
             << r.output;
         EXPECT_EQ(r.output.find("No other method"), std::string::npos) << r.output;
+        EXPECT_EQ(ReadFile(out), "the user's file");
+        // The classic join runs it through the adapter: it says so once, instead of leaving out
+        // every clip as if each could not be read.
+        r = RunProgram({kJoinProgram, "--method", "classic", "-o", out, parts[0], odd});
+        EXPECT_EQ(r.status, 1) << r.output;
+        EXPECT_NE(r.output.find("The encoder " + encoder + " cannot be started: " + why + "."), std::string::npos)
+            << r.output;
+        EXPECT_EQ(r.output.find("missing from the output"), std::string::npos) << r.output;
         EXPECT_EQ(ReadFile(out), "the user's file");
     }
 }
