@@ -3,6 +3,7 @@
 #include "foundation/FileUtil.h"
 #include "foundation/TextTranslator.h"
 #include "media/join/methods/AvSupport.h"
+#include "media/join/methods/H264Setup.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -32,27 +33,6 @@ std::string SetupHash(const AVCodecParameters& par) {
     if (!par.extradata || par.extradata_size <= 0) return {};
     const std::uint32_t crc = av_crc(av_crc_get_table(AV_CRC_32_IEEE_LE), 0, par.extradata,
                                      static_cast<std::size_t>(par.extradata_size));
-    char text[24];
-    std::snprintf(text, sizeof text, "crc32:%08x", crc);
-    return text;
-}
-
-// The hash of H.264 setup data (avcC) with the level fields blanked: the level in the record's
-// header and in each sequence parameter set.
-std::string SetupCoreHash(const AVCodecParameters& par) {
-    if (par.codec_id != AV_CODEC_ID_H264 || !par.extradata || par.extradata_size < 7 || par.extradata[0] != 1)
-        return {};
-    std::vector<std::uint8_t> data(par.extradata, par.extradata + par.extradata_size);
-    data[3] = 0;
-    std::size_t at = 6;
-    for (int sets = data[5] & 0x1f; sets > 0 && at + 2 <= data.size(); --sets) {
-        const std::size_t length = (std::size_t{data[at]} << 8) | data[at + 1];
-        at += 2;
-        if (at + length > data.size()) return {};
-        if (length > 3) data[at + 3] = 0;
-        at += length;
-    }
-    const std::uint32_t crc = av_crc(av_crc_get_table(AV_CRC_32_IEEE_LE), 0, data.data(), data.size());
     char text[24];
     std::snprintf(text, sizeof text, "crc32:%08x", crc);
     return text;
@@ -243,7 +223,8 @@ std::optional<MediaInfo> ProbeMediaFile(const std::wstring& path, const CancelFl
                 v.colorPrimaries = Named(av_color_primaries_name(par.color_primaries));
             if (par.color_trc != AVCOL_TRC_UNSPECIFIED) v.colorTransfer = Named(av_color_transfer_name(par.color_trc));
             if (par.color_space != AVCOL_SPC_UNSPECIFIED) v.colorSpace = Named(av_color_space_name(par.color_space));
-            v.setupCore = SetupCoreHash(par);
+            if (par.codec_id == AV_CODEC_ID_H264 && par.extradata_size > 0)
+                v.setupCore = H264DecodingSetupHash(par.extradata, static_cast<std::size_t>(par.extradata_size));
             info.video = v;
         } else if (par.codec_type == AVMEDIA_TYPE_AUDIO && !info.audio) {
             AudioInfo a;

@@ -158,7 +158,7 @@ private:
     void OwnMatters() {
         auto cannotHold = [this](const std::wstring& kind, const std::string& codec) {
             Add(ClipProperty::TargetHolds, kind, {}, W(codec),
-                FormatW(TrFormat(L"A %ls file cannot hold its %ls codec %ls, so").c_str(),
+                FormatW(TrFormat(L"The %ls container cannot hold its %ls codec %ls, so").c_str(),
                         ContainerDisplayName(target_).c_str(), kind.c_str(), W(codec).c_str()),
                 ClipAction::ReEncode);
         };
@@ -297,11 +297,11 @@ std::wstring CompatibilityReport::Summary() const {
     const std::wstring container = ContainerDisplayName(target);
     if (Lossless())
         return clips.size() == 1
-                   ? FormatW(TrFormat(L"The clip can be copied without re-encoding into a %ls file.").c_str(),
+                   ? FormatW(TrFormat(L"The clip can be copied without re-encoding into one %ls file.").c_str(),
                              container.c_str())
-                   : FormatW(TrFormat(L"All %d clips match: they can be joined without re-encoding into a %ls file.").c_str(),
+                   : FormatW(TrFormat(L"All %d clips match: they can be joined without re-encoding into one %ls file.").c_str(),
                              static_cast<int>(clips.size()), container.c_str());
-    return FormatW(TrFormat(L"%d of %d clips cannot be copied as they are into a %ls file: the join re-encodes.").c_str(),
+    return FormatW(TrFormat(L"%d of %d clips cannot be copied as they are into one %ls file: the join re-encodes.").c_str(),
                    static_cast<int>(OddClips()), static_cast<int>(clips.size()), container.c_str());
 }
 

@@ -28,8 +28,9 @@ struct VideoInfo {
     std::string fieldOrder;   // "progressive", "tt", "bb", "tb", "bt"; "" when unknown
     // Colour: libavutil's names ("tv", "bt709", ...), "" when the stream does not say.
     std::string colorRange, colorPrimaries, colorTransfer, colorSpace;
-    // The setup data's hash without the level it declares (H.264 only, else ""): two streams
-    // that differ only in the level they claim decode alike with either's setup.
+    // The hash of what in the setup data decides the decoding (H.264 only, else "";
+    // H264DecodingSetupHash): streams that differ only in their level, clock or display hints
+    // decode alike with either's setup.
     std::string setupCore;
 };
 
