@@ -4,6 +4,7 @@
 // every clip and what the join does about it. The report is made on a worker
 // (CompatibilityWatch) each time the list changes.
 
+#include <wx/gdicmn.h>
 #include <wx/string.h>
 
 #include <memory>

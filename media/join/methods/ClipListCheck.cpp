@@ -1,5 +1,6 @@
 #include "media/join/methods/ClipListCheck.h"
 
+#include "foundation/FileUtil.h"
 #include "foundation/Strings.h"
 #include "foundation/TextTranslator.h"
 #include "media/join/methods/AvProbe.h"
