@@ -67,8 +67,8 @@ void CompatibilityLine::ShowDetails() {
     wxDialog dialog(parent_, wxID_ANY, wxS("Compatibility report"), wxDefaultPosition, wxDefaultSize,
                     wxDEFAULT_DIALOG_STYLE | wxRESIZE_BORDER);
     auto* sizer = new wxBoxSizer(wxVERTICAL);
-    auto* text = new wxTextCtrl(&dialog, wxID_ANY, ToWx(all), wxDefaultPosition, dialog.FromDIP(wxSize(560, 300)),
-                                wxTE_MULTILINE | wxTE_READONLY | wxTE_DONTWRAP);
+    auto* text = new wxTextCtrl(&dialog, wxID_ANY, ToWx(all), wxDefaultPosition, dialog.FromDIP(wxSize(640, 320)),
+                                wxTE_MULTILINE | wxTE_READONLY);
     sizer->Add(text, 1, wxEXPAND | wxALL, dialog.FromDIP(8));
     auto* close = new wxButton(&dialog, wxID_CLOSE, wxS("&Close"));
     close->SetDefault();

@@ -425,7 +425,7 @@ TEST_F(JoinMethodWindowTest, TheCompatibilityLineFollowsTheListAndDetailsTellEve
                                 L"Its sound codec is mp3 where the reference clip has aac, so this clip is re-encoded.",
                                 L"The automatic method would take: single"})
         EXPECT_NE(report.find(said), std::wstring::npos) << wxString(said) << "\n" << wxString(report);
-    EXPECT_TRUE(answers_.Unexpected().empty());
+    EXPECT_TRUE(answers_.Unexpected().empty()) << answers_.Unexpected().front();
 }
 
 }  // namespace

@@ -78,7 +78,7 @@ struct Decoded {
 
 Decoded Decode(const std::string& path) {
     ProgramResult r = RunProgram({"ffmpeg", "-v", "error", "-i", "file:" + path, "-map", "0:v:0?", "-map", "0:a:0?",
-                                  "-fps_mode", "passthrough", "-c:a", "pcm_f32le", "-f", "framemd5", "-"});
+                                  "-fps_mode", "passthrough", "-enc_time_base:v", "-1", "-c:a", "pcm_f32le", "-f", "framemd5", "-"});
     Decoded d;
     std::map<int, double> timeBase;
     int videoIndex = -1;
