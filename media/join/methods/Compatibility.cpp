@@ -269,9 +269,14 @@ private:
 std::size_t ChooseReference(const std::vector<MediaInfo>& infos) {
     std::vector<std::size_t> matching(infos.size(), 0);
     const TargetFormat none;
-    for (std::size_t i = 0; i < infos.size(); ++i)
+    auto count = [&](std::size_t i) {
         for (std::size_t j = 0; j < infos.size(); ++j)
             if (i == j || Comparer(infos[j], infos[i], none).Matches()) ++matching[i];
+    };
+    // Most lists are matched by their first clip: no other can be matched by more.
+    count(0);
+    if (matching[0] * 2 > infos.size()) return 0;
+    for (std::size_t i = 1; i < infos.size(); ++i) count(i);
     std::size_t best = 0;
     for (std::size_t i = 1; i < infos.size(); ++i)
         if (matching[i] > matching[best]) best = i;
