@@ -194,7 +194,10 @@ CMainDlg::CMainDlg(const std::wstring& programFolder)
     JoinProtocol();
     std::wstring language = TakeStartupArgument();
     RefreshLink();
-    chooser_->SetOnSwitched([this] { RefreshLink(); });
+    chooser_->SetOnSwitched([this] {
+        RefreshLink();
+        compatibility_->Recheck();
+    });
     chooser_->Fill(language);  // also relabels the window in the chosen language
     if (!language.empty()) RefreshLink();
     BuildWebPieces();
@@ -269,7 +272,9 @@ void CMainDlg::BuildControls() {
     auto dlu = [this](int x, int y) { return wxDLG_UNIT(panel_, wxPoint(x, y)); };
     auto dlus = [this](int w, int h) { return wxDLG_UNIT(panel_, wxSize(w, h)); };
 
-    list_ = new ClipListView(panel_, clips_, dlu(7, 7), dlus(372, 166));
+    list_ = new ClipListView(panel_, clips_, dlu(7, 7), dlus(372, 151));
+    compatibility_ = std::make_unique<CompatibilityLine>(panel_, loop_, wxRect(dlu(7, 163), dlus(300, 9)),
+                                                         wxRect(dlu(312, 160), dlus(67, 14)));
     RestoreColumns();
 
     struct ButtonSpec {
@@ -383,6 +388,7 @@ void CMainDlg::SelectRow(std::optional<std::size_t> row) {
 void CMainDlg::RefreshList() {
     list_->SetItemCount(static_cast<long>(clips_.Count()));
     list_->Refresh();
+    compatibility_->Update(clips_.Paths());
 }
 
 void CMainDlg::EnterIdle(bool joinEnabled) {

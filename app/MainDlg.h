@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "app/CompatibilityLine.h"
 #include "app/core/CallerNotice.h"
 #include "app/core/ClipList.h"
 #include "app/core/JoinMethodChoice.h"
@@ -122,6 +123,8 @@ public:
     ReportBrowser* Reports() const { return reportBrowser_.get(); }
 
     const ClipList& Clips() const { return clips_; }
+    // The compatibility line under the list.
+    const CompatibilityLine& Compatibility() const { return *compatibility_; }
     std::optional<std::size_t> SelectedRow() const;
     void SelectRow(std::optional<std::size_t> row);
     const JoinPipeline& Pipeline() const { return *pipeline_; }
@@ -245,6 +248,8 @@ private:
     bool closeRequested_ = false;  // another program asked to close the window while it was built
     bool ending_ = false;  // a handed-over join has ended: the program is on its way out
     std::unique_ptr<PropertyProbe> probe_;  // posts to the loop: goes before it
+    std::unique_ptr<CompatibilityLine> compatibility_;  // the same
+
     std::unique_ptr<UpdateFlow> update_;    // last: goes first, before the loop it posts to
 };
 

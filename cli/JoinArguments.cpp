@@ -19,6 +19,8 @@ bool ParseJoinArguments(const std::vector<std::string>& args, JoinArguments& par
             parsed.help = true;
         } else if (arg == "--version") {
             parsed.version = true;
+        } else if (arg == "--check") {
+            parsed.check = true;
         } else if (arg == "-q" || arg == "--quiet") {
             parsed.quiet = true;
         } else if (arg == "-o" || arg == "--output") {
@@ -55,6 +57,10 @@ bool ParseJoinArguments(const std::vector<std::string>& args, JoinArguments& par
         }
     }
     if (parsed.help || parsed.version) return true;
+    if (parsed.check) {
+        if (parsed.clips.empty()) error = "no clips to check";
+        return error.empty();
+    }
     if (parsed.output.empty()) {
         error = "no output file: give it with -o OUTPUT";
         return false;
@@ -68,6 +74,7 @@ bool ParseJoinArguments(const std::vector<std::string>& args, JoinArguments& par
 
 std::string JoinUsage() {
     return "Usage: quilmer-join [-q] [--method METHOD] -o OUTPUT CLIP...\n"
+           "       quilmer-join --check [-o OUTPUT] CLIP...\n"
            "Joins the clips, in the order given, into one video file OUTPUT.\n"
            "\n"
            "The extension of OUTPUT chooses the format (the codecs are those of an encode;\n"
@@ -92,6 +99,12 @@ std::string JoinUsage() {
            "      single    decode each clip once and encode the output once, every clip\n"
            "                fitted into the first clip's frame\n"
            "      auto      lossless when the clips allow it, single otherwise\n"
+           "      --check          join nothing: compare every clip with the reference clip\n"
+           "                       (the first, or the one most clips match), print each\n"
+           "                       difference and what the join does about it, and the\n"
+           "                       method auto would take; the output's extension (default:\n"
+           "                       the first clip's own, else mp4) names the container.\n"
+           "                       Exit status 0 when a lossless join is possible, 1 if not\n"
            "  -h, --help           this text\n"
            "      --version        print the version and exit\n"
            "  --                   everything after it is a clip, even if it begins with '-'\n"

@@ -1,5 +1,6 @@
 #pragma once
 // Command line of quilmer-join: quilmer-join [-q] [--method M] -o OUTPUT CLIP...
+// or quilmer-join --check [-o OUTPUT] CLIP... (the compatibility report; nothing joined)
 
 #include <string>
 #include <vector>
@@ -13,6 +14,7 @@ struct JoinArguments {
     bool version = false;  // print the version and stop
     bool quiet = false;  // no progress display, only the result and errors
     std::string method = "auto";  // classic, lossless, single or auto
+    bool check = false;  // print the compatibility report and the automatic method; join nothing
 };
 
 // args excludes the program name. On a mistake returns false with the reason in error.

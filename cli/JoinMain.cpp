@@ -17,6 +17,7 @@
 #include "media/join/JoinPipeline.h"
 #include "media/join/ResultCheck.h"
 #include "media/join/methods/DirectJoin.h"
+#include "media/join/methods/ClipListCheck.h"
 #include "media/join/methods/JoinMethod.h"
 
 #include <algorithm>
@@ -303,6 +304,25 @@ bool CheckInputs(const JoinArguments& args, const std::wstring& encoder, ProbeOn
     return true;
 }
 
+// --check: the compatibility report on standard output; 0 when a lossless join is possible.
+int RunCheck(const JoinArguments& args) {
+    TargetFormat target = AssumedTarget(args.clips, L"mp4");
+    if (!args.output.empty()) {
+        target = TargetFormatForPath(args.output);
+        if (target.empty()) {
+            Say(Tr(L"Unknown output extension; use .avi, .flv, .rmvb, .wmv or .mp4 (or .hlv .f4v .flx .fmv .rm .3gp "
+                   L".mov .wma .asf): ") +
+                args.output);
+            return kExitUsage;
+        }
+    }
+    CancelFlag never;
+    const ClipListCheck check = CheckClipList(args.clips, target, never);
+    for (const std::wstring& line : check.Lines()) std::printf("%s\n", NativePath(line).c_str());
+    std::fflush(stdout);
+    return check.Lossless() ? 0 : kExitFailure;
+}
+
 int Run(int argc, char** argv) {
     std::setlocale(LC_ALL, "");
     std::vector<std::string> raw(argv + 1, argv + argc);
@@ -320,6 +340,7 @@ int Run(int argc, char** argv) {
         std::printf("%s\n", ToUtf8(FormatVersion(3)).c_str());
         return 0;
     }
+    if (args.check) return RunCheck(args);
 
     const std::wstring programFolder = AppFolders::Instance().ProgramFolder();
     const std::wstring encoder = DefaultEncoderPath();

@@ -3,12 +3,15 @@
 #include "foundation/FileUtil.h"
 #include "foundation/TextTranslator.h"
 #include "media/av/AvSupport.h"
+#include "media/av/H264Setup.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/crc.h>
 #include <libavutil/display.h>
+#include <libavutil/channel_layout.h>
 #include <libavutil/pixdesc.h>
+#include <libavutil/samplefmt.h>
 }
 
 #include <algorithm>
@@ -16,6 +19,7 @@ extern "C" {
 #include <functional>
 #include <memory>
 #include <cstdio>
+#include <vector>
 
 namespace quilmer {
 
@@ -32,6 +36,42 @@ std::string SetupHash(const AVCodecParameters& par) {
     char text[24];
     std::snprintf(text, sizeof text, "crc32:%08x", crc);
     return text;
+}
+
+std::string Level(const AVCodecParameters& par) {
+    if (par.level <= 0) return {};
+    if (par.codec_id == AV_CODEC_ID_H264) {
+        if (par.level == 9) return "1b";
+        return std::to_string(par.level / 10) + "." + std::to_string(par.level % 10);
+    }
+    if (par.codec_id == AV_CODEC_ID_HEVC) {
+        const int tenths = par.level / 3;
+        return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10);
+    }
+    return std::to_string(par.level);
+}
+
+std::string FieldOrder(AVFieldOrder order) {
+    switch (order) {
+    case AV_FIELD_PROGRESSIVE: return "progressive";
+    case AV_FIELD_TT: return "tt";
+    case AV_FIELD_BB: return "bb";
+    case AV_FIELD_TB: return "tb";
+    case AV_FIELD_BT: return "bt";
+    default: return {};
+    }
+}
+
+std::string Named(const char* name) { return name ? name : ""; }
+
+std::string StreamKind(AVMediaType type) {
+    switch (type) {
+    case AVMEDIA_TYPE_VIDEO: return "video";
+    case AVMEDIA_TYPE_AUDIO: return "audio";
+    case AVMEDIA_TYPE_SUBTITLE: return "subtitle";
+    case AVMEDIA_TYPE_ATTACHMENT: return "attachment";
+    default: return "data";
+    }
 }
 
 int Rotation(const AVStream& stream) {
@@ -176,6 +216,15 @@ std::optional<MediaInfo> ProbeMediaFile(const std::wstring& path, const CancelFl
             v.rotation = Rotation(stream);
             v.index = static_cast<int>(i);
             v.start = StartSeconds(stream);
+            v.level = Level(par);
+            v.fieldOrder = FieldOrder(par.field_order);
+            if (par.color_range != AVCOL_RANGE_UNSPECIFIED) v.colorRange = Named(av_color_range_name(par.color_range));
+            if (par.color_primaries != AVCOL_PRI_UNSPECIFIED)
+                v.colorPrimaries = Named(av_color_primaries_name(par.color_primaries));
+            if (par.color_trc != AVCOL_TRC_UNSPECIFIED) v.colorTransfer = Named(av_color_transfer_name(par.color_trc));
+            if (par.color_space != AVCOL_SPC_UNSPECIFIED) v.colorSpace = Named(av_color_space_name(par.color_space));
+            if (par.codec_id == AV_CODEC_ID_H264 && par.extradata_size > 0)
+                v.setupCore = H264DecodingSetupHash(par.extradata, static_cast<std::size_t>(par.extradata_size));
             info.video = v;
         } else if (par.codec_type == AVMEDIA_TYPE_AUDIO && !info.audio) {
             AudioInfo a;
@@ -185,7 +234,21 @@ std::optional<MediaInfo> ProbeMediaFile(const std::wstring& path, const CancelFl
             a.bitRate = par.bit_rate > 0 ? par.bit_rate : 0;
             a.index = static_cast<int>(i);
             a.start = StartSeconds(stream);
+            if (const char* profile = avcodec_profile_name(par.codec_id, par.profile)) a.profile = profile;
+            if (par.ch_layout.order != AV_CHANNEL_ORDER_UNSPEC) {
+                char layout[128];
+                if (av_channel_layout_describe(&par.ch_layout, layout, sizeof layout) > 0) a.channelLayout = layout;
+            }
+            a.sampleFormat = Named(av_get_sample_fmt_name(static_cast<AVSampleFormat>(par.format)));
+            a.setup = SetupHash(par);
             info.audio = a;
+        } else {
+            OtherStream other;
+            other.kind = StreamKind(par.codec_type);
+            if (par.codec_id != AV_CODEC_ID_NONE) other.codec = avcodec_get_name(par.codec_id);
+            other.coverPicture = (stream.disposition & AV_DISPOSITION_ATTACHED_PIC) != 0;
+            other.index = static_cast<int>(i);
+            info.others.push_back(other);
         }
     }
     if (!info.video && !info.audio) {

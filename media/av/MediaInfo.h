@@ -7,6 +7,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace quilmer {
 
@@ -23,6 +24,14 @@ struct VideoInfo {
     int rotation = 0;         // degrees the picture is turned for display
     int index = 0;            // the stream's number in the file (a cover picture may come first)
     double start = 0;         // seconds: the stream's first timestamp, on the file's clock
+    std::string level;        // "3.1" for H.264 and HEVC, the codec's number otherwise; "" when unknown
+    std::string fieldOrder;   // "progressive", "tt", "bb", "tb", "bt"; "" when unknown
+    // Colour: libavutil's names ("tv", "bt709", ...), "" when the stream does not say.
+    std::string colorRange, colorPrimaries, colorTransfer, colorSpace;
+    // The hash of what in the setup data decides the decoding (H.264 only, else "";
+    // H264DecodingSetupHash): streams that differ only in their level, clock or display hints
+    // decode alike with either's setup.
+    std::string setupCore;
 };
 
 struct AudioInfo {
@@ -32,6 +41,18 @@ struct AudioInfo {
     long long bitRate = 0;  // bits/s, 0 when unknown
     int index = 0;          // the stream's number in the file
     double start = 0;       // seconds: the stream's first timestamp, on the file's clock
+    std::string profile;        // "LC", "HE-AAC", "" when unknown
+    std::string channelLayout;  // "stereo", "5.1(side)"; "" when only the count is known
+    std::string sampleFormat;   // "fltp", "s16"; "" when unknown
+    std::string setup;          // the codec's setup data as a hash, "" when none
+};
+
+// A stream the joins leave out: not the first picture or the first sound.
+struct OtherStream {
+    std::string kind;   // "subtitle", "data", "attachment", "video", "audio"
+    std::string codec;  // "mov_text", "" when libav does not name it
+    bool coverPicture = false;
+    int index = 0;
 };
 
 struct MediaInfo {
@@ -49,6 +70,7 @@ struct MediaInfo {
     long long bitRate = 0;  // overall bits/s, 0 when unknown
     std::optional<VideoInfo> video;
     std::optional<AudioInfo> audio;
+    std::vector<OtherStream> others;  // in file order
 };
 
 // Whether the clip holds noticeably less than its header gives (more than half a second).

@@ -4,6 +4,7 @@
 
 #include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <wx/button.h>
 #include <wx/choice.h>
 #include <wx/filedlg.h>
 #include <wx/gauge.h>
@@ -382,6 +383,49 @@ TEST_F(JoinMethodWindowTest, HandedOverJobJoinsClassicWhateverTheUserChose) {
     EXPECT_EQ(answers_.Seen(), 0);
     EXPECT_NEAR(testing::FileDuration(output_->File("handed.flv")), 2.0, 0.5);
     EXPECT_EQ(StoredName(), L"lossless") << "the job leaves the user's choice alone";
+}
+
+}  // namespace
+}  // namespace quilmer
+
+namespace quilmer {
+namespace {
+
+// The compatibility line under the list follows each change of the list, computed on a worker;
+// "Details..." shows every difference of every clip.
+TEST_F(JoinMethodWindowTest, TheCompatibilityLineFollowsTheListAndDetailsTellEveryDifference) {
+    const Clips& c = Shared();
+    const CompatibilityLine& line = window_->Compatibility();
+    auto* details = Control<wxButton>(kIdCompatibilityDetails);
+    ASSERT_NE(details, nullptr);
+    EXPECT_EQ(line.Text(), L"");
+    EXPECT_FALSE(details->IsEnabled());
+
+    window_->AddClips({WidePath(c.partA), WidePath(c.partB)});
+    EXPECT_TRUE(line.IsChecking() || line.Last().has_value()) << "the check starts with the change";
+    ASSERT_TRUE(PumpUntil([&] { return line.Last().has_value(); }, 30000));
+    EXPECT_EQ(line.Text(), L"All 2 clips match: they can be joined without re-encoding into one MP4 file.");
+    EXPECT_TRUE(details->IsEnabled());
+
+    window_->AddClips({WidePath(c.other)});
+    ASSERT_TRUE(PumpUntil([&] { return line.Last().has_value(); }, 30000));
+    EXPECT_EQ(line.Text(), L"1 of 3 clips cannot be copied as they are into one MP4 file: the join re-encodes.");
+    SaveScreenshot(window_, "main-window-compatibility-line");
+
+    std::wstring report;
+    answers_.Then(Inspect([&](wxDialog* dialog) {
+        for (wxWindow* child : dialog->GetChildren())
+            if (auto* text = dynamic_cast<wxTextCtrl*>(child)) report = text->GetValue().ToStdWstring();
+        SaveScreenshot(dialog, "compatibility-report-details");
+    }));
+    Press(kIdCompatibilityDetails);
+    for (const wchar_t* said : {L"The reference clip is the first one, part «1».mp4.", L"2. part 2.mp4: matches the reference clip.",
+                                L"3. other & more.flv:", L"The MP4 container cannot hold its video codec flv1, so this clip is re-encoded.",
+                                L"Its video codec is flv1 where the reference clip has h264, so this clip is re-encoded.",
+                                L"Its sound codec is mp3 where the reference clip has aac, so this clip is re-encoded.",
+                                L"The automatic method would take: single"})
+        EXPECT_NE(report.find(said), std::wstring::npos) << wxString(said) << "\n" << wxString(report);
+    EXPECT_TRUE(answers_.Unexpected().empty()) << answers_.Unexpected().front();
 }
 
 }  // namespace

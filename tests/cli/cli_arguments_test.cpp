@@ -38,6 +38,19 @@ TEST(JoinArguments, MethodIsAutoUnlessNamed) {
         EXPECT_NE(JoinUsage().find(std::string("      ") + m + " "), std::string::npos) << m;
 }
 
+TEST(JoinArguments, CheckNeedsClipsButNoOutput) {
+    JoinArguments args;
+    std::string error;
+    ASSERT_TRUE(ParseJoinArguments({"--check", "a.flv", "b.flv"}, args, error)) << error;
+    EXPECT_TRUE(args.check);
+    EXPECT_TRUE(args.output.empty());
+    EXPECT_EQ(args.clips.size(), 2u);
+    ASSERT_TRUE(ParseJoinArguments({"--check", "-o", "x.mp4", "a.flv"}, args, error)) << error;
+    EXPECT_EQ(args.output, L"x.mp4");
+    EXPECT_FALSE(ParseJoinArguments({"--check"}, args, error));
+    EXPECT_EQ(error, "no clips to check");
+}
+
 TEST(JoinArguments, MistakesAreReported) {
     JoinArguments args;
     std::string error;

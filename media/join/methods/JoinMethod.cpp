@@ -4,6 +4,7 @@
 #include "foundation/Strings.h"
 #include "foundation/TextTranslator.h"
 #include "media/join/JoinFiles.h"
+#include "media/join/methods/Compatibility.h"
 
 #include <algorithm>
 #include <cmath>
@@ -19,14 +20,7 @@ bool OneOf(const std::string& value, std::initializer_list<const char*> list) {
     return std::any_of(list.begin(), list.end(), [&value](const char* item) { return value == item; });
 }
 
-std::wstring ContainerName(const TargetFormat& target) {
-    if (target == L"mp4") return L"MP4";
-    if (target == L"flv") return L"FLV";
-    if (target == L"avi") return L"AVI";
-    if (target == L"wmv") return L"WMV";
-    if (target == L"rmvb") return L"RealMedia";
-    return target;
-}
+std::wstring ContainerName(const TargetFormat& target) { return ContainerDisplayName(target); }
 
 std::wstring Size(const VideoInfo& v) { return std::to_wstring(v.width) + L"x" + std::to_wstring(v.height); }
 
@@ -41,9 +35,6 @@ std::wstring Channels(int channels) {
     if (channels == 2) return L"stereo";
     return std::to_wstring(channels) + L" channels";
 }
-
-// Aspect ratios that mean "square pixels or unknown" compare equal.
-std::string Aspect(const std::string& sar) { return (sar.empty() || sar == "0:1" || sar == "1:1") ? "1:1" : sar; }
 
 std::wstring Name(const std::wstring& clip) {
     std::wstring folder = FolderOf(clip);
@@ -96,65 +87,35 @@ LosslessVerdict CheckLossless(const std::vector<std::wstring>& clips, const std:
         verdict.refusal = Tr(L"there are no clips to join");
         return verdict;
     }
-    auto refuse = [&verdict, &clips](std::size_t i, const std::wstring& what) {
-        verdict.refusal = Name(clips[i]) + L" " + what;
+    // Every clip must agree with the first: the copy takes its streams' setup from it.
+    const CompatibilityReport report = CompareClips(clips, infos, target, ReferenceRule::First);
+    for (const ClipCompatibility& clip : report.clips) {
+        auto in = std::find_if(clip.differences.begin(), clip.differences.end(),
+                               [](const ClipDifference& d) { return d.StandsInTheWay(); });
+        if (in == clip.differences.end()) continue;
+        const ClipDifference& d = *in;
+        std::wstring what;
+        switch (d.property) {
+        case ClipProperty::TargetHolds:
+            what = FormatW(TrFormat(L"has %ls codec %ls, which a %ls file cannot hold").c_str(), d.name.c_str(),
+                           d.clipValue.c_str(), ContainerName(target).c_str());
+            break;
+        case ClipProperty::FirstPicture:
+            what = Tr(L"starts on a picture that is not a key frame (it was cut without re-encoding), so it cannot be "
+                      L"copied cleanly");
+            break;
+        case ClipProperty::VideoSetup:
+            what = Tr(L"differs from the first clip in its video codec settings (the stream was encoded differently)");
+            break;
+        default:
+            what = FormatW(TrFormat(L"differs from the first clip in %ls: %ls, not %ls").c_str(), d.name.c_str(),
+                           d.clipValue.c_str(), d.referenceValue.c_str());
+        }
+        verdict.refusal = Name(clip.path) + L" " + what;
         return verdict;
-    };
-    auto differs = [&refuse](std::size_t i, const std::wstring& property, const std::wstring& has,
-                             const std::wstring& first) {
-        return refuse(i, FormatW(TrFormat(L"differs from the first clip in %ls: %ls, not %ls").c_str(), property.c_str(),
-                                 has.c_str(), first.c_str()));
-    };
-    auto cannotHold = [&refuse, &target](std::size_t i, const std::wstring& kind, const std::string& codec) {
-        return refuse(i, FormatW(TrFormat(L"has %ls codec %ls, which a %ls file cannot hold").c_str(), kind.c_str(),
-                                 W(codec).c_str(), ContainerName(target).c_str()));
-    };
-    const MediaInfo& first = infos.front();
-    for (std::size_t i = 0; i < infos.size(); ++i) {
-        const MediaInfo& c = infos[i];
-        // The container's own limits first: a clip whose codec the target cannot hold.
-        if (c.video && !ContainerHoldsVideo(target, c.video->codec)) return cannotHold(i, Tr(L"video"), c.video->codec);
-        if (c.audio && !ContainerHoldsAudio(target, c.audio->codec)) return cannotHold(i, Tr(L"sound"), c.audio->codec);
-        if (c.video && !c.startsOnKeyFrame)
-            return refuse(i, Tr(L"starts on a picture that is not a key frame (it was cut without re-encoding), so "
-                                L"it cannot be copied cleanly"));
-        if (i == 0) continue;
-        if (c.video.has_value() != first.video.has_value())
-            return differs(i, Tr(L"picture"), c.video ? Tr(L"has one") : Tr(L"has none"),
-                           first.video ? Tr(L"has one") : Tr(L"has none"));
-        if (c.audio.has_value() != first.audio.has_value())
-            return differs(i, Tr(L"sound"), c.audio ? Tr(L"has one") : Tr(L"has none"),
-                           first.audio ? Tr(L"has one") : Tr(L"has none"));
-        if (c.video) {
-            const VideoInfo& v = *c.video;
-            const VideoInfo& f = *first.video;
-            if (v.codec != f.codec) return differs(i, Tr(L"video codec"), W(v.codec), W(f.codec));
-            if (v.profile != f.profile) return differs(i, Tr(L"video profile"), W(v.profile), W(f.profile));
-            if (v.width != f.width || v.height != f.height) return differs(i, Tr(L"frame size"), Size(v), Size(f));
-            if (v.pixelFormat != f.pixelFormat)
-                return differs(i, Tr(L"pixel format"), W(v.pixelFormat), W(f.pixelFormat));
-            if (Aspect(v.aspect) != Aspect(f.aspect))
-                return differs(i, Tr(L"pixel aspect ratio"), W(Aspect(v.aspect)), W(Aspect(f.aspect)));
-            if (v.rotation != f.rotation)
-                return differs(i, Tr(L"rotation"), std::to_wstring(v.rotation), std::to_wstring(f.rotation));
-            const double rv = FractionValue(v.frameRate), rf = FractionValue(f.frameRate);
-            if (std::fabs(rv - rf) > 0.001 * std::max(rf, 1.0))
-                return differs(i, Tr(L"frame rate"), Fps(v), Fps(f));
-            if (!v.setup.empty() && !f.setup.empty() && v.setup != f.setup)
-                return refuse(i, Tr(L"differs from the first clip in its video codec settings (the stream was "
-                                    L"encoded differently)"));
-        }
-        if (c.audio) {
-            const AudioInfo& a = *c.audio;
-            const AudioInfo& f = *first.audio;
-            if (a.codec != f.codec) return differs(i, Tr(L"sound codec"), W(a.codec), W(f.codec));
-            if (a.sampleRate != f.sampleRate)
-                return differs(i, Tr(L"sample rate"), std::to_wstring(a.sampleRate) + L" Hz",
-                               std::to_wstring(f.sampleRate) + L" Hz");
-            if (a.channels != f.channels) return differs(i, Tr(L"sound channels"), Channels(a.channels), Channels(f.channels));
-        }
     }
     verdict.possible = true;
+    const MediaInfo& first = infos.front();
     std::wstring shared;
     if (first.video) shared = W(first.video->codec) + L" " + Size(*first.video) + L" " + Fps(*first.video);
     if (first.audio) {
