@@ -43,15 +43,32 @@ double ReencodeSlackPerClip(const ClipProperties& result) {
     return frame + 0.12;
 }
 
-std::wstring CheckJoinResult(const ClipProperties& result, bool probed, const ExpectedLength& expected) {
+namespace {
+
+// Why the output's picture does not cover it, or empty.
+std::wstring CheckPicture(const ExpectedLength& expected, const OutputPicture& picture, double slack) {
+    if (!expected.picture || !picture.measured) return {};
+    if (!picture.present) return Tr(L"The output has no picture.");
+    if (picture.start > expected.slackPerClip)
+        return Tr(L"The output's first picture is missing; its picture begins this long after its start:") +
+               FormatW(L" %.2f s.", picture.start);
+    const double total = expected.Total();
+    if (expected.complete && total > 0 && total - picture.end > slack)
+        return Tr(L"The output's last picture is missing; its picture ends before the clips do:") +
+               FormatW(L" %.2f s / %.2f s.", picture.end, total);
+    return {};
+}
+
+}  // namespace
+
+std::wstring CheckJoinResult(const ClipProperties& result, bool probed, const ExpectedLength& expected,
+                             const OutputPicture& picture) {
     if (!probed) return Tr(L"The output cannot be read back as video.");
     std::optional<double> seconds = DurationSeconds(result.duration);
     if (!seconds || *seconds <= 0) return Tr(L"The output has no duration; it is incomplete.");
     const double total = expected.Total();
-    if (!expected.complete || total <= 0) return {};
-    // A header's length may be off either way (an ASF header counts its preroll): 3 % more.
-    const double slack = expected.slackPerClip * static_cast<double>(expected.clips.size()) +
-                         (expected.fromHeaders ? total * 0.03 : 0);
+    const double slack = expected.slackPerClip * static_cast<double>(expected.clips.size());
+    if (!expected.complete || total <= 0) return CheckPicture(expected, picture, slack);
     const double missing = total - *seconds;
     if (missing > slack) {
         std::wstring reason = Tr(L"The output is shorter than the clips:") +
@@ -65,11 +82,11 @@ std::wstring CheckJoinResult(const ClipProperties& result, bool probed, const Ex
             return reason + L" " + Tr(L"This clip came out short:") + L" " + expected.clips.front().clip;
         return reason;
     }
-    if (!expected.fromHeaders && -missing > std::max(1.5, total * 0.1)) {
+    if (-missing > std::max(1.5, total * 0.1)) {
         return FormatW(TrFormat(L"The output lasts %.1f s instead of the clips' %.1f s; it is incomplete.").c_str(),
                        *seconds, total);
     }
-    return {};
+    return CheckPicture(expected, picture, slack);
 }
 
 std::wstring CheckJoinResult(const ClipProperties& result, bool probed, std::optional<double> expectedSeconds) {

@@ -50,6 +50,8 @@ struct PacketDeleter {
 struct Held {
     std::int64_t start = AV_NOPTS_VALUE;  // the first packet shown
     std::int64_t end = AV_NOPTS_VALUE;    // the end of the last whole packet
+    std::int64_t pictureStart = AV_NOPTS_VALUE;  // the picture's packets alone
+    std::int64_t pictureEnd = AV_NOPTS_VALUE;
     bool firstPictureKey = true;
     bool pictureSeen = false;
     bool soundSeen = false;
@@ -67,8 +69,13 @@ struct Held {
         }
         if (packet.stream_index == audio) soundSeen = true;
         const std::int64_t from = av_rescale_q(at, stream.time_base, AV_TIME_BASE_Q);
+        const std::int64_t until = PacketEndMicros(packet, stream);
         start = start == AV_NOPTS_VALUE ? from : std::min(start, from);
-        end = std::max(end == AV_NOPTS_VALUE ? from : end, PacketEndMicros(packet, stream));
+        end = std::max(end == AV_NOPTS_VALUE ? from : end, until);
+        if (packet.stream_index == video) {
+            pictureStart = pictureStart == AV_NOPTS_VALUE ? from : std::min(pictureStart, from);
+            pictureEnd = std::max(pictureEnd == AV_NOPTS_VALUE ? from : pictureEnd, until);
+        }
     }
 };
 
@@ -132,6 +139,10 @@ void MeasureHeld(AVFormatContext& file, MediaInfo& info, const AvInterrupt& inte
     info.holdsPackets = held.end != AV_NOPTS_VALUE;
     info.duration = info.holdsPackets ? static_cast<double>(held.end - held.start) / AV_TIME_BASE : 0;
     info.startsOnKeyFrame = held.firstPictureKey;
+    if (info.holdsPackets && held.pictureStart != AV_NOPTS_VALUE) {
+        info.pictureFrom = static_cast<double>(held.pictureStart - held.start) / AV_TIME_BASE;
+        info.pictureTo = static_cast<double>(held.pictureEnd - held.start) / AV_TIME_BASE;
+    }
 }
 
 double StartSeconds(const AVStream& stream) {
@@ -198,6 +209,12 @@ std::optional<MediaInfo> ProbeMediaFile(const std::wstring& path, const CancelFl
         return std::nullopt;
     }
     return info;
+}
+
+OutputPicture MeasureOutputPicture(const std::wstring& path, CancelFlag& cancel) {
+    std::wstring why;
+    std::optional<MediaInfo> info = ProbeMediaFile(path, cancel, why);
+    return info ? PictureOf(*info) : OutputPicture{};
 }
 
 }  // namespace quilmer
