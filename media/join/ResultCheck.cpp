@@ -45,11 +45,15 @@ double ReencodeSlackPerClip(const ClipProperties& result) {
 
 namespace {
 
+constexpr double kSoundPriming = 0.12;
+
 // Why the output's picture does not cover it, or empty.
 std::wstring CheckPicture(const ExpectedLength& expected, const OutputPicture& picture, double slack) {
     if (!expected.picture || !picture.measured) return {};
     if (!picture.present) return Tr(L"The output has no picture.");
-    if (picture.start > expected.slackPerClip)
+    // The output may begin with the sound codec's priming (MP3 in FLV: up to a fifth of a second
+    // at 11 kHz), before the first picture, which comes a frame after it at most.
+    if (picture.start > expected.slackPerClip + kSoundPriming)
         return Tr(L"The output's first picture is missing; its picture begins this long after its start:") +
                FormatW(L" %.2f s.", picture.start);
     const double total = expected.Total();

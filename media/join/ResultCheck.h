@@ -51,8 +51,8 @@ double ReencodeSlackPerClip(const ClipProperties& result);
 // probed at all. A shortfall beyond the slack fails and names the clip when one clip's whole
 // length is missing; an output much longer than the clips (10 %, at least 1.5 s) fails too.
 // When the output must show a picture and `picture` was measured, a missing picture, a first
-// picture later than the slack of one clip after the output's start, or a last one ending
-// earlier than the clips' length allows, fails as well.
+// picture later than the slack of one clip (and the sound codec's priming) after the output's
+// start, or a last one ending earlier than the clips' length allows, fails as well.
 std::wstring CheckJoinResult(const ClipProperties& result, bool probed, const ExpectedLength& expected,
                              const OutputPicture& picture = {});
 

@@ -127,8 +127,7 @@ TEST_F(RealClipsTest, MidStreamMetadataAndAPictureThatTurnsKeepEverySecond) {
 }
 
 TEST_F(RealClipsTest, OldRealVideoWindowsMediaAndOddSizedSourcesJoinIntoEveryFormat) {
-    // Sound a second longer than the picture: the picture is held, the sound kept. (The one-pass
-    // join keeps the sound but ends the last clip's picture with it: bench/join/real_clips.sh.)
+    // Sound a second longer than the picture: the picture is held, the sound kept.
     struct Source {
         std::string name, codec, size, audio;
         const char* method;
