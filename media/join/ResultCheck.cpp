@@ -47,8 +47,10 @@ namespace {
 
 constexpr double kSoundPriming = 0.12;
 
-// Why the output's picture does not cover it, or empty.
-std::wstring CheckPicture(const ExpectedLength& expected, const OutputPicture& picture, double slack) {
+// Why the output's picture does not cover it (`seconds` long), or empty. Its length against the
+// clips' is the length check's: the clips' lengths may be off by the sound's last packet, when
+// the packets give no length of their own.
+std::wstring CheckPicture(const ExpectedLength& expected, const OutputPicture& picture, double seconds) {
     if (!expected.picture || !picture.measured) return {};
     if (!picture.present) return Tr(L"The output has no picture.");
     // The output may begin with the sound codec's priming (MP3 in FLV: up to a fifth of a second
@@ -56,10 +58,9 @@ std::wstring CheckPicture(const ExpectedLength& expected, const OutputPicture& p
     if (picture.start > expected.slackPerClip + kSoundPriming)
         return Tr(L"The output's first picture is missing; its picture begins this long after its start:") +
                FormatW(L" %.2f s.", picture.start);
-    const double total = expected.Total();
-    if (expected.complete && total > 0 && total - picture.end > slack)
+    if (seconds - picture.end > expected.slackPerClip)
         return Tr(L"The output's last picture is missing; its picture ends before the clips do:") +
-               FormatW(L" %.2f s / %.2f s.", picture.end, total);
+               FormatW(L" %.2f s / %.2f s.", picture.end, seconds);
     return {};
 }
 
@@ -72,7 +73,7 @@ std::wstring CheckJoinResult(const ClipProperties& result, bool probed, const Ex
     if (!seconds || *seconds <= 0) return Tr(L"The output has no duration; it is incomplete.");
     const double total = expected.Total();
     const double slack = expected.slackPerClip * static_cast<double>(expected.clips.size());
-    if (!expected.complete || total <= 0) return CheckPicture(expected, picture, slack);
+    if (!expected.complete || total <= 0) return CheckPicture(expected, picture, *seconds);
     const double missing = total - *seconds;
     if (missing > slack) {
         std::wstring reason = Tr(L"The output is shorter than the clips:") +
@@ -90,7 +91,7 @@ std::wstring CheckJoinResult(const ClipProperties& result, bool probed, const Ex
         return FormatW(TrFormat(L"The output lasts %.1f s instead of the clips' %.1f s; it is incomplete.").c_str(),
                        *seconds, total);
     }
-    return CheckPicture(expected, picture, slack);
+    return CheckPicture(expected, picture, *seconds);
 }
 
 std::wstring CheckJoinResult(const ClipProperties& result, bool probed, std::optional<double> expectedSeconds) {

@@ -52,7 +52,7 @@ double ReencodeSlackPerClip(const ClipProperties& result);
 // length is missing; an output much longer than the clips (10 %, at least 1.5 s) fails too.
 // When the output must show a picture and `picture` was measured, a missing picture, a first
 // picture later than the slack of one clip (and the sound codec's priming) after the output's
-// start, or a last one ending earlier than the clips' length allows, fails as well.
+// start, or a last one ending more than that slack before the output does, fails as well.
 std::wstring CheckJoinResult(const ClipProperties& result, bool probed, const ExpectedLength& expected,
                              const OutputPicture& picture = {});
 
