@@ -40,6 +40,7 @@
 #include "foundation/TextTranslator.h"
 #include "lang/LanguageManager.h"
 #include "media/ClipProbe.h"
+#include "media/join/methods/AvProbe.h"
 #include "skin/gui/FrameSkinManager.h"
 #include "update/ProcessStart.h"
 #include "web/BrowserWindow.h"
@@ -162,6 +163,7 @@ CMainDlg::CMainDlg(const std::wstring& programFolder)
     SetHelpOpener(&OpenHelpPage);
     media_ = MakeEncoderJoinMedia(programFolder_ + L"ffmpeg");
     pipeline_ = std::make_unique<JoinPipeline>(loop_, *this, *media_, programFolder_);
+    pipeline_->SetPictureMeasure(MeasureOutputPicture);
     // The join's own commands come back as events of this window, like its buttons.
     pipeline_->SetCommandSink([this](int id) { QueueEvent(new wxCommandEvent(EVT_JOIN_COMMAND, id)); });
     direct_ = std::make_unique<DirectJoin>(loop_, *this);

@@ -16,6 +16,7 @@
 #include "media/join/JoinMedia.h"
 #include "media/join/JoinPipeline.h"
 #include "media/join/ResultCheck.h"
+#include "media/join/methods/AvProbe.h"
 #include "media/join/methods/DirectJoin.h"
 #include "media/join/methods/ClipListCheck.h"
 #include "media/join/methods/JoinMethod.h"
@@ -368,6 +369,7 @@ int Run(int argc, char** argv) {
     PlainEventLoop loop;
     TerminalJoinView view(loop, args.quiet);
     JoinPipeline pipeline(loop, view, media, programFolder);
+    pipeline.SetPictureMeasure(MeasureOutputPicture);
     DirectJoin direct(loop, view);
     if (classic) {
         view.SetPipeline(&pipeline);

@@ -85,8 +85,13 @@ void AddPlainConversion(std::vector<std::string>& a, const ConvertVariant& v) {
 // (a late start of the sound is filled by the final encode, which follows the sound's clock).
 // A picture that changes size midway (a phone turned during a recording) is fitted into the
 // first picture's frame: the filters are told to follow each frame instead of being rebuilt,
-// since a rebuilt chain would start its clock and its padding again.
-void AddLayoutConversion(std::vector<std::string>& a, const ClipLayout& layout, bool silentAudio) {
+// since a rebuilt chain would start its clock and its padding again. When the intermediate gets
+// another frame rate (`rate`), the frames are made at that rate first, so that the last picture
+// is held for the whole of its time (the encoder's own rate change gives the last frame of a
+// slower clip a single frame of the new rate, and the picture ends short of the sound) and the
+// black before a late picture is rounded to a frame of that rate, not of the clip's.
+void AddLayoutConversion(std::vector<std::string>& a, const ClipLayout& layout, bool silentAudio,
+                         const std::string& rate) {
     auto add = [&a](std::initializer_list<std::string> items) { a.insert(a.end(), items); };
     const double start = layout.Start();
     const std::string length = FormatSeconds(layout.Length());
@@ -97,7 +102,9 @@ void AddLayoutConversion(std::vector<std::string>& a, const ClipLayout& layout, 
         picture += ",scale=" + w + ":" + h + ":force_original_aspect_ratio=decrease:force_divisible_by=2:eval=frame,pad=" +
                    w + ":" + h + ":(ow-iw)/2:(oh-ih)/2:eval=frame,setsar=1";
     }
-    picture += ",setpts=PTS-STARTPTS,tpad=start_duration=" + lead + ":stop_mode=clone:stop=-1,trim=end=" + length;
+    picture += ",setpts=PTS-STARTPTS";
+    if (!rate.empty()) picture += ",fps=" + rate;
+    picture += ",tpad=start_duration=" + lead + ":stop_mode=clone:stop=-1,trim=end=" + length;
     if (silentAudio) {
         add({"-filter_complex", std::string("anullsrc=r=") + kIntermediateRate + ":cl=stereo,atrim=duration=" +
                                     length + "[a]"});
@@ -395,23 +402,21 @@ std::vector<std::string> BuildModernArgs(const OldCommand& c, Kind kind, const C
     };
 
     switch (kind) {
-        case Kind::Convert:
+        case Kind::Convert: {
+            const std::string rate = !c.frameRate.empty() ? c.frameRate : v.standardFrameRate ? "25" : "";
             if (v.layout && !v.blackVideo) {
-                AddLayoutConversion(a, *v.layout, v.silentAudio);
+                AddLayoutConversion(a, *v.layout, v.silentAudio, rate);
             } else {
                 AddPlainConversion(a, v);
             }
             // MPEG-2 rather than MPEG-1: it codes 20 fps (and other rates) exactly.
             add({"-c:v", "mpeg2video"});
             sameq();
-            if (!c.frameRate.empty()) {
-                add({"-r", c.frameRate});
-            } else if (v.standardFrameRate) {
-                add({"-r", "25"});
-            }
+            if (!rate.empty()) add({"-r", rate});
             add({"-c:a", "mp2", "-b:a", kIntermediateAudioBitrate, "-ar", kIntermediateRate, "-ac",
                  kIntermediateChannels, "-f", "mpeg"});
             break;
+        }
         case Kind::EncodeAvi:
             syncAudio();
             fitPicture(joined.width, joined.height);

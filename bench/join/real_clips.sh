@@ -9,8 +9,9 @@
 #                            [--formats "avi flv rmvb wmv mp4"] [--only REGEX] [CLIP...]
 #
 # Without clips it makes the marked clips (late first picture, early sound, timestamps far from
-# zero, mid-stream metadata with a size change, RealVideo 1 and 2, WMV 7 and 8, odd sizes) and
-# takes every file of ../shared/media-samples. Needs ffmpeg, ffprobe and python3.
+# zero, a slow picture that ends before its sound, mid-stream metadata with a size change,
+# RealVideo 1 and 2, WMV 7 and 8, odd sizes) and takes every file of ../shared/media-samples.
+# Needs ffmpeg, ffprobe and python3.
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 build=${1:-build}
@@ -50,6 +51,10 @@ if [ ${#clips[@]} -eq 0 ]; then
     ffmpeg -v error -y -f lavfi -i "testsrc=s=$2:r=15:d=4" -f lavfi -i "sine=sample_rate=22050:d=5" \
       -c:v "$1" -b:v 400k -c:a "$4" "$work/$1 $2.$3" && clips+=("$work/$1 $2.$3")
   done
+  # A slow picture (10 fps) whose sound runs half a second longer, flash and beep at 1 s.
+  ffmpeg -v error -y -f lavfi -i "sine=frequency=1000:sample_rate=22050:duration=3.5,volume=volume=0:enable='not(between(t,1,1.08))'" \
+    -f lavfi -i "color=c=black:s=96x72:r=10:d=3,drawbox=c=white:t=fill:enable='between(t,1,1.09)'" \
+    -map 0:a -map 1:v -c:v flv1 -c:a libmp3lame -ac 1 -ar 22050 "$work/long sound.flv" && clips+=("$work/long sound.flv")
   # Mid-stream onMetaData and a picture that turns: two FLV recordings spliced tag by tag.
   for size in 320x240 240x320; do
     ffmpeg -v error -y -f lavfi -i "testsrc=s=$size:r=25:d=3" -f lavfi -i "sine=sample_rate=44100:d=3" \

@@ -90,10 +90,22 @@ struct PacketDeleter {
 struct Held {
     std::int64_t start = AV_NOPTS_VALUE;  // the first packet shown
     std::int64_t end = AV_NOPTS_VALUE;    // the end of the last whole packet
+    std::int64_t pictureStart = AV_NOPTS_VALUE;  // the picture's packets alone
+    std::int64_t pictureEnd = AV_NOPTS_VALUE;
     bool firstPictureKey = true;
     bool pictureSeen = false;
     bool soundSeen = false;
     bool readFailed = false;  // a read was broken off by the stop or the time limit
+    // A sound packet that gives no length (WMA Pro packs seconds into one) lasts as long as the
+    // shortest step between two of them.
+    std::int64_t soundLast = AV_NOPTS_VALUE;
+    std::int64_t soundStep = 0;
+    bool soundLastLengthless = false;
+
+    std::int64_t End() const {
+        if (!soundLastLengthless || soundStep <= 0) return end;
+        return std::max(end, soundLast + soundStep);
+    }
 
     void Take(const AVFormatContext& file, const AVPacket& packet, int video, int audio, std::int64_t size) {
         if (packet.stream_index != video && packet.stream_index != audio) return;
@@ -107,8 +119,21 @@ struct Held {
         }
         if (packet.stream_index == audio) soundSeen = true;
         const std::int64_t from = av_rescale_q(at, stream.time_base, AV_TIME_BASE_Q);
+        const std::int64_t until = PacketEndMicros(packet, stream);
         start = start == AV_NOPTS_VALUE ? from : std::min(start, from);
-        end = std::max(end == AV_NOPTS_VALUE ? from : end, PacketEndMicros(packet, stream));
+        end = std::max(end == AV_NOPTS_VALUE ? from : end, until);
+        if (packet.stream_index == audio) {
+            if (soundLast != AV_NOPTS_VALUE && from > soundLast && (soundStep <= 0 || from - soundLast < soundStep))
+                soundStep = from - soundLast;
+            if (soundLast == AV_NOPTS_VALUE || from >= soundLast) {
+                soundLast = from;
+                soundLastLengthless = packet.duration <= 0;
+            }
+        }
+        if (packet.stream_index == video) {
+            pictureStart = pictureStart == AV_NOPTS_VALUE ? from : std::min(pictureStart, from);
+            pictureEnd = std::max(pictureEnd == AV_NOPTS_VALUE ? from : pictureEnd, until);
+        }
     }
 };
 
@@ -170,8 +195,12 @@ void MeasureHeld(AVFormatContext& file, MediaInfo& info, const AvInterrupt& inte
         return;
     }
     info.holdsPackets = held.end != AV_NOPTS_VALUE;
-    info.duration = info.holdsPackets ? static_cast<double>(held.end - held.start) / AV_TIME_BASE : 0;
+    info.duration = info.holdsPackets ? static_cast<double>(held.End() - held.start) / AV_TIME_BASE : 0;
     info.startsOnKeyFrame = held.firstPictureKey;
+    if (info.holdsPackets && held.pictureStart != AV_NOPTS_VALUE) {
+        info.pictureFrom = static_cast<double>(held.pictureStart - held.start) / AV_TIME_BASE;
+        info.pictureTo = static_cast<double>(held.pictureEnd - held.start) / AV_TIME_BASE;
+    }
 }
 
 double StartSeconds(const AVStream& stream) {
@@ -261,6 +290,12 @@ std::optional<MediaInfo> ProbeMediaFile(const std::wstring& path, const CancelFl
         return std::nullopt;
     }
     return info;
+}
+
+OutputPicture MeasureOutputPicture(const std::wstring& path, CancelFlag& cancel) {
+    std::wstring why;
+    std::optional<MediaInfo> info = ProbeMediaFile(path, cancel, why);
+    return info ? PictureOf(*info) : OutputPicture{};
 }
 
 }  // namespace quilmer

@@ -19,4 +19,8 @@ namespace quilmer {
 std::optional<MediaInfo> ProbeMediaFile(const std::wstring& path, const CancelFlag& cancel, std::wstring& why,
                                         std::chrono::milliseconds timeLimit = std::chrono::seconds(30));
 
+// Where the picture of a finished output lies, for the result check; not measured when the
+// file cannot be looked into.
+OutputPicture MeasureOutputPicture(const std::wstring& path, CancelFlag& cancel);
+
 }  // namespace quilmer

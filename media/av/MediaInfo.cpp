@@ -66,4 +66,15 @@ ClipProperties PropertiesFromMediaInfo(const std::wstring& path, const MediaInfo
     return p;
 }
 
+OutputPicture PictureOf(const MediaInfo& info) {
+    OutputPicture picture;
+    picture.measured = info.holdsPackets;
+    picture.present = info.video.has_value() && info.pictureFrom >= 0;
+    if (picture.present) {
+        picture.start = info.pictureFrom;
+        picture.end = info.pictureTo;
+    }
+    return picture;
+}
+
 }  // namespace quilmer

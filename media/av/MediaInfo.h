@@ -4,6 +4,7 @@
 // build their commands from this; every join takes a clip's length from it.
 
 #include "media/ClipProperties.h"
+#include "media/join/ResultCheck.h"
 
 #include <optional>
 #include <string>
@@ -62,6 +63,10 @@ struct MediaInfo {
     // says, and the rest is not joined.
     double duration = 0;
     double headerDuration = 0;  // the length the header gives, seconds (0 when it gives none)
+    // Where the picture's packets begin and end, seconds from the first shown packet of picture
+    // or sound (-1: no picture packet).
+    double pictureFrom = -1;
+    double pictureTo = -1;
     bool holdsPackets = true;   // false: not one whole packet of picture or sound
     // false: the first picture shown is not a key frame (a part cut without re-encoding, whose
     // edit list hides the frames it is built from), so a stream copy would start on pictures
@@ -81,6 +86,9 @@ double FractionValue(const std::string& fraction);
 
 // The record the front ends show for a file, in the shape of the adapter's probe.
 ClipProperties PropertiesFromMediaInfo(const std::wstring& path, const MediaInfo& info);
+
+// Where the file's picture lies, for the result check.
+OutputPicture PictureOf(const MediaInfo& info);
 
 // "00:01:02.50"
 std::wstring ClockText(double seconds);

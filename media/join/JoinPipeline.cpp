@@ -199,6 +199,9 @@ std::wstring JoinPipeline::StartJoin(const std::vector<std::wstring>& clips, con
     firstFrame_.clear();
     resultProbe_.Clear();
     resultProbed_ = false;
+    resultPicture_ = OutputPicture{};
+    // Every clip becomes a picture in its intermediate: black for one without.
+    expected_.picture = true;
 
     namer_.Clear();
     for (const auto& clip : state_.clips) namer_.Protect(clip);
@@ -481,7 +484,7 @@ void JoinPipeline::CheckEndedWorker() {
             break;
         }
         expected_.slackPerClip = ReencodeSlackPerClip(resultProbe_);
-        std::wstring reason = CheckJoinResult(resultProbe_, resultProbed_, expected_);
+        std::wstring reason = CheckJoinResult(resultProbe_, resultProbed_, expected_, resultPicture_);
         if (!reason.empty()) {
             FailJoin(reason);
         } else {
@@ -517,6 +520,7 @@ void JoinPipeline::StartResultCheck() {
             }
         }
         resultProbe_.path = output;
+        resultPicture_ = resultProbed_ && pictureMeasure_ ? pictureMeasure_(output, state_.cancel) : OutputPicture{};
     });
 }
 

@@ -68,6 +68,11 @@ public:
     // unknown), so that the time left is right from the first clip on.
     void SetClipSecondsHint(std::vector<double> seconds) { timeLeft_.SetClipSecondsHint(std::move(seconds)); }
 
+    // How the result check finds where the output's picture lies (read on a worker thread; its
+    // answer is not measured when unset, and then only the length is checked).
+    using PictureMeasure = std::function<OutputPicture(const std::wstring& path, CancelFlag& cancel)>;
+    void SetPictureMeasure(PictureMeasure measure) { pictureMeasure_ = std::move(measure); }
+
     bool IsJoining() const { return joining_; }
     const JoinState& State() const { return state_; }
     JoinState& MutableState() { return state_; }
@@ -128,6 +133,8 @@ private:
     std::optional<MediaInfo> workerLook_;  // the look inside that clip, when it could be read so
     ClipProperties resultProbe_;     // the probe of the finished output, made before it replaced anything
     bool resultProbed_ = false;
+    OutputPicture resultPicture_;    // where the finished output's picture lies
+    PictureMeasure pictureMeasure_;
     std::wstring resultSyncError_;   // the output could not be flushed to disk
     // Loop thread only: what the joined clips add up to, for the result check.
     ExpectedLength expected_;

@@ -43,15 +43,37 @@ double ReencodeSlackPerClip(const ClipProperties& result) {
     return frame + 0.12;
 }
 
-std::wstring CheckJoinResult(const ClipProperties& result, bool probed, const ExpectedLength& expected) {
+namespace {
+
+constexpr double kSoundPriming = 0.12;
+
+// Why the output's picture does not cover it (`seconds` long), or empty. Its length against the
+// clips' is the length check's: the clips' lengths may be off by the sound's last packet, when
+// the packets give no length of their own.
+std::wstring CheckPicture(const ExpectedLength& expected, const OutputPicture& picture, double seconds) {
+    if (!expected.picture || !picture.measured) return {};
+    if (!picture.present) return Tr(L"The output has no picture.");
+    // The output may begin with the sound codec's priming (MP3 in FLV: up to a fifth of a second
+    // at 11 kHz), before the first picture, which comes a frame after it at most.
+    if (picture.start > expected.slackPerClip + kSoundPriming)
+        return Tr(L"The output's first picture is missing; its picture begins this long after its start:") +
+               FormatW(L" %.2f s.", picture.start);
+    if (seconds - picture.end > expected.slackPerClip)
+        return Tr(L"The output's last picture is missing; its picture ends before the clips do:") +
+               FormatW(L" %.2f s / %.2f s.", picture.end, seconds);
+    return {};
+}
+
+}  // namespace
+
+std::wstring CheckJoinResult(const ClipProperties& result, bool probed, const ExpectedLength& expected,
+                             const OutputPicture& picture) {
     if (!probed) return Tr(L"The output cannot be read back as video.");
     std::optional<double> seconds = DurationSeconds(result.duration);
     if (!seconds || *seconds <= 0) return Tr(L"The output has no duration; it is incomplete.");
     const double total = expected.Total();
-    if (!expected.complete || total <= 0) return {};
-    // A header's length may be off either way (an ASF header counts its preroll): 3 % more.
-    const double slack = expected.slackPerClip * static_cast<double>(expected.clips.size()) +
-                         (expected.fromHeaders ? total * 0.03 : 0);
+    const double slack = expected.slackPerClip * static_cast<double>(expected.clips.size());
+    if (!expected.complete || total <= 0) return CheckPicture(expected, picture, *seconds);
     const double missing = total - *seconds;
     if (missing > slack) {
         std::wstring reason = Tr(L"The output is shorter than the clips:") +
@@ -65,11 +87,11 @@ std::wstring CheckJoinResult(const ClipProperties& result, bool probed, const Ex
             return reason + L" " + Tr(L"This clip came out short:") + L" " + expected.clips.front().clip;
         return reason;
     }
-    if (!expected.fromHeaders && -missing > std::max(1.5, total * 0.1)) {
+    if (-missing > std::max(1.5, total * 0.1)) {
         return FormatW(TrFormat(L"The output lasts %.1f s instead of the clips' %.1f s; it is incomplete.").c_str(),
                        *seconds, total);
     }
-    return {};
+    return CheckPicture(expected, picture, *seconds);
 }
 
 std::wstring CheckJoinResult(const ClipProperties& result, bool probed, std::optional<double> expectedSeconds) {

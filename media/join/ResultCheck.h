@@ -28,11 +28,19 @@ struct ExpectedLength {
     std::vector<ClipLength> clips;
     double slackPerClip = 0.1;
     bool complete = true;
-    // The lengths are what the clips' headers claim, which may be less than their packets hold
-    // (a recording appended to, with the first part's metadata) or a little more (an ASF header
-    // counting its preroll): only a shortfall beyond 3 % more counts then.
-    bool fromHeaders = false;
+    // The output shows a picture from its start to its end (a re-encode makes one for every
+    // clip: black for a clip without); a copy may not.
+    bool picture = false;
     double Total() const;
+};
+
+// Where an output's picture lies, from its packets: seconds from the output's first packet of
+// picture or sound.
+struct OutputPicture {
+    bool measured = false;  // false: not looked at, only the length is checked
+    bool present = false;
+    double start = 0;
+    double end = 0;
 };
 
 // The slack of a re-encode: one frame of the output's rate (its probed frameRate), and some for
@@ -41,9 +49,12 @@ double ReencodeSlackPerClip(const ClipProperties& result);
 
 // Empty when the result is acceptable, otherwise why not. `probed` is whether the output could be
 // probed at all. A shortfall beyond the slack fails and names the clip when one clip's whole
-// length is missing; an output much longer than the clips (10 %, at least 1.5 s) fails too, since
-// a clip's header may claim less than its packets hold only by so much.
-std::wstring CheckJoinResult(const ClipProperties& result, bool probed, const ExpectedLength& expected);
+// length is missing; an output much longer than the clips (10 %, at least 1.5 s) fails too.
+// When the output must show a picture and `picture` was measured, a missing picture, a first
+// picture later than the slack of one clip (and the sound codec's priming) after the output's
+// start, or a last one ending more than that slack before the output does, fails as well.
+std::wstring CheckJoinResult(const ClipProperties& result, bool probed, const ExpectedLength& expected,
+                             const OutputPicture& picture = {});
 
 // The same with only the clips' total (nullopt: unknown), with the slack of a re-encode.
 std::wstring CheckJoinResult(const ClipProperties& result, bool probed, std::optional<double> expectedSeconds);

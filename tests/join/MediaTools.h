@@ -148,6 +148,20 @@ inline double StreamEnd(const std::string& path, const std::string& kind) {
     return end;
 }
 
+// Where the first packet of the first stream of a kind begins, in seconds; -1 without one.
+inline double FirstPacketAt(const std::string& path, const std::string& kind) {
+    auto r = RunProgram({"ffprobe", "-v", "error", "-select_streams", kind + ":0", "-show_entries", "packet=pts_time",
+                         "-of", "csv=p=0", "file:" + path});
+    if (r.status != 0) return -1;
+    double start = -1;
+    std::istringstream lines(r.output);
+    for (std::string line; std::getline(lines, line);) {
+        const double pts = ToDouble(line);
+        if (line.rfind("N/A", 0) != 0 && pts >= 0 && (start < 0 || pts < start)) start = pts;
+    }
+    return start;
+}
+
 // Decoder complaints when the whole file is decoded; empty for a clean file.
 inline std::string DecodeErrors(const std::string& path) {
     auto r = RunProgram({"ffmpeg", "-v", "error", "-i", "file:" + path, "-f", "null", "-"});
@@ -252,6 +266,20 @@ inline bool MakeLatePictureClip(const std::string& path, double pictureOffset,
     std::remove(picture.c_str());
     std::remove(sound.c_str());
     return ok;
+}
+
+// A slow Flash recording whose sound outlasts its picture: 10 fps for `pictureSeconds`, MP3 for
+// `soundSeconds`, a white frame and a beep at 1 s, made together.
+inline bool MakeLongSoundClip(const std::string& path, double pictureSeconds, double soundSeconds) {
+    return RunProgram({"ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i",
+                       "sine=frequency=1000:sample_rate=22050:duration=" + std::to_string(soundSeconds) +
+                           ",volume=volume=0:enable='not(between(t,1,1.08))'",
+                       "-f", "lavfi", "-i",
+                       "color=c=black:s=96x72:r=10:d=" + std::to_string(pictureSeconds) +
+                           ",drawbox=c=white:t=fill:enable='between(t,1,1.09)'",
+                       "-map", "0:a", "-map", "1:v", "-c:v", "flv1", "-c:a", "libmp3lame", "-ac", "1", "-ar", "22050",
+                       "file:" + path})
+               .status == 0;
 }
 
 // Splices FLV files tag by tag into one recording, as a streaming server appends them: each part

@@ -1,5 +1,6 @@
 // The last look at a join's output: a file without a duration, shorter than the clips that went
-// into it (beyond a frame at each boundary), or far longer, is not a result.
+// into it (beyond a frame at each boundary), far longer, or without its first or last picture, is
+// not a result.
 
 #include "media/join/ResultCheck.h"
 
@@ -40,12 +41,44 @@ TEST(ResultCheck, AShortfallBeyondAFramePerClipFailsAndAMissingClipIsNamed) {
     // Somewhat longer passes (a header may claim less than the packets hold); far longer does not.
     EXPECT_EQ(CheckJoinResult(Lasting(L"00:01:02.00"), true, three), L"");
     EXPECT_NE(CheckJoinResult(Lasting(L"00:02:00.00"), true, three), L"");
-    three.fromHeaders = true;  // lengths a header claims: a few per cent either way
-    EXPECT_EQ(CheckJoinResult(Lasting(L"00:00:58.30"), true, three), L"");
-    EXPECT_EQ(CheckJoinResult(Lasting(L"00:03:00.00"), true, three), L"");
-    EXPECT_NE(CheckJoinResult(Lasting(L"00:00:54.70"), true, three), L"");
     three.complete = false;  // a clip of unknown length: nothing to compare
     EXPECT_EQ(CheckJoinResult(Lasting(L"00:00:07.00"), true, three), L"");
+}
+
+// The output lasts long enough, but its picture does not cover it: the sound alone, or a picture
+// that starts late or ends early where a re-encode shows one from start to end.
+TEST(ResultCheck, AMissingFirstOrLastPictureFailsAndSaysWhich) {
+    ExpectedLength two;
+    two.clips = {{L"a.flv", 10.0}, {L"b.flv", 6.0}};
+    two.slackPerClip = 0.17;  // a 20 fps output and the sound's packets
+    two.picture = true;
+    const ClipProperties lasting = Lasting(L"00:00:16.00");
+    OutputPicture whole{true, true, 0.0, 15.95};
+    EXPECT_EQ(CheckJoinResult(lasting, true, two, whole), L"");
+    // Within the slack, after the sound codec's priming (MP3 in FLV at 11 kHz).
+    EXPECT_EQ(CheckJoinResult(lasting, true, two, OutputPicture{true, true, 0.21, 15.9}), L"");
+
+    std::wstring none = CheckJoinResult(lasting, true, two, OutputPicture{true, false, 0, 0});
+    EXPECT_NE(none.find(L"no picture"), std::wstring::npos) << none;
+    std::wstring late = CheckJoinResult(lasting, true, two, OutputPicture{true, true, 2.0, 15.95});
+    EXPECT_NE(late.find(L"first picture is missing"), std::wstring::npos) << late;
+    EXPECT_NE(late.find(L"2.00 s"), std::wstring::npos) << late;
+    std::wstring early = CheckJoinResult(lasting, true, two, OutputPicture{true, true, 0.0, 15.5});
+    EXPECT_NE(early.find(L"last picture is missing"), std::wstring::npos) << early;
+    EXPECT_NE(early.find(L"15.50 s / 16.00 s"), std::wstring::npos) << early;
+    // Measured against the output's own end: a clips' length that is a sound packet too long
+    // (packets without a length of their own) is the length check's to judge.
+    EXPECT_EQ(CheckJoinResult(Lasting(L"00:00:15.80"), true, two, OutputPicture{true, true, 0.0, 15.75}), L"");
+
+    // Not looked at, or a copy that need not show a picture throughout: only the length counts.
+    EXPECT_EQ(CheckJoinResult(lasting, true, two, OutputPicture{}), L"");
+    two.picture = false;
+    EXPECT_EQ(CheckJoinResult(lasting, true, two, OutputPicture{true, true, 2.0, 15.5}), L"");
+    // With a clip of unknown length, the first picture is still checked.
+    two.picture = true;
+    two.complete = false;
+    EXPECT_NE(CheckJoinResult(lasting, true, two, OutputPicture{true, true, 2.0, 15.95}), L"");
+    EXPECT_NE(CheckJoinResult(lasting, true, two, OutputPicture{true, true, 0.0, 9.0}), L"");
 }
 
 TEST(ResultCheck, AnOutputWithoutALengthOrUnreadableFails) {

@@ -492,6 +492,40 @@ TEST_F(DirectJoinTest, LookingIntoAFileFindsPictureSoundAndTurnAndSaysWhyItCanno
     EXPECT_FALSE(ProbeMediaFile(WidePath(upright), cancel, why).has_value());
 }
 
+// The result check's look at where an output's picture lies, on files that lack their first or
+// last picture or any picture, as a join gone wrong would leave them.
+TEST_F(DirectJoinTest, AnOutputWithoutItsFirstOrLastPictureIsRefusedWithTheReason) {
+    const std::string late = folder_.Native("late picture.flv"), early = folder_.Native("early end.flv"),
+                      sound = folder_.Native("sound only.m4a"), whole = folder_.Native("whole.flv");
+    ASSERT_TRUE(MakeLatePictureClip(late, 2));        // sound 0-8 s, picture 2-8 s
+    ASSERT_TRUE(MakeLongSoundClip(early, 3, 3.6));    // picture 0-3 s, sound 0-3.6 s
+    ASSERT_TRUE(MakeClip(sound, 3, "", "", {}, 44100, 2, {"-c:a", "aac"}));
+    ASSERT_TRUE(MakeClip(whole, 3, "160x120", "25", {"-c:v", "flv1"}, 44100, 2, {"-c:a", "libmp3lame"}));
+    CancelFlag cancel;
+    auto check = [&](const std::string& path) {
+        std::wstring why;
+        std::optional<MediaInfo> info = ProbeMediaFile(WidePath(path), cancel, why);
+        EXPECT_TRUE(info.has_value()) << NativePath(why);
+        if (!info) return std::wstring(L"unreadable");
+        ExpectedLength expected;
+        expected.clips = {{WidePath(path), info->duration}};
+        ClipProperties result = PropertiesFromMediaInfo(WidePath(path), *info);
+        expected.slackPerClip = ReencodeSlackPerClip(result);
+        expected.picture = true;
+        return CheckJoinResult(result, true, expected, MeasureOutputPicture(WidePath(path), cancel));
+    };
+    EXPECT_EQ(check(whole), L"");
+    std::wstring reason = check(late);
+    EXPECT_NE(reason.find(L"first picture is missing"), std::wstring::npos) << NativePath(reason);
+    EXPECT_NE(reason.find(L"2.0"), std::wstring::npos) << NativePath(reason);
+    reason = check(early);
+    EXPECT_NE(reason.find(L"last picture is missing"), std::wstring::npos) << NativePath(reason);
+    reason = check(sound);
+    EXPECT_NE(reason.find(L"no picture"), std::wstring::npos) << NativePath(reason);
+    // A file that cannot be looked into is not measured: only its length is checked.
+    EXPECT_FALSE(MeasureOutputPicture(folder_.Wide("no such file.flv"), cancel).measured);
+}
+
 // quilmer-join started in the background, its output thrown away.
 pid_t StartJoinProgram(const std::vector<std::string>& args) {
     std::vector<char*> argv;

@@ -164,7 +164,9 @@ TEST(DirectCommandsTest, FilterGraphKeepsEachClipsStreamsInStep) {
     clips[1].video->start = 0.0;
     clips[1].audio->start = 0.5;
     std::string graph = SingleFilterGraph(clips, SingleTargetFor(L"flv", clips[0]));
-    EXPECT_NE(graph.find("setpts=PTS-STARTPTS,tpad=start_duration=2.000,fps"), std::string::npos) << graph;
+    EXPECT_NE(graph.find("setpts=PTS-STARTPTS,fps=25/1,tpad=start_duration=2.000:stop_mode=clone:stop=-1,trim=end=2.000"),
+              std::string::npos)
+        << graph;
     EXPECT_NE(graph.find("[0:1]asetpts=PTS-STARTPTS+0.000/TB"), std::string::npos);
     EXPECT_NE(graph.find("[1:1]asetpts=PTS-STARTPTS+0.500/TB,aresample=22050:async=1000:first_pts=0"),
               std::string::npos);

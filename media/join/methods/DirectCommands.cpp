@@ -113,9 +113,17 @@ std::string SingleFilterGraph(const std::vector<MediaInfo>& clips, const SingleT
             graph += "scale=trunc(iw*sar/2)*2:trunc(ih/2)*2:eval=frame,setsar=1,";
             graph += "scale=" + w + ":" + h + ":force_original_aspect_ratio=decrease:force_divisible_by=2:eval=frame,pad=" +
                      w + ":" + h + ":(ow-iw)/2:(oh-ih)/2:black:eval=frame,setsar=1,setpts=PTS-STARTPTS,";
+            // Black before a late picture is counted in frames of the output's rate (of the
+            // clip's own, a slow clip's lead would be rounded to a whole one of its frames), and
+            // the last picture is held to the clip's end when the sound outlasts it: the fps
+            // filter after the concat holds a picture only up to the next clip's first.
+            graph += "fps=" + t.frameRate + ",";
             const double lead = c.video->start - begin;
-            if (lead > 0.001) graph += "tpad=start_duration=" + Seconds(lead) + ",";
-            graph += "fps=" + t.frameRate + ",format=yuv420p[v" + n + "];";
+            std::string pad = lead > 0.001 ? "start_duration=" + Seconds(lead) : "";
+            if (c.duration > 0) pad += (pad.empty() ? "" : ":") + std::string("stop_mode=clone:stop=-1");
+            if (!pad.empty()) graph += "tpad=" + pad + ",";
+            if (c.duration > 0) graph += "trim=end=" + length + ",";
+            graph += "format=yuv420p[v" + n + "];";
         } else {
             graph += "color=c=black:s=" + size + ":r=" + t.frameRate + ":d=" + length + ",setsar=1,format=yuv420p[v" +
                      n + "];";

@@ -348,6 +348,7 @@ void DirectJoin::AfterJoin() {
         std::optional<MediaInfo> info = ProbeMediaFile(made, cancel_, why);
         resultProbed_ = info.has_value();
         result_ = info ? PropertiesFromMediaInfo(made, *info) : ClipProperties{};
+        resultPicture_ = info ? PictureOf(*info) : OutputPicture{};
     });
 }
 
@@ -367,10 +368,12 @@ void DirectJoin::AfterCheck() {
     } else {
         for (std::size_t i = 0; i < infos_.size() && i < clips_.size(); ++i)
             expected.clips.push_back({clips_[i], infos_[i].duration});
+        // The lengths the clips' packets hold: a header may claim less (a recording appended
+        // to) or more (an ASF header counting its preroll).
         expected.slackPerClip = ReencodeSlackPerClip(result_);
-        expected.fromHeaders = true;
+        expected.picture = true;
     }
-    std::wstring reason = CheckJoinResult(result_, resultProbed_, expected);
+    std::wstring reason = CheckJoinResult(result_, resultProbed_, expected, resultPicture_);
     if (!reason.empty()) {
         Fail(reason);
         return;

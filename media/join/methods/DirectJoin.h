@@ -108,6 +108,7 @@ private:
     std::wstring copyFailure_;  // what stopped the stream copy, "" when it ended well
     std::int64_t copiedMicros_ = 0;  // the length the copy wrote
     ClipProperties result_;
+    OutputPicture resultPicture_;
     bool resultProbed_ = false;
 
     CancelFlag cancel_;
