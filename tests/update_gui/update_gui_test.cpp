@@ -11,6 +11,7 @@
 #include <wx/button.h>
 #include <wx/checkbox.h>
 #include <wx/frame.h>
+#include <wx/log.h>
 #include <wx/textctrl.h>
 #include <wx/uiaction.h>
 
@@ -26,6 +27,7 @@
 #include "PackageSigning.h"
 #include "app/NewVersionDialog.h"
 #include "app/UpdateFlow.h"
+#include "controls/WindowDressing.h"
 #include "controls/WxEventLoop.h"
 #include "foundation/AppFolders.h"
 #include "foundation/FileUtil.h"
@@ -197,6 +199,8 @@ protected:
         fs::copy_file(f.package.string() + ".sig", dir_ / "site/dl/quilmer-2.0.zip.sig");
         site_ = std::make_unique<UpdateSite>(dir_ / "nginx", dir_ / "site");
         ASSERT_TRUE(site_->Start()) << ReadAll(dir_ / "nginx/error.log");
+        // The icon the updater program finds next to itself.
+        SetProgramIconFile(W(program_ / "quilmer.svg"));
     }
 
     DownloadEnvironment Environment(const std::string& path) {
@@ -254,6 +258,7 @@ TEST_F(UpdaterWindowTest, PausesResumesAndInstallsThePackage) {
     UpdaterDialog* window = Open("/slow/quilmer-2.0.zip");
     EXPECT_EQ(window->GetTitle().ToStdWstring(), L"Updater v1.1");
     EXPECT_EQ(window->VersionText(), L"From old version(v1.9)update to new version(v2.0)");
+    EXPECT_FALSE(window->GetIcons().IsEmpty()) << "the window wears the program icon";
 
     ASSERT_TRUE(PumpUntil([&] { return PartialSize() > 300 * 1024 && window->Progress() > 0; }, 60000));
     PumpEvents(1200);  // a second of transfer: the speed shows
@@ -360,6 +365,44 @@ TEST_F(UpdaterWindowTest, CancelKeepsThePartFileAndTheNextRunFinishesItByteForBy
         EXPECT_TRUE(installed[name] == bytes) << name << " differs from the package";
     }
     EXPECT_EQ(InstalledVersion(), "v2.0");
+}
+
+TEST_F(UpdaterWindowTest, EscapeIsCancel) {
+    UpdaterDialog* window = Open("/slow/quilmer-2.0.zip");
+    ASSERT_TRUE(PumpUntil([&] { return PartialSize() > 100 * 1024; }, 60000));
+    window->Raise();
+    window->SetFocus();
+    PumpEvents(200);
+    wxUIActionSimulator keys;
+    keys.Char(WXK_ESCAPE);
+    ASSERT_TRUE(PumpUntil([&] { return ended_ >= 0; }, 10000)) << "Escape ends the window";
+    EXPECT_EQ(ended_, 2);
+    PumpEvents(300);
+    EXPECT_GT(PartialSize(), 100u * 1024) << "as with Cancel, the partial file stays";
+    EXPECT_TRUE(started_.empty());
+    EXPECT_EQ(InstalledVersion(), "v1.9");
+}
+
+// The icon file may be missing (a damaged program folder, one being replaced): the window opens
+// without an icon, and no error box is queued for the user.
+TEST_F(UpdaterWindowTest, AMissingIconFileLeavesTheWindowBareAndSaysNothing) {
+    struct Recorder : wxLog {
+        std::vector<std::string> lines;
+        void DoLogTextAtLevel(wxLogLevel, const wxString& text) override { lines.push_back(text.utf8_string()); }
+    };
+    auto* recorder = new Recorder;
+    wxLog* before = wxLog::SetActiveTarget(recorder);
+    SetProgramIconFile(W(dir_ / "no-such-icon.svg"));
+    UpdaterDialog* window = Open("/dl/no-such-package.zip");
+    PumpEvents(200);
+    EXPECT_TRUE(window->GetIcons().IsEmpty());
+    SaveScreenshot(window, "updater-without-icon");
+    window->Destroy();
+    PumpEvents(100);
+    wxLog::FlushActive();
+    std::vector<std::string> lines = recorder->lines;
+    delete wxLog::SetActiveTarget(before);
+    EXPECT_TRUE(lines.empty()) << lines.front();
 }
 
 TEST_F(UpdaterWindowTest, ADroppedConnectionIsToldAndTheTransferResumesWhenTheServerIsBack) {
