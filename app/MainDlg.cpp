@@ -144,7 +144,7 @@ std::optional<JoinMethod> MethodInDialog(const wxFileDialog& dialog) {
 // F1 in any window of the program: the maker's help page in a browser window.
 void OpenHelpPage() {
     std::wstring language = LanguageManager::Instance().CurrentLanguage();
-    OpenBrowserWindow(HelpPageAddress(language), {}, language, L"flv");
+    OpenBrowserWindow(HelpPageAddress(SiteBaseAddress(), language), {}, language, L"flv");
 }
 
 constexpr int kDefaultNameWidth = 280;
@@ -731,7 +731,7 @@ void CMainDlg::VideoDownload() {
     if (!program.empty() && StartDetachedProcess(program, {})) return;
     if (!program.empty()) CLog::Instance().Write(LOG_ERR, L"companion downloader did not start: " + program);
     std::wstring language = LanguageManager::Instance().CurrentLanguage();
-    OpenBrowserWindow(DownloadPageAddress(language), {}, language, L"flv");
+    OpenBrowserWindow(DownloadPageAddress(SiteBaseAddress(), language), {}, language, L"flv");
 }
 
 // ---- the join's view ---------------------------------------------------------------------------

@@ -14,6 +14,7 @@
 #include "foundation/Strings.h"
 #include "foundation/TextTranslator.h"
 #include "update/VersionCheck.h"
+#include "web/core/WebRules.h"
 
 namespace quilmer {
 
@@ -47,7 +48,11 @@ NewVersionDialog::NewVersionDialog(wxWindow* owner, const Offer& offer)
                 wxEXPAND);
     latestBox->Add(latest, 0, wxEXPAND | wxALL, 6);
     link_ = new HyperLink(latestBox->GetStaticBox(), kIdUpdateLink);
-    link_->SetLink(Tr(L"Do you wish to update now?"), offer_.downloadUrl);
+    // The address comes from the descriptor: the link opens it in the desktop's browser only when
+    // it is a web address (another scheme could name a local file or start a handler program).
+    const bool web = IsWebAddress(offer_.downloadUrl);
+    link_->SetLink(Tr(L"Do you wish to update now?"), web ? offer_.downloadUrl : std::wstring());
+    link_->Enable(web);
     latestBox->Add(link_, 0, wxALL, 6);
     all->Add(latestBox, 0, wxEXPAND | wxALL, 10);
 

@@ -2,7 +2,9 @@
 
 #include <wx/app.h>
 #include <wx/bmpbndl.h>
+#include <wx/filename.h>
 #include <wx/iconbndl.h>
+#include <wx/log.h>
 #include <wx/toplevel.h>
 
 #include <optional>
@@ -31,8 +33,15 @@ const wxIconBundle& ProgramIcons() {
     if (!state.icons) {
         std::wstring file =
             state.iconFile.empty() ? AppFolders::Instance().ProgramFolder() + L"quilmer.svg" : state.iconFile;
-        wxBitmapBundle bundle = wxBitmapBundle::FromSVGFile(PathToWx(file), wxSize(48, 48));
+        // A missing or unreadable icon file leaves the windows without an icon. It is not worth a
+        // word to the user: the toolkit would queue an error box that pops up later, over
+        // whatever the program is doing (or, at exit, with nobody left to answer it).
         wxIconBundle icons;
+        wxBitmapBundle bundle;
+        if (wxFileName::IsFileReadable(PathToWx(file))) {
+            wxLogNull quiet;
+            bundle = wxBitmapBundle::FromSVGFile(PathToWx(file), wxSize(48, 48));
+        }
         if (bundle.IsOk())
             for (int size : {16, 24, 32, 48}) icons.AddIcon(bundle.GetIcon(wxSize(size, size)));
         state.icons = icons;

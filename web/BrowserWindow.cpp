@@ -321,7 +321,7 @@ void BrowserWindow::Download() {
     std::wstring program = FindCompanionDownloader();
     // Started detached and reaped in the background: no zombie while the program runs on.
     if (!program.empty() && StartDetachedProcess(program, {})) return;
-    content_->LoadURL(wxString(DownloadSiteAddress(WebSiteAddress(), language_)));
+    content_->LoadURL(wxString(DownloadPageAddress(WebSiteAddress(), language_)));
 }
 
 // --- content browser ------------------------------------------------------------------------
@@ -368,7 +368,13 @@ void BrowserWindow::ReportNavigationError(const wxString& failedAddress, long lo
 void BrowserWindow::OnContentNavigating(wxWebViewEvent& event) {
     // Whoever asks (a link, a script, the toolbar's address box, a new-window request): the
     // content browser shows web pages only.
-    if (!MayNavigateFromPage(event.GetURL().ToStdWstring())) event.Veto();
+    if (MayNavigateFromPage(event.GetURL().ToStdWstring())) return;
+    event.Veto();
+    if (!IsTopFrame(event)) return;
+    // The address box may name the refused address (typed there): it names the page shown again.
+    wxString shown = content_->GetCurrentURL();
+    currentAddress_ = shown.StartsWith("about:") ? std::wstring() : shown.ToStdWstring();
+    RefreshToolbar();
 }
 
 void BrowserWindow::OnContentNewWindow(wxWebViewEvent& event) {

@@ -84,14 +84,6 @@ std::wstring SiteLinkTarget(const std::wstring& language) {
     return SiteLinkAddress(language) + L"?lang=" + Escaped(language);
 }
 
-std::wstring HelpPageAddress(const std::wstring& language) {
-    return SiteBaseAddress() + L"/api_help.php?lang=" + Escaped(language) + L"&type=joiner";
-}
-
-std::wstring DownloadPageAddress(const std::wstring& language) {
-    return SiteBaseAddress() + L"/soft.php?type=flv&lang=" + Escaped(language);
-}
-
 std::wstring ContactAddress() { return L"support@corvane.example"; }
 
 std::wstring JoinStepText(const JoinState& state) {

@@ -36,10 +36,7 @@ std::vector<std::wstring> ClipPathsFromArguments(const std::vector<std::wstring>
 std::wstring SiteLinkAddress(const std::wstring& language);
 // Where the link leads: its address with "?lang=" and the language.
 std::wstring SiteLinkTarget(const std::wstring& language);
-// F1: the help page.
-std::wstring HelpPageAddress(const std::wstring& language);
-// "&Video Download..." without the companion downloader: the download page.
-std::wstring DownloadPageAddress(const std::wstring& language);
+// (The help and download pages: web/core/WebRules.h.)
 // The maker's contact address shown in the About box.
 std::wstring ContactAddress();
 

@@ -53,9 +53,6 @@ TEST(Addresses, StayOnTheMakersSiteAndEscapeTheLanguage) {
     EXPECT_NE(SiteLinkAddress(L"Chinese Simplified"), SiteLinkAddress(L"English"));
     EXPECT_EQ(SiteLinkTarget(L"Chinese Simplified"),
               SiteLinkAddress(L"Chinese Simplified") + L"?lang=Chinese%20Simplified");
-    EXPECT_EQ(HelpPageAddress(L"French"), L"http://www.corvane.example/api_help.php?lang=French&type=joiner");
-    EXPECT_EQ(DownloadPageAddress(L"Portuguese Brazilian"),
-              L"http://www.corvane.example/soft.php?type=flv&lang=Portuguese%20Brazilian");
 }
 
 TEST(JoinStatus, NamesTheStepAndTheTimeLeft) {

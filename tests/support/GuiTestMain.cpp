@@ -6,6 +6,7 @@
 #include <wx/app.h>
 #include <wx/image.h>
 #include <wx/init.h>
+#include <wx/log.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -35,6 +36,20 @@ public:
     }
 };
 
+// What the program logs through wx: a program shows errors, warnings and messages in a box of the
+// toolkit, which at the latest pops up when wx shuts down, and there nobody answers it. Here they go
+// to stderr, and a run that logged one fails, naming it.
+// (A runner may put a target of its own in its place.)
+int shownMessages = 0;
+
+class CountingLog : public wxLog {
+protected:
+    void DoLogTextAtLevel(wxLogLevel level, const wxString& text) override {
+        if (level <= wxLOG_Message) ++shownMessages;
+        if (level <= wxLOG_Info) std::fprintf(stderr, "wx log: %s\n", text.utf8_str().data());
+    }
+};
+
 }  // namespace
 
 wxIMPLEMENT_APP_NO_MAIN(GuiTestApp);
@@ -47,8 +62,14 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "GUI tests need a display (run them under xvfb-run)\n");
         return 1;
     }
+    delete wxLog::SetActiveTarget(new CountingLog);
     int result = RUN_ALL_TESTS();
     wxTheApp->OnExit();
     wxEntryCleanup();
+    if (shownMessages > 0) {
+        std::fprintf(stderr, "%d message(s) logged that a user would have seen in a box (above)\n",
+                     shownMessages);
+        if (result == 0) result = 1;
+    }
     return result;
 }

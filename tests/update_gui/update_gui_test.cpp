@@ -7,14 +7,21 @@
 // restamped with the version 2.0.0.1 and signed with the test key.
 
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <wx/button.h>
 #include <wx/checkbox.h>
 #include <wx/frame.h>
+#include <wx/hyperlink.h>
+#include <wx/log.h>
 #include <wx/textctrl.h>
 #include <wx/uiaction.h>
 
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -26,6 +33,7 @@
 #include "PackageSigning.h"
 #include "app/NewVersionDialog.h"
 #include "app/UpdateFlow.h"
+#include "controls/WindowDressing.h"
 #include "controls/WxEventLoop.h"
 #include "foundation/AppFolders.h"
 #include "foundation/FileUtil.h"
@@ -197,6 +205,8 @@ protected:
         fs::copy_file(f.package.string() + ".sig", dir_ / "site/dl/quilmer-2.0.zip.sig");
         site_ = std::make_unique<UpdateSite>(dir_ / "nginx", dir_ / "site");
         ASSERT_TRUE(site_->Start()) << ReadAll(dir_ / "nginx/error.log");
+        // The icon the updater program finds next to itself.
+        SetProgramIconFile(W(program_ / "quilmer.svg"));
     }
 
     DownloadEnvironment Environment(const std::string& path) {
@@ -254,6 +264,7 @@ TEST_F(UpdaterWindowTest, PausesResumesAndInstallsThePackage) {
     UpdaterDialog* window = Open("/slow/quilmer-2.0.zip");
     EXPECT_EQ(window->GetTitle().ToStdWstring(), L"Updater v1.1");
     EXPECT_EQ(window->VersionText(), L"From old version(v1.9)update to new version(v2.0)");
+    EXPECT_FALSE(window->GetIcons().IsEmpty()) << "the window wears the program icon";
 
     ASSERT_TRUE(PumpUntil([&] { return PartialSize() > 300 * 1024 && window->Progress() > 0; }, 60000));
     PumpEvents(1200);  // a second of transfer: the speed shows
@@ -362,6 +373,44 @@ TEST_F(UpdaterWindowTest, CancelKeepsThePartFileAndTheNextRunFinishesItByteForBy
     EXPECT_EQ(InstalledVersion(), "v2.0");
 }
 
+TEST_F(UpdaterWindowTest, EscapeIsCancel) {
+    UpdaterDialog* window = Open("/slow/quilmer-2.0.zip");
+    ASSERT_TRUE(PumpUntil([&] { return PartialSize() > 100 * 1024; }, 60000));
+    window->Raise();
+    window->SetFocus();
+    PumpEvents(200);
+    wxUIActionSimulator keys;
+    keys.Char(WXK_ESCAPE);
+    ASSERT_TRUE(PumpUntil([&] { return ended_ >= 0; }, 10000)) << "Escape ends the window";
+    EXPECT_EQ(ended_, 2);
+    PumpEvents(300);
+    EXPECT_GT(PartialSize(), 100u * 1024) << "as with Cancel, the partial file stays";
+    EXPECT_TRUE(started_.empty());
+    EXPECT_EQ(InstalledVersion(), "v1.9");
+}
+
+// The icon file may be missing (a damaged program folder, one being replaced): the window opens
+// without an icon, and no error box is queued for the user.
+TEST_F(UpdaterWindowTest, AMissingIconFileLeavesTheWindowBareAndSaysNothing) {
+    struct Recorder : wxLog {
+        std::vector<std::string> lines;
+        void DoLogTextAtLevel(wxLogLevel, const wxString& text) override { lines.push_back(text.utf8_string()); }
+    };
+    auto* recorder = new Recorder;
+    wxLog* before = wxLog::SetActiveTarget(recorder);
+    SetProgramIconFile(W(dir_ / "no-such-icon.svg"));
+    UpdaterDialog* window = Open("/dl/no-such-package.zip");
+    PumpEvents(200);
+    EXPECT_TRUE(window->GetIcons().IsEmpty());
+    SaveScreenshot(window, "updater-without-icon");
+    window->Destroy();
+    PumpEvents(100);
+    wxLog::FlushActive();
+    std::vector<std::string> lines = recorder->lines;
+    delete wxLog::SetActiveTarget(before);
+    EXPECT_TRUE(lines.empty()) << lines.front();
+}
+
 TEST_F(UpdaterWindowTest, ADroppedConnectionIsToldAndTheTransferResumesWhenTheServerIsBack) {
     UpdaterDialog* window = Open("/slow/quilmer-2.0.zip");
     ASSERT_TRUE(PumpUntil([&] { return PartialSize() > 300 * 1024; }, 60000));
@@ -407,13 +456,62 @@ TEST_F(UpdaterWindowTest, ADamagedOrMissingPackageInstallsNothingAndSaysWhatToDo
     EXPECT_TRUE(Snapshot(program_) == before);
 }
 
+// Makes a folder unwritable for as long as it lives. A mode is enough for a user; root writes
+// whatever the mode says, so for root the folder is mounted read-only over itself, in a mount
+// namespace of the calling thread's own (threads and programs it starts later are in it too; the
+// rest of the machine never sees the mount).
+class UnwritableFolder {
+public:
+    explicit UnwritableFolder(fs::path folder) : folder_(std::move(folder)) {
+        if (::geteuid() != 0) {
+            ::chmod(folder_.c_str(), 0555);
+            ready_ = true;
+            return;
+        }
+        if (::unshare(CLONE_NEWNS) != 0) {
+            Fail("unshare");
+            return;
+        }
+        // Private first: the mount below must not reach the namespace we came from.
+        if (::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+            Fail("make / private");
+            return;
+        }
+        if (::mount(folder_.c_str(), folder_.c_str(), nullptr, MS_BIND, nullptr) != 0) {
+            Fail("bind");
+            return;
+        }
+        mounted_ = true;
+        if (::mount(nullptr, folder_.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0) {
+            Fail("remount read-only");
+            return;
+        }
+        ready_ = true;
+    }
+    ~UnwritableFolder() {
+        if (mounted_) ::umount2(folder_.c_str(), MNT_DETACH);
+        if (::geteuid() != 0) ::chmod(folder_.c_str(), 0755);
+    }
+    bool Ready() const { return ready_; }
+    const std::string& Why() const { return why_; }
+
+private:
+    void Fail(const char* what) { why_ = std::string(what) + ": " + std::strerror(errno); }
+    fs::path folder_;
+    bool ready_ = false, mounted_ = false;
+    std::string why_;
+};
+
 TEST_F(UpdaterWindowTest, AProgramFolderThatCannotBeWrittenKeepsTheOldProgramAndTellsTheUser) {
-    if (::geteuid() == 0) GTEST_SKIP() << "root writes into read-only folders";
     auto before = Snapshot(program_);
-    ::chmod(program_.c_str(), 0555);
-    UpdaterDialog* window = Open("/dl/quilmer-2.0.zip");
-    ASSERT_TRUE(PumpUntil([&] { return window->Controller().LastOutcome().has_value(); }, 60000));
-    ::chmod(program_.c_str(), 0755);
+    UpdaterDialog* window = nullptr;
+    {
+        UnwritableFolder unwritable(program_);
+        if (!unwritable.Ready()) GTEST_SKIP() << "cannot make the folder unwritable: " << unwritable.Why();
+        ASSERT_NE(::access(program_.c_str(), W_OK), 0) << "the folder is still writable";
+        window = Open("/dl/quilmer-2.0.zip");
+        ASSERT_TRUE(PumpUntil([&] { return window->Controller().LastOutcome().has_value(); }, 30000));
+    }
     EXPECT_EQ(window->Controller().LastOutcome(), StepOutcome::InstallFailed);
     EXPECT_EQ(window->StatusText(), L"Unable to unzip file.");
     EXPECT_NE(window->AdviceText().find(L"program folder"), std::wstring::npos);
@@ -533,7 +631,10 @@ TEST_F(NewVersionFlowTest, OffersTheNewVersionAndOkStartsTheUpdaterWithTheSevenA
         ASSERT_NE(box, nullptr);
         EXPECT_TRUE(box->IsShown());
         EXPECT_FALSE(box->GetValue());
-        ASSERT_NE(d->FindWindow(kIdUpdateLink), nullptr);
+        auto* link = wxDynamicCast(d->FindWindow(kIdUpdateLink), wxHyperlinkCtrl);
+        ASSERT_NE(link, nullptr);
+        EXPECT_EQ(link->GetURL().ToStdWstring(), L"http://127.0.0.1:9/dl/quilmer-2.0.zip");
+        EXPECT_TRUE(link->IsEnabled());
         SaveScreenshot(d, "new-version-dialog");
         ClickCentre(d->FindWindow(wxID_OK));
     });
@@ -545,6 +646,21 @@ TEST_F(NewVersionFlowTest, OffersTheNewVersionAndOkStartsTheUpdaterWithTheSevenA
     EXPECT_EQ(UpdaterArguments(launches_[0]), expected);
     EXPECT_EQ(folders_[0], AppFolders::Instance().ProgramFolder());
     EXPECT_EQ(AppSettings::Instance().sysFlags & kSysFlagDontRemind, 0);
+}
+
+TEST_F(NewVersionFlowTest, TheUpdateLinkOpensWebAddressesOnly) {
+    for (const char* address : {"file:///etc/passwd", "ftp://127.0.0.1/x.zip", "quilmer-handler:run"}) {
+        Descriptor(std::string("[main]\nversion=v2.0\nreleasedate=12-01-2026\ndownloadurl=") + address + "\n");
+        EvaluateWith([address](NewVersionDialog* d) {
+            auto* link = wxDynamicCast(d->FindWindow(kIdUpdateLink), wxHyperlinkCtrl);
+            ASSERT_NE(link, nullptr);
+            EXPECT_EQ(link->GetURL().utf8_string().find(address), std::string::npos) << address;
+            EXPECT_FALSE(link->IsEnabled()) << address;
+            if (std::string(address).rfind("file:", 0) == 0) SaveScreenshot(d, "new-version-dialog-local-link");
+            d->EndModal(wxID_CANCEL);
+        });
+        EXPECT_TRUE(dialogSeen_) << address;
+    }
 }
 
 TEST_F(NewVersionFlowTest, APackagedProgramIsStillToldOfTheNewVersionButOkSaysHowToGetItInsteadOfUpdating) {

@@ -38,7 +38,7 @@ TEST(NavigationErrors, ReportedCodesLeadToTheErrorPageOnce) {
     EXPECT_EQ(NavigationErrorAddress(kSite, L"HTTP://SITE.EXAMPLE/naverr.php?url=x", 500, L"English"), L"");
     // Codes of the 0x800C family are shown signed; the percent sign of the address is escaped.
     EXPECT_EQ(NavigationErrorAddress(kSite, L"http://a.example/100%", 0x800C0004LL, L"Chinese Simplified"),
-              kSite + L"/naverr.php?url=http://a.example/100%25&errorid=-2146697212&lang=Chinese Simplified");
+              kSite + L"/naverr.php?url=http://a.example/100%25&errorid=-2146697212&lang=Chinese%20Simplified");
     // An address too long for the error page's query is left out rather than cut.
     std::wstring huge = L"http://a.example/" + std::wstring(3000, L'a');
     EXPECT_EQ(NavigationErrorAddress(kSite, huge, 404, L"English"), kSite + L"/naverr.php?url=&errorid=404&lang=English");
@@ -111,7 +111,7 @@ TEST(MainPane, FiveRulesInOrder) {
     EXPECT_EQ(r3.browserType, L"flv");
     auto r4 = DecideMainPaneNavigation(kSite, joiner, "s=dogs&type=mp4", L"Chinese Simplified");
     EXPECT_TRUE(r4.openBrowser);
-    EXPECT_EQ(r4.browserAddress, kSite + L"/video_search.php?q=dogs&type=mp4&lang=Chinese Simplified");
+    EXPECT_EQ(r4.browserAddress, kSite + L"/video_search.php?q=dogs&type=mp4&lang=Chinese%20Simplified");
     EXPECT_EQ(r4.browserType, L"mp4");
     EXPECT_EQ(DecideMainPaneNavigation(kSite, joiner, "s=dogs", L"English").browserType, L"flv");
     EXPECT_FALSE(DecideMainPaneNavigation(kSite, L"http://d.example/", "", L"English").cancel);
@@ -121,9 +121,26 @@ TEST(MainPane, FiveRulesInOrder) {
 TEST(SitePages, AddressesCarryLanguageTypeAndVersion) {
     EXPECT_EQ(ToolbarPageAddress(kSite, L"English", L"flv"), kSite + L"/api_iebar3.php?lang=English&type=flv");
     EXPECT_EQ(JoinerPageAddress(kSite, L"English", L"v1.9"), kSite + L"/api_joiner.php?lang=English&type=joiner&ver=v1.9");
-    EXPECT_EQ(DownloadSiteAddress(kSite, L"English"), kSite + L"/soft.php?type=flv&lang=English");
+    EXPECT_EQ(DownloadPageAddress(kSite, L"English"), kSite + L"/soft.php?type=flv&lang=English");
+    EXPECT_EQ(HelpPageAddress(kSite, L"French"), kSite + L"/api_help.php?lang=French&type=joiner");
     EXPECT_NE(SnapPage(kSite, "data:image/png;base64,AA").find("href=\"http://site.example/download.php\" target=\"_blank\""),
               std::string::npos);
+}
+
+// A language is a pack file's name, which anyone can choose: it cannot end the value, add another
+// parameter or break out of the address.
+TEST(SitePages, EscapeEveryValue) {
+    const std::wstring odd = L"Chinese Simplified&type=x#top/\u00e9?%";
+    const std::wstring escaped = L"Chinese%20Simplified%26type%3Dx%23top%2F%C3%A9%3F%25";
+    EXPECT_EQ(HelpPageAddress(kSite, odd), kSite + L"/api_help.php?lang=" + escaped + L"&type=joiner");
+    EXPECT_EQ(DownloadPageAddress(kSite, odd), kSite + L"/soft.php?type=flv&lang=" + escaped);
+    EXPECT_EQ(ToolbarPageAddress(kSite, odd, L"a b"), kSite + L"/api_iebar3.php?lang=" + escaped + L"&type=a%20b");
+    EXPECT_EQ(JoinerPageAddress(kSite, odd, L"v1.9&x"),
+              kSite + L"/api_joiner.php?lang=" + escaped + L"&type=joiner&ver=v1.9%26x");
+    EXPECT_EQ(NavigationErrorAddress(kSite, L"http://a.example/", 404, odd),
+              kSite + L"/naverr.php?url=http://a.example/&errorid=404&lang=" + escaped);
+    EXPECT_EQ(DecideMainPaneNavigation(kSite, kSite + L"/api_joiner.php", "s=dogs", odd).browserAddress,
+              kSite + L"/video_search.php?q=dogs&lang=" + escaped);
 }
 
 }  // namespace

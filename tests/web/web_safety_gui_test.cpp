@@ -160,6 +160,10 @@ TEST_F(WebSafety, RemotePagesOpenWebAddressesOnly) {
     PumpEvents(1500);
     EXPECT_FALSE(SecretShown());
     EXPECT_EQ(Url(w->Content()), Site().base + "/download.php");
+    // The address box names the page shown again, not the refused address.
+    EXPECT_TRUE(PumpUntil([&] {
+        return Eval(w->Toolbar(), "document.querySelector('input[name=address]').value") == Site().base + "/download.php";
+    })) << Eval(w->Toolbar(), "document.querySelector('input[name=address]').value");
     test::Screenshot(w, "browser-window-refuses-local-file");
     // A browser window opened on a local address (a version descriptor's tip page) shows nothing.
     BrowserWindow* tip = OpenBrowserWindow(WidePath(local), {}, L"English", L"flv");

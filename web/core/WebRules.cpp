@@ -1,6 +1,7 @@
 #include "web/core/WebRules.h"
 
 #include "foundation/Strings.h"
+#include "foundation/Utf8.h"
 #include "web/core/MarkupEscape.h"
 
 #include <cctype>
@@ -39,21 +40,23 @@ std::wstring DecodeFormValue(std::string value) {
 
 }  // namespace
 
+std::wstring QueryValue(const std::wstring& value) { return FromUtf8(EscapeUrlPart(ToUtf8(value), "")); }
+
 std::wstring ToolbarPageAddress(const std::wstring& site, const std::wstring& language, const std::wstring& type) {
-    return site + L"/api_iebar3.php?lang=" + language + L"&type=" + type;
+    return site + L"/api_iebar3.php?lang=" + QueryValue(language) + L"&type=" + QueryValue(type);
 }
 
 std::wstring JoinerPageAddress(const std::wstring& site, const std::wstring& language,
                                const std::wstring& shortVersion) {
-    return site + L"/api_joiner.php?lang=" + language + L"&type=joiner&ver=" + shortVersion;
+    return site + L"/api_joiner.php?lang=" + QueryValue(language) + L"&type=joiner&ver=" + QueryValue(shortVersion);
 }
 
 std::wstring HelpPageAddress(const std::wstring& site, const std::wstring& language) {
-    return site + L"/api_help.php?lang=" + language + L"&type=joiner";
+    return site + L"/api_help.php?lang=" + QueryValue(language) + L"&type=joiner";
 }
 
-std::wstring DownloadSiteAddress(const std::wstring& site, const std::wstring& language) {
-    return site + L"/soft.php?type=flv&lang=" + language;
+std::wstring DownloadPageAddress(const std::wstring& site, const std::wstring& language) {
+    return site + L"/soft.php?type=flv&lang=" + QueryValue(language);
 }
 
 bool IsWebAddress(const std::wstring& address) {
@@ -109,7 +112,7 @@ std::wstring NavigationErrorAddress(const std::wstring& site, const std::wstring
     // Codes of the 0x800C.... family are signed 32-bit numbers on the page.
     long long shown = (status > 0x7FFFFFFFLL && status <= 0xFFFFFFFFLL) ? status - 0x100000000LL : status;
     std::wstring failed = FromUtf8(EscapeAddressText(failedAddress, true, 2083));
-    return errorPage + L"?url=" + failed + L"&errorid=" + ToWString(shown) + L"&lang=" + language;
+    return errorPage + L"?url=" + failed + L"&errorid=" + ToWString(shown) + L"&lang=" + QueryValue(language);
 }
 
 SearchBarRedirect DecideSearchBarNavigation(const std::wstring& site, const std::wstring& address) {
@@ -205,7 +208,7 @@ PaneDecision DecideMainPaneNavigation(const std::wstring& site, const std::wstri
         d.browserType = typeAt == std::string::npos ? L"flv" : WideForm(data.substr(typeAt + 6));
         d.cancel = true;
         d.openBrowser = true;
-        d.browserAddress = site + L"/video_search.php?" + WideForm(data) + L"&lang=" + language;
+        d.browserAddress = site + L"/video_search.php?" + WideForm(data) + L"&lang=" + QueryValue(language);
         return d;
     }
     return d;

@@ -7,11 +7,14 @@
 
 namespace quilmer {
 
-// Page addresses on the maker's site (site: base address without trailing slash).
+// Page addresses on the maker's site (site: base address without trailing slash). Every value is
+// percent-escaped as UTF-8 (pack names hold blanks; a pack file's name is the user's to choose).
 std::wstring ToolbarPageAddress(const std::wstring& site, const std::wstring& language, const std::wstring& type);
 std::wstring JoinerPageAddress(const std::wstring& site, const std::wstring& language, const std::wstring& shortVersion);
 std::wstring HelpPageAddress(const std::wstring& site, const std::wstring& language);
-std::wstring DownloadSiteAddress(const std::wstring& site, const std::wstring& language);
+std::wstring DownloadPageAddress(const std::wstring& site, const std::wstring& language);
+// A value for an address's query: UTF-8, every byte but letters, digits and "-._~" as %XX.
+std::wstring QueryValue(const std::wstring& value);
 
 // Pages from the network go only to http and https addresses (scheme in any letter case, with
 // "//" after it); local files, data, script and other schemes are the program's own business.
