@@ -40,7 +40,7 @@
 #include "foundation/TextTranslator.h"
 #include "lang/LanguageManager.h"
 #include "media/ClipProbe.h"
-#include "media/join/methods/AvProbe.h"
+#include "media/av/AvProbe.h"
 #include "skin/gui/FrameSkinManager.h"
 #include "update/ProcessStart.h"
 #include "web/BrowserWindow.h"

@@ -16,7 +16,7 @@
 #include "media/join/JoinMedia.h"
 #include "media/join/JoinPipeline.h"
 #include "media/join/ResultCheck.h"
-#include "media/join/methods/AvProbe.h"
+#include "media/av/AvProbe.h"
 #include "media/join/methods/DirectJoin.h"
 #include "media/join/methods/ClipListCheck.h"
 #include "media/join/methods/JoinMethod.h"
