@@ -200,11 +200,11 @@ double TimeLeftEstimator::PaceOf(JoinWork work) const {
     double pace = median([work](JoinWork w) { return w == work; });
     // The short steps (probes, the copy, the check) go by their own measure or their prior.
     if (!SetsThePace(work)) return pace > 0 ? std::clamp(pace, 0.05, 20.0) : 1.0;
-    // Another kind's pace says only half of what it would for this one: part of it is this
-    // machine's speed, part what the clips cost to decode, which the final encodes do not share.
     // The second pass of mp4 reads the same joined frames as the first and encodes them with
     // the same encoder at the same size: the first pass's pace carries over whole.
     if (pace <= 0 && work == JoinWork::Mp4Pass2) pace = median([](JoinWork w) { return w == JoinWork::Mp4Pass1; });
+    // Another kind's pace says only half of what it would for this one: part of it is this
+    // machine's speed, part what the clips cost to decode, which the final encodes do not share.
     if (pace <= 0) pace = std::sqrt(median([](JoinWork w) { return SetsThePace(w); }));
     if (pace <= 0 && current_ >= 0 && done_ > 0) {
         // Nothing finished yet: the running step so far.
