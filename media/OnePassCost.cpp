@@ -26,7 +26,7 @@ double EncodePerPixel(const std::wstring& format) {
 
 constexpr double kPerFrameNs = 50000;    // a decoder's own cost per frame, whatever its size
 constexpr double kScalePerPixel = 1.3;   // fitting a frame into the output's: per pixel in and out
-constexpr double kSoundPerSecondNs = 3e6;  // decoding, resampling and encoding a second of sound
+constexpr double kSoundPerSecondNs = 6e6;  // decoding, resampling and encoding a second of sound
 
 double Rate(double fps, double fallback) { return fps > 0 && fps <= 240 ? fps : fallback; }
 
@@ -36,20 +36,22 @@ std::vector<double> OnePassClipCosts(const std::vector<PictureWork>& clips, cons
                                      const std::wstring& format) {
     const double outFps = Rate(output.fps, 25);
     const double outPixels = static_cast<double>(std::max(output.width, 0)) * std::max(output.height, 0);
-    // Every clip's second becomes a second of the output frame, encoded and filled in.
-    const double common = outPixels * outFps * EncodePerPixel(format) + kSoundPerSecondNs;
+    // Every clip's second becomes a second of the output frame, encoded, with its sound.
+    const double encode = outPixels * outFps * EncodePerPixel(format) + kSoundPerSecondNs;
     std::vector<double> costs;
     for (const PictureWork& clip : clips) {
-        double cost = common;
+        double read = 0;
         if (clip.width > 0 && clip.height > 0) {
             const double fps = Rate(clip.fps, outFps);
             const double pixels = static_cast<double>(clip.width) * clip.height;
-            cost += fps * (kPerFrameNs + pixels * DecodePerPixel(clip.codec));
+            read = fps * (kPerFrameNs + pixels * DecodePerPixel(clip.codec));
             // A frame of the output's size passes the scaler untouched.
             if (clip.width != output.width || clip.height != output.height)
-                cost += fps * (pixels + outPixels) * kScalePerPixel;
+                read += fps * (pixels + outPixels) * kScalePerPixel;
         }
-        costs.push_back(cost * 1e-9);
+        // The decoder, the filters and the encoder run side by side in threads of their own: the
+        // slower side sets the pace, and a clip cheaper to read than to encode costs no less.
+        costs.push_back(std::max(encode, read) * 1e-9);
     }
     return costs;
 }

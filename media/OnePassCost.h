@@ -2,6 +2,7 @@
 // What a second of each clip costs in a one-pass encode, relative to the others: the encoder
 // works on the output frame at the output rate for every clip alike, but each clip is decoded
 // and scaled at its own frame size and rate, and some decoders cost more per pixel than others.
+// Reading and encoding run side by side, so a clip costs whichever of the two is slower.
 // The time-left estimate spreads the encode's measured pace over the clips by these costs.
 
 #include <string>
