@@ -16,6 +16,12 @@ constexpr std::size_t kPaceSteps = 7;
 constexpr double kTrustElapsed = 2;
 constexpr double kTrustEvidence = 1.5;
 constexpr double kTrustShareOfStep = 0.1;
+// A join in one step is trusted once its positions have come in for this long: the encoder
+// reports twice a second, and its pace swings in its first seconds.
+constexpr double kTrustMovingSeconds = 2;
+// A join that is about to end gets no figure: in whole seconds, redrawn once a second, a figure
+// of a few seconds is off by more than the rest of the join is worth. Once shown, it stays.
+constexpr double kShortestFirstFigure = 4;
 // The shown figure counts down by itself; it follows a new estimate with this time constant, only
 // when the two differ by more than the band, and by at most a share of what is left per second.
 constexpr double kFollowSeconds = 1.0;
@@ -97,6 +103,7 @@ void TimeLeftEstimator::Start(const std::wstring& format, std::vector<double> cl
     clipSeconds_ = std::move(clipSeconds);
     leftOut_.assign(clipSeconds_.size(), false);
     joinedSeconds_.reset();
+    clipCosts_.clear();
     plan_ = std::move(plan);
     current_ = -1;
     done_ = 0;
@@ -119,6 +126,41 @@ void TimeLeftEstimator::SetClipSeconds(int clip, double seconds) {
 
 void TimeLeftEstimator::SetJoinedSeconds(double seconds) {
     if (seconds > 0) joinedSeconds_ = seconds;
+}
+
+void TimeLeftEstimator::SetClipCosts(std::vector<double> costs) {
+    if (costs.size() != clipSeconds_.size() ||
+        std::any_of(costs.begin(), costs.end(), [](double c) { return !(c > 0) || !std::isfinite(c); }))
+        costs.clear();  // none, or not what these clips cost: every second alike
+    clipCosts_ = std::move(costs);
+}
+
+double TimeLeftEstimator::AverageClipSeconds() const {
+    double known = 0;
+    int count = 0;
+    for (std::size_t i = 0; i < clipSeconds_.size(); ++i)
+        if (!leftOut_[i] && clipSeconds_[i] > 0) {
+            known += clipSeconds_[i];
+            ++count;
+        }
+    return count > 0 ? known / count : 0;
+}
+
+double TimeLeftEstimator::WorkUpTo(double seconds) const {
+    if (clipCosts_.empty()) return seconds;
+    // The costs are scaled so that the whole join is as much work as seconds it lasts.
+    const double average = AverageClipSeconds();
+    double length = 0, work = 0, done = 0;
+    for (std::size_t i = 0; i < clipSeconds_.size(); ++i) {
+        if (leftOut_[i]) continue;
+        const double clip = clipSeconds_[i] > 0 ? clipSeconds_[i] : average;
+        done += clipCosts_[i] * std::clamp(seconds - length, 0.0, clip);
+        work += clipCosts_[i] * clip;
+        length += clip;
+    }
+    if (work <= 0) return seconds;
+    // Past the clips' known lengths (a clip longer than its header said) at the average cost.
+    return done * length / work + std::max(seconds - length, 0.0);
 }
 
 double TimeLeftEstimator::MediaOf(const Step& step) const {
@@ -158,6 +200,9 @@ double TimeLeftEstimator::PaceOf(JoinWork work) const {
     double pace = median([work](JoinWork w) { return w == work; });
     // The short steps (probes, the copy, the check) go by their own measure or their prior.
     if (!SetsThePace(work)) return pace > 0 ? std::clamp(pace, 0.05, 20.0) : 1.0;
+    // The second pass of mp4 reads the same joined frames as the first and encodes them with
+    // the same encoder at the same size: the first pass's pace carries over whole.
+    if (pace <= 0 && work == JoinWork::Mp4Pass2) pace = median([](JoinWork w) { return w == JoinWork::Mp4Pass1; });
     // Another kind's pace says only half of what it would for this one: part of it is this
     // machine's speed, part what the clips cost to decode, which the final encodes do not share.
     if (pace <= 0) pace = std::sqrt(median([](JoinWork w) { return SetsThePace(w); }));
@@ -192,17 +237,24 @@ std::optional<double> TimeLeftEstimator::RawSecondsLeft() const {
     const double inStep = now - stepStart_;
     const bool moving = done_ > 0 && media > 0 && WorksOnMedia(step.work);
     double left;
+    double rate = 0;
     if (moving) {
         // The running step's own pace since its first position (its start-up left out), the
         // kind's pace counting as a few seconds of media.
-        const double rate = (now - firstDoneAt_ + cost.perMediaSecond * kPriorMediaSeconds) /
-                            (done_ - firstDone_ + kPriorMediaSeconds);
+        rate = (now - firstDoneAt_ + cost.perMediaSecond * kPriorMediaSeconds) /
+               (done_ - firstDone_ + kPriorMediaSeconds);
         left = std::max(media - done_, 0.0) * rate;
     } else {
         left = std::max(cost.fixedSeconds + media * cost.perMediaSecond - inStep, 0.0);
     }
     for (std::size_t i = static_cast<std::size_t>(current_) + 1; i < plan_.size(); ++i) {
-        const WorkCost next = CostOf(plan_[i].work);
+        WorkCost next = CostOf(plan_[i].work);
+        const WorkCost prior = PriorCost(plan_[i].work, format_);
+        if (rate > 0 && step.work == JoinWork::Mp4Pass1 && plan_[i].work == JoinWork::Mp4Pass2) {
+            // The second pass at the running first pass's pace (see PaceOf).
+            const double pace = std::clamp(rate / PriorCost(step.work, format_).perMediaSecond, 0.05, 20.0);
+            next = {prior.fixedSeconds * pace, prior.perMediaSecond * pace};
+        }
         left += next.fixedSeconds + MediaOf(plan_[i]) * next.perMediaSecond;
     }
 
@@ -216,7 +268,9 @@ std::optional<double> TimeLeftEstimator::RawSecondsLeft() const {
         paced < PaceStepsNeeded())
         return std::nullopt;
     // A join in one step goes by that step alone: past its start-up, a tenth of it must be done.
-    if (paced == 0 && !(moving && done_ >= kTrustShareOfStep * media)) return std::nullopt;
+    if (paced == 0 &&
+        !(moving && done_ >= kTrustShareOfStep * media && now - firstDoneAt_ >= kTrustMovingSeconds))
+        return std::nullopt;
     return left;
 }
 
@@ -226,6 +280,7 @@ std::optional<double> TimeLeftEstimator::SecondsLeft() {
         return shown_ ? std::optional<double>(std::max(*shown_ - (Now() - shownAt_), 0.0)) : std::nullopt;
     const double now = Now();
     if (!shown_) {
+        if (*raw < kShortestFirstFigure) return std::nullopt;
         shown_ = *raw;
         shownAt_ = now;
         return shown_;
@@ -273,6 +328,7 @@ void TimeLeftEstimator::Begin(JoinWork work, int clip) {
 
 void TimeLeftEstimator::SetDone(double mediaSeconds) {
     if (!running_ || current_ < 0) return;
+    if (plan_[current_].work == JoinWork::OnePass) mediaSeconds = WorkUpTo(mediaSeconds);
     if (done_ <= 0 && mediaSeconds > 0) {
         firstDone_ = mediaSeconds;
         firstDoneAt_ = Now();

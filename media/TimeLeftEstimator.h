@@ -48,6 +48,10 @@ public:
     void SetClipSeconds(int clip, double seconds);
     // The length of the joined media, once known (clips left out no longer count).
     void SetJoinedSeconds(double seconds);
+    // What a second of each clip costs in the one-pass encode, relative to the others (in clip
+    // order; OnePassClipCosts). The encode's position then counts as the work of the clips it has
+    // passed, and the rest is costed by the clips still to come.
+    void SetClipCosts(std::vector<double> costs);
     // The next step of `work` (on `clip`) begins now; the steps before it have ended, and those
     // skipped did not run. A step not in the rest of the plan is ignored.
     void Begin(JoinWork work, int clip = -1);
@@ -66,6 +70,9 @@ private:
 
     double Now() const;
     double MediaOf(const Step& step) const;
+    double AverageClipSeconds() const;
+    // The one-pass encode's position `seconds` into the joined media as seconds of average work.
+    double WorkUpTo(double seconds) const;
     double PaceOf(JoinWork work) const;  // how much slower than its prior this kind goes
     WorkCost CostOf(JoinWork work) const;
     int PaceStepsNeeded() const;
@@ -77,6 +84,7 @@ private:
     std::vector<double> clipSeconds_;
     std::vector<bool> leftOut_;  // clips whose conversion was skipped
     std::optional<double> joinedSeconds_;
+    std::vector<double> clipCosts_;  // empty: every second costs the same
     std::vector<Step> plan_;
     int current_ = -1;  // index in plan_ of the running step
     double stepStart_ = 0;

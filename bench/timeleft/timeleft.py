@@ -16,6 +16,36 @@ import subprocess
 import sys
 import time
 
+# With TIMELEFT_RECORD=DIR a one-pass join's encoder runs through a wrapper that timestamps its
+# progress, and DIR/<method>-<set>-<format>.trace keeps the clips, the positions and the wall time
+# (the estimator's tests replay such traces on a manual clock).
+WRAPPER = """#!/usr/bin/env python3
+import os, subprocess, sys, time
+log = open(os.environ["TIMELEFT_LOG"], "a")
+log.write("run %.3f\\n" % time.monotonic())
+proc = subprocess.Popen(["/usr/bin/ffmpeg"] + sys.argv[1:], stdout=subprocess.PIPE)
+for line in proc.stdout:
+    sys.stdout.buffer.write(line)
+    sys.stdout.flush()
+    if line.startswith(b"out_time_us="):
+        log.write("done %.3f %s\\n" % (time.monotonic(), line.split(b"=")[1].decode().strip()))
+        log.flush()
+code = proc.wait()
+log.write("exit %.3f\\n" % time.monotonic())
+sys.exit(code)
+"""
+
+
+def probe(clip):
+    out = subprocess.run(["ffprobe", "-v", "error", "-select_streams", "v:0", "-show_entries",
+                          "stream=codec_name,width,height,avg_frame_rate:format=duration", "-of",
+                          "default=nw=1", clip], capture_output=True, text=True).stdout
+    f = dict(line.split("=", 1) for line in out.splitlines() if "=" in line)
+    num, _, den = f.get("avg_frame_rate", "0/1").partition("/")
+    fps = float(num) / float(den or 1) if float(den or 1) else 0
+    return "clip %s %s %s %s %.3f" % (f.get("duration", "0"), f.get("codec_name", "none"),
+                                      f.get("width", "0"), f.get("height", "0"), fps)
+
 LEFT = re.compile(r"about (\d+):(\d\d)(?::(\d\d))? left")
 STAGE = re.compile(r"\d+%\s+(.*?)\s+\d+:\d\d(?::\d\d)? elapsed")
 FLOOR = 2.0     # seconds: the line is redrawn once a second and shows whole seconds
@@ -28,11 +58,11 @@ def seconds_of(match):
     return int(a) * 3600 + int(b) * 60 + int(c) if c else int(a) * 60 + int(b)
 
 
-def run(program, method, output, clips):
+def run(program, method, output, clips, env=None):
     master, slave = pty.openpty()
     start = time.monotonic()
     proc = subprocess.Popen([os.path.join(program, "quilmer-join"), "--method", method, "-o", output] + clips,
-                            stdout=subprocess.DEVNULL, stderr=slave, stdin=subprocess.DEVNULL)
+                            stdout=subprocess.DEVNULL, stderr=slave, stdin=subprocess.DEVNULL, env=env)
     os.close(slave)
     lines, pending = [], b""
     while True:
@@ -57,14 +87,34 @@ def run(program, method, output, clips):
     code = proc.wait()
     end = time.monotonic() - start
     os.close(master)
-    return code, end, lines
+    return code, end, lines, start
 
 
 def main():
     program, method, set_name, output = sys.argv[1:5]
     clips = sys.argv[5:]
     fmt = output.rsplit(".", 1)[-1]
-    code, wall, lines = run(program, method, output, clips)
+    record, env, log = os.environ.get("TIMELEFT_RECORD"), None, None
+    if record:
+        os.makedirs(record, exist_ok=True)
+        wrapper = os.path.join(record, "ffmpeg-wrapper.py")
+        with open(wrapper, "w") as f:
+            f.write(WRAPPER)
+        os.chmod(wrapper, 0o755)
+        log = os.path.join(record, "progress.log")
+        open(log, "w").close()
+        env = dict(os.environ, QUILMER_REAL_FFMPEG=wrapper, TIMELEFT_LOG=log)
+    code, wall, lines, start = run(program, method, output, clips, env)
+    if record and code == 0:
+        with open(os.path.join(record, f"{method}-{set_name}-{fmt}.trace"), "w") as f:
+            f.write(f"format {fmt}\nwall {wall:.3f}\n")
+            for clip in clips:
+                f.write(probe(clip) + "\n")
+            for entry in open(log).read().split("\n"):
+                parts = entry.split()
+                if parts:
+                    parts[1] = "%.3f" % (float(parts[1]) - start)
+                    f.write(" ".join(parts) + "\n")
     if code != 0:
         tail = [text for _, text in lines[-3:]]
         print(f"{method:8} {set_name:6} {fmt:5} FAILED (exit {code}): {' | '.join(tail)}")

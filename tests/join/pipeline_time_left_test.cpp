@@ -63,8 +63,8 @@ TEST(PipelineTimeLeft, LearnsEachClipFromItsProbeAndScalesTheFinalWork) {
         run.Enter(JoinPhase::Concatenating, 3 * seconds);
         return run.Tick();
     };
-    const double shortClips = afterConversions(L"00:00:20.00", 20);
-    const double longClips = afterConversions(L"00:03:20.00", 200);
+    const double shortClips = afterConversions(L"00:01:00.00", 60);
+    const double longClips = afterConversions(L"00:10:00.00", 600);
     ASSERT_GT(shortClips, 0);
     EXPECT_GT(longClips, 5 * shortClips);
 }

@@ -5,6 +5,7 @@
 #include <optional>
 #include <vector>
 
+#include "media/OnePassCost.h"
 #include "media/TimeLeftEstimator.h"
 
 namespace quilmer {
@@ -138,11 +139,35 @@ TEST(TimeLeftEstimator, FollowsASlowerMachine) {
 
 TEST(TimeLeftEstimator, ClipLengthsLearnedOneByOne) {
     // Without the lengths ahead, each probe tells one; the estimate still settles within bounds.
-    std::vector<double> clips = {10, 10, 10, 10, 10, 10, 10, 10};
-    Join join(L"flv", clips, ClassicJoin(L"flv", clips, 0.5));
+    std::vector<double> clips(8, 60);
+    Join join(L"flv", clips, ClassicJoin(L"flv", clips, 1));
     auto [median, worst] = Score(join.Run());
     EXPECT_LE(median, 0.15);
     EXPECT_LE(worst, 0.30);
+}
+
+TEST(TimeLeftEstimator, SecondPassGoesAtTheFirstPassPace) {
+    // Into mp4 on a machine whose encoder is three times slower than the priors, while the
+    // conversions go at their priors' speed: once the first pass has been measured, the second
+    // is expected at its pace from its very start, before it has told a position of its own.
+    std::vector<double> clips(10, 30);
+    std::vector<TrueStep> steps = ClassicJoin(L"mp4", clips, 1);
+    double secondPassStarts = 0;
+    bool seen = false;
+    for (TrueStep& s : steps) {
+        if (s.step.work == JoinWork::Mp4Pass1 || s.step.work == JoinWork::Mp4Pass2) s.seconds *= 3;
+        seen = seen || s.step.work == JoinWork::Mp4Pass2;
+        if (!seen) secondPassStarts += s.seconds;
+    }
+    Join join(L"mp4", clips, steps, clips);
+    std::vector<Sample> samples = join.Run();
+    int looked = 0;
+    for (const Sample& s : samples)
+        if (s.at >= secondPassStarts && s.at < secondPassStarts + 3 && s.shown) {
+            EXPECT_LE(Error(s), 0.20) << "at " << s.at;
+            ++looked;
+        }
+    EXPECT_GT(looked, 0);
 }
 
 TEST(TimeLeftEstimator, RecoversFromASlowFirstStep) {
@@ -167,13 +192,13 @@ TEST(TimeLeftEstimator, NoEstimateUntilTheJoinHasBeenMeasured) {
     estimator.Begin(JoinWork::Probe, 0);
     now = 0.5;
     EXPECT_FALSE(estimator.SecondsLeft());  // nothing measured, no length known
-    estimator.SetClipSeconds(0, 30);
+    estimator.SetClipSeconds(0, 120);
     estimator.Begin(JoinWork::Convert, 0);
     now = 3.0;
-    estimator.SetDone(20);
+    estimator.SetDone(80);
     EXPECT_FALSE(estimator.SecondsLeft());  // one clip, half converted, is no measure of the join
     estimator.Begin(JoinWork::Probe, 1);
-    estimator.SetClipSeconds(1, 30);
+    estimator.SetClipSeconds(1, 120);
     estimator.Begin(JoinWork::Convert, 1);
     now = 4.0;
     EXPECT_FALSE(estimator.SecondsLeft());  // one conversion could have been an odd one
@@ -215,13 +240,13 @@ TEST(TimeLeftEstimator, NoWildJumpsWhenTheKindOfStepChanges) {
 }
 
 TEST(TimeLeftEstimator, AClipLeftOutNoLongerCounts) {
-    // Two joins of five clips of 20 s, alike up to the fourth clip: in one it is probed as usual,
+    // Two joins of five clips of 60 s, alike up to the fourth clip: in one it is probed as usual,
     // in the other its probe fails and the fifth clip comes next. The first look at the
     // estimate (not yet smoothed) must leave out the conversion and the final work of that clip.
     auto firstLook = [](bool leaveOut) {
         double now = 0;
         TimeLeftEstimator estimator([&now] { return now; });
-        estimator.Start(L"flv", {20, 20, 20, 20, 20}, TimeLeftEstimator::ClassicPlan(5, L"flv"));
+        estimator.Start(L"flv", {60, 60, 60, 60, 60}, TimeLeftEstimator::ClassicPlan(5, L"flv"));
         for (int clip = 0; clip < 3; ++clip) {
             estimator.Begin(JoinWork::Probe, clip);
             now += 0.2;
@@ -234,9 +259,103 @@ TEST(TimeLeftEstimator, AClipLeftOutNoLongerCounts) {
     };
     const double withAll = firstLook(false), withoutOne = firstLook(true);
     ASSERT_GT(withoutOne, 0);
-    // Left: two conversions and the final work on 100 s, against one and 80 s.
+    // Left: two conversions and the final work on 300 s, against one and 240 s.
     EXPECT_LT(withoutOne, 0.9 * withAll);
     EXPECT_GT(withoutOne, 0.6 * withAll);
+}
+
+TEST(OnePassClipCosts, FollowTheWorkEachClipNeeds) {
+    const PictureWork output{"", 320, 240, 25};
+    const std::vector<PictureWork> clips = {
+        {"flv1", 320, 240, 25},   // decoded cheaply, passes the scaler untouched
+        {"h264", 640, 480, 30},   // four times the pixels, a dearer decoder, scaled down
+        {"mpeg4", 176, 144, 15},  // small and slow: little to decode or scale
+        {"", 0, 0, 0},            // sound only: a black picture is encoded all the same
+    };
+    const std::vector<double> flv = OnePassClipCosts(clips, output, L"flv");
+    ASSERT_EQ(flv.size(), 4u);
+    // Reading the big clip outweighs the encoder running beside it; the others wait on the
+    // encoder, which has the same work for each second of any of them.
+    EXPECT_GT(flv[1], 1.5 * flv[0]);
+    EXPECT_DOUBLE_EQ(flv[2], flv[0]);
+    EXPECT_DOUBLE_EQ(flv[3], flv[0]);
+    // Into mp4 the encoder's share outweighs what the clips differ by.
+    const std::vector<double> mp4 = OnePassClipCosts(clips, output, L"mp4");
+    EXPECT_LT(mp4[1] / mp4[0], flv[1] / flv[0]);
+    EXPECT_GT(mp4[0], flv[0]);
+}
+
+// A one-pass encode played out on the manual clock: each second of clip i takes costs[i] x
+// `scale` of wall time, the encoder reports its position twice a second, and the estimate is
+// looked at every quarter second.
+std::vector<Sample> OnePassJoin(const std::vector<double>& clips, const std::vector<double>& trueCosts,
+                                double scale, const std::vector<double>* toldCosts) {
+    double now = 0;
+    TimeLeftEstimator estimator([&now] { return now; });
+    estimator.Start(L"flv", clips, {{JoinWork::OnePass}, {JoinWork::Check}});
+    if (toldCosts) estimator.SetClipCosts(*toldCosts);
+    estimator.Begin(JoinWork::OnePass);
+    const double startUp = 0.5;
+    // Where the encode is at each moment: start-up, then the clips one after another.
+    std::vector<std::pair<double, double>> ends;  // (wall time, media position) at each clip's end
+    double wall = startUp, media = 0;
+    for (std::size_t i = 0; i < clips.size(); ++i) {
+        wall += clips[i] * trueCosts[i] * scale;
+        media += clips[i];
+        ends.push_back({wall, media});
+    }
+    const double total = wall + 0.1;
+    auto positionAt = [&](double t) {
+        double fromWall = startUp, fromMedia = 0;
+        for (const auto& [endWall, endMedia] : ends) {
+            if (t < endWall) return fromMedia + (endMedia - fromMedia) * (t - fromWall) / (endWall - fromWall);
+            fromWall = endWall;
+            fromMedia = endMedia;
+        }
+        return media;
+    };
+    std::vector<Sample> samples;
+    for (now = 0; now < total; now += 0.25) {
+        if (now >= wall) {
+            estimator.Begin(JoinWork::Check);
+        } else if (now >= startUp && std::fmod(now, 0.5) == 0) {
+            estimator.SetDone(positionAt(now));
+        }
+        samples.push_back({now, estimator.SecondsLeft(), total - now});
+    }
+    return samples;
+}
+
+TEST(TimeLeftEstimator, OnePassEncodeCostsTheClipsStillToCome) {
+    // Four clips that are cheap to decode, then four that cost three times as much per second:
+    // going by the first clips' pace alone the estimate would promise the end far too soon.
+    std::vector<double> clips(8, 30);
+    std::vector<double> costs = {1, 1, 1, 1, 3, 3, 3, 3};
+    auto [blindMedian, blindWorst] = Score(OnePassJoin(clips, costs, 0.05, nullptr));
+    auto [median, worst] = Score(OnePassJoin(clips, costs, 0.05, &costs));
+    EXPECT_GT(blindMedian, 0.3);
+    EXPECT_LE(median, 0.15);
+    EXPECT_LE(worst, 0.30);
+    // Costs told on another scale mean the same.
+    std::vector<double> scaled;
+    for (double c : costs) scaled.push_back(c * 1e-3);
+    EXPECT_NEAR(Score(OnePassJoin(clips, costs, 0.05, &scaled)).second, worst, 1e-6);
+    // Costs that do not fit the clips are not used.
+    std::vector<double> wrong = {1, 2};
+    EXPECT_NEAR(Score(OnePassJoin(clips, costs, 0.05, &wrong)).second, blindWorst, 1e-6);
+}
+
+TEST(TimeLeftEstimator, AOnePassJoinAboutToEndShowsNoFigure) {
+    // A join of a few seconds: its figure would never be trusted before it is nearly over.
+    std::vector<double> clips(4, 10);
+    std::vector<double> costs(4, 1);
+    for (const Sample& s : OnePassJoin(clips, costs, 0.08, &costs)) EXPECT_FALSE(s.shown) << "at " << s.at;
+    // Three times longer, it shows one once it has been measured for a while.
+    std::vector<Sample> longer = OnePassJoin(clips, costs, 0.25, &costs);
+    auto first = std::find_if(longer.begin(), longer.end(), [](const Sample& s) { return s.shown.has_value(); });
+    ASSERT_NE(first, longer.end());
+    EXPECT_GE(first->at, 2.5);  // start-up, then two seconds of positions
+    EXPECT_GE(*first->shown, 4);
 }
 
 }  // namespace

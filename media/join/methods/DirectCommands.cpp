@@ -1,6 +1,7 @@
 #include "media/join/methods/DirectCommands.h"
 
 #include "foundation/FileUtil.h"
+#include "media/OnePassCost.h"
 #include "media/RealMediaFit.h"
 
 #include <algorithm>
@@ -207,6 +208,20 @@ std::optional<std::int64_t> ProgressReader::Feed(std::string_view chunk) {
     partial_.erase(0, start);
     if (partial_.size() > 4096) partial_.clear();  // no line is that long; never grow without end
     return latest;
+}
+
+std::vector<double> SingleClipCosts(const std::vector<MediaInfo>& clips, const TargetFormat& target,
+                                    const SingleTarget& t) {
+    std::vector<PictureWork> pictures;
+    for (const MediaInfo& clip : clips) {
+        PictureWork p;
+        if (clip.video) {
+            p = {clip.video->codec, clip.video->width, clip.video->height, FractionValue(clip.video->frameRate)};
+            if (std::abs(clip.video->rotation) % 180 == 90) std::swap(p.width, p.height);
+        }
+        pictures.push_back(p);
+    }
+    return OnePassClipCosts(pictures, {"", t.width, t.height, FractionValue(t.frameRate)}, target);
 }
 
 }  // namespace quilmer

@@ -52,6 +52,11 @@ constexpr std::size_t kMaxClipsPerRun = 32;
 constexpr long long kMaxPixelsPerRun = 32LL * 640 * 480;
 std::vector<std::size_t> SingleRuns(const std::vector<MediaInfo>& clips);
 
+// What a second of each clip costs in the one-pass encode into t, relative to the others
+// (OnePassClipCosts), for the time-left estimate.
+std::vector<double> SingleClipCosts(const std::vector<MediaInfo>& clips, const TargetFormat& target,
+                                    const SingleTarget& t);
+
 // Reads "-progress pipe:1" output: keeps the unfinished last line between chunks and answers
 // the furthest output time seen, in microseconds.
 class ProgressReader {

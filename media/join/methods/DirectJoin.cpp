@@ -210,7 +210,11 @@ void DirectJoin::AfterProbe() {
         view_.PhaseChanged(JoinPhase::Concatenating);
     }
     const JoinWork joinWork = chosen_ == JoinMethod::Lossless ? JoinWork::StreamCopy : JoinWork::OnePass;
-    timeLeft_.Start(format_, {expectedSeconds_}, {{joinWork}, {JoinWork::Check}});
+    std::vector<double> clipSeconds;
+    for (const MediaInfo& info : infos_) clipSeconds.push_back(info.duration);
+    timeLeft_.Start(format_, clipSeconds, {{joinWork}, {JoinWork::Check}});
+    if (chosen_ == JoinMethod::Single)
+        timeLeft_.SetClipCosts(SingleClipCosts(infos_, format_, SingleTargetFor(format_, infos_.front())));
     timeLeft_.Begin(joinWork);
     step_ = Step::Joining;
     const std::wstring made = temporaryOutput_;
