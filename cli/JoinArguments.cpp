@@ -21,6 +21,8 @@ bool ParseJoinArguments(const std::vector<std::string>& args, JoinArguments& par
             parsed.version = true;
         } else if (arg == "-q" || arg == "--quiet") {
             parsed.quiet = true;
+        } else if (arg == "--no-chapters") {
+            parsed.chapters = false;
         } else if (arg == "-o" || arg == "--output") {
             if (i + 1 >= args.size()) {
                 error = "option " + arg + " needs the output file name";
@@ -67,7 +69,7 @@ bool ParseJoinArguments(const std::vector<std::string>& args, JoinArguments& par
 }
 
 std::string JoinUsage() {
-    return "Usage: quilmer-join [-q] [--method METHOD] -o OUTPUT CLIP...\n"
+    return "Usage: quilmer-join [-q] [--method METHOD] [--no-chapters] -o OUTPUT CLIP...\n"
            "Joins the clips, in the order given, into one video file OUTPUT.\n"
            "\n"
            "The extension of OUTPUT chooses the format (the codecs are those of an encode;\n"
@@ -92,6 +94,9 @@ std::string JoinUsage() {
            "      single    decode each clip once and encode the output once, every clip\n"
            "                fitted into the first clip's frame\n"
            "      auto      lossless when the clips allow it, single otherwise\n"
+           "      --no-chapters    no chapter marks: by default an MP4 or WMV output has a\n"
+           "                       chapter per clip, named after the clip's file, and keeps\n"
+           "                       the chapters of clips that have their own\n"
            "  -h, --help           this text\n"
            "      --version        print the version and exit\n"
            "  --                   everything after it is a clip, even if it begins with '-'\n"

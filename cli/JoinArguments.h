@@ -1,5 +1,5 @@
 #pragma once
-// Command line of quilmer-join: quilmer-join [-q] [--method M] -o OUTPUT CLIP...
+// Command line of quilmer-join: quilmer-join [-q] [--method M] [--no-chapters] -o OUTPUT CLIP...
 
 #include <string>
 #include <vector>
@@ -13,6 +13,7 @@ struct JoinArguments {
     bool version = false;  // print the version and stop
     bool quiet = false;  // no progress display, only the result and errors
     std::string method = "auto";  // classic, lossless, single or auto
+    bool chapters = true;  // an MP4 or WMV output gets a chapter per clip
 };
 
 // args excludes the program name. On a mistake returns false with the reason in error.

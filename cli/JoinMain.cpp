@@ -16,6 +16,7 @@
 #include "media/join/JoinMedia.h"
 #include "media/join/JoinPipeline.h"
 #include "media/join/ResultCheck.h"
+#include "media/join/methods/ClipChapters.h"
 #include "media/join/methods/DirectJoin.h"
 #include "media/join/methods/JoinMethod.h"
 
@@ -332,6 +333,8 @@ int Run(int argc, char** argv) {
     TerminalJoinView view(loop, args.quiet);
     JoinPipeline pipeline(loop, view, media, programFolder);
     DirectJoin direct(loop, view);
+    direct.SetChapters(args.chapters);
+    if (args.chapters) pipeline.SetChapterStep(&AddClassicChapters);
     if (classic) {
         view.SetPipeline(&pipeline);
     } else {

@@ -68,6 +68,13 @@ public:
     // unknown), so that the time left is right from the first clip on.
     void SetClipSecondsHint(std::vector<double> seconds) { timeLeft_.SetClipSecondsHint(std::move(seconds)); }
 
+    // Run on the worker once the output is written, before it is checked: gives the output
+    // (path, format) its chapters from the clips that reached it and their intermediates, in
+    // order. Returns "" or what went wrong, which fails the join. None: no chapters.
+    using ChapterStep = std::function<std::wstring(const std::wstring&, const std::wstring&, const std::vector<std::wstring>&,
+                                                   const std::vector<std::wstring>&, const CancelFlag&)>;
+    void SetChapterStep(ChapterStep step) { chapterStep_ = std::move(step); }
+
     bool IsJoining() const { return joining_; }
     const JoinState& State() const { return state_; }
     JoinState& MutableState() { return state_; }
@@ -130,6 +137,8 @@ private:
     std::wstring resultSyncError_;   // the output could not be flushed to disk
     // Loop thread only: what the joined clips add up to, for the result check.
     ExpectedLength expected_;
+    ChapterStep chapterStep_;
+    std::vector<std::wstring> joinedClips_;  // the clip of each of state_.intermediateFiles
     std::wstring firstFrame_;  // the first clip's probed resolution, "640x480 pixels"
     std::unique_ptr<CallbackTimer> monitorTimer_;
     std::unique_ptr<CallbackTimer> stepTimer_;

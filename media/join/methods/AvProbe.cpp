@@ -1,4 +1,5 @@
 #include "media/join/methods/AvProbe.h"
+#include "media/join/methods/ChapterIo.h"
 
 #include "foundation/FileUtil.h"
 #include "foundation/TextTranslator.h"
@@ -192,6 +193,7 @@ std::optional<MediaInfo> ProbeMediaFile(const std::wstring& path, const CancelFl
         why = Tr(L"it holds neither picture nor sound");
         return std::nullopt;
     }
+    info.chapters = ReadChapters(*context);
     MeasureHeld(*context, info, interrupt);
     if (cancel.IsRequested() || interrupt.TimedOut()) {
         why = Tr(L"stopped");

@@ -27,6 +27,13 @@ std::string Seconds(double seconds) {
     return buffer;
 }
 
+// Seconds to the microsecond, for lengths that must not lose a frame of 30000/1001.
+std::string PreciseSeconds(double seconds) {
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%.6f", seconds);
+    return buffer;
+}
+
 int Nearest(int requested, const std::vector<int>& supported) {
     for (int rate : supported)
         if (rate >= requested) return rate;
@@ -93,6 +100,12 @@ SingleTarget SingleTargetFor(const TargetFormat& target, const MediaInfo& first)
     return t;
 }
 
+double SegmentSeconds(const MediaInfo& clip, const std::string& frameRate) {
+    const double fps = FractionValue(frameRate);
+    if (fps <= 0 || clip.duration <= 0) return std::max(clip.duration, 0.0);
+    return std::ceil(clip.duration * fps - 1e-3) / fps;
+}
+
 std::string SingleFilterGraph(const std::vector<MediaInfo>& clips, const SingleTarget& t) {
     const std::string size = std::to_string(t.width) + "x" + std::to_string(t.height);
     const std::string w = std::to_string(t.width), h = std::to_string(t.height);
@@ -102,6 +115,10 @@ std::string SingleFilterGraph(const std::vector<MediaInfo>& clips, const SingleT
         const MediaInfo& c = clips[i];
         const std::string n = std::to_string(i);
         const std::string length = Seconds(c.duration);
+        // Both streams are held to the clip's span: a sound that runs on past the clip's length
+        // (an encoder's padding) or a last picture that overshoots would push every later clip,
+        // and each clip's chapter, away from where it is counted to begin.
+        const std::string span = PreciseSeconds(SegmentSeconds(c, t.frameRate));
         // Each clip's streams keep their places against each other: a picture that starts after
         // the sound is preceded by black, a sound that starts after the picture by silence.
         const double begin = ClipStart(c);
@@ -115,19 +132,19 @@ std::string SingleFilterGraph(const std::vector<MediaInfo>& clips, const SingleT
                      w + ":" + h + ":(ow-iw)/2:(oh-ih)/2:black:eval=frame,setsar=1,setpts=PTS-STARTPTS,";
             const double lead = c.video->start - begin;
             if (lead > 0.001) graph += "tpad=start_duration=" + Seconds(lead) + ",";
-            graph += "fps=" + t.frameRate + ",format=yuv420p[v" + n + "];";
+            graph += "fps=" + t.frameRate + ",format=yuv420p,trim=duration=" + span + "[v" + n + "];";
         } else {
-            graph += "color=c=black:s=" + size + ":r=" + t.frameRate + ":d=" + length + ",setsar=1,format=yuv420p[v" +
-                     n + "];";
+            graph += "color=c=black:s=" + size + ":r=" + t.frameRate + ":d=" + length +
+                     ",setsar=1,format=yuv420p,trim=duration=" + span + "[v" + n + "];";
         }
         if (c.audio) {
             const double lead = std::max(0.0, c.audio->start - begin);
             graph += "[" + n + ":" + std::to_string(c.audio->index) + "]asetpts=PTS-STARTPTS+" + Seconds(lead) +
-                     "/TB,aresample=" + std::to_string(t.sampleRate) + ":async=1000:first_pts=0," + sound + "[a" + n +
-                     "];";
+                     "/TB,aresample=" + std::to_string(t.sampleRate) + ":async=1000:first_pts=0," + sound +
+                     ",apad,atrim=duration=" + span + "[a" + n + "];";
         } else {
             graph += "anullsrc=r=" + std::to_string(t.sampleRate) + ":cl=stereo,atrim=duration=" + length + "," +
-                     sound + "[a" + n + "];";
+                     sound + ",apad,atrim=duration=" + span + "[a" + n + "];";
         }
         inputs += "[v" + n + "][a" + n + "]";
     }
@@ -158,7 +175,8 @@ std::vector<std::wstring> SingleArgs(const std::wstring& ffmpeg, const std::vect
     std::vector<std::wstring> a = Head(ffmpeg);
     // A clip whose picture changes size midway must not have the graph rebuilt (see the graph).
     for (const std::wstring& clip : clips) a.insert(a.end(), {L"-reinit_filter", L"0", L"-i", FileUrl(clip)});
-    a.insert(a.end(), {L"-filter_complex_script", FileUrl(graphScript), L"-map", L"[v]", L"-map", L"[a]"});
+    a.insert(a.end(), {L"-filter_complex_script", FileUrl(graphScript), L"-map", L"[v]", L"-map", L"[a]",
+                       L"-map_chapters", L"-1"});  // chapters are placed by the copy, or not wanted
     const std::wstring audioKbps = std::to_wstring(t.params.audioKbps) + L"k";
     const std::wstring videoKbps = std::to_wstring(t.params.videoKbps) + L"k";
     // The codecs and qualities of the classic final encode; the fixed quantizer 2 stands for its

@@ -34,6 +34,11 @@ struct SingleTarget {
 };
 SingleTarget SingleTargetFor(const TargetFormat& target, const MediaInfo& first);
 
+// How long a clip lasts in what the one-pass join makes of it: its length, rounded up to a
+// whole frame of `frameRate` ("25", "30000/1001"). The graph holds each clip's picture and sound
+// to exactly this, so every clip begins at the sum of the ones before it.
+double SegmentSeconds(const MediaInfo& clip, const std::string& frameRate);
+
 // The concat filter graph of clips (every clip brought to the target frame, letterboxed; silence
 // for a clip without sound, black for one without picture), ending in [v] and [a].
 std::string SingleFilterGraph(const std::vector<MediaInfo>& clips, const SingleTarget& target);

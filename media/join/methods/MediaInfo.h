@@ -4,9 +4,11 @@
 // build their commands from this.
 
 #include "media/ClipProperties.h"
+#include "media/join/Chapters.h"
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace quilmer {
 
@@ -49,6 +51,7 @@ struct MediaInfo {
     long long bitRate = 0;  // overall bits/s, 0 when unknown
     std::optional<VideoInfo> video;
     std::optional<AudioInfo> audio;
+    std::vector<ChapterMark> chapters;  // the file's own chapters, from its start
 };
 
 // Whether the clip holds noticeably less than its header gives (more than half a second).
