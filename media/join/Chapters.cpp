@@ -47,7 +47,9 @@ std::vector<Chapter> PlaceChapters(const std::vector<PlannedChapter>& plan, cons
     std::int64_t last = 0;
     for (const PlannedChapter& c : plan) {
         const std::int64_t base = c.piece < pieceStarts.size() ? pieceStarts[c.piece] : last;
-        std::int64_t start = std::clamp<std::int64_t>(base + c.offsetMicros, last, std::max<std::int64_t>(endMicros, last));
+        // A chapter inside a piece stays inside it, so the next piece's chapter keeps its place.
+        const std::int64_t cap = c.piece + 1 < pieceStarts.size() ? std::min(pieceStarts[c.piece + 1], endMicros) : endMicros;
+        std::int64_t start = std::clamp<std::int64_t>(base + c.offsetMicros, last, std::max<std::int64_t>(cap, last));
         placed.push_back({start, start, c.title});
         last = start;
     }

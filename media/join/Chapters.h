@@ -66,8 +66,9 @@ constexpr std::int64_t kSameStartMicros = 20000;
 std::vector<PlannedChapter> PlanChapters(const std::vector<PieceChapters>& pieces);
 
 // The plan placed on the output: `pieceStarts` (microseconds, one per piece) are where the
-// pieces really begin, `endMicros` where the output ends. Starts never run backwards and never
-// pass the end; every chapter ends where the next begins, the last one at the end.
+// pieces really begin, `endMicros` where the output ends. Starts never run backwards, a piece's
+// chapters never pass the next piece's start nor the end; every chapter ends where the next
+// begins, the last one at the end.
 std::vector<Chapter> PlaceChapters(const std::vector<PlannedChapter>& plan, const std::vector<std::int64_t>& pieceStarts,
                                    std::int64_t endMicros);
 
