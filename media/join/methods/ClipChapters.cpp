@@ -49,8 +49,7 @@ std::vector<PieceChapters> ClipChapterPieces(const std::vector<std::wstring>& cl
 
 std::vector<ChapterMark> EncodedRunChapters(const std::vector<std::wstring>& clips, const std::vector<MediaInfo>& infos,
                                             const std::string& frameRate) {
-    // The graph holds each clip to its span, and the concat filter starts each where the one
-    // before ended.
+    // The concat filter starts each clip where the one before ended, by its length in frames.
     std::vector<std::int64_t> lengths;
     for (const MediaInfo& info : infos) lengths.push_back(Micros(SegmentSeconds(info, frameRate)));
     return ChapterMarksAt(ClipChapterPieces(clips, infos), FollowingStarts(lengths, FractionValue(frameRate)));

@@ -27,13 +27,6 @@ std::string Seconds(double seconds) {
     return buffer;
 }
 
-// Seconds to the microsecond, for lengths that must not lose a frame of 30000/1001.
-std::string PreciseSeconds(double seconds) {
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%.6f", seconds);
-    return buffer;
-}
-
 int Nearest(int requested, const std::vector<int>& supported) {
     for (int rate : supported)
         if (rate >= requested) return rate;
@@ -115,10 +108,6 @@ std::string SingleFilterGraph(const std::vector<MediaInfo>& clips, const SingleT
         const MediaInfo& c = clips[i];
         const std::string n = std::to_string(i);
         const std::string length = Seconds(c.duration);
-        // Both streams are held to the clip's span: a sound that runs on past the clip's length
-        // (an encoder's padding) or a last picture that overshoots would push every later clip,
-        // and each clip's chapter, away from where it is counted to begin.
-        const std::string span = PreciseSeconds(SegmentSeconds(c, t.frameRate));
         // Each clip's streams keep their places against each other: a picture that starts after
         // the sound is preceded by black, a sound that starts after the picture by silence.
         const double begin = ClipStart(c);
@@ -132,19 +121,19 @@ std::string SingleFilterGraph(const std::vector<MediaInfo>& clips, const SingleT
                      w + ":" + h + ":(ow-iw)/2:(oh-ih)/2:black:eval=frame,setsar=1,setpts=PTS-STARTPTS,";
             const double lead = c.video->start - begin;
             if (lead > 0.001) graph += "tpad=start_duration=" + Seconds(lead) + ",";
-            graph += "fps=" + t.frameRate + ",format=yuv420p,trim=duration=" + span + "[v" + n + "];";
+            graph += "fps=" + t.frameRate + ",format=yuv420p[v" + n + "];";
         } else {
             graph += "color=c=black:s=" + size + ":r=" + t.frameRate + ":d=" + length +
-                     ",setsar=1,format=yuv420p,trim=duration=" + span + "[v" + n + "];";
+                     ",setsar=1,format=yuv420p[v" + n + "];";
         }
         if (c.audio) {
             const double lead = std::max(0.0, c.audio->start - begin);
             graph += "[" + n + ":" + std::to_string(c.audio->index) + "]asetpts=PTS-STARTPTS+" + Seconds(lead) +
-                     "/TB,aresample=" + std::to_string(t.sampleRate) + ":async=1000:first_pts=0," + sound +
-                     ",apad,atrim=duration=" + span + "[a" + n + "];";
+                     "/TB,aresample=" + std::to_string(t.sampleRate) + ":async=1000:first_pts=0," + sound + "[a" + n +
+                     "];";
         } else {
             graph += "anullsrc=r=" + std::to_string(t.sampleRate) + ":cl=stereo,atrim=duration=" + length + "," +
-                     sound + ",apad,atrim=duration=" + span + "[a" + n + "];";
+                     sound + "[a" + n + "];";
         }
         inputs += "[v" + n + "][a" + n + "]";
     }
