@@ -3,6 +3,7 @@
 
 #include <wx/artprov.h>
 #include <wx/button.h>
+#include <wx/checkbox.h>
 #include <wx/choice.h>
 #include <wx/dirdlg.h>
 #include <wx/dnd.h>
@@ -128,6 +129,9 @@ wxWindow* CreateJoinMethodControl(wxWindow* parent) {
     sizer->Add(new wxStaticText(panel, wxID_ANY, ToWx(JoinMethodLabel())), 0,
                wxALIGN_CENTER_VERTICAL | wxRIGHT, panel->FromDIP(8));
     sizer->Add(choice, 0, wxALIGN_CENTER_VERTICAL);
+    auto* chapters = new wxCheckBox(panel, kIdChapters, ToWx(ChaptersLabel()));
+    chapters->SetValue(StoredChapters());
+    sizer->Add(chapters, 0, wxALIGN_CENTER_VERTICAL | wxLEFT, panel->FromDIP(16));
     panel->SetSizerAndFit(sizer);
     return panel;
 }
@@ -167,6 +171,7 @@ CMainDlg::CMainDlg(const std::wstring& programFolder)
     // The join's own commands come back as events of this window, like its buttons.
     pipeline_->SetCommandSink([this](int id) { QueueEvent(new wxCommandEvent(EVT_JOIN_COMMAND, id)); });
     direct_ = std::make_unique<DirectJoin>(loop_, *this);
+    UseStoredChapterChoice();
     probe_ = std::make_unique<PropertyProbe>(loop_, programFolder_ + L"ffmpeg");
 
     BuildControls();
@@ -587,6 +592,10 @@ std::wstring CMainDlg::AskOutputPath(const std::wstring& firstClip, bool ownOrde
     } else {
         method = StoredJoinMethod();
     }
+    wxWindow* extra = dialog.GetExtraControl();
+    if (auto* chapters = extra ? dynamic_cast<wxCheckBox*>(extra->FindWindow(kIdChapters)) : nullptr;
+        chapters && !StoreChapters(chapters->GetValue()))
+        CLog::Instance().Write(LOG_WARN, L"the chapter choice could not be kept in the settings");
     return output;
 }
 
@@ -607,12 +616,19 @@ void CMainDlg::Join() {
     StartUserJoin(output, PlanJoin(method, false));
 }
 
+void CMainDlg::UseStoredChapterChoice() {
+    const bool on = StoredChapters();
+    direct_->SetChapters(on);
+    pipeline_->SetChapterStep(on ? JoinPipeline::ChapterStep(&AddClassicChapters) : nullptr);
+}
+
 void CMainDlg::StartUserJoin(const std::wstring& output, const JoinPlan& plan) {
     leftOut_.clear();
     shortClips_.clear();
     methodText_.clear();
     directPhase_ = JoinPhase::Probing;
     engine_ = plan.engine;  // before the start: the engine already calls the view
+    UseStoredChapterChoice();
     std::wstring refusal = plan.engine == JoinEngine::Direct
                                ? direct_->StartJoin(clips_.Paths(), output, plan.method)
                                : pipeline_->StartJoin(clips_.Paths(), output);

@@ -23,6 +23,7 @@
 #include "media/join/JoinMedia.h"
 #include "media/join/JoinPipeline.h"
 #include "media/join/JoinView.h"
+#include "media/join/methods/ClipChapters.h"
 #include "media/join/methods/DirectJoin.h"
 
 class wxButton;
@@ -69,6 +70,7 @@ enum MainWindowId : int {
     kIdStepText = 2100,
     kIdTimeLeft = 2101,
     kIdJoinMethod = 2102,  // the method list the save dialog shows below its file chooser
+    kIdChapters = 2103,    // the save dialog's check box: a chapter per clip
 };
 
 // The update check's notice that its descriptor is ready.
@@ -187,6 +189,8 @@ private:
     // method chosen in its list (stored as the user's choice).
     std::wstring AskOutputPath(const std::wstring& firstClip, bool ownOrder, JoinMethod& method);
     void StartUserJoin(const std::wstring& output, const JoinPlan& plan);
+    // The engines follow the chapter choice kept in the settings.
+    void UseStoredChapterChoice();
     std::wstring SaveToFolder() const;
 
     void ShowProperties(const ClipProperties& record, bool probed);

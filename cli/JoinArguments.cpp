@@ -23,6 +23,8 @@ bool ParseJoinArguments(const std::vector<std::string>& args, JoinArguments& par
             parsed.check = true;
         } else if (arg == "-q" || arg == "--quiet") {
             parsed.quiet = true;
+        } else if (arg == "--no-chapters") {
+            parsed.chapters = false;
         } else if (arg == "-o" || arg == "--output") {
             if (i + 1 >= args.size()) {
                 error = "option " + arg + " needs the output file name";
@@ -73,7 +75,7 @@ bool ParseJoinArguments(const std::vector<std::string>& args, JoinArguments& par
 }
 
 std::string JoinUsage() {
-    return "Usage: quilmer-join [-q] [--method METHOD] -o OUTPUT CLIP...\n"
+    return "Usage: quilmer-join [-q] [--method METHOD] [--no-chapters] -o OUTPUT CLIP...\n"
            "       quilmer-join --check [-o OUTPUT] CLIP...\n"
            "Joins the clips, in the order given, into one video file OUTPUT.\n"
            "\n"
@@ -105,6 +107,9 @@ std::string JoinUsage() {
            "                       method auto would take; the output's extension (default:\n"
            "                       the first clip's own, else mp4) names the container.\n"
            "                       Exit status 0 when a lossless join is possible, 1 if not\n"
+           "      --no-chapters    no chapter marks: by default an MP4 or WMV output has a\n"
+           "                       chapter per clip, named after the clip's file, and keeps\n"
+           "                       the chapters of clips that have their own\n"
            "  -h, --help           this text\n"
            "      --version        print the version and exit\n"
            "  --                   everything after it is a clip, even if it begins with '-'\n"

@@ -1,5 +1,5 @@
 #pragma once
-// Command line of quilmer-join: quilmer-join [-q] [--method M] -o OUTPUT CLIP...
+// Command line of quilmer-join: quilmer-join [-q] [--method M] [--no-chapters] -o OUTPUT CLIP...
 // or quilmer-join --check [-o OUTPUT] CLIP... (the compatibility report; nothing joined)
 
 #include <string>
@@ -15,6 +15,7 @@ struct JoinArguments {
     bool quiet = false;  // no progress display, only the result and errors
     std::string method = "auto";  // classic, lossless, single or auto
     bool check = false;  // print the compatibility report and the automatic method; join nothing
+    bool chapters = true;  // an MP4 or WMV output gets a chapter per clip
 };
 
 // args excludes the program name. On a mistake returns false with the reason in error.

@@ -17,6 +17,7 @@
 #include "media/join/JoinPipeline.h"
 #include "media/join/ResultCheck.h"
 #include "media/av/AvProbe.h"
+#include "media/join/methods/ClipChapters.h"
 #include "media/join/methods/DirectJoin.h"
 #include "media/join/methods/ClipListCheck.h"
 #include "media/join/methods/JoinMethod.h"
@@ -371,6 +372,8 @@ int Run(int argc, char** argv) {
     JoinPipeline pipeline(loop, view, media, programFolder);
     pipeline.SetPictureMeasure(MeasureOutputPicture);
     DirectJoin direct(loop, view);
+    direct.SetChapters(args.chapters);
+    if (args.chapters) pipeline.SetChapterStep(&AddClassicChapters);
     if (classic) {
         view.SetPipeline(&pipeline);
     } else {

@@ -9,6 +9,7 @@ namespace {
 
 const wchar_t kSection[] = L"Config";
 const wchar_t kKey[] = L"JoinMethod";
+const wchar_t kChaptersKey[] = L"Chapters";
 
 constexpr JoinMethod kShownOrder[] = {JoinMethod::Classic, JoinMethod::Lossless, JoinMethod::Single,
                                       JoinMethod::Auto};
@@ -45,6 +46,12 @@ JoinMethod StoredJoinMethod(const SettingsStore& store) {
 bool StoreJoinMethod(JoinMethod method, SettingsStore& store) {
     return store.WriteString(kSection, kKey, WidePath(JoinMethodName(method)));
 }
+
+std::wstring ChaptersLabel() { return Tr(L"A chapter per clip (MP4, WMV)"); }
+
+bool StoredChapters(const SettingsStore& store) { return store.ReadInt(kSection, kChaptersKey, 1) != 0; }
+
+bool StoreChapters(bool on, SettingsStore& store) { return store.WriteInt(kSection, kChaptersKey, on ? 1 : 0); }
 
 JoinPlan PlanJoin(JoinMethod chosen, bool handedOver) {
     if (handedOver || chosen == JoinMethod::Classic) return {JoinEngine::Pipeline, JoinMethod::Classic};

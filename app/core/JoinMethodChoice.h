@@ -34,6 +34,12 @@ JoinMethod JoinMethodAt(int index);
 JoinMethod StoredJoinMethod(const SettingsStore& store = SettingsStore::Instance());
 bool StoreJoinMethod(JoinMethod method, SettingsStore& store = SettingsStore::Instance());
 
+// Whether an MP4 or WMV output gets a chapter per clip: the save dialog's check box, kept in
+// "Config"/"Chapters" (1 or 0; on when missing or anything else).
+std::wstring ChaptersLabel();
+bool StoredChapters(const SettingsStore& store = SettingsStore::Instance());
+bool StoreChapters(bool on, SettingsStore& store = SettingsStore::Instance());
+
 // Which engine makes a join, and with which method.
 enum class JoinEngine { Pipeline, Direct };
 struct JoinPlan {

@@ -25,6 +25,22 @@ namespace quilmer {
 
 namespace {
 
+// The chapters of an open file, from its start (the file's start time), in order.
+std::vector<ChapterMark> ReadChapters(const AVFormatContext& file) {
+    std::vector<ChapterMark> marks;
+    const std::int64_t start = file.start_time != AV_NOPTS_VALUE ? file.start_time : 0;
+    for (unsigned i = 0; i < file.nb_chapters; ++i) {
+        const AVChapter& c = *file.chapters[i];
+        if (c.start == AV_NOPTS_VALUE || c.time_base.num <= 0 || c.time_base.den <= 0) continue;
+        ChapterMark mark;
+        mark.startMicros = av_rescale_q(c.start, c.time_base, AV_TIME_BASE_Q) - start;
+        if (const AVDictionaryEntry* title = av_dict_get(c.metadata, "title", nullptr, 0)) mark.title = title->value;
+        marks.push_back(std::move(mark));
+    }
+    return marks;
+}
+
+
 std::string Fraction(AVRational value, char separator) {
     return std::to_string(value.num) + separator + std::to_string(value.den);
 }
@@ -284,6 +300,7 @@ std::optional<MediaInfo> ProbeMediaFile(const std::wstring& path, const CancelFl
         why = Tr(L"it holds neither picture nor sound");
         return std::nullopt;
     }
+    info.chapters = ReadChapters(*context);
     MeasureHeld(*context, info, interrupt);
     if (cancel.IsRequested() || interrupt.TimedOut()) {
         why = Tr(L"stopped");

@@ -5,6 +5,7 @@
 
 #include "media/ClipProperties.h"
 #include "media/join/ResultCheck.h"
+#include "media/join/Chapters.h"
 
 #include <optional>
 #include <string>
@@ -76,6 +77,7 @@ struct MediaInfo {
     std::optional<VideoInfo> video;
     std::optional<AudioInfo> audio;
     std::vector<OtherStream> others;  // in file order
+    std::vector<ChapterMark> chapters;  // the file's own chapters, from its start
 };
 
 // Whether the clip holds noticeably less than its header gives (more than half a second).

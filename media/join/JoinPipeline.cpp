@@ -330,6 +330,8 @@ void JoinPipeline::ContinueConversion() {
     double fps = FrameRateFromProbe(state_.probe);
     state_.commandLine = ConversionCommandLine(state_.encoderPath, state_.currentClip, intermediate, fps);
     state_.intermediateFiles.push_back(intermediate);
+    joinedClips_.resize(state_.intermediateFiles.size() - 1);
+    joinedClips_.push_back(state_.currentClip);
     state_.pendingClips.pop_front();
     ++state_.nextClipIndex;
     SetPhase(JoinPhase::Converting);
@@ -507,7 +509,11 @@ void JoinPipeline::StartResultCheck() {
     SetPhase(JoinPhase::CheckingResult);
     const std::wstring output = state_.outputPath;
     resultSyncError_.clear();
-    StartWorker([this, output] {
+    std::vector<std::wstring> clips = joinedClips_, parts = state_.intermediateFiles;
+    clips.resize(parts.size());
+    StartWorker([this, output, clips, parts] {
+        if (chapterStep_) resultSyncError_ = chapterStep_(output, state_.targetFormat, clips, parts, state_.cancel);
+        if (!resultSyncError_.empty()) return;
         resultSyncError_ = FlushOutputToDisk(output);
         if (!resultSyncError_.empty()) return;
         resultProbed_ = media_.Probe(output, resultProbe_, state_.cancel);

@@ -72,6 +72,12 @@ public:
     // answer is not measured when unset, and then only the length is checked).
     using PictureMeasure = std::function<OutputPicture(const std::wstring& path, CancelFlag& cancel)>;
     void SetPictureMeasure(PictureMeasure measure) { pictureMeasure_ = std::move(measure); }
+    // Run on the worker once the output is written, before it is checked: gives the output
+    // (path, format) its chapters from the clips that reached it and their intermediates, in
+    // order. Returns "" or what went wrong, which fails the join. None: no chapters.
+    using ChapterStep = std::function<std::wstring(const std::wstring&, const std::wstring&, const std::vector<std::wstring>&,
+                                                   const std::vector<std::wstring>&, const CancelFlag&)>;
+    void SetChapterStep(ChapterStep step) { chapterStep_ = std::move(step); }
 
     bool IsJoining() const { return joining_; }
     const JoinState& State() const { return state_; }
@@ -139,6 +145,8 @@ private:
     // Loop thread only: what the joined clips add up to, for the result check.
     ExpectedLength expected_;
     std::optional<double> clipHeld_;  // seconds the clip being converted holds, when looked at
+    ChapterStep chapterStep_;
+    std::vector<std::wstring> joinedClips_;  // the clip of each of state_.intermediateFiles
     std::wstring firstFrame_;  // the first clip's probed resolution, "640x480 pixels"
     std::unique_ptr<CallbackTimer> monitorTimer_;
     std::unique_ptr<CallbackTimer> stepTimer_;

@@ -94,6 +94,12 @@ SingleTarget SingleTargetFor(const TargetFormat& target, const MediaInfo& first)
     return t;
 }
 
+double SegmentSeconds(const MediaInfo& clip, const std::string& frameRate) {
+    const double fps = FractionValue(frameRate);
+    if (fps <= 0 || clip.duration <= 0) return std::max(clip.duration, 0.0);
+    return std::ceil(clip.duration * fps - 1e-3) / fps;
+}
+
 std::string SingleFilterGraph(const std::vector<MediaInfo>& clips, const SingleTarget& t) {
     const std::string size = std::to_string(t.width) + "x" + std::to_string(t.height);
     const std::string w = std::to_string(t.width), h = std::to_string(t.height);
@@ -126,8 +132,8 @@ std::string SingleFilterGraph(const std::vector<MediaInfo>& clips, const SingleT
             if (c.duration > 0) graph += "trim=end=" + length + ",";
             graph += "format=yuv420p[v" + n + "];";
         } else {
-            graph += "color=c=black:s=" + size + ":r=" + t.frameRate + ":d=" + length + ",setsar=1,format=yuv420p[v" +
-                     n + "];";
+            graph += "color=c=black:s=" + size + ":r=" + t.frameRate + ":d=" + length +
+                     ",setsar=1,format=yuv420p[v" + n + "];";
         }
         if (c.audio) {
             const double lead = std::max(0.0, c.audio->start - begin);
@@ -167,7 +173,8 @@ std::vector<std::wstring> SingleArgs(const std::wstring& ffmpeg, const std::vect
     std::vector<std::wstring> a = Head(ffmpeg);
     // A clip whose picture changes size midway must not have the graph rebuilt (see the graph).
     for (const std::wstring& clip : clips) a.insert(a.end(), {L"-reinit_filter", L"0", L"-i", FileUrl(clip)});
-    a.insert(a.end(), {L"-filter_complex_script", FileUrl(graphScript), L"-map", L"[v]", L"-map", L"[a]"});
+    a.insert(a.end(), {L"-filter_complex_script", FileUrl(graphScript), L"-map", L"[v]", L"-map", L"[a]",
+                       L"-map_chapters", L"-1"});  // chapters are placed by the copy, or not wanted
     const std::wstring audioKbps = std::to_wstring(t.params.audioKbps) + L"k";
     const std::wstring videoKbps = std::to_wstring(t.params.videoKbps) + L"k";
     // The codecs and qualities of the classic final encode; the fixed quantizer 2 stands for its

@@ -34,6 +34,12 @@ struct SingleTarget {
 };
 SingleTarget SingleTargetFor(const TargetFormat& target, const MediaInfo& first);
 
+// How long a clip lasts in what the one-pass join makes of it, as far as its length tells: the
+// length rounded up to a whole frame of `frameRate` ("25", "30000/1001"). The concat filter
+// starts each clip where the longest stream of the one before ended, so a sound that runs on
+// past the clip's length (an encoder's padding) may move the next clip on by a frame.
+double SegmentSeconds(const MediaInfo& clip, const std::string& frameRate);
+
 // The concat filter graph of clips (every clip brought to the target frame, letterboxed; silence
 // for a clip without sound, black for one without picture), ending in [v] and [a].
 std::string SingleFilterGraph(const std::vector<MediaInfo>& clips, const SingleTarget& target);

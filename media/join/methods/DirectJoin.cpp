@@ -10,6 +10,7 @@
 #include "media/join/ResultCheck.h"
 #include "media/join/ShortClip.h"
 #include "media/av/AvProbe.h"
+#include "media/join/methods/ClipChapters.h"
 #include "media/join/methods/DirectCommands.h"
 #include "media/join/methods/StreamCopy.h"
 
@@ -218,13 +219,16 @@ void DirectJoin::AfterProbe() {
     timeLeft_.Begin(joinWork);
     step_ = Step::Joining;
     const std::wstring made = temporaryOutput_;
+    chaptered_ = chapters_ && FormatKeepsChapters(format_);
     if (chosen_ == JoinMethod::Lossless) {
         const std::vector<std::wstring> clips = clips_;
         const TargetFormat format = format_;
-        StartWorker([this, clips, made, format] {
+        std::vector<PlannedChapter> chapters;
+        if (chaptered_) chapters = PlanChapters(ClipChapterPieces(clips_, infos_));
+        StartWorker([this, clips, made, format, chapters] {
             runErrors_.clear();
             copyFailure_ = CopyStreams(
-                clips, made, format, cancel_, [this](std::int64_t us) { doneMicros_ = us; }, &copiedMicros_);
+                clips, made, format, cancel_, [this](std::int64_t us) { doneMicros_ = us; }, &copiedMicros_, chapters);
         });
         return;
     }
@@ -254,14 +258,17 @@ void DirectJoin::RunSingle(const std::vector<std::wstring>& clips, const std::ve
     const SingleTarget target = SingleTargetFor(format, infos.front());
     std::vector<std::size_t> runs = SingleRuns(infos);
     std::vector<std::wstring> pieces;
+    std::vector<PieceChapters> chapters;  // each piece's clips' chapters, when chaptered
     std::int64_t before = 0;  // microseconds of the clips encoded by the runs before
     std::size_t first = 0;
     for (std::size_t run = 0; run < runs.size(); ++run) {
         const std::vector<std::wstring> some(clips.begin() + first, clips.begin() + first + runs[run]);
         const std::vector<MediaInfo> theirs(infos.begin() + first, infos.begin() + first + runs[run]);
         const std::wstring number = std::to_wstring(run + 1);
-        // One run writes the output itself; more write pieces that the stream copy joins.
-        const std::wstring piece = runs.size() == 1 ? made : work + L"piece-" + number + ExtensionOf(made);
+        // One run writes the output itself; more write pieces that the stream copy joins, and so
+        // does one run whose chapters the copy places.
+        const std::wstring piece =
+            runs.size() == 1 && !chaptered_ ? made : work + L"piece-" + number + ExtensionOf(made);
         const std::wstring script = work + L"graph-" + number + L".txt";
         if (!WriteWholeFile(script, SingleFilterGraph(theirs, target))) {
             workerFailure_ = Tr(L"Cannot create a file in the output folder: ") + script;
@@ -282,9 +289,10 @@ void DirectJoin::RunSingle(const std::vector<std::wstring>& clips, const std::ve
         first += runs[run];
         for (const MediaInfo& info : theirs) before += static_cast<std::int64_t>(info.duration * 1e6);
         pieces.push_back(piece);
+        if (chaptered_) chapters.push_back({"", EncodedRunChapters(some, theirs, target.frameRate), 0});
     }
-    if (pieces.size() > 1) {
-        copyFailure_ = CopyStreams(pieces, made, format, cancel_, {});
+    if (pieces.size() > 1 || (chaptered_ && !pieces.empty())) {
+        copyFailure_ = CopyStreams(pieces, made, format, cancel_, {}, nullptr, PlanChapters(chapters));
         for (const std::wstring& piece : pieces) RemoveFileQuietly(piece);
     }
 }

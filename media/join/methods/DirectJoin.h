@@ -52,6 +52,9 @@ public:
     std::string Stage() const;
     // The method settled on (Auto until the clips have been looked at).
     JoinMethod Chosen() const { return chosen_; }
+    // Whether MP4 and WMV outputs get a chapter per clip (they do unless told otherwise); read
+    // when a join starts.
+    void SetChapters(bool on) { chapters_ = on; }
 
 private:
     enum class Step { Idle, Probing, Joining, Checking };
@@ -99,6 +102,8 @@ private:
     OutputLock outputLock_;
     std::wstring syncError_;  // the finished output could not be put on disk
     std::wstring losslessRefusal_;  // why the clips cannot be copied, "" when they can
+    bool chapters_ = true;
+    bool chaptered_ = false;  // this join writes chapters (set before its worker starts)
 
     // Written by the worker, read on the loop thread after it has been joined.
     std::vector<MediaInfo> infos_;

@@ -3,6 +3,7 @@
 #include "foundation/FileUtil.h"
 #include "foundation/TextTranslator.h"
 #include "media/av/AvSupport.h"
+#include "media/join/methods/ChapterIo.h"
 #include "media/join/methods/DirectCommands.h"
 
 extern "C" {
@@ -66,8 +67,8 @@ std::chrono::microseconds TestDelay() {
 class Copier {
 public:
     Copier(const std::wstring& output, const TargetFormat& target, const CancelFlag& cancel,
-           const CopyProgress& progress)
-        : output_(output), target_(target), cancel_(cancel), progress_(progress) {
+           const CopyProgress& progress, const std::vector<PlannedChapter>& chapters)
+        : output_(output), target_(target), cancel_(cancel), progress_(progress), chapters_(chapters) {
         interrupt_.cancel = &cancel;
     }
 
@@ -88,6 +89,11 @@ public:
                 if (std::wstring failure = Filter(track, nullptr); !failure.empty()) return failure;
             }
         if (!context_) return Tr(L"there are no clips to join");
+        if (!chapters_.empty() && FormatKeepsChapters(target_)) {
+            // The MP4 muxer keeps the chapters it is given by now; ASF has set aside their room.
+            if (context_->nb_chapters == 0 && !ReserveChapters(*context_, chapters_)) return Tr(L"out of memory");
+            SetChapterTimes(*context_, PlaceChapters(chapters_, clipStarts_, offset));
+        }
         int code = av_write_trailer(context_.get());
         if (code < 0) return Complaint(output_, code);
         length_ = offset;
@@ -168,6 +174,11 @@ private:
             if (code < 0) return Complaint(output_, code);
             context_->pb = io;
         }
+        // ASF writes its markers in the header, which it writes again at the end with the times
+        // by then set; the MP4 muxer would build its chapter track now, from times not yet known,
+        // so it gets the chapters only at the end (libavformat writes them in the 'chpl' box).
+        if (!chapters_.empty() && target_ == L"wmv" && !ReserveChapters(*context_, chapters_))
+            return Tr(L"out of memory");
         code = avformat_write_header(context_.get(), nullptr);
         if (code < 0) return Complaint(output_, code);
         return {};
@@ -211,6 +222,8 @@ private:
         const std::int64_t start = input->start_time != AV_NOPTS_VALUE ? input->start_time : 0;
         const std::int64_t size = input->pb ? avio_size(input->pb) : -1;
         std::int64_t end = 0;  // the clip's length by its packets, microseconds
+        // Where the clip's first picture (or, without pictures, its first sound) lands.
+        std::int64_t firstPicture = INT64_MAX, firstSound = INT64_MAX;
         const std::chrono::microseconds delay = TestDelay();
         for (;;) {
             if (cancel_.IsRequested()) return Stopped();
@@ -227,12 +240,18 @@ private:
             }
             const AVStream& in = *input->streams[packet_->stream_index];
             end = std::max(end, PacketEndMicros(*packet_, in) - start);
+            if (packet_->pts != AV_NOPTS_VALUE) {
+                std::int64_t& first = in.codecpar->codec_type == AVMEDIA_TYPE_VIDEO ? firstPicture : firstSound;
+                first = std::min(first, av_rescale_q(packet_->pts, in.time_base, AV_TIME_BASE_Q) - start);
+            }
             Track& track = tracks_[t];
             Shift(*packet_, in.time_base, track, offset - start);
             if (std::wstring failure = Filter(track, packet_.get()); !failure.empty()) return failure;
             if (delay.count() > 0) std::this_thread::sleep_for(delay);
         }
         if (end <= 0 && input->duration != AV_NOPTS_VALUE) end = input->duration;
+        const std::int64_t lead = firstPicture != INT64_MAX ? firstPicture : firstSound != INT64_MAX ? firstSound : 0;
+        clipStarts_.push_back(offset + std::max<std::int64_t>(lead, 0));
         offset += std::max<std::int64_t>(end, 0);
         return {};
     }
@@ -287,6 +306,8 @@ private:
     const TargetFormat& target_;
     const CancelFlag& cancel_;
     const CopyProgress& progress_;
+    const std::vector<PlannedChapter>& chapters_;
+    std::vector<std::int64_t> clipStarts_;  // microseconds of the output, one per clip copied
     AvInterrupt interrupt_;
     std::unique_ptr<AVFormatContext, OutputCloser> context_;
     std::unique_ptr<AVPacket, PacketFree> packet_;
@@ -298,8 +319,8 @@ private:
 
 std::wstring CopyStreams(const std::vector<std::wstring>& clips, const std::wstring& output,
                          const TargetFormat& target, const CancelFlag& cancel, const CopyProgress& progress,
-                         std::int64_t* length) {
-    Copier copier(output, target, cancel, progress);
+                         std::int64_t* length, const std::vector<PlannedChapter>& chapters) {
+    Copier copier(output, target, cancel, progress, chapters);
     std::wstring failure = copier.Run(clips);
     if (length) *length = copier.Length();
     return failure;

@@ -7,6 +7,7 @@
 
 #include "media/CancelFlag.h"
 #include "media/TargetFormat.h"
+#include "media/join/Chapters.h"
 
 #include <cstdint>
 #include <functional>
@@ -23,8 +24,10 @@ using CopyProgress = std::function<void(std::int64_t)>;
 // raised `cancel` ends the copy at its next packet. The caller removes a partial output.
 // `length` receives the length written in microseconds: the sum of the clips' lengths by their
 // packets, which is what a player shows even where a clip's header says otherwise.
+// `chapters` (planned with one piece per clip) are written placed where each clip's first
+// picture (or, without one, its first sound) lands in the output.
 std::wstring CopyStreams(const std::vector<std::wstring>& clips, const std::wstring& output,
                          const TargetFormat& target, const CancelFlag& cancel, const CopyProgress& progress,
-                         std::int64_t* length = nullptr);
+                         std::int64_t* length = nullptr, const std::vector<PlannedChapter>& chapters = {});
 
 }  // namespace quilmer
