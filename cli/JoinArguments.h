@@ -12,7 +12,7 @@ struct JoinArguments {
     bool help = false;
     bool version = false;  // print the version and stop
     bool quiet = false;  // no progress display, only the result and errors
-    std::string method = "auto";  // classic, lossless, single or auto
+    std::string method = "auto";  // classic, lossless, single, smart or auto
 };
 
 // args excludes the program name. On a mistake returns false with the reason in error.

@@ -96,7 +96,7 @@ SingleTarget SingleTargetFor(const TargetFormat& target, const MediaInfo& first)
 std::string SingleFilterGraph(const std::vector<MediaInfo>& clips, const SingleTarget& t) {
     const std::string size = std::to_string(t.width) + "x" + std::to_string(t.height);
     const std::string w = std::to_string(t.width), h = std::to_string(t.height);
-    const std::string sound = "aformat=sample_rates=" + std::to_string(t.sampleRate) + ":channel_layouts=stereo";
+    const std::string sound = "aformat=sample_rates=" + std::to_string(t.sampleRate) + ":channel_layouts=" + t.channelLayout;
     std::string graph, inputs;
     for (std::size_t i = 0; i < clips.size(); ++i) {
         const MediaInfo& c = clips[i];
@@ -115,9 +115,9 @@ std::string SingleFilterGraph(const std::vector<MediaInfo>& clips, const SingleT
                      w + ":" + h + ":(ow-iw)/2:(oh-ih)/2:black:eval=frame,setsar=1,setpts=PTS-STARTPTS,";
             const double lead = c.video->start - begin;
             if (lead > 0.001) graph += "tpad=start_duration=" + Seconds(lead) + ",";
-            graph += "fps=" + t.frameRate + ",format=yuv420p[v" + n + "];";
+            graph += "fps=" + t.frameRate + ",format=" + t.pixelFormat + "[v" + n + "];";
         } else {
-            graph += "color=c=black:s=" + size + ":r=" + t.frameRate + ":d=" + length + ",setsar=1,format=yuv420p[v" +
+            graph += "color=c=black:s=" + size + ":r=" + t.frameRate + ":d=" + length + ",setsar=1,format=" + t.pixelFormat + "[v" +
                      n + "];";
         }
         if (c.audio) {
@@ -126,7 +126,7 @@ std::string SingleFilterGraph(const std::vector<MediaInfo>& clips, const SingleT
                      "/TB,aresample=" + std::to_string(t.sampleRate) + ":async=1000:first_pts=0," + sound + "[a" + n +
                      "];";
         } else {
-            graph += "anullsrc=r=" + std::to_string(t.sampleRate) + ":cl=stereo,atrim=duration=" + length + "," +
+            graph += "anullsrc=r=" + std::to_string(t.sampleRate) + ":cl=" + t.channelLayout + ",atrim=duration=" + length + "," +
                      sound + "[a" + n + "];";
         }
         inputs += "[v" + n + "][a" + n + "]";
