@@ -219,7 +219,7 @@ std::optional<SmartEncoder> SmartEncoderFor(const MediaInfo& reference, const Re
                                             std::wstring& why) {
     SmartEncoder e;
     if (!ContainerOf(reference.container, e.muxer, e.extension)) {
-        why = Tr(L"the first matching clip's container cannot be written again");
+        why = Tr(L"the matching clips' container cannot be written again");
         return std::nullopt;
     }
     if (reference.video) {
@@ -231,7 +231,7 @@ std::optional<SmartEncoder> SmartEncoderFor(const MediaInfo& reference, const Re
         }
         const bool square = v.aspect.empty() || v.aspect == "1:1" || v.aspect == "0:1";
         if (!square || v.rotation != 0 || FractionValue(v.frameRate) <= 0) {
-            why = Tr(L"the reference clip's picture is turned, has pixels that are not square, or has no frame rate");
+            why = Tr(L"the matching clips' picture is turned, has pixels that are not square, or has no frame rate");
             return std::nullopt;
         }
         e.frame.width = v.width;
@@ -242,7 +242,7 @@ std::optional<SmartEncoder> SmartEncoderFor(const MediaInfo& reference, const Re
         if (v.codec == "h264") {
             std::optional<std::string> params = X264ParamsFromOptions(details.x264Options);
             if (!params) {
-                why = Tr(L"the reference clip's H.264 was not made by x264 with settings that can be given again");
+                why = Tr(L"the matching clips' H.264 was not made by x264 with settings that can be given again");
                 return std::nullopt;
             }
             if (details.level > 0) *params += ":level=" + std::to_string(details.level);
@@ -287,7 +287,8 @@ std::string SmartFilterGraph(const std::vector<MediaInfo>& clips, const SmartEnc
 
 std::vector<std::wstring> SmartArgs(const std::wstring& ffmpeg, const std::vector<std::wstring>& clips,
                                     const std::wstring& graphScript, const std::wstring& output,
-                                    const SmartEncoder& encoder, bool hasVideo, bool hasAudio, bool probeOnly) {
+                                    const SmartEncoder& encoder, bool hasVideo, bool hasAudio, bool probeOnly,
+                                    double seconds) {
     std::vector<std::wstring> a = {ffmpeg,     L"-nostdin", L"-hide_banner", L"-nostats", L"-loglevel",
                                    L"error",   L"-progress", L"pipe:1",      L"-y"};
     for (const std::wstring& clip : clips) a.insert(a.end(), {L"-reinit_filter", L"0", L"-i", FileUrl(clip)});
@@ -300,6 +301,11 @@ std::vector<std::wstring> SmartArgs(const std::wstring& ffmpeg, const std::vecto
     if (hasAudio) {
         a.insert(a.end(), {L"-map", L"[a]"});
         a.insert(a.end(), encoder.audio.begin(), encoder.audio.end());
+    }
+    if (seconds > 0 && !probeOnly) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%.6f", seconds);
+        a.insert(a.end(), {L"-t", W(text)});
     }
     a.insert(a.end(), {L"-f", W(encoder.muxer), FileUrl(output)});
     return a;

@@ -47,10 +47,13 @@ std::optional<SmartEncoder> SmartEncoderFor(const MediaInfo& reference, const Re
                                             std::wstring& why);
 
 // The run of ffmpeg that encodes `clips` (graph from SingleFilterGraph in `graphScript`) into
-// `output` with `encoder`. `probeOnly`: just the first picture, to see the setup data it makes.
+// `output` with `encoder`, ending after `seconds` (the clips' length, so that the encoder's
+// padding of the last sound frame and the frame rate's rounding do not add to it; 0: no end).
+// `probeOnly`: just the first picture, to see the setup data it makes.
 std::vector<std::wstring> SmartArgs(const std::wstring& ffmpeg, const std::vector<std::wstring>& clips,
                                     const std::wstring& graphScript, const std::wstring& output,
-                                    const SmartEncoder& encoder, bool hasVideo, bool hasAudio, bool probeOnly);
+                                    const SmartEncoder& encoder, bool hasVideo, bool hasAudio, bool probeOnly,
+                                    double seconds = 0);
 
 // SingleFilterGraph for the smart encode: the outputs the reference has no stream for are dropped.
 std::string SmartFilterGraph(const std::vector<MediaInfo>& clips, const SmartEncoder& encoder, bool hasVideo,

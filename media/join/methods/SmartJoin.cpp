@@ -157,6 +157,8 @@ SmartOutcome MakeSmartJoin(const std::vector<std::wstring>& clips, const std::ve
                                              clips.begin() + static_cast<std::ptrdiff_t>(run.first + run.count));
         const std::vector<MediaInfo> theirs(infos.begin() + static_cast<std::ptrdiff_t>(run.first),
                                             infos.begin() + static_cast<std::ptrdiff_t>(run.first + run.count));
+        double seconds = 0;
+        for (const MediaInfo& info : theirs) seconds += std::max(info.duration, 0.0);
         made.push_back(script);
         made.push_back(piece);
         if (!WriteWholeFile(script, SmartFilterGraph(theirs, *encoder, hasVideo, hasAudio && !probe))) {
@@ -164,7 +166,7 @@ SmartOutcome MakeSmartJoin(const std::vector<std::wstring>& clips, const std::ve
             return false;
         }
         const bool done = runner.encode(
-            SmartArgs(runner.ffmpeg, some, script, piece, *encoder, hasVideo, hasAudio && !probe, probe), before);
+            SmartArgs(runner.ffmpeg, some, script, piece, *encoder, hasVideo, hasAudio && !probe, probe, seconds), before);
         RemoveFileQuietly(script);
         return done;
     };
@@ -176,14 +178,14 @@ SmartOutcome MakeSmartJoin(const std::vector<std::wstring>& clips, const std::ve
         if (!encode(runs.front(), probe, work + L"smart-probe.txt", true, 0)) {
             cleanUp();
             if (cancel.IsRequested() || !out.failure.empty()) return out;
-            out.fallback = Tr(L"the clips that differ could not be re-encoded to the reference's settings");
+            out.fallback = Tr(L"the clips that differ could not be re-encoded to the matching clips' settings");
             return out;
         }
         std::wstring refusal = mismatch(probe, runs.front().first, true);
         RemoveFileQuietly(probe);
         if (!refusal.empty()) {
             cleanUp();
-            out.fallback = FormatW(TrFormat(L"a re-encoded clip cannot be given the setup data of the copied ones (%ls)").c_str(),
+            out.fallback = FormatW(TrFormat(L"a re-encoded clip cannot be given the codec setup data of the copied ones (%ls)").c_str(),
                                    refusal.c_str());
             return out;
         }
@@ -205,7 +207,7 @@ SmartOutcome MakeSmartJoin(const std::vector<std::wstring>& clips, const std::ve
         }
         if (std::wstring refusal = mismatch(piece, run.first, false); !refusal.empty()) {
             cleanUp();
-            out.fallback = FormatW(TrFormat(L"a re-encoded clip cannot be given the setup data of the copied ones (%ls)").c_str(),
+            out.fallback = FormatW(TrFormat(L"a re-encoded clip cannot be given the codec setup data of the copied ones (%ls)").c_str(),
                                    refusal.c_str());
             return out;
         }
