@@ -247,16 +247,18 @@ TEST_F(SmartFallbackTest, PartsWhoseSettingsCannotBeRebuiltAreJoinedInOnePassWit
         const char* name;
         const char* filter;
         const char* reason;
+        double oddSeconds;  // long enough, the encoder's settings are tried on one picture first
     };
     const Variant variants[] = {
-        {"no options", "filter_units=remove_types=6", "x264"},
+        {"no options", "filter_units=remove_types=6", "x264", 2},
         {"colours", "h264_metadata=colour_primaries=1:transfer_characteristics=1:matrix_coefficients=1",
-         "setup data"},
+         "setup data", 21},
     };
-    const std::string odd = folder_.Native("odd.mp4");
-    ASSERT_TRUE(MakeMarkerClip(odd, 2, "176x144", "25", 44100, 2, 1.0, {"-c:v", "libx264", "-c:a", "aac"}));
     for (const Variant& v : variants) {
         SCOPED_TRACE(v.name);
+        const std::string odd = folder_.Native(std::string(v.name) + " odd.mp4");
+        ASSERT_TRUE(MakeMarkerClip(odd, v.oddSeconds, "176x144", "25", 44100, 2, 1.0,
+                                   {"-c:v", "libx264", "-preset", "ultrafast", "-c:a", "aac"}));
         std::vector<std::string> parts;
         for (int i = 1; i <= 2; ++i) {
             const std::string made = folder_.Native(std::string(v.name) + " made " + std::to_string(i) + ".mp4");
@@ -274,7 +276,7 @@ TEST_F(SmartFallbackTest, PartsWhoseSettingsCannotBeRebuiltAreJoinedInOnePassWit
         EXPECT_NE(j.output.find("method single: no smart join: "), std::string::npos) << j.output;
         EXPECT_NE(j.output.find(v.reason), std::string::npos) << j.output;
         EXPECT_EQ(DecodeErrors(out), "");
-        EXPECT_NEAR(StreamEnd(out, "v"), 6, 4 * 0.04);
+        EXPECT_NEAR(StreamEnd(out, "v"), 4 + v.oddSeconds, 4 * 0.04);
         EXPECT_LE(WorstFlashToBeep(out), 0.040);
         EXPECT_EQ(FlashTimes(out).size(), 3u);
     }

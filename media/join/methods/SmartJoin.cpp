@@ -20,6 +20,9 @@ std::wstring Name(const std::wstring& clip) {
     return clip.substr(std::min(folder.size(), clip.size()));
 }
 
+// How long the first run of clips to re-encode must be for one picture of it to be tried first.
+constexpr double kProbeAboveSeconds = 20;
+
 // A clip of unknown length still counts for something.
 double Weight(const MediaInfo& info) { return info.duration > 0 ? info.duration : 1.0; }
 
@@ -171,9 +174,13 @@ SmartOutcome MakeSmartJoin(const std::vector<std::wstring>& clips, const std::ve
         return done;
     };
 
-    // One picture first: whether the encoder's setup data matches is known in a moment, before
-    // any clip has been re-encoded in vain.
-    if (hasVideo) {
+    // Whether the encoder's setup data matches shows in its first picture. Where the first run is
+    // long, one picture is encoded first, so that it is not re-encoded in vain; a short one is
+    // checked once made (the picture alone costs a run of ffmpeg and the encoder's lookahead).
+    double firstRun = 0;
+    for (std::size_t i = runs.front().first; i < runs.front().first + runs.front().count; ++i)
+        firstRun += std::max(infos[i].duration, 0.0);
+    if (hasVideo && firstRun > kProbeAboveSeconds) {
         const std::wstring probe = work + L"smart-probe" + encoder->extension;
         if (!encode(runs.front(), probe, work + L"smart-probe.txt", true, 0)) {
             cleanUp();
