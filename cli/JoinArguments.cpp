@@ -42,11 +42,11 @@ bool ParseJoinArguments(const std::vector<std::string>& args, JoinArguments& par
             } else if (i + 1 < args.size()) {
                 value = args[++i];
             } else {
-                error = "option " + arg + " needs a method: classic, lossless, single or auto";
+                error = "option " + arg + " needs a method: classic, lossless, single, smart or auto";
                 return false;
             }
-            if (value != "classic" && value != "lossless" && value != "single" && value != "auto") {
-                error = "unknown join method '" + value + "' (use classic, lossless, single or auto)";
+            if (value != "classic" && value != "lossless" && value != "single" && value != "smart" && value != "auto") {
+                error = "unknown join method '" + value + "' (use classic, lossless, single, smart or auto)";
                 return false;
             }
             parsed.method = value;
@@ -100,7 +100,11 @@ std::string JoinUsage() {
            "                container can hold them (otherwise it refuses and says why)\n"
            "      single    decode each clip once and encode the output once, every clip\n"
            "                fitted into the first clip's frame\n"
-           "      auto      lossless when the clips allow it, single otherwise\n"
+           "      smart     copy the clips that match the others, re-encode only the ones that\n"
+           "                differ to the same codec settings; single when the re-encoded\n"
+           "                clips cannot be made to match (it says why)\n"
+           "      auto      lossless when the clips allow it, smart when most of the length\n"
+           "                matches, single otherwise\n"
            "      --check          join nothing: compare every clip with the reference clip\n"
            "                       (the first, or the one most clips match), print each\n"
            "                       difference and what the join does about it, and the\n"

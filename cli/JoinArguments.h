@@ -13,7 +13,7 @@ struct JoinArguments {
     bool help = false;
     bool version = false;  // print the version and stop
     bool quiet = false;  // no progress display, only the result and errors
-    std::string method = "auto";  // classic, lossless, single or auto
+    std::string method = "auto";  // classic, lossless, single, smart or auto
     bool check = false;  // print the compatibility report and the automatic method; join nothing
     bool chapters = true;  // an MP4 or WMV output gets a chapter per clip
 };

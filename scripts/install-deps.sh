@@ -19,6 +19,8 @@ packages=(
   # playback in the web view
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
   gstreamer1.0-plugins-ugly gstreamer1.0-libav
+  # tests: joined files played through GStreamer as the player window plays them
+  gstreamer1.0-tools
   # tests
   libgtest-dev libgmock-dev
   # GUI tests: a display server without a screen

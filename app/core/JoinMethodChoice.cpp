@@ -12,7 +12,7 @@ const wchar_t kKey[] = L"JoinMethod";
 const wchar_t kChaptersKey[] = L"Chapters";
 
 constexpr JoinMethod kShownOrder[] = {JoinMethod::Classic, JoinMethod::Lossless, JoinMethod::Single,
-                                      JoinMethod::Auto};
+                                      JoinMethod::Auto, JoinMethod::Smart};
 
 }  // namespace
 
@@ -22,6 +22,7 @@ std::vector<JoinMethodEntry> JoinMethodEntries() {
         {JoinMethod::Lossless, Tr(L"Lossless (copy the streams, no re-encoding)")},
         {JoinMethod::Single, Tr(L"One pass (decode and encode once)")},
         {JoinMethod::Auto, Tr(L"Automatic (lossless when possible, else one pass)")},
+        {JoinMethod::Smart, Tr(L"Smart (copy the matching clips, re-encode only the others)")},
     };
 }
 
@@ -70,6 +71,8 @@ std::wstring JoinMethodShownName(const std::wstring& engineName) {
             return Tr(L"One pass");
         case JoinMethod::Auto:
             return Tr(L"Automatic");
+        case JoinMethod::Smart:
+            return Tr(L"Smart");
     }
     return engineName;
 }
@@ -91,6 +94,7 @@ std::wstring DirectJoinStepText(JoinPhase phase, JoinMethod chosen) {
     }
     if (chosen == JoinMethod::Lossless) return Tr(L"Copying the streams (lossless)");
     if (chosen == JoinMethod::Single) return Tr(L"Encoding the output in one pass");
+    if (chosen == JoinMethod::Smart) return Tr(L"Copying the matching clips, re-encoding the others");
     return Tr(L"Looking at the clips");  // nothing settled yet
 }
 

@@ -22,7 +22,7 @@ struct JoinMethodEntry {
     JoinMethod method;
     std::wstring label;  // "Lossless (copy the streams, no re-encoding)"
 };
-// The entries in the order shown: classic, lossless, one pass, automatic.
+// The entries in the order shown: classic, lossless, one pass, automatic, smart.
 std::vector<JoinMethodEntry> JoinMethodEntries();
 // The label of the list in the dialog.
 std::wstring JoinMethodLabel();

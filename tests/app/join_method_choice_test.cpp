@@ -11,7 +11,7 @@ namespace quilmer {
 namespace {
 
 constexpr JoinMethod kAll[] = {JoinMethod::Classic, JoinMethod::Lossless, JoinMethod::Single,
-                               JoinMethod::Auto};
+                               JoinMethod::Auto, JoinMethod::Smart};
 
 class StoredMethod : public ::testing::Test {
 protected:
@@ -54,7 +54,7 @@ TEST_F(StoredMethod, OtherSettingsSurviveAChoice) {
 
 TEST(JoinMethodList, OffersEachMethodOnceAndMapsPositionsBothWays) {
     const auto entries = JoinMethodEntries();
-    ASSERT_EQ(entries.size(), 4u);
+    ASSERT_EQ(entries.size(), 5u);
     EXPECT_EQ(entries.front().method, JoinMethod::Classic) << "the default comes first";
     std::set<JoinMethod> methods;
     std::set<std::wstring> labels;
@@ -64,11 +64,12 @@ TEST(JoinMethodList, OffersEachMethodOnceAndMapsPositionsBothWays) {
         EXPECT_EQ(JoinMethodAt(i), entries[i].method);
         EXPECT_EQ(JoinMethodIndex(entries[i].method), i);
     }
-    EXPECT_EQ(methods.size(), 4u);
-    EXPECT_EQ(labels.size(), 4u);
+    EXPECT_EQ(methods.size(), 5u);
+    EXPECT_EQ(labels.size(), 5u);
+    EXPECT_TRUE(methods.count(JoinMethod::Smart)) << "the smart join is offered";
     // No selection (wxNOT_FOUND) or a position past the end: the default.
     EXPECT_EQ(JoinMethodAt(-1), JoinMethod::Classic);
-    EXPECT_EQ(JoinMethodAt(4), JoinMethod::Classic);
+    EXPECT_EQ(JoinMethodAt(5), JoinMethod::Classic);
 }
 
 TEST(JoinMethodList, LabelsAndStatusTextsAreTranslated) {
@@ -89,7 +90,7 @@ TEST(JoinPlan, HandedOverJobsJoinClassicWhateverTheUserChose) {
             << JoinMethodName(chosen);
     }
     EXPECT_EQ(PlanJoin(JoinMethod::Classic, false), (JoinPlan{JoinEngine::Pipeline, JoinMethod::Classic}));
-    for (JoinMethod chosen : {JoinMethod::Lossless, JoinMethod::Single, JoinMethod::Auto})
+    for (JoinMethod chosen : {JoinMethod::Lossless, JoinMethod::Single, JoinMethod::Auto, JoinMethod::Smart})
         EXPECT_EQ(PlanJoin(chosen, false), (JoinPlan{JoinEngine::Direct, chosen})) << JoinMethodName(chosen);
 }
 
@@ -105,6 +106,9 @@ TEST(DirectJoinTexts, NameTheStepAndTheSettledMethod) {
     EXPECT_EQ(DirectJoinStepText(JoinPhase::CheckingResult, JoinMethod::Lossless), L"Checking the output");
     EXPECT_EQ(MethodChosenText(L"single", L"as asked"), L"One pass: as asked");
     EXPECT_EQ(MethodChosenText(L"lossless", L""), L"Lossless");
+    EXPECT_EQ(MethodChosenText(L"smart", L"1 of 2 clips copied"), L"Smart: 1 of 2 clips copied");
+    EXPECT_EQ(DirectJoinStepText(JoinPhase::EncodingMp4Pass2, JoinMethod::Smart),
+              L"Copying the matching clips, re-encoding the others");
     EXPECT_EQ(MethodChosenText(L"newfangled", L"why"), L"newfangled: why")
         << "an unknown name is shown as it is";
 }

@@ -226,7 +226,7 @@ TEST_F(JoinMethodWindowTest, AutomaticFromTheSaveDialogJoinsThePartsLosslesslyAn
     Press(kIdJoin);
     ASSERT_TRUE(seen.shown);
     EXPECT_EQ(seen.preselected, JoinMethodIndex(JoinMethod::Classic)) << "nothing stored yet: classic";
-    ASSERT_EQ(seen.entries.size(), 4u);
+    ASSERT_EQ(seen.entries.size(), 5u);
     EXPECT_EQ(seen.entries[1], "Lossless (copy the streams, no re-encoding)");
     EXPECT_EQ(StoredName(), L"auto");
     EXPECT_EQ(window_->Engine(), JoinEngine::Direct);
@@ -274,6 +274,32 @@ bool SelectLanguage(const std::wstring& name) {
     return false;
 }
 
+TEST_F(JoinMethodWindowTest, SmartFromTheSaveDialogCopiesThePartsAndReencodesOnlyTheOther) {
+    const Clips& c = Shared();
+    window_->AddClips({WidePath(c.partA), WidePath(c.other), WidePath(c.partB)});
+    const std::string output = output_->File("smart.mp4");
+    SaveDialogSeen seen;
+    answers_.Then(ShowSaveDialog(output, JoinMethodIndex(JoinMethod::Smart), seen));
+    std::wstring resultName;
+    answers_.Then(Inspect([&](wxDialog* dialog) { resultName = TextOf(dialog, kIdPropFileName); }));
+    Press(kIdJoin);
+    ASSERT_TRUE(seen.shown);
+    EXPECT_EQ(seen.entries.at(JoinMethodIndex(JoinMethod::Smart)),
+              "Smart (copy the matching clips, re-encode only the others)");
+    EXPECT_EQ(StoredName(), L"smart");
+    ASSERT_TRUE(PumpUntil([&] { return !resultName.empty(); }, 120000));
+    EXPECT_EQ(resultName, WidePath(output));
+    EXPECT_EQ(window_->Direct().Chosen(), JoinMethod::Smart);
+    EXPECT_EQ(testing::DecodeErrors(output), "");
+    EXPECT_NEAR(testing::FileDuration(output), 3.0, 0.15);
+    PumpEvents(100);
+    const std::wstring line = window_->StepText();
+    EXPECT_EQ(line, L"Smart: 2 of 3 clips copied as they are, 1 re-encoded to match part «1».mp4") << wxString(line);
+    EXPECT_EQ(FilesInOutput(), (std::vector<std::string>{"smart.mp4"})) << "no piece left behind";
+    EXPECT_TRUE(answers_.Unexpected().empty());
+    SaveScreenshot(window_, "main-window-after-smart-join");
+}
+
 TEST_F(JoinMethodWindowTest, TheMethodListSpeaksTheInterfaceLanguage) {
     const Clips& c = Shared();
     window_->AddClips({WidePath(c.partA), WidePath(c.partB)});
@@ -284,9 +310,10 @@ TEST_F(JoinMethodWindowTest, TheMethodListSpeaksTheInterfaceLanguage) {
     SelectLanguage(L"English");
     ASSERT_TRUE(seen.shown);
     EXPECT_EQ(seen.label, wxString::FromUTF8("Méthode de fusion :"));
-    ASSERT_EQ(seen.entries.size(), 4u);
+    ASSERT_EQ(seen.entries.size(), 5u);
     EXPECT_EQ(seen.entries[0], "Classique (convertir chaque clip, puis assembler)");
     EXPECT_EQ(seen.entries[3], "Automatique (sans perte si possible, sinon une passe)");
+    EXPECT_EQ(seen.entries[4].rfind("Intelligent (copier les clips concordants, r", 0), 0u) << seen.entries[4];
     EXPECT_FALSE(window_->IsJoining());
 }
 

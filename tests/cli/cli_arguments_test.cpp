@@ -34,7 +34,7 @@ TEST(JoinArguments, MethodIsAutoUnlessNamed) {
     EXPECT_FALSE(ParseJoinArguments({"--method", "fast", "-o", "out.flv", "a.flv"}, args, error));
     EXPECT_NE(error.find("fast"), std::string::npos);
     EXPECT_FALSE(ParseJoinArguments({"-o", "out.flv", "a.flv", "--method"}, args, error));
-    for (const char* m : {"classic", "lossless", "single", "auto"})
+    for (const char* m : {"classic", "lossless", "single", "smart", "auto"})
         EXPECT_NE(JoinUsage().find(std::string("      ") + m + " "), std::string::npos) << m;
 }
 

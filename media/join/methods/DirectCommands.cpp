@@ -103,7 +103,7 @@ double SegmentSeconds(const MediaInfo& clip, const std::string& frameRate) {
 std::string SingleFilterGraph(const std::vector<MediaInfo>& clips, const SingleTarget& t) {
     const std::string size = std::to_string(t.width) + "x" + std::to_string(t.height);
     const std::string w = std::to_string(t.width), h = std::to_string(t.height);
-    const std::string sound = "aformat=sample_rates=" + std::to_string(t.sampleRate) + ":channel_layouts=stereo";
+    const std::string sound = "aformat=sample_rates=" + std::to_string(t.sampleRate) + ":channel_layouts=" + t.channelLayout;
     std::string graph, inputs;
     for (std::size_t i = 0; i < clips.size(); ++i) {
         const MediaInfo& c = clips[i];
@@ -130,10 +130,10 @@ std::string SingleFilterGraph(const std::vector<MediaInfo>& clips, const SingleT
             if (c.duration > 0) pad += (pad.empty() ? "" : ":") + std::string("stop_mode=clone:stop=-1");
             if (!pad.empty()) graph += "tpad=" + pad + ",";
             if (c.duration > 0) graph += "trim=end=" + length + ",";
-            graph += "format=yuv420p[v" + n + "];";
+            graph += "format=" + t.pixelFormat + "[v" + n + "];";
         } else {
             graph += "color=c=black:s=" + size + ":r=" + t.frameRate + ":d=" + length +
-                     ",setsar=1,format=yuv420p[v" + n + "];";
+                     ",setsar=1,format=" + t.pixelFormat + "[v" + n + "];";
         }
         if (c.audio) {
             const double lead = std::max(0.0, c.audio->start - begin);
@@ -141,7 +141,7 @@ std::string SingleFilterGraph(const std::vector<MediaInfo>& clips, const SingleT
                      "/TB,aresample=" + std::to_string(t.sampleRate) + ":async=1000:first_pts=0," + sound + "[a" + n +
                      "];";
         } else {
-            graph += "anullsrc=r=" + std::to_string(t.sampleRate) + ":cl=stereo,atrim=duration=" + length + "," +
+            graph += "anullsrc=r=" + std::to_string(t.sampleRate) + ":cl=" + t.channelLayout + ",atrim=duration=" + length + "," +
                      sound + "[a" + n + "];";
         }
         inputs += "[v" + n + "][a" + n + "]";

@@ -29,6 +29,8 @@ struct SingleTarget {
     int height = 240;
     std::string frameRate = "25";
     int sampleRate = 44100;
+    std::string pixelFormat = "yuv420p";
+    std::string channelLayout = "stereo";
     FinalEncodeParams params;
     std::string scaledFrom;  // "1280x720" when the format cannot carry the first clip's frame size
 };

@@ -12,6 +12,7 @@
 #include "media/av/AvProbe.h"
 #include "media/join/methods/ClipChapters.h"
 #include "media/join/methods/DirectCommands.h"
+#include "media/join/methods/SmartJoin.h"
 #include "media/join/methods/StreamCopy.h"
 
 #include <unistd.h>
@@ -168,7 +169,8 @@ void DirectJoin::AfterProbe() {
     }
     LosslessVerdict verdict = CheckLossless(clips_, infos_, format_);
     losslessRefusal_ = verdict.possible ? std::wstring() : verdict.refusal;
-    MethodChoice choice = ChooseMethod(requested_, verdict);
+    smartPlan_ = PlanSmartJoin(clips_, infos_, format_);
+    MethodChoice choice = ChooseJoinMethod(requested_, verdict, smartPlan_);
     chosen_ = choice.method;
     view_.MethodChosen(WidePath(JoinMethodName(chosen_)), choice.reason);
     if (chosen_ == JoinMethod::Lossless && !verdict.possible) {
@@ -182,7 +184,7 @@ void DirectJoin::AfterProbe() {
             expectedKnown_ = false;
         }
     }
-    if (chosen_ == JoinMethod::Single) {
+    if (chosen_ != JoinMethod::Lossless) {
         // Made-up black picture or silence must know how long to last.
         for (std::size_t i = 0; i < infos_.size(); ++i)
             if ((!infos_[i].video || !infos_[i].audio) && infos_[i].duration <= 0) {
@@ -193,7 +195,7 @@ void DirectJoin::AfterProbe() {
     totalMicros_ = static_cast<std::int64_t>(expectedSeconds_ * 1e6);
 
     // ffmpeg itself is needed only to encode.
-    if (chosen_ == JoinMethod::Single && access(NativePath(ffmpeg_).c_str(), X_OK) != 0) {
+    if (chosen_ != JoinMethod::Lossless && access(NativePath(ffmpeg_).c_str(), X_OK) != 0) {
         Fail(EncoderStartFailure(WidePath(std::error_code(errno, std::generic_category()).message())));
         return;
     }
@@ -204,7 +206,7 @@ void DirectJoin::AfterProbe() {
         Fail(Tr(L"Cannot create a file in the output folder: ") + folder);
         return;
     }
-    if (chosen_ == JoinMethod::Single) {
+    if (chosen_ != JoinMethod::Lossless) {
         view_.PhaseChanged(*FirstEncodePhase(format_) == JoinPhase::EncodingMp4Pass1 ? JoinPhase::EncodingMp4Pass2
                                                                                     : *FirstEncodePhase(format_));
     } else {
@@ -246,10 +248,16 @@ void DirectJoin::AfterProbe() {
     const std::vector<MediaInfo> infos = infos_;
     const TargetFormat format = format_;
     const std::wstring work = workFolder_;
-    StartWorker([this, clips, infos, format, work, made] {
+    const bool smart = chosen_ == JoinMethod::Smart;
+    StartWorker([this, clips, infos, format, work, made, smart] {
         runErrors_.clear();
         copyFailure_.clear();
-        RunSingle(clips, infos, format, work, made);
+        smartFallback_.clear();
+        if (smart) {
+            RunSmart(clips, infos, format, work, made);
+        } else {
+            RunSingle(clips, infos, format, work, made);
+        }
     });
 }
 
@@ -297,6 +305,25 @@ void DirectJoin::RunSingle(const std::vector<std::wstring>& clips, const std::ve
     }
 }
 
+void DirectJoin::RunSmart(const std::vector<std::wstring>& clips, const std::vector<MediaInfo>& infos,
+                          const TargetFormat& format, const std::wstring& work, const std::wstring& made) {
+    SmartRunner runner;
+    runner.ffmpeg = ffmpeg_;
+    runner.encode = [this](const std::vector<std::wstring>& args, std::int64_t before) { return EncodeRun(args, before); };
+    runner.progress = [this](std::int64_t us) { doneMicros_ = us; };
+    SmartOutcome outcome = MakeSmartJoin(clips, infos, smartPlan_, format, work, made, runner, cancel_);
+    copiedMicros_ = outcome.copiedMicros;
+    if (!outcome.failure.empty()) copyFailure_ = outcome.failure;
+    if (outcome.fallback.empty() || cancel_.IsRequested()) return;
+    // The pieces cannot share the copied clips' stream: the whole join in one pass.
+    smartFallback_ = outcome.fallback;
+    RemoveFileQuietly(made);
+    runErrors_.clear();
+    runExit_ = EncoderExit{};
+    doneMicros_ = 0;
+    RunSingle(clips, infos, format, work, made);
+}
+
 bool DirectJoin::EncodeRun(const std::vector<std::wstring>& args, std::int64_t before) {
     ProgressReader reader;
     OutputChunkHandler collect = [this, &reader, before](std::string&, std::string& chunk) {
@@ -319,6 +346,10 @@ bool DirectJoin::EncodeRun(const std::vector<std::wstring>& args, std::int64_t b
 }
 
 void DirectJoin::AfterJoin() {
+    if (!smartFallback_.empty()) {
+        chosen_ = JoinMethod::Single;
+        view_.MethodChosen(WidePath(JoinMethodName(chosen_)), Tr(L"no smart join:") + L" " + smartFallback_);
+    }
     if (!copyFailure_.empty()) {
         if (std::wstring storage = StorageFailure(NativePath(copyFailure_)); !storage.empty()) {
             Fail(Tr(L"The folder of the output file cannot be written:") + L" " + FolderOf(output_) + L": " + storage);
@@ -331,11 +362,11 @@ void DirectJoin::AfterJoin() {
         Fail(Tr(L"The folder of the output file cannot be written:") + L" " + FolderOf(output_) + L": " + storage);
         return;
     }
-    if (chosen_ == JoinMethod::Single && !runExit_.started && runExit_.startError != 0) {
+    if (chosen_ != JoinMethod::Lossless && !runExit_.started && runExit_.startError != 0) {
         Fail(EncoderStartFailure(WidePath(std::error_code(runExit_.startError, std::generic_category()).message())));
         return;
     }
-    if (chosen_ == JoinMethod::Single && !runExit_.Succeeded()) {
+    if (chosen_ != JoinMethod::Lossless && !runExit_.Succeeded()) {
         std::wstring reason = runExit_.Describe();
         std::wstring last = EncoderFailureReason(runErrors_);
         if (!last.empty()) reason += L" " + last;
@@ -439,6 +470,7 @@ std::string DirectJoin::Stage() const {
     switch (step_) {
     case Step::Probing: return "looking at the clips";
     case Step::Joining:
+        if (chosen_ == JoinMethod::Smart) return "copying the matching clips, re-encoding the others";
         return chosen_ == JoinMethod::Lossless ? "copying the streams (lossless)"
                                                : "encoding " + NativePath(format_) + " in one pass";
     case Step::Checking: return "checking the output";

@@ -21,6 +21,7 @@
 #include "media/join/OutputLock.h"
 #include "media/join/methods/JoinMethod.h"
 #include "media/av/MediaInfo.h"
+#include "media/join/methods/SmartJoin.h"
 
 #include <atomic>
 #include <cstdint>
@@ -74,6 +75,9 @@ private:
     // pieces then joined by stream copy. Stops at the first run that fails.
     void RunSingle(const std::vector<std::wstring>& clips, const std::vector<MediaInfo>& infos,
                    const TargetFormat& format, const std::wstring& work, const std::wstring& made);
+    // The smart join on the worker (SmartJoin.h); the one-pass encode when its pieces cannot match.
+    void RunSmart(const std::vector<std::wstring>& clips, const std::vector<MediaInfo>& infos,
+                  const TargetFormat& format, const std::wstring& work, const std::wstring& made);
     // One run of ffmpeg, its progress counted on from `before` microseconds; true when it succeeded.
     bool EncodeRun(const std::vector<std::wstring>& args, std::int64_t before);
     // Why the one-pass encode cannot run: the encoder's path and the system's reason, and for
@@ -90,6 +94,7 @@ private:
     bool closed_ = false;
     JoinMethod requested_ = JoinMethod::Auto;
     JoinMethod chosen_ = JoinMethod::Auto;
+    SmartPlan smartPlan_;  // settled with the method, read by the worker
     std::vector<std::wstring> clips_;
     std::wstring output_;
     std::wstring format_;
@@ -112,6 +117,7 @@ private:
     std::string runErrors_;
     std::wstring copyFailure_;  // what stopped the stream copy, "" when it ended well
     std::int64_t copiedMicros_ = 0;  // the length the copy wrote
+    std::wstring smartFallback_;  // why the smart join was made in one pass instead, "" when it was not
     ClipProperties result_;
     OutputPicture resultPicture_;
     bool resultProbed_ = false;

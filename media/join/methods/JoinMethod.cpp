@@ -48,6 +48,7 @@ std::optional<JoinMethod> ParseJoinMethod(const std::string& name) {
     if (name == "lossless") return JoinMethod::Lossless;
     if (name == "single") return JoinMethod::Single;
     if (name == "auto") return JoinMethod::Auto;
+    if (name == "smart") return JoinMethod::Smart;
     return std::nullopt;
 }
 
@@ -57,6 +58,7 @@ const char* JoinMethodName(JoinMethod method) {
     case JoinMethod::Lossless: return "lossless";
     case JoinMethod::Single: return "single";
     case JoinMethod::Auto: return "auto";
+    case JoinMethod::Smart: return "smart";
     }
     return "?";
 }
@@ -145,6 +147,7 @@ MethodChoice ChooseMethod(JoinMethod requested, const LosslessVerdict& verdict) 
         choice.reason = Tr(L"as asked: each clip decoded once, the output encoded once");
         break;
     case JoinMethod::Auto:
+    case JoinMethod::Smart:  // without a plan of the smart join (ChooseJoinMethod has one)
         if (verdict.possible) {
             choice.method = JoinMethod::Lossless;
             choice.reason = verdict.summary;

@@ -3,7 +3,8 @@
 // folder above (every clip converted to an intermediate, joined, encoded again); the others run
 // the real ffmpeg once on all clips: `lossless` copies the packets (the clips must agree with
 // each other and fit the target container), `single` decodes each clip once and encodes the
-// target once, `auto` takes lossless when it can and single otherwise.
+// target once, `smart` copies the clips that match and re-encodes only the others (SmartJoin.h),
+// `auto` takes lossless when it can, smart when most of the clips match, and single otherwise.
 
 #include "media/TargetFormat.h"
 #include "media/av/MediaInfo.h"
@@ -14,9 +15,9 @@
 
 namespace quilmer {
 
-enum class JoinMethod { Classic, Lossless, Single, Auto };
+enum class JoinMethod { Classic, Lossless, Single, Auto, Smart };
 
-// "classic", "lossless", "single", "auto"; nullopt for anything else.
+// "classic", "lossless", "single", "auto", "smart"; nullopt for anything else.
 std::optional<JoinMethod> ParseJoinMethod(const std::string& name);
 const char* JoinMethodName(JoinMethod method);
 
