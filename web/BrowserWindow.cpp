@@ -239,7 +239,15 @@ void BrowserWindow::ToolbarLoaded() {
     if (!hasPending_) return;
     hasPending_ = false;
     std::wstring target = AddressForPending(WebSiteAddress(), currentAddress_, pending_, type_);
-    if (!target.empty()) content_->LoadURL(wxString(target));
+    if (target.empty()) return;
+    if (!MayNavigateFromPage(target)) {
+        // Refused (a local file typed into the address box): the box names the page shown again.
+        wxString shown = content_->GetCurrentURL();
+        currentAddress_ = shown.StartsWith("about:") ? std::wstring() : shown.ToStdWstring();
+        RefreshToolbar();
+        return;
+    }
+    content_->LoadURL(wxString(target));
 }
 
 void BrowserWindow::OnToolbarError(wxWebViewEvent& event) {
