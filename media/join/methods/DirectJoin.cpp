@@ -311,6 +311,7 @@ void DirectJoin::RunSmart(const std::vector<std::wstring>& clips, const std::vec
     runner.ffmpeg = ffmpeg_;
     runner.encode = [this](const std::vector<std::wstring>& args, std::int64_t before) { return EncodeRun(args, before); };
     runner.progress = [this](std::int64_t us) { doneMicros_ = us; };
+    runner.chapters = chaptered_;
     SmartOutcome outcome = MakeSmartJoin(clips, infos, smartPlan_, format, work, made, runner, cancel_);
     copiedMicros_ = outcome.copiedMicros;
     if (!outcome.failure.empty()) copyFailure_ = outcome.failure;

@@ -4,7 +4,7 @@
 #include "foundation/Strings.h"
 #include "foundation/TextTranslator.h"
 #include "media/RealMediaFit.h"
-#include "media/join/methods/AvSupport.h"
+#include "media/av/AvSupport.h"
 
 #include <algorithm>
 #include <cstdio>

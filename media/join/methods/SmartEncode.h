@@ -7,7 +7,7 @@
 #include "media/CancelFlag.h"
 #include "media/TargetFormat.h"
 #include "media/join/methods/DirectCommands.h"
-#include "media/join/methods/MediaInfo.h"
+#include "media/av/MediaInfo.h"
 
 #include <optional>
 #include <string>

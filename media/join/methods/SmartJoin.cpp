@@ -4,7 +4,8 @@
 #include "foundation/Strings.h"
 #include "foundation/TextTranslator.h"
 #include "media/join/JoinFiles.h"
-#include "media/join/methods/AvProbe.h"
+#include "media/av/AvProbe.h"
+#include "media/join/methods/ClipChapters.h"
 #include "media/join/methods/DirectCommands.h"
 #include "media/join/methods/SmartEncode.h"
 #include "media/join/methods/StreamCopy.h"
@@ -226,11 +227,26 @@ SmartOutcome MakeSmartJoin(const std::vector<std::wstring>& clips, const std::ve
         return out;
     }
     std::vector<std::wstring> order;
+    // A copied clip's chapter goes where the copy puts it; the clips of an encoded run follow
+    // each other in it by their lengths in frames, as in the one-pass encode.
+    std::vector<PieceChapters> chapters;
     for (std::size_t i = 0; i < infos.size(); ++i) {
-        if (plan.copied[i]) order.push_back(clips[i]);
-        else if (!pieces[i].empty()) order.push_back(pieces[i]);
+        if (plan.copied[i]) {
+            order.push_back(clips[i]);
+            if (runner.chapters) chapters.push_back(ClipChapterPieces({clips[i]}, {infos[i]}).front());
+        } else if (!pieces[i].empty()) {
+            order.push_back(pieces[i]);
+            if (!runner.chapters) continue;
+            const auto run = std::find_if(runs.begin(), runs.end(), [i](const OddRun& r) { return r.first == i; });
+            const auto from = static_cast<std::ptrdiff_t>(run->first), to = static_cast<std::ptrdiff_t>(run->first + run->count);
+            chapters.push_back({"",
+                                EncodedRunChapters({clips.begin() + from, clips.begin() + to},
+                                                   {infos.begin() + from, infos.begin() + to}, encoder->frame.frameRate),
+                                0});
+        }
     }
-    out.failure = CopyStreams(order, output, target, cancel, runner.progress, &out.copiedMicros);
+    out.failure = CopyStreams(order, output, target, cancel, runner.progress, &out.copiedMicros,
+                              runner.chapters ? PlanChapters(chapters) : std::vector<PlannedChapter>{});
     cleanUp();
     return out;
 }

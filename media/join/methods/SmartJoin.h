@@ -8,7 +8,7 @@
 #include "media/CancelFlag.h"
 #include "media/TargetFormat.h"
 #include "media/join/methods/JoinMethod.h"
-#include "media/join/methods/MediaInfo.h"
+#include "media/av/MediaInfo.h"
 
 #include <cstdint>
 #include <functional>
@@ -47,6 +47,7 @@ struct SmartRunner {
     std::wstring ffmpeg;
     std::function<bool(const std::vector<std::wstring>& args, std::int64_t before)> encode;
     std::function<void(std::int64_t)> progress;
+    bool chapters = false;  // the output gets a chapter per clip (its format must keep them)
 };
 
 struct SmartOutcome {
