@@ -450,7 +450,7 @@ TEST_F(JoinMethodWindowTest, TheCompatibilityLineFollowsTheListAndDetailsTellEve
                                 L"3. other & more.flv:", L"The MP4 container cannot hold its video codec flv1, so this clip is re-encoded.",
                                 L"Its video codec is flv1 where the reference clip has h264, so this clip is re-encoded.",
                                 L"Its sound codec is mp3 where the reference clip has aac, so this clip is re-encoded.",
-                                L"The automatic method would take: single"})
+                                L"The automatic method would take: smart"})
         EXPECT_NE(report.find(said), std::wstring::npos) << wxString(said) << "\n" << wxString(report);
     EXPECT_TRUE(answers_.Unexpected().empty()) << answers_.Unexpected().front();
 }

@@ -45,7 +45,7 @@ TEST(QuilmerJoinCheckTest, ReportsEveryDifferenceTheMethodAndJoinsNothing) {
          {"1 of 3 clips cannot be copied as they are", "The reference clip is a.mp4, which most clips match.",
           "1. odd one.mp4:", "Its frame size is 160x120 where the reference clip has 128x96, so this clip is re-encoded.",
           "Its sample rate is 48000 Hz where the reference clip has 44100 Hz, so this clip is re-encoded.",
-          "3. b.mp4: matches the reference clip.", "The automatic method would take: single"})
+          "3. b.mp4: matches the reference clip.", "The automatic method would take: smart"})
         EXPECT_NE(mixed.output.find(said), std::string::npos) << said << "\n" << mixed.output;
 
     // The output's extension names the container; RealMedia holds no H.264.

@@ -4,6 +4,7 @@
 #include "foundation/Strings.h"
 #include "foundation/TextTranslator.h"
 #include "media/av/AvProbe.h"
+#include "media/join/methods/SmartJoin.h"
 
 #include <chrono>
 
@@ -57,7 +58,10 @@ ClipListCheck CheckClipList(const std::vector<std::wstring>& clips, const Target
     } else {
         check.verdict.refusal = check.unreadable.front();
     }
-    check.automatic = ChooseMethod(JoinMethod::Auto, check.verdict);
+    // The same choice the join makes, smart join included.
+    check.automatic = check.unreadable.empty()
+                          ? ChooseJoinMethod(JoinMethod::Auto, check.verdict, PlanSmartJoin(readable, infos, target))
+                          : ChooseMethod(JoinMethod::Auto, check.verdict);
     return check;
 }
 
