@@ -49,7 +49,9 @@ constexpr double kSoundPriming = 0.12;
 
 // Why the output's picture does not cover it (`seconds` long), or empty. Its length against the
 // clips' is the length check's: the clips' lengths may be off by the sound's last packet, when
-// the packets give no length of their own.
+// the packets give no length of their own. The picture is held to the shorter of the two ends:
+// an output's sound may run on past the clips by its encoder's delay and last frame (MP3 in AVI,
+// RealAudio), which no picture need cover.
 std::wstring CheckPicture(const ExpectedLength& expected, const OutputPicture& picture, double seconds) {
     if (!expected.picture || !picture.measured) return {};
     if (!picture.present) return Tr(L"The output has no picture.");
@@ -58,9 +60,11 @@ std::wstring CheckPicture(const ExpectedLength& expected, const OutputPicture& p
     if (picture.start > expected.slackPerClip + kSoundPriming)
         return Tr(L"The output's first picture is missing; its picture begins this long after its start:") +
                FormatW(L" %.2f s.", picture.start);
-    if (seconds - picture.end > expected.slackPerClip)
+    const double total = expected.Total();
+    const double end = expected.complete && total > 0 ? std::min(total, seconds) : seconds;
+    if (end - picture.end > expected.slackPerClip)
         return Tr(L"The output's last picture is missing; its picture ends before the clips do:") +
-               FormatW(L" %.2f s / %.2f s.", picture.end, seconds);
+               FormatW(L" %.2f s / %.2f s.", picture.end, end);
     return {};
 }
 

@@ -208,5 +208,23 @@ TEST_F(RealClipsTest, SampleClipsKeepTheirLength) {
     EXPECT_LT(pro.sound, 2 * 3.9 + 0.2);
 }
 
+TEST_F(RealClipsTest, AClipWithoutSoundAfterOneWhoseSoundRunsOnEndsThePictureWithTheClips) {
+    if (access(kSamples.c_str(), R_OK) != 0) GTEST_SKIP() << "no sample clips beside the project";
+    // The WMV's sound decodes a little past its last packet, and the last clip has no sound of
+    // its own; the MP3 (AVI) and RealAudio encoders then end the output's sound a few frames past
+    // the clips. The picture still reaches the clips' end, and the join is not refused for it.
+    const std::string wmv = kSamples + "wmv-wmv3-wma-bad-audio-timestamps.wmv";
+    const std::string still = kSamples + "mov-qt7-photojpeg-noaudio.mov";
+    const double clips = std::max(StreamEnd(wmv, "v"), StreamEnd(wmv, "a")) + StreamEnd(still, "v");
+    for (const char* format : {"avi", "rmvb"}) {
+        SCOPED_TRACE(format);
+        const std::string out = dir.Native(std::string("no sound last.") + format);
+        ProgramResult r = RunProgram({kProgram, "--method", "single", "-o", out, wmv, still});
+        ASSERT_EQ(r.status, 0) << r.output;
+        EXPECT_GT(StreamEnd(out, "v"), clips - 0.1);
+        EXPECT_LT(StreamEnd(out, "a"), clips + 0.5);
+    }
+}
+
 }  // namespace
 }  // namespace quilmer

@@ -69,6 +69,12 @@ TEST(ResultCheck, AMissingFirstOrLastPictureFailsAndSaysWhich) {
     // Measured against the output's own end: a clips' length that is a sound packet too long
     // (packets without a length of their own) is the length check's to judge.
     EXPECT_EQ(CheckJoinResult(Lasting(L"00:00:15.80"), true, two, OutputPicture{true, true, 0.0, 15.75}), L"");
+    // And against the clips' end when the output's sound runs on past it: an MP3 encoder's delay
+    // and last frame in an AVI (a WMV clip and a clip without sound came out like this).
+    EXPECT_EQ(CheckJoinResult(Lasting(L"00:00:16.30"), true, two, OutputPicture{true, true, 0.0, 16.0}), L"");
+    std::wstring beforeClipsEnd =
+        CheckJoinResult(Lasting(L"00:00:16.30"), true, two, OutputPicture{true, true, 0.0, 15.6});
+    EXPECT_NE(beforeClipsEnd.find(L"15.60 s / 16.00 s"), std::wstring::npos) << beforeClipsEnd;
 
     // Not looked at, or a copy that need not show a picture throughout: only the length counts.
     EXPECT_EQ(CheckJoinResult(lasting, true, two, OutputPicture{}), L"");
