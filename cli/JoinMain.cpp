@@ -15,6 +15,7 @@
 #include "media/join/JoinFiles.h"
 #include "media/join/JoinMedia.h"
 #include "media/join/JoinPipeline.h"
+#include "media/join/PipelineTimeLeft.h"
 #include "media/join/ResultCheck.h"
 #include "media/av/AvProbe.h"
 #include "media/join/methods/ClipChapters.h"
@@ -236,6 +237,15 @@ public:
         }
         return seconds;
     }
+    // The pictures of the clips probed ahead (nullopt where unknown), for the same estimate.
+    std::vector<std::optional<PictureWork>> KnownPictures(const std::vector<std::wstring>& paths) const {
+        std::vector<std::optional<PictureWork>> pictures;
+        for (const auto& path : paths) {
+            auto it = known_.find(NormalPath(path));
+            pictures.push_back(it == known_.end() ? std::nullopt : std::optional<PictureWork>(PictureOf(it->second)));
+        }
+        return pictures;
+    }
     // Probes a clip ahead of the join and keeps the record when it succeeds. A clip refused
     // under its own name is tried once more as a copy (as the join does), but not kept: the join
     // must learn for itself that it needs the copy.
@@ -401,7 +411,10 @@ int Run(int argc, char** argv) {
     int code = kExitFailure;
     std::wstring refusal;
     const bool checked = CheckInputs(args, encoder, media, checkCancel, classic);
-    if (classic) pipeline.SetClipSecondsHint(media.KnownSeconds(args.clips));
+    if (classic) {
+        pipeline.SetClipSecondsHint(media.KnownSeconds(args.clips));
+        pipeline.SetClipPicturesHint(media.KnownPictures(args.clips));
+    }
     if (!checked) {
         // the reason is said
     } else if (gStopSignal != 0) {

@@ -8,14 +8,6 @@ namespace {
 
 // Nanoseconds of one core per pixel, measured with ffmpeg -benchmark: decoding the real sample
 // clips, and each target's encoder at the quality the one-pass join asks of it.
-double DecodePerPixel(const std::string& codec) {
-    if (codec == "flv1" || codec == "h263" || codec == "h263p") return 1.0;
-    if (codec == "h264" || codec == "hevc" || codec == "vp8" || codec == "vp9") return 3.2;
-    if (codec == "wmv3" || codec == "vc1") return 4.5;
-    if (codec == "mjpeg") return 5;
-    return 1.5;  // mpeg4, msmpeg4, wmv1/2, vp6, ...
-}
-
 double EncodePerPixel(const std::wstring& format) {
     if (format == L"mp4") return 80;  // x264 in its slow preset
     if (format == L"wmv") return 8.5;
@@ -32,6 +24,14 @@ double Rate(double fps, double fallback) { return fps > 0 && fps <= 240 ? fps : 
 
 }  // namespace
 
+double DecodeNanosPerPixel(const std::string& codec) {
+    if (codec == "flv1" || codec == "h263" || codec == "h263p") return 1.0;
+    if (codec == "h264" || codec == "hevc" || codec == "vp8" || codec == "vp9") return 3.2;
+    if (codec == "wmv3" || codec == "vc1") return 4.5;
+    if (codec == "mjpeg") return 5;
+    return 1.5;  // mpeg4, msmpeg4, wmv1/2, vp6, ...
+}
+
 std::vector<double> OnePassClipCosts(const std::vector<PictureWork>& clips, const PictureWork& output,
                                      const std::wstring& format) {
     const double outFps = Rate(output.fps, 25);
@@ -44,7 +44,7 @@ std::vector<double> OnePassClipCosts(const std::vector<PictureWork>& clips, cons
         if (clip.width > 0 && clip.height > 0) {
             const double fps = Rate(clip.fps, outFps);
             const double pixels = static_cast<double>(clip.width) * clip.height;
-            read = fps * (kPerFrameNs + pixels * DecodePerPixel(clip.codec));
+            read = fps * (kPerFrameNs + pixels * DecodeNanosPerPixel(clip.codec));
             // A frame of the output's size passes the scaler untouched.
             if (clip.width != output.width || clip.height != output.height)
                 read += fps * (pixels + outPixels) * kScalePerPixel;

@@ -17,6 +17,9 @@ struct PictureWork {
     double fps = 0;     // 0 or less: not known
 };
 
+// Nanoseconds of one core that decoding a pixel of this codec costs.
+double DecodeNanosPerPixel(const std::string& codec);
+
 // Seconds of work per second of each clip, on an arbitrary scale (only the ratios count), for an
 // encode into `output` of format ("avi", "flv", "rmvb", "wmv", "mp4").
 std::vector<double> OnePassClipCosts(const std::vector<PictureWork>& clips, const PictureWork& output,

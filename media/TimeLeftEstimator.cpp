@@ -1,5 +1,7 @@
 #include "media/TimeLeftEstimator.h"
 
+#include "media/ClassicCost.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -25,7 +27,7 @@ constexpr double kShortestFirstFigure = 4;
 // The shown figure counts down by itself; it follows a new estimate with this time constant, only
 // when the two differ by more than the band, and by at most a share of what is left per second.
 constexpr double kFollowSeconds = 1.0;
-constexpr double kBandSeconds = 0.5;
+constexpr double kBandSeconds = 0.2;
 constexpr double kBandShare = 0.05;
 constexpr double kMaxChangeShare = 0.3;
 constexpr double kMaxChangeSeconds = 1;
@@ -104,6 +106,8 @@ void TimeLeftEstimator::Start(const std::wstring& format, std::vector<double> cl
     leftOut_.assign(clipSeconds_.size(), false);
     joinedSeconds_.reset();
     clipCosts_.clear();
+    pictures_.assign(clipSeconds_.size(), PictureWork{});
+    pictureKnown_.assign(clipSeconds_.size(), false);
     plan_ = std::move(plan);
     current_ = -1;
     done_ = 0;
@@ -133,6 +137,65 @@ void TimeLeftEstimator::SetClipCosts(std::vector<double> costs) {
         std::any_of(costs.begin(), costs.end(), [](double c) { return !(c > 0) || !std::isfinite(c); }))
         costs.clear();  // none, or not what these clips cost: every second alike
     clipCosts_ = std::move(costs);
+}
+
+void TimeLeftEstimator::SetClipPictures(const std::vector<PictureWork>& pictures) {
+    for (std::size_t i = 0; i < pictures.size(); ++i) SetClipPicture(static_cast<int>(i), pictures[i]);
+}
+
+void TimeLeftEstimator::SetClipPicture(int clip, const PictureWork& picture) {
+    if (clip < 0 || static_cast<std::size_t>(clip) >= pictures_.size()) return;
+    pictures_[clip] = picture;
+    pictureKnown_[clip] = true;
+}
+
+bool TimeLeftEstimator::CostedByPictures() const {
+    return std::find(pictureKnown_.begin(), pictureKnown_.end(), true) != pictureKnown_.end();
+}
+
+WorkCost TimeLeftEstimator::StepPrior(const Step& step) const {
+    const WorkCost prior = PriorCost(step.work, format_);
+    const bool final = step.work == JoinWork::Encode || step.work == JoinWork::Mp4Pass1 || step.work == JoinWork::Mp4Pass2;
+    if (!CostedByPictures() || !(final || step.work == JoinWork::Convert)) return prior;
+    // A clip whose picture is not known yet costs what the known ones do on average.
+    auto perSecondOf = [this](auto&& cost) {
+        double sum = 0;
+        int count = 0;
+        for (std::size_t i = 0; i < pictures_.size(); ++i)
+            if (pictureKnown_[i] && !leftOut_[i]) {
+                sum += cost(pictures_[i]);
+                ++count;
+            }
+        return count > 0 ? sum / count : 0.0;
+    };
+    if (step.work == JoinWork::Convert) {
+        auto conversion = [](const PictureWork& p) { return ClassicConversionCost(p).perSecond; };
+        const bool known = step.clip >= 0 && static_cast<std::size_t>(step.clip) < pictures_.size() &&
+                           pictureKnown_[step.clip];
+        const StepSeconds c = ClassicConversionCost(known ? pictures_[step.clip] : PictureWork{});
+        return {c.fixed, known ? c.perSecond : perSecondOf(conversion)};
+    }
+    // Every clip's converted frames are coded at the first clip's frame.
+    PictureWork frame;
+    for (std::size_t i = 0; i < pictures_.size(); ++i)
+        if (pictureKnown_[i]) {
+            frame = pictures_[i];
+            break;
+        }
+    const FinalPass pass = step.work == JoinWork::Mp4Pass1   ? FinalPass::Mp4First
+                           : step.work == JoinWork::Mp4Pass2 ? FinalPass::Mp4Second
+                                                             : FinalPass::Only;
+    auto encode = [&](const PictureWork& p) { return ClassicEncodePerSecond(p, frame, format_, pass); };
+    const double average = perSecondOf(encode);
+    const double clipAverage = AverageClipSeconds();
+    double seconds = 0, work = 0;
+    for (std::size_t i = 0; i < clipSeconds_.size(); ++i) {
+        if (leftOut_[i]) continue;
+        const double length = clipSeconds_[i] > 0 ? clipSeconds_[i] : clipAverage;
+        seconds += length;
+        work += length * (pictureKnown_[i] ? encode(pictures_[i]) : average);
+    }
+    return {prior.fixedSeconds, seconds > 0 ? work / seconds : average};
 }
 
 double TimeLeftEstimator::AverageClipSeconds() const {
@@ -204,19 +267,20 @@ double TimeLeftEstimator::PaceOf(JoinWork work) const {
     // the same encoder at the same size: the first pass's pace carries over whole.
     if (pace <= 0 && work == JoinWork::Mp4Pass2) pace = median([](JoinWork w) { return w == JoinWork::Mp4Pass1; });
     // Another kind's pace says only half of what it would for this one: part of it is this
-    // machine's speed, part what the clips cost to decode, which the final encodes do not share.
+    // machine's speed, part what these clips cost beyond what the priors know of them (the
+    // pictures' contents, the load of the moment), which the final encodes need not share.
     if (pace <= 0) pace = std::sqrt(median([](JoinWork w) { return SetsThePace(w); }));
     if (pace <= 0 && current_ >= 0 && done_ > 0) {
         // Nothing finished yet: the running step so far.
-        const WorkCost prior = PriorCost(plan_[current_].work, format_);
+        const WorkCost prior = StepPrior(plan_[current_]);
         pace = (Now() - stepStart_) / (prior.fixedSeconds + prior.perMediaSecond * done_);
     }
     return pace > 0 ? std::clamp(pace, 0.05, 20.0) : 1.0;
 }
 
-WorkCost TimeLeftEstimator::CostOf(JoinWork work) const {
-    const WorkCost prior = PriorCost(work, format_);
-    const double pace = PaceOf(work);
+WorkCost TimeLeftEstimator::CostOf(const Step& step) const {
+    const WorkCost prior = StepPrior(step);
+    const double pace = PaceOf(step.work);
     return {prior.fixedSeconds * pace, prior.perMediaSecond * pace};
 }
 
@@ -232,7 +296,7 @@ std::optional<double> TimeLeftEstimator::RawSecondsLeft() const {
     if (!running_ || current_ < 0) return std::nullopt;
     const double now = Now();
     const Step& step = plan_[current_];
-    const WorkCost cost = CostOf(step.work);
+    const WorkCost cost = CostOf(step);
     const double media = MediaOf(step);
     const double inStep = now - stepStart_;
     const bool moving = done_ > 0 && media > 0 && WorksOnMedia(step.work);
@@ -248,11 +312,11 @@ std::optional<double> TimeLeftEstimator::RawSecondsLeft() const {
         left = std::max(cost.fixedSeconds + media * cost.perMediaSecond - inStep, 0.0);
     }
     for (std::size_t i = static_cast<std::size_t>(current_) + 1; i < plan_.size(); ++i) {
-        WorkCost next = CostOf(plan_[i].work);
-        const WorkCost prior = PriorCost(plan_[i].work, format_);
+        WorkCost next = CostOf(plan_[i]);
+        const WorkCost prior = StepPrior(plan_[i]);
         if (rate > 0 && step.work == JoinWork::Mp4Pass1 && plan_[i].work == JoinWork::Mp4Pass2) {
             // The second pass at the running first pass's pace (see PaceOf).
-            const double pace = std::clamp(rate / PriorCost(step.work, format_).perMediaSecond, 0.05, 20.0);
+            const double pace = std::clamp(rate / StepPrior(step).perMediaSecond, 0.05, 20.0);
             next = {prior.fixedSeconds * pace, prior.perMediaSecond * pace};
         }
         left += next.fixedSeconds + MediaOf(plan_[i]) * next.perMediaSecond;
@@ -303,7 +367,7 @@ void TimeLeftEstimator::EndStep(double now) {
     const double wall = std::max(now - stepStart_, 0.0);
     const double media = MediaOf(step);
     if (WorksOnMedia(step.work)) mediaWall_ += wall;
-    const WorkCost prior = PriorCost(step.work, format_);
+    const WorkCost prior = StepPrior(step);
     const double predicted = prior.fixedSeconds + prior.perMediaSecond * media;
     if (predicted > 0) paces_.push_back({step.work, wall / predicted});
 }

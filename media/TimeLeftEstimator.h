@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "media/OnePassCost.h"
+
 namespace quilmer {
 
 enum class JoinWork { Probe, Convert, Concatenate, Encode, Mp4Pass1, Mp4Pass2, OnePass, StreamCopy, Check };
@@ -57,6 +59,11 @@ public:
     void Begin(JoinWork work, int clip = -1);
     // Seconds of media the running step has done so far.
     void SetDone(double mediaSeconds);
+    // The pictures of the clips of a classic join (in clip order), or of one clip once its probe
+    // tells: each conversion and the final encode are then costed by the frames they code
+    // (ClassicCost), and a pace measured on the conversions carries over whole to the encode.
+    void SetClipPictures(const std::vector<PictureWork>& pictures);
+    void SetClipPicture(int clip, const PictureWork& picture);
     // Seconds left, smoothed; nullopt before the join has been measured well enough.
     std::optional<double> SecondsLeft();
     // The join ended (finished or stopped): no estimate until the next Start.
@@ -74,7 +81,10 @@ private:
     // The one-pass encode's position `seconds` into the joined media as seconds of average work.
     double WorkUpTo(double seconds) const;
     double PaceOf(JoinWork work) const;  // how much slower than its prior this kind goes
-    WorkCost CostOf(JoinWork work) const;
+    // What a step costs by the priors: the format's, or the pictures' where they are known.
+    WorkCost StepPrior(const Step& step) const;
+    WorkCost CostOf(const Step& step) const;
+    bool CostedByPictures() const;
     int PaceStepsNeeded() const;
     std::optional<double> RawSecondsLeft() const;
     void EndStep(double now);
@@ -85,6 +95,8 @@ private:
     std::vector<bool> leftOut_;  // clips whose conversion was skipped
     std::optional<double> joinedSeconds_;
     std::vector<double> clipCosts_;  // empty: every second costs the same
+    std::vector<PictureWork> pictures_;
+    std::vector<bool> pictureKnown_;
     std::vector<Step> plan_;
     int current_ = -1;  // index in plan_ of the running step
     double stepStart_ = 0;

@@ -1,7 +1,10 @@
-// Replays one-pass joins recorded by estimate.sh (TIMELEFT_RECORD=DIR) through the time-left
-// estimator on a manual clock, and scores them as timeleft.py scores a live join. The same
-// recordings replayed before and after a change to the estimator compare the two without the
-// noise of a shared machine.
+// Replays joins recorded by estimate.sh (TIMELEFT_RECORD=DIR) through the time-left estimator on
+// a manual clock, and scores them as timeleft.py scores a live join. The same recordings replayed
+// before and after a change to the estimator compare the two without the noise of a shared
+// machine. A one-pass join's recording has the encoder's positions; a classic join's has when each
+// encoder run began and ended (the clips probed at once, then an adapter probe and a conversion
+// per clip, the final encode or its two passes, the check), and the positions within a run are
+// taken to move evenly, in the whole seconds the pipeline's counter shows.
 // Usage: timeleft_replay [-v] TRACE...     (-v: every look, shown against really left)
 #include <algorithm>
 #include <cmath>
@@ -35,6 +38,8 @@ struct Trace {
     std::vector<PictureWork> pictures;
     double run = 0, exit = 0;
     std::vector<std::pair<double, double>> positions;  // (when, seconds of output)
+    std::vector<std::pair<double, double>> runs;       // (start, end) of every encoder run
+    bool classic = false;
 };
 
 std::optional<Trace> ReadTrace(const std::filesystem::path& path) {
@@ -61,6 +66,7 @@ std::optional<Trace> ReadTrace(const std::filesystem::path& path) {
             words >> t.run;
         } else if (kind == "exit") {
             words >> t.exit;
+            t.runs.push_back({t.run, t.exit});
         } else if (kind == "done") {
             double at = 0;
             std::string us;
@@ -69,13 +75,72 @@ std::optional<Trace> ReadTrace(const std::filesystem::path& path) {
                 t.positions.push_back({at, std::stod(us) / 1e6});
         }
     }
+    t.classic = t.name.rfind("classic", 0) == 0;
+    const std::size_t finalRuns = t.format == L"mp4" ? 2 : 1;
+    if (t.classic && t.runs.size() != 1 + 2 * t.clipSeconds.size() + finalRuns + 1) return std::nullopt;
     if (t.wall <= 0 || t.clipSeconds.empty() || t.exit <= t.run) return std::nullopt;
+    if (!t.classic) t.run = t.runs.back().first;
     return t;
 }
 
 struct Score {
     double median = 0, worst = 0;
     std::size_t scored = 0;
+};
+
+// The classic join's steps at the recorded times: Begin and the position of each tick.
+struct ClassicEvents {
+    const Trace& t;
+    std::size_t step = 0;  // the next step to begin
+    struct Event {
+        double at;
+        JoinWork work;
+        int clip;
+        double from, to, media;  // the run that does the step's media work, and how much
+    };
+    std::vector<Event> events;
+
+    explicit ClassicEvents(const Trace& trace) : t(trace) {
+        const std::size_t n = t.clipSeconds.size();
+        for (std::size_t i = 0; i < n; ++i) {
+            const auto probe = t.runs[1 + 2 * i], convert = t.runs[2 + 2 * i];
+            events.push_back({probe.first, JoinWork::Convert, static_cast<int>(i), convert.first, convert.second,
+                              t.clipSeconds[i]});
+        }
+        double total = 0;
+        for (double s : t.clipSeconds) total += s;
+        const double converted = t.runs[2 * n].second;
+        events.push_back({converted, JoinWork::Concatenate, -1, 0, 0, 0});
+        std::size_t r = 1 + 2 * n;
+        if (t.format == L"mp4") {
+            events.push_back({t.runs[r].first, JoinWork::Mp4Pass1, -1, t.runs[r].first, t.runs[r].second, total});
+            ++r;
+            events.push_back({t.runs[r].first, JoinWork::Mp4Pass2, -1, t.runs[r].first, t.runs[r].second, total});
+        } else {
+            events.push_back({t.runs[r].first, JoinWork::Encode, -1, t.runs[r].first, t.runs[r].second, total});
+        }
+        events.push_back({t.runs[r].second, JoinWork::Check, -1, 0, 0, 0});
+    }
+    // Brings the estimator to `now`.
+    void Advance(TimeLeftEstimator& e, double now) {
+        while (step < events.size() && events[step].at <= now) {
+            const Event& ev = events[step];
+            if (ev.work == JoinWork::Concatenate) {
+                double total = 0;
+                for (double s : t.clipSeconds) total += s;
+                e.SetJoinedSeconds(total);
+            }
+            e.Begin(ev.work, ev.clip);
+            ++step;
+        }
+        if (step == 0) return;
+        const Event& running = events[step - 1];
+        if (running.to > running.from && now >= running.from) {
+            const double share = std::min((now - running.from) / (running.to - running.from), 1.0);
+            const double done = std::floor(share * running.media);
+            e.SetDone(done > 0 ? done + 0.5 : 0);
+        }
+    }
 };
 
 Score Replay(const Trace& t) {
@@ -89,7 +154,25 @@ Score Replay(const Trace& t) {
     std::size_t next = 0;
     bool started = false, checking = false;
     double estimate = -1;
+    std::optional<ClassicEvents> classic;
+    if (t.classic) {
+        // As the command-line joiner starts it: every clip probed ahead, so lengths and pictures
+        // are known from the start.
+        estimator.Start(t.format, t.clipSeconds, TimeLeftEstimator::ClassicPlan(static_cast<int>(t.clipSeconds.size()), t.format));
+        if (!getenv("REPLAY_NO_PICTURES")) estimator.SetClipPictures(t.pictures);
+        classic.emplace(t);
+    }
     for (now = 0; now < t.wall; now += 0.25) {
+        if (classic) {
+            // The pipeline looks at its counters and asks for the estimate once a second.
+            classic->Advance(estimator, now);
+            if (std::fmod(now, 1.0) == 0) {
+                std::optional<double> s = estimator.SecondsLeft();
+                estimate = s ? *s : -1;
+            }
+            if (std::fmod(now, 1.0) == 0) shown.push_back(estimate < 0 ? -1 : std::lround(estimate));
+            continue;
+        }
         if (!started && now >= t.run) {
             estimator.Start(t.format, t.clipSeconds, {{JoinWork::OnePass}, {JoinWork::Check}});
             estimator.SetClipCosts(OnePassClipCosts(t.pictures, output, t.format));
@@ -138,7 +221,7 @@ int main(int argc, char** argv) {
         }
         std::optional<Trace> t = ReadTrace(argv[i]);
         if (!t) {
-            std::fprintf(stderr, "not a recording of a one-pass join: %s\n", argv[i]);
+            std::fprintf(stderr, "not a recording of a join: %s\n", argv[i]);
             continue;
         }
         const Score s = Replay(*t);

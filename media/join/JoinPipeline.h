@@ -67,6 +67,9 @@ public:
     // Lengths of the clips of the next join that the caller already knows (in clip order; 0 where
     // unknown), so that the time left is right from the first clip on.
     void SetClipSecondsHint(std::vector<double> seconds) { timeLeft_.SetClipSecondsHint(std::move(seconds)); }
+    void SetClipPicturesHint(std::vector<std::optional<PictureWork>> pictures) {
+        timeLeft_.SetClipPicturesHint(std::move(pictures));
+    }
 
     // How the result check finds where the output's picture lies (read on a worker thread; its
     // answer is not measured when unset, and then only the length is checked).

@@ -1,8 +1,24 @@
 #include "media/join/PipelineTimeLeft.h"
 
+#include "media/EncoderCommands.h"
 #include "media/join/ResultCheck.h"
 
+#include <cwchar>
+
 namespace quilmer {
+
+PictureWork PictureOf(const ClipProperties& probe) {
+    PictureWork p;
+    int width = 0, height = 0;
+    if (std::swscanf(probe.resolution.c_str(), L"%dx%d", &width, &height) != 2 || width <= 0 || height <= 0 ||
+        width > 16384 || height > 16384)
+        return p;
+    p.width = width;
+    p.height = height;
+    p.fps = FrameRateFromProbe(probe);
+    for (wchar_t c : probe.videoCodec) p.codec += c > 0 && c < 128 ? static_cast<char>(c) : '?';
+    return p;
+}
 
 void PipelineTimeLeft::Start(const JoinState& state) {
     std::vector<double> seconds = std::move(hint_);
@@ -11,6 +27,9 @@ void PipelineTimeLeft::Start(const JoinState& state) {
     const int count = static_cast<int>(state.clips.size());
     estimator_.Start(state.targetFormat, std::move(seconds),
                      TimeLeftEstimator::ClassicPlan(count, state.targetFormat));
+    for (std::size_t i = 0; i < pictures_.size(); ++i)
+        if (pictures_[i]) estimator_.SetClipPicture(static_cast<int>(i), *pictures_[i]);
+    pictures_.clear();
 }
 
 void PipelineTimeLeft::PhaseBegins(const JoinState& state, JoinPhase phase,
@@ -24,6 +43,7 @@ void PipelineTimeLeft::PhaseBegins(const JoinState& state, JoinPhase phase,
             // The clip has just been taken from the queue, and its probe tells its length.
             if (std::optional<double> seconds = DurationSeconds(state.probe.duration))
                 estimator_.SetClipSeconds(next - 1, *seconds);
+            estimator_.SetClipPicture(next - 1, PictureOf(state.probe));
             estimator_.Begin(JoinWork::Convert, next - 1);
             break;
         case JoinPhase::Concatenating:

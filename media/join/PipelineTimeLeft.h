@@ -18,6 +18,9 @@ public:
     // Lengths of the clips of the next join that the caller already knows (in clip order; 0 or
     // less where unknown). The join learns each length from its own probe otherwise.
     void SetClipSecondsHint(std::vector<double> seconds) { hint_ = std::move(seconds); }
+    // And their pictures, from their probes (nullopt where unknown), which cost the conversions
+    // and the final encode before they run.
+    void SetClipPicturesHint(std::vector<std::optional<PictureWork>> pictures) { pictures_ = std::move(pictures); }
     // A join of state.clips into state.targetFormat starts now.
     void Start(const JoinState& state);
     // The pipeline entered phase (state as it stands then); joinedSeconds is the length of the
@@ -30,6 +33,10 @@ public:
 private:
     TimeLeftEstimator estimator_;
     std::vector<double> hint_;
+    std::vector<std::optional<PictureWork>> pictures_;
 };
+
+// The picture a probe describes ("640x360 pixels", "25 fps", "h264"); none for a sound-only clip.
+PictureWork PictureOf(const ClipProperties& probe);
 
 }  // namespace quilmer

@@ -53,6 +53,23 @@ private:
     PipelineTimeLeft timeLeft_;
 };
 
+TEST(PipelineTimeLeft, ReadsTheClipsPictureFromItsProbe) {
+    ClipProperties probe;
+    probe.resolution = L"640x360 pixels";
+    probe.frameRate = L"29.97 fps";
+    probe.videoCodec = L"h264";
+    const PictureWork p = PictureOf(probe);
+    EXPECT_EQ(p.codec, "h264");
+    EXPECT_EQ(p.width, 640);
+    EXPECT_EQ(p.height, 360);
+    EXPECT_NEAR(p.fps, 29.97, 1e-9);
+    // Sound only, or a frame no decoder makes: no picture to cost.
+    for (const wchar_t* odd : {L"", L"x pixels", L"0x480 pixels", L"99999x99999 pixels"}) {
+        probe.resolution = odd;
+        EXPECT_EQ(PictureOf(probe).width, 0) << odd;
+    }
+}
+
 TEST(PipelineTimeLeft, LearnsEachClipFromItsProbeAndScalesTheFinalWork) {
     // Three clips, each converted at the same pace; the final encode's share follows their length.
     auto afterConversions = [](const std::wstring& duration, double seconds) {

@@ -5,6 +5,7 @@
 #include <optional>
 #include <vector>
 
+#include "media/ClassicCost.h"
 #include "media/OnePassCost.h"
 #include "media/TimeLeftEstimator.h"
 
@@ -39,6 +40,7 @@ public:
         for (const TrueStep& s : steps_) plan.push_back(s.step);
         estimator_.Start(format, hint, plan);
     }
+    void Pictures(const std::vector<PictureWork>& pictures) { estimator_.SetClipPictures(pictures); }
 
     std::vector<Sample> Run() {
         double total = 0;
@@ -101,6 +103,82 @@ std::pair<double, double> Score(const std::vector<Sample>& samples) {
     if (errors.empty()) return {1e9, 1e9};
     std::sort(errors.begin(), errors.end());
     return {errors[errors.size() / 2], errors.back()};
+}
+
+// A classic join whose steps take what the pictures make them cost: each conversion by its clip's
+// own frame and decoder, the final encode by the first clip's frame.
+std::vector<TrueStep> ClassicJoinOf(const std::wstring& format, const std::vector<double>& clips,
+                                    const std::vector<PictureWork>& pictures) {
+    std::vector<TrueStep> steps = ClassicJoin(format, clips, 1);
+    for (TrueStep& s : steps) {
+        if (s.step.work == JoinWork::Convert) {
+            const StepSeconds c = ClassicConversionCost(pictures[s.step.clip]);
+            s.seconds = c.fixed + c.perSecond * clips[s.step.clip];
+            s.startUp = c.fixed;
+        } else if (s.step.work == JoinWork::Encode) {
+            double seconds = 0;
+            for (std::size_t i = 0; i < clips.size(); ++i)
+                seconds += clips[i] * ClassicEncodePerSecond(pictures[i], pictures[0], format, FinalPass::Only);
+            s.seconds = s.startUp + seconds;
+        }
+    }
+    return steps;
+}
+
+TEST(TimeLeftEstimator, AClassicJoinCostsItsStepsByTheClipsPictures) {
+    // A large first clip sets the frame of the final encode, and small cheap clips follow: their
+    // conversions go fast, the final encode of their frames at the large frame does not. By the
+    // format's priors alone, the conversions' pace makes the final encode look quick; the
+    // pictures tell what it costs before it starts.
+    const std::vector<double> clips = {30, 60, 60, 60, 60, 60};
+    std::vector<PictureWork> pictures = {{"h264", 1280, 720, 30}};
+    for (int i = 1; i < 6; ++i) pictures.push_back({"mpeg4", 176, 144, 15});
+    const std::vector<TrueStep> steps = ClassicJoinOf(L"flv", clips, pictures);
+
+    // What it says while the clips are converted, before the final encode tells its own pace.
+    double encodeBegins = 0;
+    for (const TrueStep& s : steps) {
+        if (s.step.work == JoinWork::Encode) break;
+        encodeBegins += s.seconds;
+    }
+    auto worstBeforeTheEncode = [&](const std::vector<Sample>& samples) {
+        double worst = 0;
+        for (const Sample& s : samples)
+            if (s.at < encodeBegins && s.shown) worst = std::max(worst, Error(s));
+        return worst;
+    };
+    Join byPictures(L"flv", clips, steps, clips);
+    byPictures.Pictures(pictures);
+    const std::vector<Sample> samples = byPictures.Run();
+    EXPECT_LE(worstBeforeTheEncode(samples), 0.30);
+    auto [median, worst] = Score(samples);
+    EXPECT_LE(median, 0.15);
+    EXPECT_LE(worst, 0.30);
+
+    Join byFormat(L"flv", clips, steps, clips);
+    EXPECT_GT(worstBeforeTheEncode(byFormat.Run()), 0.5) << "the format's priors alone should be far off";
+}
+
+TEST(ClassicCosts, FollowTheFramesEachStepCodes) {
+    // A conversion codes the clip's own frame at 20 fps at the least, and pays for its decoder.
+    const StepSeconds small = ClassicConversionCost({"mpeg4", 176, 144, 15});
+    const StepSeconds vga = ClassicConversionCost({"mpeg4", 640, 480, 15});
+    const StepSeconds vgaH264 = ClassicConversionCost({"h264", 640, 480, 15});
+    EXPECT_GT(vga.perSecond, 8 * small.perSecond);
+    EXPECT_GT(vgaH264.perSecond, vga.perSecond);
+    const double slow = ClassicConversionCost({"mpeg4", 640, 480, 10}).perSecond;
+    EXPECT_NEAR(slow, vga.perSecond, 0.1 * vga.perSecond) << "both are coded at 20 fps";
+    EXPECT_GT(ClassicConversionCost({"mpeg4", 640, 480, 30}).perSecond, 1.4 * vga.perSecond);
+    // A sound-only clip still gets a picture (black frames), so it costs something.
+    EXPECT_GT(ClassicConversionCost({}).perSecond, 0);
+    // The final encode codes every clip at the first clip's frame: a small clip costs nearly what
+    // a clip of that frame does, and mp4's second pass far more than its first.
+    const PictureWork frame{"h264", 640, 480, 25};
+    const double same = ClassicEncodePerSecond(frame, frame, L"flv", FinalPass::Only);
+    const double fitted = ClassicEncodePerSecond({"mpeg4", 176, 144, 25}, frame, L"flv", FinalPass::Only);
+    EXPECT_GT(fitted, 0.8 * same);
+    EXPECT_GT(ClassicEncodePerSecond(frame, frame, L"mp4", FinalPass::Mp4Second),
+              2 * ClassicEncodePerSecond(frame, frame, L"mp4", FinalPass::Mp4First));
 }
 
 TEST(TimeLeftEstimator, FollowsStepsOfDifferentCost) {

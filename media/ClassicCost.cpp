@@ -1,0 +1,63 @@
+#include "media/ClassicCost.h"
+
+#include <algorithm>
+
+namespace quilmer {
+
+namespace {
+
+// Fitted to the conversions and final encodes of the mixed and the real test clips (bench/timeleft
+// recordings): an MPEG-2 frame at the intermediate's quality costs about 4 ns a pixel, and the
+// clip's decoding shows at about two thirds of its single-core cost (the encoder's threads hide the rest).
+constexpr double kConversionStartSeconds = 0.5;  // two program starts and a probe
+constexpr double kIntermediatePerPixelNs = 3.75;
+constexpr double kDecodeShare = 0.68;
+constexpr double kPerFrameNs = 50000;
+constexpr int kNoPictureWidth = 320, kNoPictureHeight = 240;  // a sound-only clip gets black frames
+
+// The intermediate's rate: the clip's own, raised to 20 fps (an unknown rate counts as slow).
+double IntermediateRate(double fps) { return fps >= 20 && fps <= 240 ? fps : 20; }
+
+double Pixels(const PictureWork& p) {
+    if (p.width <= 0 || p.height <= 0) return static_cast<double>(kNoPictureWidth) * kNoPictureHeight;
+    return static_cast<double>(p.width) * p.height;
+}
+
+// Nanoseconds a pixel of the first clip's frame costs in the final encode. How much an encoder
+// spends on a frame depends on what it shows too (real footage costs up to half as much again as
+// the test patterns), so these are the middle of the two sets.
+double FinalPerPixelNs(const std::wstring& format, FinalPass pass) {
+    if (pass == FinalPass::Mp4First) return 13.5;
+    if (pass == FinalPass::Mp4Second) return 35;
+    if (format == L"avi") return 9.3;
+    if (format == L"rmvb") return 6.2;
+    if (format == L"wmv") return 7.5;
+    return 7.2;  // flv
+}
+
+// Reading an intermediate frame back, per pixel of its own frame, and fitting it into the first
+// clip's, per pixel in and out.
+constexpr double kIntermediateDecodeNs = 1.5;
+constexpr double kFitPerPixelNs = 1.3;
+
+}  // namespace
+
+StepSeconds ClassicConversionCost(const PictureWork& clip) {
+    const double pixels = Pixels(clip);
+    double perSecond = IntermediateRate(clip.fps) * pixels * kIntermediatePerPixelNs;
+    if (clip.width > 0 && clip.height > 0) {
+        const double fps = clip.fps > 0 && clip.fps <= 240 ? clip.fps : 25;
+        perSecond += kDecodeShare * fps * (kPerFrameNs + pixels * DecodeNanosPerPixel(clip.codec));
+    }
+    return {kConversionStartSeconds, perSecond * 1e-9};
+}
+
+double ClassicEncodePerSecond(const PictureWork& clip, const PictureWork& firstFrame, const std::wstring& format,
+                              FinalPass pass) {
+    const double own = Pixels(clip), frame = Pixels(firstFrame);
+    double perFrame = frame * FinalPerPixelNs(format, pass) + own * kIntermediateDecodeNs;
+    if (own != frame) perFrame += (own + frame) * kFitPerPixelNs;
+    return IntermediateRate(clip.fps) * perFrame * 1e-9;
+}
+
+}  // namespace quilmer
