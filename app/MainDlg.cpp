@@ -119,20 +119,23 @@ wxString Wildcard(const std::vector<FileFilter>& filters) {
     return wildcard;
 }
 
-// The save dialog's extra control: the join method, preselected with the user's last choice.
+// The save dialog's extra control: the join method, preselected with the user's last choice, and
+// below it the chapters switch, on a row of its own so that a longer translation is not cut off.
 wxWindow* CreateJoinMethodControl(wxWindow* parent) {
     auto* panel = new wxPanel(parent, wxID_ANY);
-    auto* sizer = new wxBoxSizer(wxHORIZONTAL);
+    auto* rows = new wxBoxSizer(wxVERTICAL);
+    auto* method = new wxBoxSizer(wxHORIZONTAL);
     auto* choice = new wxChoice(panel, kIdJoinMethod);
     for (const auto& entry : JoinMethodEntries()) choice->Append(ToWx(entry.label));
     choice->SetSelection(JoinMethodIndex(StoredJoinMethod()));
-    sizer->Add(new wxStaticText(panel, wxID_ANY, ToWx(JoinMethodLabel())), 0,
-               wxALIGN_CENTER_VERTICAL | wxRIGHT, panel->FromDIP(8));
-    sizer->Add(choice, 0, wxALIGN_CENTER_VERTICAL);
+    method->Add(new wxStaticText(panel, wxID_ANY, ToWx(JoinMethodLabel())), 0,
+                wxALIGN_CENTER_VERTICAL | wxRIGHT, panel->FromDIP(8));
+    method->Add(choice, 0, wxALIGN_CENTER_VERTICAL);
+    rows->Add(method, 0);
     auto* chapters = new wxCheckBox(panel, kIdChapters, ToWx(ChaptersLabel()));
     chapters->SetValue(StoredChapters());
-    sizer->Add(chapters, 0, wxALIGN_CENTER_VERTICAL | wxLEFT, panel->FromDIP(16));
-    panel->SetSizerAndFit(sizer);
+    rows->Add(chapters, 0, wxTOP, panel->FromDIP(6));
+    panel->SetSizerAndFit(rows);
     return panel;
 }
 

@@ -31,6 +31,11 @@ constexpr double kBandSeconds = 0.2;
 constexpr double kBandShare = 0.05;
 constexpr double kMaxChangeShare = 0.3;
 constexpr double kMaxChangeSeconds = 1;
+// Once the last step on media has reported its position for this long, what is left is that
+// step's own measure: a figure above it comes down to it at once (one below it still rises
+// only gradually, so that one slow moment does not make it leap).
+constexpr double kMeasuredSeconds = 1;
+constexpr double kFollowMeasuredSeconds = 0.3;
 
 bool WorksOnMedia(JoinWork work) { return work != JoinWork::Probe; }
 
@@ -338,6 +343,14 @@ std::optional<double> TimeLeftEstimator::RawSecondsLeft() const {
     return left;
 }
 
+bool TimeLeftEstimator::LastStepMeasured() const {
+    if (!running_ || current_ < 0 || !WorksOnMedia(plan_[current_].work) || done_ <= 0) return false;
+    for (std::size_t i = static_cast<std::size_t>(current_) + 1; i < plan_.size(); ++i)
+        if (SetsThePace(plan_[i].work)) return false;
+    const double media = MediaOf(plan_[current_]);
+    return Now() - firstDoneAt_ >= kMeasuredSeconds && done_ >= kTrustShareOfStep * media;
+}
+
 std::optional<double> TimeLeftEstimator::SecondsLeft() {
     std::optional<double> raw = RawSecondsLeft();
     if (!raw)
@@ -354,8 +367,12 @@ std::optional<double> TimeLeftEstimator::SecondsLeft() {
     const double gap = *raw - counted;
     double next = counted;
     if (std::abs(gap) > std::max(kBandSeconds, kBandShare * counted)) {
-        const double limit = (kMaxChangeShare * counted + kMaxChangeSeconds) * dt;
-        next += std::clamp(gap * (1 - std::exp(-dt / kFollowSeconds)), -limit, limit);
+        if (gap < 0 && LastStepMeasured()) {
+            next += gap * (1 - std::exp(-dt / kFollowMeasuredSeconds));
+        } else {
+            const double limit = (kMaxChangeShare * counted + kMaxChangeSeconds) * dt;
+            next += std::clamp(gap * (1 - std::exp(-dt / kFollowSeconds)), -limit, limit);
+        }
     }
     shown_ = std::max(next, 0.0);
     shownAt_ = now;

@@ -85,6 +85,7 @@ private:
     WorkCost StepPrior(const Step& step) const;
     WorkCost CostOf(const Step& step) const;
     bool CostedByPictures() const;
+    bool LastStepMeasured() const;  // the running step is the last on media and has been measured
     int PaceStepsNeeded() const;
     std::optional<double> RawSecondsLeft() const;
     void EndStep(double now);

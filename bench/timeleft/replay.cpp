@@ -135,7 +135,8 @@ struct ClassicEvents {
         }
         if (step == 0) return;
         const Event& running = events[step - 1];
-        if (running.to > running.from && now >= running.from) {
+        // The encoder's first position comes half a second after it starts.
+        if (running.to > running.from && now >= running.from + 0.5) {
             const double share = std::min((now - running.from) / (running.to - running.from), 1.0);
             const double done = std::floor(share * running.media);
             e.SetDone(done > 0 ? done + 0.5 : 0);

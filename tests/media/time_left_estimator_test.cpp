@@ -288,6 +288,34 @@ TEST(TimeLeftEstimator, NoEstimateUntilTheJoinHasBeenMeasured) {
     EXPECT_FALSE(estimator.SecondsLeft());
 }
 
+TEST(TimeLeftEstimator, ALastStepFasterThanForeseenIsFollowedOnceMeasured) {
+    // The final encode goes three times as fast as the conversions made it look: as soon as it
+    // has reported its position for a second, the figure comes down to what it measures instead
+    // of counting down from the old figure.
+    std::vector<double> clips(6, 120);
+    std::vector<TrueStep> steps = ClassicJoin(L"flv", clips, 1);
+    double encodeBegins = 0, encodeSeconds = 0;
+    for (TrueStep& s : steps) {
+        if (s.step.work == JoinWork::Encode) {
+            s.seconds /= 3;
+            encodeSeconds = s.seconds;
+        }
+        if (s.step.work == JoinWork::Convert) s.seconds *= 2;  // a slow spell while converting
+    }
+    for (const TrueStep& s : steps) {
+        if (s.step.work == JoinWork::Encode) break;
+        encodeBegins += s.seconds;
+    }
+    Join join(L"flv", clips, steps, clips);
+    int looked = 0;
+    for (const Sample& s : join.Run()) {
+        if (s.at < encodeBegins + 0.5 * encodeSeconds || !s.shown) continue;
+        EXPECT_LE(Error(s), 0.30) << "at " << s.at;
+        ++looked;
+    }
+    EXPECT_GT(looked, 0);
+}
+
 TEST(TimeLeftEstimator, NoWildJumpsWhenTheKindOfStepChanges) {
     // Conversions run at the priors' speed, but the final encode is four times slower than its
     // prior: the figure shown may move towards the new truth, but by at most a bounded share of
