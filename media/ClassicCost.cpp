@@ -54,10 +54,13 @@ StepSeconds ClassicConversionCost(const PictureWork& clip) {
 
 double ClassicEncodePerSecond(const PictureWork& clip, const PictureWork& firstFrame, const std::wstring& format,
                               FinalPass pass) {
+    // The output keeps the first intermediate's rate (frames of faster clips are dropped), but
+    // every frame of the clip's own intermediate is read and fitted.
     const double own = Pixels(clip), frame = Pixels(firstFrame);
-    double perFrame = frame * FinalPerPixelNs(format, pass) + own * kIntermediateDecodeNs;
-    if (own != frame) perFrame += (own + frame) * kFitPerPixelNs;
-    return IntermediateRate(clip.fps) * perFrame * 1e-9;
+    double read = own * kIntermediateDecodeNs;
+    if (own != frame) read += (own + frame) * kFitPerPixelNs;
+    return (IntermediateRate(firstFrame.fps) * frame * FinalPerPixelNs(format, pass) + IntermediateRate(clip.fps) * read) *
+           1e-9;
 }
 
 }  // namespace quilmer

@@ -1,8 +1,8 @@
 #pragma once
 // What the steps of the classic join cost on the machine the figures were measured on (two
 // cores, nothing else running), from the clips' pictures: each clip is converted on its own at
-// its own frame (at 20 fps at the least), and the final encode codes every converted frame at the
-// first clip's frame. The time-left estimate scales these by how fast the join really goes, so
+// its own frame (at 20 fps at the least), and the final encode reads every converted frame and
+// codes the joined picture at the first clip's frame and rate. The time-left estimate scales these by how fast the join really goes, so
 // only their ratios need to be right on another machine; clips whose conversions cost more to
 // decode then no longer make the final encode look slower than it is.
 

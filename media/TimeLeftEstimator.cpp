@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 
 namespace quilmer {
 
@@ -181,25 +183,17 @@ WorkCost TimeLeftEstimator::StepPrior(const Step& step) const {
         return {c.fixed, known ? c.perSecond : perSecondOf(conversion)};
     }
     // Every clip's converted frames are coded at the first clip's frame.
-    PictureWork frame;
-    for (std::size_t i = 0; i < pictures_.size(); ++i)
-        if (pictureKnown_[i]) {
-            frame = pictures_[i];
-            break;
-        }
-    const FinalPass pass = step.work == JoinWork::Mp4Pass1   ? FinalPass::Mp4First
-                           : step.work == JoinWork::Mp4Pass2 ? FinalPass::Mp4Second
-                                                             : FinalPass::Only;
-    auto encode = [&](const PictureWork& p) { return ClassicEncodePerSecond(p, frame, format_, pass); };
-    const double average = perSecondOf(encode);
+    const std::vector<double> costs = FinalEncodeCosts(step.work);
     const double clipAverage = AverageClipSeconds();
-    double seconds = 0, work = 0;
+    double seconds = 0, work = 0, sum = 0;
     for (std::size_t i = 0; i < clipSeconds_.size(); ++i) {
+        sum += costs[i];
         if (leftOut_[i]) continue;
         const double length = clipSeconds_[i] > 0 ? clipSeconds_[i] : clipAverage;
         seconds += length;
-        work += length * (pictureKnown_[i] ? encode(pictures_[i]) : average);
+        work += length * costs[i];
     }
+    const double average = costs.empty() ? 0 : sum / static_cast<double>(costs.size());
     return {prior.fixedSeconds, seconds > 0 ? work / seconds : average};
 }
 
@@ -214,21 +208,47 @@ double TimeLeftEstimator::AverageClipSeconds() const {
     return count > 0 ? known / count : 0;
 }
 
-double TimeLeftEstimator::WorkUpTo(double seconds) const {
-    if (clipCosts_.empty()) return seconds;
+double TimeLeftEstimator::WorkUpTo(double seconds, const std::vector<double>& costs) const {
+    if (costs.size() != clipSeconds_.size()) return seconds;
     // The costs are scaled so that the whole join is as much work as seconds it lasts.
     const double average = AverageClipSeconds();
     double length = 0, work = 0, done = 0;
     for (std::size_t i = 0; i < clipSeconds_.size(); ++i) {
         if (leftOut_[i]) continue;
         const double clip = clipSeconds_[i] > 0 ? clipSeconds_[i] : average;
-        done += clipCosts_[i] * std::clamp(seconds - length, 0.0, clip);
-        work += clipCosts_[i] * clip;
+        done += costs[i] * std::clamp(seconds - length, 0.0, clip);
+        work += costs[i] * clip;
         length += clip;
     }
     if (work <= 0) return seconds;
     // Past the clips' known lengths (a clip longer than its header said) at the average cost.
     return done * length / work + std::max(seconds - length, 0.0);
+}
+
+std::vector<double> TimeLeftEstimator::FinalEncodeCosts(JoinWork work) const {
+    if (!CostedByPictures()) return {};
+    const FinalPass pass = work == JoinWork::Mp4Pass1 ? FinalPass::Mp4First
+                           : work == JoinWork::Mp4Pass2 ? FinalPass::Mp4Second
+                                                        : FinalPass::Only;
+    PictureWork frame;
+    for (std::size_t i = 0; i < pictures_.size(); ++i)
+        if (pictureKnown_[i]) {
+            frame = pictures_[i];
+            break;
+        }
+    std::vector<double> costs(pictures_.size(), 0);
+    double sum = 0;
+    int known = 0;
+    for (std::size_t i = 0; i < pictures_.size(); ++i)
+        if (pictureKnown_[i]) {
+            costs[i] = ClassicEncodePerSecond(pictures_[i], frame, format_, pass);
+            sum += costs[i];
+            ++known;
+        }
+    // A clip whose picture is not known yet costs what the known ones do on average.
+    for (std::size_t i = 0; i < pictures_.size(); ++i)
+        if (!pictureKnown_[i]) costs[i] = sum / known;
+    return costs;
 }
 
 double TimeLeftEstimator::MediaOf(const Step& step) const {
@@ -353,6 +373,7 @@ bool TimeLeftEstimator::LastStepMeasured() const {
 
 std::optional<double> TimeLeftEstimator::SecondsLeft() {
     std::optional<double> raw = RawSecondsLeft();
+    if (getenv("TL_DEBUG")) fprintf(stderr, "TL %.2f step %d done %.1f raw %.2f shown %.2f\n", Now() - joinStart_, current_, done_, raw ? *raw : -1, shown_ ? *shown_ - (Now() - shownAt_) : -1);
     if (!raw)
         return shown_ ? std::optional<double>(std::max(*shown_ - (Now() - shownAt_), 0.0)) : std::nullopt;
     const double now = Now();
@@ -409,7 +430,15 @@ void TimeLeftEstimator::Begin(JoinWork work, int clip) {
 
 void TimeLeftEstimator::SetDone(double mediaSeconds) {
     if (!running_ || current_ < 0) return;
-    if (plan_[current_].work == JoinWork::OnePass) mediaSeconds = WorkUpTo(mediaSeconds);
+    // The encoder's position as the work of the clips it has passed: in the one-pass encode by
+    // what each clip costs to read and encode, in the final encode by the frames each clip's
+    // intermediate brings.
+    const JoinWork work = plan_[current_].work;
+    if (work == JoinWork::OnePass) {
+        mediaSeconds = WorkUpTo(mediaSeconds, clipCosts_);
+    } else if (work == JoinWork::Encode || work == JoinWork::Mp4Pass1 || work == JoinWork::Mp4Pass2) {
+        mediaSeconds = WorkUpTo(mediaSeconds, FinalEncodeCosts(work));
+    }
     if (done_ <= 0 && mediaSeconds > 0) {
         firstDone_ = mediaSeconds;
         firstDoneAt_ = Now();

@@ -78,8 +78,11 @@ private:
     double Now() const;
     double MediaOf(const Step& step) const;
     double AverageClipSeconds() const;
-    // The one-pass encode's position `seconds` into the joined media as seconds of average work.
-    double WorkUpTo(double seconds) const;
+    // An encode's position `seconds` into the joined media as seconds of average work, each clip
+    // weighing by its cost per second (none: all alike).
+    double WorkUpTo(double seconds, const std::vector<double>& costs) const;
+    // What a second of each clip costs in a final encode, from the pictures (none when unknown).
+    std::vector<double> FinalEncodeCosts(JoinWork work) const;
     double PaceOf(JoinWork work) const;  // how much slower than its prior this kind goes
     // What a step costs by the priors: the format's, or the pictures' where they are known.
     WorkCost StepPrior(const Step& step) const;

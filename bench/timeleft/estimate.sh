@@ -14,7 +14,7 @@
 #   mixed  ten synthesised clips (bench/join/clips.sh): five of 20 s and five of 60 s, interleaved
 #   real   eleven real clips from ../shared/media-samples (FLV, MP4, WMV, ASF, MOV, 3GP)
 # TIMELEFT_STAGES=1 also prints how long each stage took, TIMELEFT_TRACE=1 every look at the screen,
-# TIMELEFT_RECORD=DIR keeps a recording of each one-pass join for timeleft_replay (bench/README.md).
+# TIMELEFT_RECORD=DIR keeps a recording of each join for timeleft_replay (bench/README.md).
 # Timings depend on the load of the machine; on a shared one run each case more than once before
 # trusting a figure.
 set -euo pipefail

@@ -39,6 +39,7 @@ struct Trace {
     double run = 0, exit = 0;
     std::vector<std::pair<double, double>> positions;  // (when, seconds of output)
     std::vector<std::pair<double, double>> runs;       // (start, end) of every encoder run
+    std::vector<std::vector<std::pair<double, double>>> runPositions;  // the positions of each run
     bool classic = false;
 };
 
@@ -64,6 +65,7 @@ std::optional<Trace> ReadTrace(const std::filesystem::path& path) {
             t.pictures.push_back(p);
         } else if (kind == "run") {
             words >> t.run;
+            t.runPositions.emplace_back();
         } else if (kind == "exit") {
             words >> t.exit;
             t.runs.push_back({t.run, t.exit});
@@ -71,8 +73,10 @@ std::optional<Trace> ReadTrace(const std::filesystem::path& path) {
             double at = 0;
             std::string us;
             words >> at >> us;
-            if (!us.empty() && std::isdigit(static_cast<unsigned char>(us[0])))
+            if (!us.empty() && std::isdigit(static_cast<unsigned char>(us[0]))) {
                 t.positions.push_back({at, std::stod(us) / 1e6});
+                if (!t.runPositions.empty()) t.runPositions.back().push_back({at, std::stod(us) / 1e6});
+            }
         }
     }
     t.classic = t.name.rfind("classic", 0) == 0;
@@ -97,6 +101,7 @@ struct ClassicEvents {
         JoinWork work;
         int clip;
         double from, to, media;  // the run that does the step's media work, and how much
+        const std::vector<std::pair<double, double>>* positions;  // as recorded, or none
     };
     std::vector<Event> events;
 
@@ -105,21 +110,24 @@ struct ClassicEvents {
         for (std::size_t i = 0; i < n; ++i) {
             const auto probe = t.runs[1 + 2 * i], convert = t.runs[2 + 2 * i];
             events.push_back({probe.first, JoinWork::Convert, static_cast<int>(i), convert.first, convert.second,
-                              t.clipSeconds[i]});
+                              t.clipSeconds[i], &t.runPositions[2 + 2 * i]});
         }
         double total = 0;
         for (double s : t.clipSeconds) total += s;
         const double converted = t.runs[2 * n].second;
-        events.push_back({converted, JoinWork::Concatenate, -1, 0, 0, 0});
+        events.push_back({converted, JoinWork::Concatenate, -1, 0, 0, 0, nullptr});
         std::size_t r = 1 + 2 * n;
         if (t.format == L"mp4") {
-            events.push_back({t.runs[r].first, JoinWork::Mp4Pass1, -1, t.runs[r].first, t.runs[r].second, total});
+            events.push_back({t.runs[r].first, JoinWork::Mp4Pass1, -1, t.runs[r].first, t.runs[r].second, total,
+                              &t.runPositions[r]});
             ++r;
-            events.push_back({t.runs[r].first, JoinWork::Mp4Pass2, -1, t.runs[r].first, t.runs[r].second, total});
+            events.push_back({t.runs[r].first, JoinWork::Mp4Pass2, -1, t.runs[r].first, t.runs[r].second, total,
+                              &t.runPositions[r]});
         } else {
-            events.push_back({t.runs[r].first, JoinWork::Encode, -1, t.runs[r].first, t.runs[r].second, total});
+            events.push_back({t.runs[r].first, JoinWork::Encode, -1, t.runs[r].first, t.runs[r].second, total,
+                              &t.runPositions[r]});
         }
-        events.push_back({t.runs[r].second, JoinWork::Check, -1, 0, 0, 0});
+        events.push_back({t.runs[r].second, JoinWork::Check, -1, 0, 0, 0, nullptr});
     }
     // Brings the estimator to `now`.
     void Advance(TimeLeftEstimator& e, double now) {
@@ -135,7 +143,16 @@ struct ClassicEvents {
         }
         if (step == 0) return;
         const Event& running = events[step - 1];
-        // The encoder's first position comes half a second after it starts.
+        if (running.positions && !running.positions->empty()) {
+            // As recorded, in the whole seconds the counter keeps.
+            double done = 0;
+            for (const auto& [at, seconds] : *running.positions)
+                if (at <= now) done = std::floor(seconds);
+            e.SetDone(done > 0 ? done + 0.5 : 0);
+            return;
+        }
+        // Not recorded: the encoder's first position half a second after it starts, and then
+        // evenly on.
         if (running.to > running.from && now >= running.from + 0.5) {
             const double share = std::min((now - running.from) / (running.to - running.from), 1.0);
             const double done = std::floor(share * running.media);

@@ -16,22 +16,38 @@ import subprocess
 import sys
 import time
 
-# With TIMELEFT_RECORD=DIR a one-pass join's encoder runs through a wrapper that timestamps its
-# progress, and DIR/<method>-<set>-<format>.trace keeps the clips, the positions and the wall time
-# (the estimator's tests replay such traces on a manual clock).
+# With TIMELEFT_RECORD=DIR every encoder run goes through a wrapper that timestamps its start, its
+# progress (one-pass joins report positions on stdout) and its end, and
+# DIR/<method>-<set>-<format>.trace keeps the clips, those times and the wall time, for
+# timeleft_replay to replay on a manual clock.
 WRAPPER = """#!/usr/bin/env python3
-import os, subprocess, sys, time
+import os, re, subprocess, sys, threading, time
 log = open(os.environ["TIMELEFT_LOG"], "a")
-log.write("run %.3f\\n" % time.monotonic())
-proc = subprocess.Popen(["/usr/bin/ffmpeg"] + sys.argv[1:], stdout=subprocess.PIPE)
+lock = threading.Lock()
+def note(text):
+    with lock:
+        log.write(text)
+        log.flush()
+note("run %.3f\\n" % time.monotonic())
+proc = subprocess.Popen(["/usr/bin/ffmpeg"] + sys.argv[1:], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+def stats():
+    # A classic join's encodes report on stderr ("time=00:01:02.50"), redrawn with a carriage return.
+    for chunk in iter(lambda: os.read(proc.stderr.fileno(), 4096), b""):
+        sys.stderr.buffer.write(chunk)
+        sys.stderr.flush()
+        for m in re.finditer(rb"time=(\\d+):(\\d\\d):(\\d\\d(?:\\.\\d+)?)", chunk):
+            us = int((int(m.group(1)) * 3600 + int(m.group(2)) * 60 + float(m.group(3))) * 1e6)
+            note("done %.3f %d\\n" % (time.monotonic(), us))
+reader = threading.Thread(target=stats)
+reader.start()
 for line in proc.stdout:
     sys.stdout.buffer.write(line)
     sys.stdout.flush()
     if line.startswith(b"out_time_us="):
-        log.write("done %.3f %s\\n" % (time.monotonic(), line.split(b"=")[1].decode().strip()))
-        log.flush()
+        note("done %.3f %s\\n" % (time.monotonic(), line.split(b"=")[1].decode().strip()))
 code = proc.wait()
-log.write("exit %.3f\\n" % time.monotonic())
+reader.join()
+note("exit %.3f\\n" % time.monotonic())
 sys.exit(code)
 """
 
