@@ -27,12 +27,15 @@ constexpr double kTrustMovingSeconds = 2;
 // of a few seconds is off by more than the rest of the join is worth. Once shown, it stays.
 constexpr double kShortestFirstFigure = 4;
 // The shown figure counts down by itself; it follows a new estimate with this time constant, only
-// when the two differ by more than the band, and by at most a share of what is left per second.
+// when the two differ by more than the band, and by at most a share of what is left per second:
+// less when it rises, since a moment's slow progress at the start of a step is no reason to add a
+// third to a long wait.
 constexpr double kFollowSeconds = 1.0;
 constexpr double kBandSeconds = 0.2;
 constexpr double kBandShare = 0.05;
 constexpr double kMaxChangeShare = 0.3;
 constexpr double kMaxChangeSeconds = 1;
+constexpr double kMaxRiseShare = 0.1;
 // Once the last step on media has reported its position for this long, what is left is that
 // step's own measure: a figure above it comes down to it at once (one below it still rises
 // only gradually, so that one slow moment does not make it leap).
@@ -391,8 +394,9 @@ std::optional<double> TimeLeftEstimator::SecondsLeft() {
         if (gap < 0 && LastStepMeasured()) {
             next += gap * (1 - std::exp(-dt / kFollowMeasuredSeconds));
         } else {
-            const double limit = (kMaxChangeShare * counted + kMaxChangeSeconds) * dt;
-            next += std::clamp(gap * (1 - std::exp(-dt / kFollowSeconds)), -limit, limit);
+            const double fall = (kMaxChangeShare * counted + kMaxChangeSeconds) * dt;
+            const double rise = (kMaxRiseShare * counted + kMaxChangeSeconds) * dt;
+            next += std::clamp(gap * (1 - std::exp(-dt / kFollowSeconds)), -fall, rise);
         }
     }
     shown_ = std::max(next, 0.0);

@@ -13,6 +13,8 @@
 # median and worst error. Goal: median <= 15 %, worst <= 30 %.
 #   mixed  ten synthesised clips (bench/join/clips.sh): five of 20 s and five of 60 s, interleaved
 #   real   eleven real clips from ../shared/media-samples (FLV, MP4, WMV, ASF, MOV, 3GP)
+#   long   the mixed kinds six times as long: five of 2 min and five of 6 min (made only when asked
+#          for; a join of them lasts long enough for the figure to matter on a fast machine)
 # TIMELEFT_STAGES=1 also prints how long each stage took, TIMELEFT_TRACE=1 every look at the screen,
 # TIMELEFT_RECORD=DIR keeps a recording of each join for timeleft_replay (bench/README.md).
 # Timings depend on the load of the machine; on a shared one run each case more than once before
@@ -37,6 +39,14 @@ mixed=()
 for i in 00 01 02 03 04; do
     mixed+=("$(ls "$work/short/$i "*)" "$(ls "$work/long/$i "*)")
 done
+long=()
+if [[ " ${sets[*]} " == *" long "* ]]; then
+    mixed_set "$work/long-short" 5 120
+    mixed_set "$work/long-long" 5 360
+    for i in 00 01 02 03 04; do
+        long+=("$(ls "$work/long-short/$i "*)" "$(ls "$work/long-long/$i "*)")
+    done
+fi
 real=()
 for name in flv-vp6f-mp3-barsandtone.flv mp4-handbrake-h264-aac.mp4 wmv-wmv3-wma-bad-audio-timestamps.wmv \
     asf-wmv2-wmav2.asf mov-apple-h264-aac.mov flv-vp6f-mp3-grampa.flv 3gp-apple-h263-amrnb.3gp \
@@ -48,7 +58,11 @@ done
 printf "%-8s %-6s %-5s %7s %7s %5s %8s %8s\n" method set fmt wall first n median worst
 for method in "${methods[@]}"; do
     for set in "${sets[@]}"; do
-        if [ "$set" = mixed ]; then clips=("${mixed[@]}"); else clips=("${real[@]}"); fi
+        case "$set" in
+            mixed) clips=("${mixed[@]}") ;;
+            long) clips=("${long[@]}") ;;
+            *) clips=("${real[@]}") ;;
+        esac
         for format in "${formats[@]}"; do
             python3 bench/timeleft/timeleft.py "$program" "$method" "$set" "$work/out.$format" "${clips[@]}"
             rm -f "$work/out.$format"
