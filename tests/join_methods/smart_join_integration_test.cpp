@@ -232,7 +232,10 @@ TEST_P(SmartJoinTest, CopiesTheMatchingPartsAndReencodesOnlyTheOddOne) {
     EXPECT_EQ(played.complaints, "");
     EXPECT_NEAR(played.lastPicture, StreamEnd(out, "v") - 0.04, 0.2);
     EXPECT_NEAR(played.lastSound, StreamEnd(out, "a"), 0.2);
-    EXPECT_NEAR(played.pictures, length * 25, 8);
+    // The pictures are counted from gst-launch's messages, of which a few percent can go missing
+    // on a busy machine (seen in CI: 262 of 278); a part not played would take a quarter.
+    EXPECT_GE(played.pictures, 0.9 * length * 25);
+    EXPECT_LE(played.pictures, length * 25 + 8);
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, SmartJoinTest, ::testing::ValuesIn(kCases),
