@@ -5,8 +5,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 
 namespace quilmer {
 
@@ -14,6 +12,8 @@ namespace {
 
 // How much the pace of the kind weighs against the running step's own: seconds of media.
 constexpr double kPriorMediaSeconds = 3;
+// The encoders report their position about twice a second.
+constexpr double kReportGapSeconds = 1;
 // The pace of a kind of work is the median of its last steps.
 constexpr std::size_t kPaceSteps = 7;
 // An estimate is given once the join has run this long and this much of it was work on media.
@@ -43,6 +43,11 @@ constexpr double kMeasuredSeconds = 1;
 constexpr double kFollowMeasuredSeconds = 0.3;
 
 bool WorksOnMedia(JoinWork work) { return work != JoinWork::Probe; }
+
+// A pass of the classic join's final encode.
+bool IsFinalEncode(JoinWork work) {
+    return work == JoinWork::Encode || work == JoinWork::Mp4Pass1 || work == JoinWork::Mp4Pass2;
+}
 
 // The steps whose pace tells how fast this machine is with these clips; the probes, the copy and
 // the check are too short to say.
@@ -165,8 +170,7 @@ bool TimeLeftEstimator::CostedByPictures() const {
 
 WorkCost TimeLeftEstimator::StepPrior(const Step& step) const {
     const WorkCost prior = PriorCost(step.work, format_);
-    const bool final = step.work == JoinWork::Encode || step.work == JoinWork::Mp4Pass1 || step.work == JoinWork::Mp4Pass2;
-    if (!CostedByPictures() || !(final || step.work == JoinWork::Convert)) return prior;
+    if (!CostedByPictures() || !(IsFinalEncode(step.work) || step.work == JoinWork::Convert)) return prior;
     // A clip whose picture is not known yet costs what the known ones do on average.
     auto perSecondOf = [this](auto&& cost) {
         double sum = 0;
@@ -331,9 +335,12 @@ std::optional<double> TimeLeftEstimator::RawSecondsLeft() const {
     double left;
     double rate = 0;
     if (moving) {
-        // The running step's own pace since its first position (its start-up left out), the
-        // kind's pace counting as a few seconds of media.
-        rate = (now - firstDoneAt_ + cost.perMediaSecond * kPriorMediaSeconds) /
+        // The running step's own pace from its first position to its latest (its start-up left
+        // out; the time since the latest counts only once the next is overdue, or each wait
+        // between reports would read as a stall), the kind's pace counting as a few seconds of media.
+        const double measured =
+            (lastDoneAt_ - firstDoneAt_) + std::max(now - lastDoneAt_ - kReportGapSeconds, 0.0);
+        rate = (measured + cost.perMediaSecond * kPriorMediaSeconds) /
                (done_ - firstDone_ + kPriorMediaSeconds);
         left = std::max(media - done_, 0.0) * rate;
     } else {
@@ -376,7 +383,6 @@ bool TimeLeftEstimator::LastStepMeasured() const {
 
 std::optional<double> TimeLeftEstimator::SecondsLeft() {
     std::optional<double> raw = RawSecondsLeft();
-    if (getenv("TL_DEBUG")) fprintf(stderr, "TL %.2f step %d done %.1f raw %.2f shown %.2f\n", Now() - joinStart_, current_, done_, raw ? *raw : -1, shown_ ? *shown_ - (Now() - shownAt_) : -1);
     if (!raw)
         return shown_ ? std::optional<double>(std::max(*shown_ - (Now() - shownAt_), 0.0)) : std::nullopt;
     const double now = Now();
@@ -440,13 +446,15 @@ void TimeLeftEstimator::SetDone(double mediaSeconds) {
     const JoinWork work = plan_[current_].work;
     if (work == JoinWork::OnePass) {
         mediaSeconds = WorkUpTo(mediaSeconds, clipCosts_);
-    } else if (work == JoinWork::Encode || work == JoinWork::Mp4Pass1 || work == JoinWork::Mp4Pass2) {
+    } else if (IsFinalEncode(work)) {
         mediaSeconds = WorkUpTo(mediaSeconds, FinalEncodeCosts(work));
     }
+    const double now = Now();
     if (done_ <= 0 && mediaSeconds > 0) {
         firstDone_ = mediaSeconds;
-        firstDoneAt_ = Now();
+        firstDoneAt_ = now;
     }
+    if (mediaSeconds != done_) lastDoneAt_ = now;  // the counters are read more often than they move
     done_ = std::max(mediaSeconds, 0.0);
 }
 

@@ -107,6 +107,7 @@ private:
     double done_ = 0;
     double firstDone_ = 0;  // the running step's first position, and when it came
     double firstDoneAt_ = 0;
+    double lastDoneAt_ = 0;  // when the latest position came
     double joinStart_ = 0;
     bool running_ = false;
     std::vector<StepPace> paces_;  // the finished steps, in order
