@@ -12,7 +12,6 @@ namespace {
 constexpr double kConversionStartSeconds = 0.5;  // two program starts and a probe
 constexpr double kIntermediatePerPixelNs = 3.75;
 constexpr double kDecodeShare = 0.68;
-constexpr double kPerFrameNs = 50000;
 constexpr int kNoPictureWidth = 320, kNoPictureHeight = 240;  // a sound-only clip gets black frames
 
 // The intermediate's rate: the clip's own, raised to 20 fps (an unknown rate counts as slow).
@@ -27,12 +26,12 @@ double Pixels(const PictureWork& p) {
 // spends on a frame depends on what it shows too (real footage costs up to half as much again as
 // the test patterns), so these are the middle of the two sets.
 double FinalPerPixelNs(const std::wstring& format, FinalPass pass) {
-    if (pass == FinalPass::Mp4First) return 13.5;
-    if (pass == FinalPass::Mp4Second) return 35;
-    if (format == L"avi") return 9.3;
-    if (format == L"rmvb") return 6.2;
-    if (format == L"wmv") return 7.5;
-    return 7.2;  // flv
+    if (pass == FinalPass::Mp4First) return 12.3;
+    if (pass == FinalPass::Mp4Second) return 32;
+    if (format == L"avi") return 8.5;
+    if (format == L"rmvb") return 5.2;
+    if (format == L"wmv") return 6.5;
+    return 6.5;  // flv
 }
 
 // Reading an intermediate frame back, per pixel of its own frame, and fitting it into the first
@@ -47,7 +46,7 @@ StepSeconds ClassicConversionCost(const PictureWork& clip) {
     double perSecond = IntermediateRate(clip.fps) * pixels * kIntermediatePerPixelNs;
     if (clip.width > 0 && clip.height > 0) {
         const double fps = clip.fps > 0 && clip.fps <= 240 ? clip.fps : 25;
-        perSecond += kDecodeShare * fps * (kPerFrameNs + pixels * DecodeNanosPerPixel(clip.codec));
+        perSecond += kDecodeShare * fps * (kDecodeNanosPerFrame + pixels * DecodeNanosPerPixel(clip.codec));
     }
     return {kConversionStartSeconds, perSecond * 1e-9};
 }

@@ -16,7 +16,6 @@ double EncodePerPixel(const std::wstring& format) {
     return 5.5;  // flv1
 }
 
-constexpr double kPerFrameNs = 50000;    // a decoder's own cost per frame, whatever its size
 constexpr double kScalePerPixel = 1.3;   // fitting a frame into the output's: per pixel in and out
 constexpr double kSoundPerSecondNs = 6e6;  // decoding, resampling and encoding a second of sound
 
@@ -44,14 +43,14 @@ std::vector<double> OnePassClipCosts(const std::vector<PictureWork>& clips, cons
         if (clip.width > 0 && clip.height > 0) {
             const double fps = Rate(clip.fps, outFps);
             const double pixels = static_cast<double>(clip.width) * clip.height;
-            read = fps * (kPerFrameNs + pixels * DecodeNanosPerPixel(clip.codec));
+            read = fps * (kDecodeNanosPerFrame + pixels * DecodeNanosPerPixel(clip.codec));
             // A frame of the output's size passes the scaler untouched.
             if (clip.width != output.width || clip.height != output.height)
                 read += fps * (pixels + outPixels) * kScalePerPixel;
         }
-        // The decoder, the filters and the encoder run side by side in threads of their own: the
-        // slower side sets the pace, and a clip cheaper to read than to encode costs no less.
-        costs.push_back(std::max(encode, read) * 1e-9);
+        // The decoder, the filters and the encoder share the machine's cores, so their work adds
+        // up: a clip dear to read costs the more, one cheap to read no less than the encoder's.
+        costs.push_back((encode + read) * 1e-9);
     }
     return costs;
 }

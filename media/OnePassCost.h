@@ -19,6 +19,8 @@ struct PictureWork {
 
 // Nanoseconds of one core that decoding a pixel of this codec costs.
 double DecodeNanosPerPixel(const std::string& codec);
+// A decoder's own cost per frame, whatever its size, in nanoseconds.
+constexpr double kDecodeNanosPerFrame = 50000;
 
 // Seconds of work per second of each clip, on an arbitrary scale (only the ratios count), for an
 // encode into `output` of format ("avi", "flv", "rmvb", "wmv", "mp4").

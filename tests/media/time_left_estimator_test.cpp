@@ -397,11 +397,12 @@ TEST(OnePassClipCosts, FollowTheWorkEachClipNeeds) {
     };
     const std::vector<double> flv = OnePassClipCosts(clips, output, L"flv");
     ASSERT_EQ(flv.size(), 4u);
-    // Reading the big clip outweighs the encoder running beside it; the others wait on the
-    // encoder, which has the same work for each second of any of them.
+    // Reading the big clip adds more than the encoder's own work; the others cost little beyond
+    // the encoder's, which is the same for each second of any of them.
     EXPECT_GT(flv[1], 1.5 * flv[0]);
-    EXPECT_DOUBLE_EQ(flv[2], flv[0]);
-    EXPECT_DOUBLE_EQ(flv[3], flv[0]);
+    EXPECT_NEAR(flv[2], flv[0], 0.1 * flv[0]);
+    EXPECT_LT(flv[3], flv[0]);
+    EXPECT_GT(flv[3], 0.7 * flv[0]);
     // Into mp4 the encoder's share outweighs what the clips differ by.
     const std::vector<double> mp4 = OnePassClipCosts(clips, output, L"mp4");
     EXPECT_LT(mp4[1] / mp4[0], flv[1] / flv[0]);
