@@ -111,6 +111,7 @@ def main():
     clips = sys.argv[5:]
     fmt = output.rsplit(".", 1)[-1]
     record, env, log = os.environ.get("TIMELEFT_RECORD"), None, None
+    record = os.path.abspath(record) if record else None  # the joiner runs the wrapper from elsewhere
     if record:
         os.makedirs(record, exist_ok=True)
         wrapper = os.path.join(record, "ffmpeg-wrapper.py")
