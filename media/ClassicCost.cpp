@@ -34,10 +34,11 @@ double FinalPerPixelNs(const std::wstring& format, FinalPass pass) {
     return 6.5;  // flv
 }
 
-// Reading an intermediate frame back, per pixel of its own frame, and fitting it into the first
-// clip's, per pixel in and out.
+// Reading an intermediate frame back, per pixel of its own frame; fitting it into the first clip's,
+// per pixel in and out when it is scaled, per pixel out when it only gains borders.
 constexpr double kIntermediateDecodeNs = 1.5;
 constexpr double kFitPerPixelNs = 1.3;
+constexpr double kPadPerPixelNs = 0.3;
 
 }  // namespace
 
@@ -57,7 +58,11 @@ double ClassicEncodePerSecond(const PictureWork& clip, const PictureWork& firstF
     // every frame of the clip's own intermediate is read and fitted.
     const double own = Pixels(clip), frame = Pixels(firstFrame);
     double read = own * kIntermediateDecodeNs;
-    if (own != frame) read += (own + frame) * kFitPerPixelNs;
+    switch (FitOf(clip, firstFrame)) {
+    case Fit::Scaled: read += (own + frame) * kFitPerPixelNs; break;
+    case Fit::Padded: read += frame * kPadPerPixelNs; break;
+    case Fit::Same: break;
+    }
     return (IntermediateRate(firstFrame.fps) * frame * FinalPerPixelNs(format, pass) + IntermediateRate(clip.fps) * read) *
            1e-9;
 }

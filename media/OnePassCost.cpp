@@ -17,11 +17,21 @@ double EncodePerPixel(const std::wstring& format) {
 }
 
 constexpr double kScalePerPixel = 1.3;   // fitting a frame into the output's: per pixel in and out
+constexpr double kPadPerPixel = 0.3;     // or giving it borders: per pixel out
 constexpr double kSoundPerSecondNs = 6e6;  // decoding, resampling and encoding a second of sound
 
 double Rate(double fps, double fallback) { return fps > 0 && fps <= 240 ? fps : fallback; }
 
 }  // namespace
+
+Fit FitOf(const PictureWork& clip, const PictureWork& output) {
+    if (clip.width <= 0 || clip.height <= 0 || output.width <= 0 || output.height <= 0) return Fit::Same;
+    if (clip.width == output.width && clip.height == output.height) return Fit::Same;
+    if ((clip.width == output.width && clip.height < output.height) ||
+        (clip.height == output.height && clip.width < output.width))
+        return Fit::Padded;
+    return Fit::Scaled;
+}
 
 double DecodeNanosPerPixel(const std::string& codec) {
     if (codec == "flv1" || codec == "h263" || codec == "h263p") return 1.0;
@@ -44,9 +54,11 @@ std::vector<double> OnePassClipCosts(const std::vector<PictureWork>& clips, cons
             const double fps = Rate(clip.fps, outFps);
             const double pixels = static_cast<double>(clip.width) * clip.height;
             read = fps * (kDecodeNanosPerFrame + pixels * DecodeNanosPerPixel(clip.codec));
-            // A frame of the output's size passes the scaler untouched.
-            if (clip.width != output.width || clip.height != output.height)
-                read += fps * (pixels + outPixels) * kScalePerPixel;
+            // A frame of the output's size passes the scaler untouched, and one that only
+            // gains borders is copied into them.
+            const Fit fit = FitOf(clip, output);
+            if (fit == Fit::Scaled) read += fps * (pixels + outPixels) * kScalePerPixel;
+            if (fit == Fit::Padded) read += fps * outPixels * kPadPerPixel;
         }
         // The decoder, the filters and the encoder share the machine's cores, so their work adds
         // up: a clip dear to read costs the more, one cheap to read no less than the encoder's.

@@ -22,6 +22,12 @@ double DecodeNanosPerPixel(const std::string& codec);
 // A decoder's own cost per frame, whatever its size, in nanoseconds.
 constexpr double kDecodeNanosPerFrame = 50000;
 
+// How a clip's frame is fitted into an output frame, keeping its shape: scaled, or only given
+// borders (one side already fits and the other is no longer), or passed as it is. A clip without
+// a picture gets a black frame of the output's size.
+enum class Fit { Same, Padded, Scaled };
+Fit FitOf(const PictureWork& clip, const PictureWork& output);
+
 // Seconds of work per second of each clip, on an arbitrary scale (only the ratios count), for an
 // encode into `output` of format ("avi", "flv", "rmvb", "wmv", "mp4").
 std::vector<double> OnePassClipCosts(const std::vector<PictureWork>& clips, const PictureWork& output,

@@ -183,6 +183,15 @@ TEST(ClassicCosts, FollowTheFramesEachStepCodes) {
     const double same = ClassicEncodePerSecond(frame, frame, L"flv", FinalPass::Only);
     const double fitted = ClassicEncodePerSecond({"mpeg4", 176, 144, 25}, frame, L"flv", FinalPass::Only);
     EXPECT_GT(fitted, 0.8 * same);
+    // A wide clip that only gains borders above and below is spared the scaler: it costs less
+    // than one of fewer pixels that must be scaled.
+    EXPECT_EQ(FitOf({"mpeg4", 640, 360, 25}, frame), Fit::Padded);
+    EXPECT_EQ(FitOf({"mpeg4", 480, 480, 25}, frame), Fit::Padded);
+    EXPECT_EQ(FitOf({"mpeg4", 640, 500, 25}, frame), Fit::Scaled);
+    EXPECT_EQ(FitOf(frame, frame), Fit::Same);
+    const double bordered = ClassicEncodePerSecond({"mpeg4", 640, 360, 25}, frame, L"flv", FinalPass::Only);
+    const double scaled = ClassicEncodePerSecond({"mpeg4", 560, 400, 25}, frame, L"flv", FinalPass::Only);
+    EXPECT_LT(bordered, scaled);
     EXPECT_GT(ClassicEncodePerSecond(frame, frame, L"mp4", FinalPass::Mp4Second),
               2 * ClassicEncodePerSecond(frame, frame, L"mp4", FinalPass::Mp4First));
 }
