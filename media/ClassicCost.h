@@ -27,4 +27,7 @@ enum class FinalPass { Only, Mp4First, Mp4Second };
 double ClassicEncodePerSecond(const PictureWork& clip, const PictureWork& firstFrame, const std::wstring& format,
                               FinalPass pass);
 
+// The check of the joined result, per second of it.
+StepSeconds ClassicCheckCost(const std::wstring& format);
+
 }  // namespace quilmer

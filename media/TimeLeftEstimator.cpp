@@ -170,6 +170,12 @@ bool TimeLeftEstimator::CostedByPictures() const {
 
 WorkCost TimeLeftEstimator::StepPrior(const Step& step) const {
     const WorkCost prior = PriorCost(step.work, format_);
+    if (step.work == JoinWork::Check && std::any_of(plan_.begin(), plan_.end(), [](const Step& s) {
+            return s.work == JoinWork::Convert;
+        })) {
+        const StepSeconds check = ClassicCheckCost(format_);
+        return {check.fixed, check.perSecond};
+    }
     if (!CostedByPictures() || !(IsFinalEncode(step.work) || step.work == JoinWork::Convert)) return prior;
     // A clip whose picture is not known yet costs what the known ones do on average.
     auto perSecondOf = [this](auto&& cost) {

@@ -89,6 +89,7 @@ std::vector<TrueStep> ClassicJoin(const std::wstring& format, const std::vector<
         double media = step.clip >= 0 ? clips[step.clip] : total;
         if (step.work == JoinWork::Probe) media = 0;
         WorkCost prior = PriorCost(step.work, format);
+        if (step.work == JoinWork::Check) prior = {ClassicCheckCost(format).fixed, ClassicCheckCost(format).perSecond};
         double seconds = slower * (prior.fixedSeconds + prior.perMediaSecond * media);
         if (step.work == JoinWork::Convert && step.clip == 0) seconds *= firstConversionFactor;
         steps.push_back({step, media, seconds, slower * prior.fixedSeconds});
@@ -369,6 +370,21 @@ TEST(TimeLeftEstimator, TheWaitForTheEncodersNextReportIsNoStall) {
     auto [median, worst] = Score(join.Run());
     EXPECT_LE(median, 0.1);
     EXPECT_LE(worst, 0.15);
+}
+
+TEST(TimeLeftEstimator, TheCheckOfALongClassicResultCounts) {
+    // Forty minutes into WMV: reading the result's end takes seconds, which the last figures of
+    // the encode must still include.
+    std::vector<double> clips(10, 240);
+    std::vector<TrueStep> steps = ClassicJoin(L"wmv", clips, 1);
+    ASSERT_EQ(steps.back().step.work, JoinWork::Check);
+    steps.back().seconds = 2.3;  // as measured
+    Join join(L"wmv", clips, steps, clips);
+    for (const Sample& s : join.Run()) {
+        if (s.shown && s.remaining < 4) {
+            EXPECT_LE(Error(s), 0.3) << "at " << s.at;
+        }
+    }
 }
 
 TEST(TimeLeftEstimator, AClipLeftOutNoLongerCounts) {
