@@ -16,7 +16,11 @@ double EncodePerPixel(const std::wstring& format) {
     return 5.5;  // flv1
 }
 
-constexpr double kScalePerPixel = 1.3;   // fitting a frame into the output's: per pixel in and out
+// Fitting a frame into the output's, per pixel in and out: the pixels out cost the encoder more
+// too, as a scaled picture is harder to code (a clip scaled into the frame took up to twice as
+// long as one of that frame).
+constexpr double kScaleInPerPixel = 1;
+constexpr double kScaleOutPerPixel = 4;
 constexpr double kPadPerPixel = 0.3;     // or giving it borders: per pixel out
 constexpr double kSoundPerSecondNs = 6e6;  // decoding, resampling and encoding a second of sound
 
@@ -57,7 +61,7 @@ std::vector<double> OnePassClipCosts(const std::vector<PictureWork>& clips, cons
             // A frame of the output's size passes the scaler untouched, and one that only
             // gains borders is copied into them.
             const Fit fit = FitOf(clip, output);
-            if (fit == Fit::Scaled) read += fps * (pixels + outPixels) * kScalePerPixel;
+            if (fit == Fit::Scaled) read += fps * (pixels * kScaleInPerPixel + outPixels * kScaleOutPerPixel);
             if (fit == Fit::Padded) read += fps * outPixels * kPadPerPixel;
         }
         // The decoder, the filters and the encoder share the machine's cores, so their work adds
