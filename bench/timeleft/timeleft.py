@@ -80,7 +80,9 @@ def run(program, method, output, clips, env=None):
     proc = subprocess.Popen([os.path.join(program, "quilmer-join"), "--method", method, "-o", output] + clips,
                             stdout=subprocess.DEVNULL, stderr=slave, stdin=subprocess.DEVNULL, env=env)
     os.close(slave)
-    lines, pending = [], b""
+    # The joiner redraws its line as "\r<text>": a text is complete only when the next "\r" comes,
+    # but it was drawn when its own bytes came, which is the time it is held to.
+    lines, pending, pending_at = [], b"", 0.0
     while True:
         ready, _, _ = select.select([master], [], [], 0.5)
         if not ready:
@@ -94,12 +96,17 @@ def run(program, method, output, clips, env=None):
         if not data:
             break
         now = time.monotonic() - start
+        if not pending:
+            pending_at = now
         pending += data
         parts = re.split(rb"[\r\n]", pending)
         pending = parts.pop()
-        for part in parts:
+        for i, part in enumerate(parts):
             if part.strip():
-                lines.append((now, part.decode("utf-8", "replace")))
+                lines.append((pending_at if i == 0 else now, part.decode("utf-8", "replace")))
+        pending_at = now
+    if pending.strip():
+        lines.append((pending_at, pending.decode("utf-8", "replace")))
     code = proc.wait()
     end = time.monotonic() - start
     os.close(master)
