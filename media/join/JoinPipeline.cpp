@@ -28,6 +28,9 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr std::uint32_t kTimerPeriodMs = 1000;
+// The counters are read four times a second, as the encoders report about twice: the time left
+// follows each position when it comes, not up to a second later.
+constexpr std::uint32_t kMonitorPeriodMs = 250;
 constexpr std::size_t kTailBytes = 4096;
 
 // The first "Duration: HH:MM:SS.cc" of an encoder run's output, in seconds.
@@ -87,7 +90,7 @@ JoinPipeline::JoinPipeline(EventLoop& loop, JoinView& view, JoinMedia& media, co
     state_.pass2Preset = programFolder_ + kPass2PresetName;
     state_.workingFolder = programFolder_;
     commandSink_ = [this](int id) { HandleCommand(id); };
-    monitorTimer_ = std::make_unique<CallbackTimer>(loop_, kTimerPeriodMs, [this](std::uint32_t) {
+    monitorTimer_ = std::make_unique<CallbackTimer>(loop_, kMonitorPeriodMs, [this](std::uint32_t) {
         Guarded([this] { MonitorTick(); });
         return true;
     });
