@@ -182,12 +182,10 @@ Score Replay(const Trace& t) {
     }
     for (now = 0; now < t.wall; now += 0.25) {
         if (classic) {
-            // The pipeline looks at its counters and asks for the estimate once a second.
+            // The pipeline looks at its counters and asks for the estimate four times a second.
             classic->Advance(estimator, now);
-            if (std::fmod(now, 1.0) == 0) {
-                std::optional<double> s = estimator.SecondsLeft();
-                estimate = s ? *s : -1;
-            }
+            std::optional<double> s = estimator.SecondsLeft();
+            estimate = s ? *s : -1;
             if (std::fmod(now, 1.0) == 0) shown.push_back(estimate < 0 ? -1 : std::lround(estimate));
             continue;
         }
