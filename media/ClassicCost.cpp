@@ -17,9 +17,18 @@ constexpr int kNoPictureWidth = 320, kNoPictureHeight = 240;  // a sound-only cl
 // The intermediate's rate: the clip's own, raised to 20 fps (an unknown rate counts as slow).
 double IntermediateRate(double fps) { return fps >= 20 && fps <= 240 ? fps : 20; }
 
+// The frame of a clip's intermediate: its own, or black frames for a sound-only clip.
+PictureWork IntermediateFrame(PictureWork p) {
+    if (p.width <= 0 || p.height <= 0) {
+        p.width = kNoPictureWidth;
+        p.height = kNoPictureHeight;
+    }
+    return p;
+}
+
 double Pixels(const PictureWork& p) {
-    if (p.width <= 0 || p.height <= 0) return static_cast<double>(kNoPictureWidth) * kNoPictureHeight;
-    return static_cast<double>(p.width) * p.height;
+    const PictureWork frame = IntermediateFrame(p);
+    return static_cast<double>(frame.width) * frame.height;
 }
 
 // Nanoseconds a pixel of the first clip's frame costs in the final encode. How much an encoder
@@ -61,7 +70,7 @@ double ClassicEncodePerSecond(const PictureWork& clip, const PictureWork& firstF
     // every frame of the clip's own intermediate is read and fitted.
     const double own = Pixels(clip), frame = Pixels(firstFrame);
     double read = own * kIntermediateDecodeNs;
-    switch (FitOf(clip, firstFrame)) {
+    switch (FitOf(IntermediateFrame(clip), IntermediateFrame(firstFrame))) {
     case Fit::Scaled: read += own * kScaleInPerPixelNs + frame * kScaleOutPerPixelNs; break;
     case Fit::Padded: read += frame * kPadPerPixelNs; break;
     case Fit::Same: break;

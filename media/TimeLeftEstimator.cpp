@@ -12,7 +12,7 @@ namespace {
 
 // How much the pace of the kind weighs against the running step's own: seconds of media.
 constexpr double kPriorMediaSeconds = 3;
-// The encoders report their position about twice a second.
+// The encoders report their position about twice a second; a report this late is overdue.
 constexpr double kReportGapSeconds = 1;
 // The pace of a kind of work is the median of its last steps.
 constexpr std::size_t kPaceSteps = 7;
